@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test under a virtual X display,
+# so that the GUI tests run headless exactly as they do on a desktop.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+bash scripts/build.sh
+xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+  ctest --test-dir build --output-on-failure --parallel "$(nproc)"
