@@ -1,0 +1,157 @@
+// Attractor: the base of every attractor kind. It holds what all kinds share (the current
+// point, the iteration count, the bounding box, the divergence state, the search estimates)
+// and the ParamList through which the search, the palette and the files see the parameters.
+//
+// Protocol: create with createAttractor, set parameters, restart, then iterate (or
+// iterateBlock) until diverged. Call restart again after every parameter change.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/attractor/param_list.h"
+#include "core/attractor/random31.h"
+#include "core/attractor/vec.h"
+
+namespace qm {
+
+enum class AttractorKind : std::int8_t {
+    Icon = 0,
+    IFS = 1,
+    Julia = 2,
+    Lorenz = 3,
+    Lorenz84 = 4,
+    Pickover = 5,
+    PolynomialA = 6,
+    PolynomialB = 7,
+    PolynomialC = 8,
+    PolynomialSprott = 9,
+    Unravel = 10,
+};
+inline constexpr int kAttractorKindCount = 11;
+
+class Attractor {
+public:
+    // Called by diverge outside a search, on the thread that iterates.
+    using DivergeHandler = std::function<void(Attractor&)>;
+
+    static constexpr double kDivergenceBound = 100000.0;
+    static constexpr int kHistorySize = 500;
+
+    virtual ~Attractor();
+    Attractor(const Attractor&) = delete;
+    Attractor& operator=(const Attractor&) = delete;
+
+    // Draws new values for the randomizable parameters; false refuses the draw.
+    virtual bool randomize(double amount);
+    // One step of the kind's map or flow, applied to any point (the search also steps a
+    // shadow point). Never counts and never tests for divergence: iterate does.
+    virtual void step(Vecd& point) = 0;
+    virtual void resetBounds();
+    virtual void extendBounds();
+    virtual void afterSearch() {}
+    // Sets the kind's start point, then clears the iteration state.
+    virtual void restart();
+
+    // step, then the divergence test (any coordinate beyond +-100000), then count.
+    void iterate() {
+        step(currentPoint_);
+        if (outOfBounds(currentPoint_)) diverge();
+        ++iterationCount_;
+    }
+
+    // The batched form of iterate for hot loops: iterates up to n times, writing each new
+    // current point to out, and stops after the point at which the attractor has diverged
+    // (that point is written). Returns the number of points written. Points, counter and
+    // divergence are exactly those of the same number of iterate calls.
+    virtual std::int32_t iterateBlock(Vecd* out, std::int32_t n) = 0;
+
+    void diverge();
+
+    static bool outOfBounds(const Vecd& p) {
+        return std::fabs(p.x) > kDivergenceBound || std::fabs(p.y) > kDivergenceBound ||
+               std::fabs(p.z) > kDivergenceBound;
+    }
+
+    DivergeHandler OnDiverge;
+
+    AttractorKind kind() const { return static_cast<AttractorKind>(kindCode_); }
+    std::int8_t kindCode() const { return kindCode_; }
+    const std::string& displayName() const { return displayName_; }
+    ParamList& params() { return params_; }
+    const ParamList& params() const { return params_; }
+
+    const Vecd& currentPoint() const { return currentPoint_; }
+    void setCurrentPoint(const Vecd& p) { currentPoint_ = p; }
+    std::int32_t iterationCount() const { return iterationCount_; }
+    bool diverged() const { return diverged_; }
+    bool searching() const { return searching_; }
+    std::int8_t coordinateCount() const { return coordinateCount_; }
+
+    const Vecd& minCorner() const { return minCorner_; }
+    const Vecd& maxCorner() const { return maxCorner_; }
+    double lyapunov() const { return lyapunov_; }
+    double dimension() const { return dimension_; }
+
+protected:
+    Attractor();
+    // Sets the kind code and loads the kind's display name.
+    void setKind(AttractorKind kind);
+
+    // The loop behind every kind's iterateBlock. Kind::advance is the concrete, non-virtual
+    // step; it takes the generator by reference so that the thread's random31 state is
+    // loaded and stored once per block.
+    template <class Kind>
+    static std::int32_t iterateBlockImpl(Kind& kind, Vecd* out, std::int32_t n) {
+        Random31& shared = threadRandom31();
+        Random31 rng = shared;
+        std::int32_t i = 0;
+        while (i < n) {
+            kind.advance(kind.currentPoint_, rng);
+            if (outOfBounds(kind.currentPoint_)) {
+                // OnDiverge sees the generator and the counter as iterate would leave them.
+                shared = rng;
+                kind.diverge();
+                rng = shared;
+            }
+            ++kind.iterationCount_;
+            out[i++] = kind.currentPoint_;
+            if (kind.diverged_) break;
+        }
+        shared = rng;
+        return i;
+    }
+
+    // Shared by search and iteration.
+    Vecd shadowPoint_;
+    double logSum_ = 0.0;
+    double extentSquared_ = 0.0;
+    std::unique_ptr<std::array<Vecd, kHistorySize>> history_;
+    std::int32_t logCount_ = 0;
+    std::int32_t nearPairs_ = 0;
+    std::int32_t closePairs_ = 0;
+    std::int16_t historyIndex_ = 0;
+    bool searching_ = false;
+    std::string displayName_;
+    Vecd currentPoint_;
+    Vecd minCorner_;
+    Vecd maxCorner_;
+    double lyapunov_ = 0.0;
+    double dimension_ = 0.0;
+    std::int8_t kindCode_ = -1;
+    ParamList params_;
+    std::int32_t iterationCount_ = 0;
+    std::int8_t coordinateCount_ = 3;
+    bool diverged_ = false;
+};
+
+// A new attractor of the given kind code (0 to 10), or none for any other code. The option
+// is the number of IFS maps (2 to 8) or the Sprott polynomial order (2 to 5), clamped to that
+// range; other kinds ignore it.
+std::unique_ptr<Attractor> createAttractor(std::int8_t kindCode, std::int8_t option);
+
+}  // namespace qm

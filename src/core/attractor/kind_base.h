@@ -1,0 +1,23 @@
+// KindBase: ties a concrete kind's non-virtual advance to the two virtual entry points, so
+// that step and iterateBlock share one formula and the block loop inlines it.
+#pragma once
+
+#include "core/attractor/attractor.h"
+
+namespace qm {
+
+template <class Derived, class Base = Attractor>
+class KindBase : public Base {
+public:
+    using Base::Base;
+
+    void step(Vecd& point) override { self().advance(point, threadRandom31()); }
+    std::int32_t iterateBlock(Vecd* out, std::int32_t n) override {
+        return Attractor::iterateBlockImpl(self(), out, n);
+    }
+
+private:
+    Derived& self() { return static_cast<Derived&>(*this); }
+};
+
+}  // namespace qm
