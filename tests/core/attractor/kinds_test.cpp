@@ -132,7 +132,8 @@ TEST(Polynomial_Sprott, OrderGivesTheCoefficientCount) {
         EXPECT_EQ(poly.order(), order);
         EXPECT_EQ(poly.coefficientCount(), counts[order - 2]);
         EXPECT_EQ(poly.params().count(), counts[order - 2]);
-        EXPECT_EQ(poly.params()[counts[order - 2] - 1].name, "P" + std::to_string(counts[order - 2] - 1));
+        const std::int32_t last = counts[order - 2] - 1;
+        EXPECT_EQ(poly.params()[last].name, std::string("P").append(std::to_string(last)));
     }
 }
 
