@@ -72,6 +72,22 @@ public:
 
     void diverge();
 
+    // One trial of the random search: draws new values for the randomizable parameters
+    // (a window of amount times each range), then runs and measures the orbit. Keeps the new
+    // values and returns true when the orbit stayed bounded for 20000 iterations with a
+    // Lyapunov exponent of at least 0.001 bit per iteration and a correlation dimension of at
+    // least 1.5; otherwise restores every parameter exactly and returns false. Either way the
+    // attractor is left restarted and iterated, with the trial's estimates.
+    bool search(double amount);
+    // The measuring part of a trial on the current parameters: restart, reset the bounds,
+    // iterate while estimating the Lyapunov exponent and the correlation dimension (stopping
+    // early on divergence or, after the transient, on a non-positive exponent), afterSearch.
+    void measure();
+    // Whether the last measurement met the acceptance thresholds of a trial.
+    bool measuredChaotic() const;
+
+    static constexpr std::int32_t kTrialLength = 20000;
+
     static bool outOfBounds(const Vecd& p) {
         return std::fabs(p.x) > kDivergenceBound || std::fabs(p.y) > kDivergenceBound ||
                std::fabs(p.z) > kDivergenceBound;
@@ -99,28 +115,34 @@ public:
 
 protected:
     Attractor();
+
+private:
+    void updateDimension();
+    void updateLyapunov();
+
+protected:
     // Sets the kind code and loads the kind's display name.
     void setKind(AttractorKind kind);
 
-    // The loop behind every kind's iterateBlock. Kind::advance is the concrete, non-virtual
-    // step; it takes the generator by reference so that the thread's random31 state is
-    // loaded and stored once per block.
-    template <class Kind>
-    static std::int32_t iterateBlockImpl(Kind& kind, Vecd* out, std::int32_t n) {
+    // The loop behind every kind's iterateBlock. advance(point, generator) is the kind's
+    // concrete, non-virtual step; it takes the generator by reference so that the thread's
+    // random31 state is loaded and stored once per block instead of once per draw.
+    template <class Advance>
+    std::int32_t iterateBlockWith(Vecd* out, std::int32_t n, Advance&& advance) {
         Random31& shared = threadRandom31();
         Random31 rng = shared;
         std::int32_t i = 0;
         while (i < n) {
-            kind.advance(kind.currentPoint_, rng);
-            if (outOfBounds(kind.currentPoint_)) {
+            advance(currentPoint_, rng);
+            if (outOfBounds(currentPoint_)) {
                 // OnDiverge sees the generator and the counter as iterate would leave them.
                 shared = rng;
-                kind.diverge();
+                diverge();
                 rng = shared;
             }
-            ++kind.iterationCount_;
-            out[i++] = kind.currentPoint_;
-            if (kind.diverged_) break;
+            ++iterationCount_;
+            out[i++] = currentPoint_;
+            if (diverged_) break;
         }
         shared = rng;
         return i;

@@ -111,6 +111,42 @@ void IFS::restart() {
     Attractor::restart();
 }
 
+std::int32_t IFS::iterateBlock(Vecd* out, std::int32_t n) {
+    // limit[j]: the largest draw r for which advance takes a map of index j or less, that is
+    // for which r / 2147483647 <= probability 0 + ... + probability j; -1 when there is none.
+    // The test is monotone in r, so a binary search finds the exact boundary.
+    std::int32_t limit[kMaxCount];
+    const int last = count_ - 1;
+    double sum = 0;
+    for (int j = 0; j < last; ++j) {
+        sum += probabilities_[static_cast<std::size_t>(j)];
+        std::int64_t lo = -1, hi = 2147483647;  // invariant: lo chooses j or less, hi + 1 does not
+        if (2147483647 / 2147483647.0 <= sum) {
+            lo = hi;
+        } else {
+            while (hi - lo > 1) {
+                const std::int64_t mid = lo + (hi - lo) / 2;
+                if (static_cast<double>(mid) / 2147483647.0 <= sum)
+                    lo = mid;
+                else
+                    hi = mid;
+            }
+        }
+        limit[j] = static_cast<std::int32_t>(lo);
+    }
+    const double* matrices = matrices_.data();
+    return iterateBlockWith(out, n, [&](Vecd& p, Random31& rng) {
+        const std::int32_t r = rng.next();
+        int i = last;
+        for (int j = last - 1; j >= 0; --j) i = r <= limit[j] ? j : i;
+        const double* m = matrices + i * kMatrixSize;
+        const double x = p.x, y = p.y, z = p.z;
+        p.x = m[0] * x + m[1] * y + m[2] * z + m[9];
+        p.y = m[3] * x + m[4] * y + m[5] * z + m[10];
+        p.z = m[6] * x + m[7] * y + m[8] * z + m[11];
+    });
+}
+
 bool IFS::randomize(double amount) {
     seed_ = random31();
     Attractor::randomize(amount);

@@ -47,6 +47,11 @@ public:
         p.z = m[6] * x + m[7] * y + m[8] * z + m[11];
     }
 
+    // The block path chooses maps by integer thresholds on the random31 draw, computed once per
+    // block from the probabilities: the same choice as the running sum of advance, without
+    // a division and a data-dependent loop per point.
+    std::int32_t iterateBlock(Vecd* out, std::int32_t n) override;
+
     std::int8_t count() const { return count_; }
     bool coefficientMode() const { return coefficientMode_; }
     std::int32_t seed() const { return seed_; }

@@ -13,7 +13,8 @@ public:
 
     void step(Vecd& point) override { self().advance(point, threadRandom31()); }
     std::int32_t iterateBlock(Vecd* out, std::int32_t n) override {
-        return Attractor::iterateBlockImpl(self(), out, n);
+        return this->iterateBlockWith(out, n,
+                                      [this](Vecd& p, Random31& rng) { self().advance(p, rng); });
     }
 
 private:

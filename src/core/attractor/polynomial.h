@@ -77,6 +77,17 @@ public:
         return (order + 1) * (order + 2) * (order + 3) / 2;
     }
 
+    // The order is chosen once per block rather than once per step.
+    std::int32_t iterateBlock(Vecd* out, std::int32_t n) override {
+        const double* c = coefficients_.data();
+        switch (order_) {
+            case 2: return iterateBlockWith(out, n, [c](Vecd& p, Random31&) { expand<2>(c, p); });
+            case 3: return iterateBlockWith(out, n, [c](Vecd& p, Random31&) { expand<3>(c, p); });
+            case 4: return iterateBlockWith(out, n, [c](Vecd& p, Random31&) { expand<4>(c, p); });
+            default: return iterateBlockWith(out, n, [c](Vecd& p, Random31&) { expand<5>(c, p); });
+        }
+    }
+
     void advance(Vecd& p, Random31&) const {
         switch (order_) {
             case 2: expand<2>(coefficients_.data(), p); break;

@@ -87,6 +87,34 @@ TEST(IFS, MapChoiceFollowsTheRunningProbability) {
     }
 }
 
+TEST(IFS, BlockChoosesTheSameMapsForAnyProbabilities) {
+    // The block path's integer thresholds against the running sum of single steps, including
+    // probabilities no palette would allow.
+    const std::vector<std::vector<double>> cases = {
+        {0.25, 0.25, 0.25, 0.25}, {0.1, 0.2, 0.3, 0.4}, {1.0 / 3, 1.0 / 3, 1.0 / 3, 0},
+        {0, 0, 0, 0},            {-0.5, 0.7, 0.2, 0.1}, {NAN, 0.5, 0.5, 0},
+        {2, 0, 0, 0},            {0.5, -1, 1, 0.1},     {1e-12, 1 - 1e-12, 0, 0}};
+    for (const auto& probabilities : cases) {
+        IFS single(4), blocked(4);
+        for (IFS* ifs : {&single, &blocked}) {
+            setDistinctMaps(*ifs);
+            ifs->matrix(2)[10] = 5;  // map 2 is told apart from map 1 too
+            for (int i = 0; i < 4; ++i) ifs->probability(i) = probabilities[static_cast<std::size_t>(i)];
+            ifs->setSeed(99);
+        }
+        single.restart();
+        std::vector<Vecd> expected;
+        for (int i = 0; i < 5000; ++i) {
+            single.iterate();
+            expected.push_back(single.currentPoint());
+        }
+        blocked.restart();
+        std::vector<Vecd> got(5000);
+        ASSERT_EQ(blocked.iterateBlock(got.data(), 5000), 5000);
+        EXPECT_EQ(got, expected) << probabilities[0] << ' ' << probabilities[1];
+    }
+}
+
 TEST(IFS, RestartReplaysTheSameMaps) {
     IFS ifs(4);
     setDistinctMaps(ifs);
