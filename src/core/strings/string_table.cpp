@@ -18,8 +18,44 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {1008, "Polynôme, type C"},
         {1009, "Polynôme Sprott"},
         {1010, "Unravel"},
+        // Kind keywords of the attractor parameter file
+        {1400, "icon"},
+        {1401, "ifs"},
+        {1402, "julia"},
+        {1403, "lorenz"},
+        {1404, "lorenz_84"},
+        {1405, "pickover"},
+        {1406, "polynomial_a"},
+        {1407, "polynomial_b"},
+        {1408, "polynomial_c"},
+        {1409, "polynomial_sprott"},
+        {1410, "unravel"},
         // Parameter names
         {1801, "Niveau"},
+        // Keywords of the attractor parameter file
+        {2400, "attractor"},
+        {2401, "type"},
+        {2402, "matrices"},
+        {2403, "order"},
+        {2404, "coefficients"},
+        {2405, "parameters"},
+        // Render modes and their parameters
+        {2000, "Gaz"},
+        {2001, "Liquide"},
+        {2002, "Lumière"},
+        {2003, "Plasma"},
+        {2004, "Solide"},
+        {2050, "Luminosité"},
+        {2051, "Gamma"},
+        {2052, "Rugosité"},
+        {2053, "Opacité"},
+        {2054, "Dégr. Vitesse"},
+        {2055, "Dégr. Angle"},
+        // Render progress
+        {2500, "Plus d'attracteur après %u itérations"},
+        {2501, "i/s : "},
+        {2502, "temps restant : "},
+        {2503, "temps total : "},
     };
     return texts;
 }

@@ -1,0 +1,172 @@
+#include "core/file/attractor_file.h"
+
+#include <algorithm>
+#include <cmath>
+#include <istream>
+#include <locale>
+#include <ostream>
+#include <sstream>
+
+#include "core/attractor/ifs.h"
+#include "core/attractor/polynomial.h"
+#include "core/strings/string_table.h"
+
+namespace qm {
+
+namespace {
+
+constexpr std::int8_t kDefaultMatrices = 4;
+constexpr std::int8_t kDefaultOrder = 2;
+
+// The tokens of an attractor template, found by their keywords.
+struct AttractorTokens {
+    TokenBlock* block = nullptr;
+    TokenEnum* type = nullptr;
+    TokenFloat* order = nullptr;
+    TokenFloat* matrices = nullptr;
+    Token* coefficients = nullptr;
+    TokenDoubleArray* parameters = nullptr;
+
+    explicit AttractorTokens(const Parser& parser) {
+        block = parser.findAs<TokenBlock>(text(TextId::kFileAttractor));
+        if (block == nullptr) return;
+        type = block->findAs<TokenEnum>(text(TextId::kFileType));
+        order = block->findAs<TokenFloat>(text(TextId::kFileOrder));
+        matrices = block->findAs<TokenFloat>(text(TextId::kFileMatrices));
+        coefficients = block->find(text(TextId::kFileCoefficients));
+        parameters = block->findAs<TokenDoubleArray>(text(TextId::kFileParameters));
+    }
+    // False for a parser that was not built by makeAttractorParser.
+    bool complete() const {
+        return block && type && order && matrices && coefficients && parameters;
+    }
+};
+
+bool isInteger(ParamType type) {
+    return type != ParamType::Float && type != ParamType::Double;
+}
+
+// A count from the file: clamped as a number first, so that no value (260, -1e30) can wrap
+// around in the conversion to an integer.
+std::int8_t countFrom(const TokenFloat& token, std::int8_t lo, std::int8_t hi,
+                      std::int8_t missing) {
+    if (!token.present() || !std::isfinite(token.value())) return missing;
+    return static_cast<std::int8_t>(std::clamp(static_cast<double>(token.value()),
+                                               static_cast<double>(lo), static_cast<double>(hi)));
+}
+
+// Fills the template from the attractor.
+FileStatus fill(Parser& parser, const Attractor& attractor) {
+    const AttractorTokens t(parser);
+    if (!t.complete()) return FileStatus::WriteFailed;
+    parser.reset();
+    t.type->setIndex(attractor.kindCode());
+    if (const auto* ifs = dynamic_cast<const IFS*>(&attractor)) {
+        t.matrices->setValue(ifs->count());
+        if (ifs->coefficientMode()) t.coefficients->setPresent();
+    } else if (const auto* sprott = dynamic_cast<const Polynomial_Sprott*>(&attractor)) {
+        t.order->setValue(sprott->order());
+    }
+    for (const ParamEntry& entry : attractor.params()) {
+        const double v = entry.get();
+        if (!std::isfinite(v)) return FileStatus::InvalidValue;
+        t.parameters->append(v);
+    }
+    t.block->setPresent();
+    return FileStatus::Ok;
+}
+
+LoadResult build(const Parser& parser) {
+    const AttractorTokens t(parser);
+    if (!t.complete() || !t.block->present()) return {};
+
+    const auto kind = static_cast<std::int8_t>(t.type->index());
+    std::int8_t count = 0;
+    if (kind == static_cast<std::int8_t>(AttractorKind::IFS))
+        count = countFrom(*t.matrices, IFS::kMinCount, IFS::kMaxCount, kDefaultMatrices);
+    else if (kind == static_cast<std::int8_t>(AttractorKind::PolynomialSprott))
+        count = countFrom(*t.order, Polynomial_Sprott::kMinOrder, Polynomial_Sprott::kMaxOrder,
+                          kDefaultOrder);
+
+    std::unique_ptr<Attractor> attractor = createAttractor(kind, count);
+    if (!attractor) return {};
+    // Coefficient mode rebuilds the parameter list, so it comes before the values.
+    if (auto* ifs = dynamic_cast<IFS*>(attractor.get()); ifs && t.coefficients->present())
+        ifs->setCoefficientMode(true);
+
+    ParamList& params = attractor->params();
+    const std::size_t n = std::min(t.parameters->size(), static_cast<std::size_t>(params.count()));
+    for (std::size_t i = 0; i < n; ++i) {
+        const ParamEntry& entry = params[static_cast<std::int32_t>(i)];
+        double v = (*t.parameters)[i];
+        // An integer parameter may index or size something (the Julia level sizes a stack):
+        // keep it in its range before it becomes an integer.
+        if (isInteger(entry.type)) v = std::clamp(v, entry.min(), entry.max());
+        entry.set(v);
+    }
+    return {std::move(attractor), FileStatus::Ok};
+}
+
+LoadResult fromText(Parser& parser, TextStatus status, const std::string& bytes) {
+    switch (status) {
+        case TextStatus::Ok:
+            break;
+        case TextStatus::CannotOpen:
+            return {nullptr, FileStatus::CannotOpen};
+        case TextStatus::TooLarge:
+            return {nullptr, FileStatus::TooLarge};
+        case TextStatus::NotText:
+        case TextStatus::ReadFailed:
+            return {nullptr, FileStatus::ReadError};
+    }
+    std::istringstream in(bytes);
+    in.imbue(std::locale::classic());
+    if (!parser.load(in)) return {nullptr, FileStatus::ReadError};
+    return build(parser);
+}
+
+}  // namespace
+
+std::unique_ptr<Parser> makeAttractorParser() {
+    auto parser = std::make_unique<Parser>();
+    TokenBlock& block = parser->addBlock(text(TextId::kFileAttractor), false);
+    block.setMaxOccurrences(1);
+    TokenEnum& type = block.addEnum(text(TextId::kFileType), false);
+    for (int id = TextId::kKindKeywordFirst; id <= TextId::kKindKeywordLast; ++id)
+        type.addValue(text(id));
+    block.addFloat(text(TextId::kFileOrder), true);
+    block.addFloat(text(TextId::kFileMatrices), true);
+    block.addToken(text(TextId::kFileCoefficients), true);
+    block.addDoubleArray(text(TextId::kFileParameters), false).setValuesPerLine(4);
+    return parser;
+}
+
+FileResult writeAttractor(Parser& parser, const Attractor& attractor, std::ostream& out) {
+    if (const FileStatus filled = fill(parser, attractor); filled != FileStatus::Ok)
+        return {filled};
+    if (!parser.save(out)) return {FileStatus::WriteFailed};
+    return {};
+}
+
+FileResult saveAttractor(Parser& parser, const Attractor& attractor,
+                         const std::filesystem::path& path) {
+    if (const FileStatus filled = fill(parser, attractor); filled != FileStatus::Ok)
+        return {filled};
+    const WriteResult written = parser.save(path);
+    if (!written) return {FileStatus::WriteFailed, written.systemError};
+    return {};
+}
+
+LoadResult loadAttractor(Parser& parser, const std::filesystem::path& path) {
+    std::string bytes;
+    const TextStatus status = readTextFile(path, kMaxAttractorFileBytes, bytes);
+    return fromText(parser, status, bytes);
+}
+
+LoadResult readAttractor(Parser& parser, std::istream& in) {
+    std::string bytes;
+    const TextStatus status = readText(in, kMaxAttractorFileBytes, bytes);
+    return fromText(parser, status, bytes);
+}
+
+}  // namespace qm

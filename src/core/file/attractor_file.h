@@ -1,0 +1,67 @@
+// The attractor parameter file (.qmattr): the Parser template that describes it, and saving
+// and loading an attractor through that template.
+//
+//   attractor {
+//       type lorenz                          (lines inside the block start with a tab)
+//       parameters <10, 14.5, 2.5, 0.01>
+//   }
+//
+// The keywords are string-table texts. A file is text: a NUL byte anywhere, or more than
+// kMaxAttractorFileBytes, makes it unreadable.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <iosfwd>
+#include <memory>
+
+#include "core/attractor/attractor.h"
+#include "core/file/parser.h"
+
+namespace qm {
+
+inline constexpr std::size_t kMaxAttractorFileBytes = std::size_t{1} << 20;
+
+enum class FileStatus : std::uint8_t {
+    Ok,
+    CannotOpen,    // the file is missing or cannot be opened for reading
+    ReadError,     // not text, truncated, or not as the template describes
+    TooLarge,      // more than kMaxAttractorFileBytes
+    WriteFailed,   // the file or stream could not be written completely
+    InvalidValue,  // a parameter is not finite: no file could carry it and read back
+};
+
+struct FileResult {
+    FileStatus status = FileStatus::Ok;
+    int systemError = 0;  // errno of a failed write, when the system gave one
+
+    explicit operator bool() const { return status == FileStatus::Ok; }
+};
+
+// A load makes a new attractor or gives the reason why it could not.
+struct LoadResult {
+    std::unique_ptr<Attractor> attractor;  // set exactly when status is Ok
+    FileStatus status = FileStatus::ReadError;
+
+    explicit operator bool() const { return attractor != nullptr; }
+};
+
+// The template: an "attractor" block (once) with "type", "order", "matrices",
+// "coefficients" and "parameters" (four values per line), in the order they are written.
+std::unique_ptr<Parser> makeAttractorParser();
+
+// Writes the attractor's kind, its count (IFS maps, Sprott order), the IFS coefficient mode
+// and every parameter value in list order. The file is replaced only once it is complete.
+FileResult saveAttractor(Parser& parser, const Attractor& attractor,
+                         const std::filesystem::path& path);
+FileResult writeAttractor(Parser& parser, const Attractor& attractor, std::ostream& out);
+
+// Reads a file into a new attractor. Counts and integer parameters are clamped to their
+// ranges; a missing count gives 4 IFS maps or order 2; missing parameters keep their
+// defaults and extra values are ignored. Nothing but the parser changes on failure.
+LoadResult loadAttractor(Parser& parser, const std::filesystem::path& path);
+// As loadAttractor; consumes at most kMaxAttractorFileBytes + 1 bytes of the stream.
+LoadResult readAttractor(Parser& parser, std::istream& in);
+
+}  // namespace qm
