@@ -109,21 +109,25 @@ void loadDefaultGradients(const std::filesystem::path& programFolder, Gradientf&
         return true;
     };
 
-    if (!loadFile("speed.map", speed)) {
-        speed.Clear();
-        speed.AddStop(0.0, {1.0f, 0.0f, 0.0f});
-        speed.AddStop(0.166, {1.0f, 1.0f, 0.0f});
-        speed.AddStop(0.333, {0.0f, 1.0f, 0.0f});
-        speed.AddStop(0.5, {0.0f, 1.0f, 1.0f});
-        speed.AddStop(0.666, {0.0f, 0.0f, 1.0f});
-        speed.AddStop(0.833, {1.0f, 0.0f, 1.0f});
-        speed.AddStop(1.0, {1.0f, 0.0f, 0.0f});
-    }
-    if (!loadFile("angle.map", angle)) {
-        angle.Clear();
-        angle.AddStop(0.0, {0.0f, 0.0f, 0.0f});
-        angle.AddStop(1.0, {0.5f, 0.5f, 0.5f});
-    }
+    if (!loadFile("speed.map", speed)) setBuiltinSpeedGradient(speed);
+    if (!loadFile("angle.map", angle)) setBuiltinAngleGradient(angle);
+}
+
+void setBuiltinSpeedGradient(Gradientf& speed) {
+    speed.Clear();
+    speed.AddStop(0.0, {1.0f, 0.0f, 0.0f});
+    speed.AddStop(0.166, {1.0f, 1.0f, 0.0f});
+    speed.AddStop(0.333, {0.0f, 1.0f, 0.0f});
+    speed.AddStop(0.5, {0.0f, 1.0f, 1.0f});
+    speed.AddStop(0.666, {0.0f, 0.0f, 1.0f});
+    speed.AddStop(0.833, {1.0f, 0.0f, 1.0f});
+    speed.AddStop(1.0, {1.0f, 0.0f, 0.0f});
+}
+
+void setBuiltinAngleGradient(Gradientf& angle) {
+    angle.Clear();
+    angle.AddStop(0.0, {0.0f, 0.0f, 0.0f});
+    angle.AddStop(1.0, {0.5f, 0.5f, 0.5f});
 }
 
 }  // namespace qm

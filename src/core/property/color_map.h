@@ -25,4 +25,8 @@ int loadColorMap(std::istream& in, Gradientf& gradient);
 void loadDefaultGradients(const std::filesystem::path& programFolder, Gradientf& speed,
                           Gradientf& angle);
 
+// The built-in ramps alone, whatever files there are.
+void setBuiltinSpeedGradient(Gradientf& speed);
+void setBuiltinAngleGradient(Gradientf& angle);
+
 }  // namespace qm

@@ -1,0 +1,219 @@
+// TBitmap3D: the render target. It owns the camera (orthographic projection, look-at, object
+// rotation, zoom and pan), the ring of 20,000 preview points and the 24-bit image; each of the
+// five render modes derives from it, splats attractor points into its own accumulation
+// buffers (PlotPoint, PlotBlock) and develops them into the image (BuildImage).
+//
+// Create targets with CreateRenderTarget, never with a mode's constructor alone: sizing a
+// target calls the virtual AllocateBuffers, which must reach the finished mode object.
+//
+// The image: 24 bits per pixel, bytes blue, green, red; scan line 0 is the top row, so image
+// row r (counted from the bottom, as pixel y is) is scan line imageHeight - 1 - r. Rows are
+// 3 * imageWidth bytes, a multiple of 4 since the width is.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "core/attractor/vec.h"
+#include "core/image/bmp.h"
+#include "core/property/gradient.h"
+#include "core/render/camera.h"
+
+namespace qm {
+
+class TBitmap3D;
+
+// The drawing-context side of a render target (context, fixed GL state, preview drawing).
+// The GUI provides it; without one (command-line tool, tests) the target renders in software
+// only.
+class DrawingContext {
+public:
+    virtual ~DrawingContext() = default;
+    virtual void makeCurrent() = 0;
+    virtual void setClearColor(const ColorRGBf& color) = 0;
+    virtual void setPointColor(const ColorRGBf& color) = 0;
+    virtual void setViewport(int x, int y, int width, int height) = 0;
+    virtual void drawPreview(const TBitmap3D& target) = 0;
+};
+
+enum class RenderMode : std::uint8_t { Gas = 0, Liquid = 1, Light = 2, Plasma = 3, Solid = 4 };
+inline constexpr int kRenderModeCount = 5;
+
+// Tag of the mode-switch constructors.
+struct ModeSwitch {};
+
+enum class ScanKind : std::uint8_t { Plain = 0, Fit = 1, Centre = 2 };
+
+// The cell and bilinear weights of one splat; see TBitmap3D::splatCell.
+struct Splat {
+    std::int32_t index;  // of pixel (i, j); the others are +1, +width, +width + 1
+    float w00, w10, w01, w11;
+};
+
+class TBitmap3D {
+public:
+    static constexpr std::int32_t kPreviewSize = 20000;
+    static constexpr double kMaxDouble = 1.7976931348623157e308;
+
+    virtual ~TBitmap3D();
+    TBitmap3D(const TBitmap3D&) = delete;
+    TBitmap3D& operator=(const TBitmap3D&) = delete;
+
+    // Sizes. The width keeps bits 2 to 15 only (w & 0xFFFC): a multiple of 4, at most 65532.
+    void SetWidth(std::int32_t w);
+    void SetHeight(std::int32_t h);
+
+    virtual void SetDefaults() = 0;
+    virtual void SetProjection();
+    virtual void SetView();
+    virtual void FindPeak() = 0;
+    virtual void AllocateBuffers();
+    virtual void PlotPoint(const Vecd& p) = 0;
+    // The points in orbit order, as n calls of PlotPoint.
+    virtual void PlotBlock(const Vecd* points, std::int32_t n);
+    virtual void ClearImage();
+    virtual void BuildImage() = 0;
+    virtual void BeginScan(ScanKind kind);
+    virtual void ScanPoint(const Vecd& p);
+    virtual void EndScan();
+    virtual void DrawPreview();
+    // Pixel coordinates (x, y) and depth d of p.
+    virtual void ProjectPoint(const Vecd& p, Vecd& out);
+    void AddPreviewPoint(const Vecd& p) {
+        previewPoints[static_cast<std::size_t>(previewIndex)] = p;
+        previewIndex = (previewIndex + 1) % previewSize;
+    }
+
+    void SetBackgroundColor(const ColorRGBf& c);
+    void SetPointColor(const ColorRGBf& c);
+    void SetEye(const Vecd& p);
+    void SetTarget(const Vecd& p);
+    // A mouse drag of (dx, dy) pixels composed into the object rotation; dx to the right,
+    // dy upwards. A drag across the whole image width turns half a turn.
+    void Rotate(double dx, double dy);
+    // Copies rowBuffer into image row r (scan line imageHeight - 1 - r).
+    void StoreRow(std::int32_t r);
+    // Renders the preview points into the image: SetView, ClearImage, plot, BuildImage.
+    void RenderPreview();
+    void MakeCurrent();
+
+    RenderMode renderMode() const { return static_cast<RenderMode>(mode); }
+    bool isLightFamily() const {
+        return renderMode() == RenderMode::Light || renderMode() == RenderMode::Plasma;
+    }
+    void setDrawingContext(std::unique_ptr<DrawingContext> context);
+    DrawingContext* drawingContext() const { return context_.get(); }
+
+    // The image.
+    const std::uint8_t* scanLine(std::int32_t line) const {
+        return image_.data() + static_cast<std::size_t>(line) * bytesPerLine();
+    }
+    std::int32_t bytesPerLine() const { return 3 * imageWidth; }
+    const std::vector<std::uint8_t>& imageBytes() const { return image_; }
+    ImageView imageView() const { return {image_.data(), imageWidth, imageHeight, bytesPerLine()}; }
+
+    // Camera projection of p, inline for the splat loops: pixel x, y and depth d.
+    Vecd project(const Vecd& p) const {
+        const auto& m = combinedMatrix.m;
+        const double X = m[0] * p.x + m[4] * p.y + m[8] * p.z + m[12];
+        const double Y = m[1] * p.x + m[5] * p.y + m[9] * p.z + m[13];
+        const double Z = m[2] * p.x + m[6] * p.y + m[10] * p.z + m[14];
+        return {(X + 1) * imageWidth * 0.5, (Y + 1) * imageHeight * 0.5, (Z + 1) * 0.5};
+    }
+
+    // The splat rule: the cell (i, j) is the nearest integer to (x - 0.5, y - 0.5), ties to
+    // even; the point is dropped (false) unless 0 < i < width - 1 and 0 < j < height - 1,
+    // tested as doubles so that non-finite coordinates drop out. The fractions x - i and
+    // y - j are formed in double and rounded once to float; the weights are float.
+    static bool splatCell(double x, double y, std::int32_t width, std::int32_t height, Splat& s) {
+        const double ci = roundHalfEven(x - 0.5);
+        const double cj = roundHalfEven(y - 0.5);
+        if (!(0 < ci && ci < width - 1 && 0 < cj && cj < height - 1)) return false;
+        const float fx = static_cast<float>(x - ci);
+        const float fy = static_cast<float>(y - cj);
+        const float fxy = fx * fy;
+        s.index = static_cast<std::int32_t>(ci) + static_cast<std::int32_t>(cj) * width;
+        s.w00 = 1.0f - fx - fy + fxy;
+        s.w10 = fx - fxy;
+        s.w01 = fy - fxy;
+        s.w11 = fxy;
+        return true;
+    }
+    // std::nearbyint in the default rounding mode, without the library call: adding and
+    // removing 1.5 * 2^52 leaves the nearest integer, ties to even, for |v| < 2^51. Larger and
+    // non-finite values stay far outside any image, so the splat's range test drops them alike.
+    static double roundHalfEven(double v) {
+        constexpr double kShift = 6755399441055744.0;
+        return (v + kShift) - kShift;
+    }
+    bool splatCell(const Vecd& pixel, Splat& s) const {
+        return splatCell(pixel.x, pixel.y, imageWidth, imageHeight, s);
+    }
+
+    // Byte of a colour component: clamped to 0..1, times 255, truncated.
+    static std::uint8_t channelByte(float c) {
+        const double v = !(c >= 0.0f) ? 0.0 : c > 1.0f ? 1.0 : c;
+        return static_cast<std::uint8_t>(static_cast<int>(v * 255.0));
+    }
+
+    // Members, as the modes and the palettes use them.
+    std::int32_t previewIndex = 0;
+    bool viewValid = false;
+    std::vector<Vecd> previewPoints;
+    ColorRGBf backgroundColor{0, 0, 0};
+    ColorRGBf pointColor{1, 1, 1};
+    Vecd rotationAxis{0, 0, 0};
+    double rotationAngle = 0;
+    Vecd eye{0, 0, 0};
+    Vecd target{0, 0, 0};
+    Vecd projectedCentre{0, 0, 0};
+    double viewWidth = 1.0;
+    double viewHeight = 1.0;
+    Mat4 projectionMatrix = Mat4::identity();
+    Mat4 viewMatrix = Mat4::identity();
+    Mat4 combinedMatrix = Mat4::identity();
+    double nearPlane = 1.0;
+    double farPlane = 50.0;
+    double depthRange = 49.0;
+    double fitMargin = 0.05;
+    ScanKind scanKind = ScanKind::Plain;
+    std::int32_t imageWidth = 0;
+    std::int32_t imageHeight = 0;
+    std::int32_t pixelCount = 0;
+    std::vector<std::uint8_t> rowBuffer;
+    Vecd centre{0, 0, 0};
+    Vecd screenMin{kMaxDouble, kMaxDouble, kMaxDouble};
+    Vecd screenMax{-kMaxDouble, -kMaxDouble, -kMaxDouble};
+    Vecd boxMin{kMaxDouble, kMaxDouble, kMaxDouble};
+    Vecd boxMax{-kMaxDouble, -kMaxDouble, -kMaxDouble};
+    double panX = 0;
+    double panY = 0;
+    double aspect = 1.0;
+    double scale = 1.0;
+    std::uint8_t mode = 0;
+    std::int32_t previewSize = kPreviewSize;
+    bool mirror = false;
+
+protected:
+    TBitmap3D();
+    // The mode switch: takes the camera, the scan state, the preview and the colours of source.
+    TBitmap3D(const TBitmap3D& source, ModeSwitch);
+
+    std::vector<std::uint8_t> image_;
+    std::unique_ptr<DrawingContext> context_;
+
+private:
+    void resizeImage();
+};
+
+// A new target of the mode (0 to 4) with its defaults and no size yet, or none for any other
+// index.
+std::unique_ptr<TBitmap3D> CreateRenderTarget(int mode);
+// A target of the mode that takes over source's camera, preview and size (and, within a
+// family, its mode parameters): the mode switch.
+std::unique_ptr<TBitmap3D> CreateRenderTarget(int mode, const TBitmap3D& source);
+
+}  // namespace qm

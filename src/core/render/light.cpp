@@ -1,0 +1,199 @@
+#include "core/render/light.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/render/gas.h"
+
+namespace qm {
+
+TBitmap3D_Light::TBitmap3D_Light() {
+    SetDefaults();
+}
+
+TBitmap3D_Light::TBitmap3D_Light(const TBitmap3D& source, ModeSwitch tag) : TBitmap3D(source, tag) {
+    if (const auto* same = dynamic_cast<const TBitmap3D_Light*>(&source)) {
+        speedMin = same->speedMin;
+        speedMax = same->speedMax;
+        speedRange = same->speedRange;
+        cosMin = same->cosMin;
+        cosMax = same->cosMax;
+        cosRange = same->cosRange;
+        gamma = same->gamma;
+        luminosity = same->luminosity;
+        SetBackgroundColor(source.backgroundColor);
+        SetPointColor(source.pointColor);
+        speedGradient = same->speedGradient;
+        angleGradient = same->angleGradient;
+        mode = static_cast<std::uint8_t>(RenderMode::Light);
+    } else {
+        SetDefaults();
+        // The ranges must exist before the first plot. The first buffered point is left out,
+        // as the preview sampling leaves it out of its own scan.
+        BeginScan(ScanKind::Plain);
+        for (std::int32_t i = 1; i < previewSize; ++i)
+            ScanPoint(previewPoints[static_cast<std::size_t>(i)]);
+        EndScan();
+    }
+}
+
+void TBitmap3D_Light::SetDefaults() {
+    mode = static_cast<std::uint8_t>(RenderMode::Light);
+    gamma = 2.0;
+    luminosity = 4.0;
+    SetBackgroundColor({0, 0, 0});
+    SetPointColor({1, 1, 1});
+}
+
+void TBitmap3D_Light::AllocateBuffers() {
+    TBitmap3D::AllocateBuffers();
+    lightBuffer.assign(static_cast<std::size_t>(pixelCount), ColorRGBf{0, 0, 0});
+}
+
+void TBitmap3D_Light::FindPeak() {
+    // Comparisons written as "greater than" so that a NaN channel never becomes the peak.
+    peak = 0;
+    for (const ColorRGBf& c : lightBuffer) {
+        if (c.r > peak) peak = c.r;
+        if (c.g > peak) peak = c.g;
+        if (c.b > peak) peak = c.b;
+    }
+}
+
+void TBitmap3D_Light::ClearImage() {
+    TBitmap3D::ClearImage();
+    before = last = {0, 0, 0};
+    peak = 0;
+    const ColorRGBf start{backgroundColor.r * 255.0f, backgroundColor.g * 255.0f,
+                          backgroundColor.b * 255.0f};
+    std::fill(lightBuffer.begin(), lightBuffer.end(), start);
+}
+
+void TBitmap3D_Light::BeginScan(ScanKind kind) {
+    TBitmap3D::BeginScan(kind);
+    before = last = {0, 0, 0};
+    speedMin = cosMin = kMaxDouble;
+    speedMax = cosMax = -kMaxDouble;
+    speedRange = cosRange = 0;
+}
+
+void TBitmap3D_Light::ScanPoint(const Vecd& p) {
+    if (scanKind != ScanKind::Plain) TBitmap3D::ScanPoint(p);
+    // Statistics: the first two points of a scan only fill the memory.
+    if (isSet(before)) {
+        double speed, cosine;
+        orbitTurn(before, last, p, speed, cosine);
+        speedMin = std::min(speedMin, speed);
+        speedMax = std::max(speedMax, speed);
+        cosMin = std::min(cosMin, cosine);
+        cosMax = std::max(cosMax, cosine);
+    }
+    before = last;
+    last = p;
+}
+
+void TBitmap3D_Light::EndScan() {
+    // Reset first: the base projects the scan centre through ProjectPoint, which must find no
+    // previous point and so project the centre itself.
+    last = {0, 0, 0};
+    TBitmap3D::EndScan();
+    speedRange = speedMax - speedMin;
+    cosRange = cosMax - cosMin;
+}
+
+void TBitmap3D_Light::PlotBlock(const Vecd* points, std::int32_t n) {
+    for (std::int32_t i = 0; i < n; ++i) plotLight(points[i]);
+}
+
+void TBitmap3D_Light::ProjectPoint(const Vecd& p, Vecd& out) {
+    out = project(advance(p));
+}
+
+namespace {
+
+// One channel of the developed image: normalised by the peak, raised to e (pow in double on
+// the float operands, rounded to float), brightened by f in float, clamped and truncated.
+std::uint8_t toneByte(float c, float peak, float e, float f) {
+    float v = c / peak;
+    if (e > 0)
+        v = v > 0 ? static_cast<float>(std::pow(static_cast<double>(v), static_cast<double>(e)))
+                  : 0.0f;
+    v = v * f;
+    if (!(v > 0)) return 0;
+    return static_cast<std::uint8_t>(static_cast<int>(std::min(v, 255.0f)));
+}
+
+}  // namespace
+
+void TBitmap3D_Light::BuildImage() {
+    FindPeak();
+    if (!(peak > 0)) return;
+    // Formed in double from the double members and rounded once to float.
+    const float f = static_cast<float>(luminosity * 255);
+    const float e = static_cast<float>(1 / gamma);
+    for (std::int32_t y = 0; y < imageHeight; ++y) {
+        const ColorRGBf* row = lightBuffer.data() + static_cast<std::size_t>(y) * imageWidth;
+        for (std::int32_t x = 0; x < imageWidth; ++x) {
+            const ColorRGBf& c = row[x];
+            std::uint8_t* px = rowBuffer.data() + 3 * x;
+            if (!(c.r > 0 || c.g > 0 || c.b > 0)) {
+                px[0] = px[1] = px[2] = 0;
+                continue;
+            }
+            px[0] = toneByte(c.b, peak, e, f);
+            px[1] = toneByte(c.g, peak, e, f);
+            px[2] = toneByte(c.r, peak, e, f);
+        }
+        StoreRow(y);
+    }
+}
+
+TBitmap3D_Plasma::TBitmap3D_Plasma() {
+    mode = static_cast<std::uint8_t>(RenderMode::Plasma);
+}
+
+TBitmap3D_Plasma::TBitmap3D_Plasma(const TBitmap3D& source, ModeSwitch tag)
+    : TBitmap3D_Light(source, tag) {
+    mode = static_cast<std::uint8_t>(RenderMode::Plasma);
+}
+
+void TBitmap3D_Plasma::SetDefaults() {
+    TBitmap3D_Light::SetDefaults();
+    mode = static_cast<std::uint8_t>(RenderMode::Plasma);
+}
+
+void TBitmap3D_Plasma::AllocateBuffers() {
+    TBitmap3D_Light::AllocateBuffers();
+    surface.assign(static_cast<std::size_t>(pixelCount), 1.0f);
+}
+
+void TBitmap3D_Plasma::ClearImage() {
+    TBitmap3D_Light::ClearImage();
+    std::fill(surface.begin(), surface.end(), 1.0f);
+}
+
+void TBitmap3D_Plasma::PlotBlock(const Vecd* points, std::int32_t n) {
+    for (std::int32_t i = 0; i < n; ++i) plotPlasma(points[i]);
+}
+
+void TBitmap3D_Plasma::splatPlasma(const Vecd& pixel) {
+    Splat s;
+    if (!splatCell(pixel, s)) return;
+    const float d = static_cast<float>(pixel.z);
+    const std::int32_t k[4] = {s.index, s.index + 1, s.index + imageWidth,
+                               s.index + imageWidth + 1};
+    const float w[4] = {s.w00, s.w10, s.w01, s.w11};
+    for (int q = 0; q < 4; ++q) {
+        const auto at = static_cast<std::size_t>(k[q]);
+        const float m = surfaceCoverage(surface[at], d, w[q], depthRange, scale);
+        if (m > 0) {
+            // colour x weight is rounded to float before the coverage factor applies.
+            ColorRGBf& c = lightBuffer[at];
+            c.r += plotColor.r * w[q] * m;
+            c.g += plotColor.g * w[q] * m;
+            c.b += plotColor.b * w[q] * m;
+        }
+    }
+}
+
+}  // namespace qm

@@ -1,0 +1,141 @@
+// The coloured light modes. Light ("Lumière") colours every point by how the orbit moves
+// there: the speed gradient at the step that leaves it plus the angle gradient at the turn it
+// makes, added into an RGB light buffer and developed by the brightest channel. Plasma adds
+// the depth surface of Liquid, so that hidden points give no light.
+//
+// Points must arrive in orbit order: each point is drawn one call late, once its successor is
+// known. The speed and cosine ranges come from a statistics scan over the preview points
+// (BeginScan, ScanPoint, EndScan), which this family runs even for a plain scan.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "core/render/bitmap3d.h"
+
+namespace qm {
+
+class TBitmap3D_Light : public TBitmap3D {
+public:
+    TBitmap3D_Light();
+    // From a Light or Plasma source: its ranges, tone parameters, colours and gradients. From
+    // any other mode: the defaults and a statistics scan over preview points 1 to 19,999.
+    TBitmap3D_Light(const TBitmap3D& source, ModeSwitch);
+
+    void SetDefaults() override;
+    void AllocateBuffers() override;
+    void FindPeak() override;
+    void ClearImage() override;
+    void BeginScan(ScanKind kind) override;
+    // The base bounds only for a fit or centre scan; the speed and cosine statistics always.
+    void ScanPoint(const Vecd& p) override;
+    void EndScan() override;
+    void PlotPoint(const Vecd& p) override { plotLight(p); }
+    void PlotBlock(const Vecd* points, std::int32_t n) override;
+    // The pixel coordinates of the point PlotPoint(p) would draw; advances the orbit memory
+    // and plotColor as PlotPoint does, without touching the buffer.
+    void ProjectPoint(const Vecd& p, Vecd& out) override;
+    void BuildImage() override;
+
+    double speedMin = 0;
+    double speedMax = 0;
+    double speedRange = 0;
+    double cosMin = 0;
+    double cosMax = 0;
+    double cosRange = 0;
+    // The orbit memory; (0, 0, 0) stands for "no point".
+    Vecd before{0, 0, 0};
+    Vecd last{0, 0, 0};
+    std::vector<ColorRGBf> lightBuffer;
+    // Filled by the owner after construction (loadDefaultGradients); copied by a mode switch
+    // within the family.
+    Gradientf speedGradient;
+    Gradientf angleGradient;
+    ColorRGBf plotColor{0, 0, 0};
+    float peak = 0;
+    double luminosity = 4.0;
+    double gamma = 2.0;
+
+protected:
+    static bool isSet(const Vecd& p) { return p.x != 0 || p.y != 0 || p.z != 0; }
+
+    // The speed |c - b| and the cosine of the angle at b between the directions to a and to c.
+    // A zero direction is left unnormalised, so a repeated point gives speed 0 and cosine 0.
+    static void orbitTurn(const Vecd& a, const Vecd& b, const Vecd& c, double& speed,
+                          double& cosine) {
+        Vecd u = a - b;
+        Vecd v = c - b;
+        const double lengthU = std::sqrt(dot(u, u));
+        speed = std::sqrt(dot(v, v));
+        if (lengthU != 0) u = {u.x / lengthU, u.y / lengthU, u.z / lengthU};
+        if (speed != 0) v = {v.x / speed, v.y / speed, v.z / speed};
+        cosine = dot(u, v);
+    }
+
+    // Takes p into the orbit memory and returns the point to draw now: the previous point,
+    // coloured by the step to p and the turn it makes (plotColor), or p itself in the colour
+    // left by the last plot when there is no previous point.
+    Vecd advance(const Vecd& p) {
+        Vecd plotted = p;
+        if (isSet(last)) {
+            plotted = last;
+            double speed, cosine;
+            orbitTurn(before, last, p, speed, cosine);
+            const ColorRGBf s = speedGradient.ColorAt((speed - speedMin) / speedRange);
+            const ColorRGBf a = angleGradient.ColorAt((cosine - cosMin) / cosRange);
+            plotColor = {s.r + a.r, s.g + a.g, s.b + a.b};
+        }
+        before = last;
+        last = p;
+        return plotted;
+    }
+
+    void plotLight(const Vecd& p) {
+        const Vecd q = advance(p);
+        splatLight(project(q));
+        if (mirror) splatLight(project({q.x, q.y, -q.z}));
+    }
+
+    void splatLight(const Vecd& pixel) {
+        Splat s;
+        if (!splatCell(pixel, s)) return;
+        ColorRGBf* c = lightBuffer.data() + s.index;
+        addLight(c[0], s.w00);
+        addLight(c[1], s.w10);
+        addLight(c[imageWidth], s.w01);
+        addLight(c[imageWidth + 1], s.w11);
+    }
+
+    // Each product colour x weight is rounded to float before it is added.
+    void addLight(ColorRGBf& c, float w) const {
+        c.r += plotColor.r * w;
+        c.g += plotColor.g * w;
+        c.b += plotColor.b * w;
+    }
+};
+
+class TBitmap3D_Plasma final : public TBitmap3D_Light {
+public:
+    TBitmap3D_Plasma();
+    TBitmap3D_Plasma(const TBitmap3D& source, ModeSwitch);
+
+    void SetDefaults() override;
+    void AllocateBuffers() override;
+    void ClearImage() override;
+    void PlotPoint(const Vecd& p) override { plotPlasma(p); }
+    void PlotBlock(const Vecd* points, std::int32_t n) override;
+
+    // Depth of the front surface built so far per pixel, 0 near to 1 far.
+    std::vector<float> surface;
+
+private:
+    void plotPlasma(const Vecd& p) {
+        const Vecd q = advance(p);
+        splatPlasma(project(q));
+        if (mirror) splatPlasma(project({q.x, q.y, -q.z}));
+    }
+    void splatPlasma(const Vecd& pixel);
+};
+
+}  // namespace qm

@@ -1,0 +1,55 @@
+// The render loop shared by the program's render worker and the command-line tool: a
+// transient of 1000 unplotted iterations, then every iteration plotted into the render
+// target, with the image developed through the sink at regular intervals.
+//
+// Protocol: the caller clears the target (ClearImage) and restarts the attractor, then calls
+// runRender on the thread that renders; afterwards it develops the image once more when the
+// outcome says so. The random generator of the rendering thread starts at state 0, as on a
+// new thread, so that a render gives the same image whichever thread runs it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "core/attractor/attractor.h"
+#include "core/render/bitmap3d.h"
+
+namespace qm {
+
+inline constexpr std::int32_t kRenderTransient = 1000;
+
+struct RenderSettings {
+    std::int32_t totalIterations = 20000000;
+    std::int32_t updates = 10;  // periodic developments; values below 1 count as 1
+};
+
+// Shared with other threads while a render runs: the stop request in, the progress out.
+struct RenderControl {
+    std::atomic<bool> stopRequested{false};
+    std::atomic<std::int32_t> counter{0};  // the attractor's iteration count
+    std::atomic<double> progress{0.0};     // counter / total, 0 to 1
+};
+
+// Develops the image while the render waits: called when (counter + 1) is a multiple of the
+// interval, on the rendering thread.
+class RenderSink {
+public:
+    virtual ~RenderSink() = default;
+    virtual void develop() = 0;
+};
+
+struct RenderOutcome {
+    std::int32_t counter = 0;
+    std::int32_t interval = 0;  // total / updates; 0 when the total is below the updates
+    std::int32_t developments = 0;
+    bool diverged = false;
+    bool stopped = false;
+    // The last points have not reached the image yet: the counter is not a multiple of the
+    // interval (always so without an interval).
+    bool needsFinalDevelop = false;
+};
+
+RenderOutcome runRender(Attractor& attractor, TBitmap3D& target, const RenderSettings& settings,
+                        RenderSink& sink, RenderControl& control);
+
+}  // namespace qm

@@ -1,0 +1,348 @@
+#include "core/render/solid.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace qm {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+Vecd cross(const Vecd& a, const Vecd& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+// v / |v|, or v itself when its length is 0.
+Vecd normalised(const Vecd& v) {
+    const double length = std::sqrt(dot(v, v));
+    if (length == 0) return v;
+    return {v.x / length, v.y / length, v.z / length};
+}
+
+// A direction in single precision, as the shading works on it.
+struct Vec3f {
+    float x, y, z;
+};
+
+float dotf(const Vec3f& a, const Vec3f& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+Vec3f normalisedf(const Vec3f& v) {
+    const float length = std::sqrt(dotf(v, v));
+    if (length == 0) return v;
+    return {v.x / length, v.y / length, v.z / length};
+}
+
+// a . b of a float vector with a double one, formed in double and rounded once.
+float dotMixed(const Vec3f& a, const Vecd& b) {
+    return static_cast<float>(a.x * b.x + a.y * b.y + a.z * b.z);
+}
+
+float clamp01(float v) { return v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v; }
+
+// pow in double on float operands, rounded to float.
+float powf64(float base, float exponent) {
+    return static_cast<float>(std::pow(static_cast<double>(base), static_cast<double>(exponent)));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Light
+
+Light::Light()
+    : mapDensity(static_cast<std::size_t>(kMapSize) * kMapSize, 0.0f),
+      mapDepth(static_cast<std::size_t>(kMapSize) * kMapSize, 1.0f) {
+    SetDirection({-0.5, 0.5, 0.5});
+}
+
+void Light::SetDirection(const Vecd& d) {
+    if (dot(d, d) != 0) direction = normalised(d);
+    right = normalised(cross(upHint, direction));
+    up = cross(direction, right);
+}
+
+void Light::Clear() {
+    mapPeak = 0;
+    inverseOpacity = 1 / opacity;
+    std::fill(mapDensity.begin(), mapDensity.end(), 0.0f);
+    std::fill(mapDepth.begin(), mapDepth.end(), 1.0f);
+}
+
+void Light::BeginScan() {
+    // With the unit box and no margin the matrix only looks and rotates (plus an exact affine
+    // map onto 0..1), so the scan collects the bounds in the light's own space.
+    boundsMin = {0, 0, 0};
+    boundsMax = {1, 1, 1};
+    const double margin = softness;
+    softness = 0;
+    ComputeMatrix();
+    // The margin comes back rounded to single precision; the fitted box depends on it.
+    softness = static_cast<float>(margin);
+    boundsMin = {TBitmap3D::kMaxDouble, TBitmap3D::kMaxDouble, TBitmap3D::kMaxDouble};
+    boundsMax = {-TBitmap3D::kMaxDouble, -TBitmap3D::kMaxDouble, -TBitmap3D::kMaxDouble};
+}
+
+void Light::ScanPoint(const Vecd& p) {
+    const Vecd l = lightSpace(p);
+    const Vecd n{(l.x + 1) / 2, (l.y + 1) / 2, (l.z + 1) / 2};
+    // NaN coordinates fail both comparisons and leave the box as it is.
+    boundsMin = {std::min(boundsMin.x, n.x), std::min(boundsMin.y, n.y), std::min(boundsMin.z, n.z)};
+    boundsMax = {std::max(boundsMax.x, n.x), std::max(boundsMax.y, n.y), std::max(boundsMax.z, n.z)};
+}
+
+void Light::EndScan() { ComputeMatrix(); }
+
+void Light::ComputeMatrix() {
+    const double b = 1 + softness;
+    const Vecd lo = boundsMin * b;
+    const Vecd hi = boundsMax * b;
+    Mat4 m = Mat4::identity();
+    m.ortho(lo.x, hi.x, lo.y, hi.y, lo.z, hi.z);
+    m.lookAt({-direction.x, direction.y, -direction.z}, {0, 0, 0}, up);
+    m.rotate(rotationAngle * (1 / kPi) * 180, rotationAxis);
+    matrix = m;
+
+    // A box without extent in some axis (every point at one place, or a flat cloud seen edge
+    // on) or with non-finite bounds gives a matrix that divides by zero: such a light keeps no
+    // map and lights everything.
+    mapValid_ = hi.x - lo.x > 0 && hi.y - lo.y > 0 && hi.z - lo.z > 0 &&
+                std::all_of(matrix.m.begin(), matrix.m.end(),
+                            [](double v) { return std::isfinite(v); });
+}
+
+void Light::FindPeak() {
+    mapPeak = 0;
+    for (float v : mapDensity) mapPeak = std::max(mapPeak, v);
+}
+
+float Light::Visibility(const Vecd& p) const {
+    // Without a map, or with an empty one, nothing casts a shadow (and mapPeak may be 0).
+    if (!mapValid_ || !(mapPeak > 0)) return 1;
+    const Vecd m = mapCoordinates(p);
+    if (!(std::isfinite(m.x) && std::isfinite(m.y) && std::isfinite(m.z))) return 1;
+    // Outside the map, border cells included: trunc(x) <= 0 or trunc(x) >= mapWidth - 1. Tested
+    // on the doubles, so that only indices inside the map are ever formed.
+    if (!(m.x >= 1 && m.x < mapWidth - 1 && m.y >= 1 && m.y < mapHeight - 1)) return 1;
+    const auto i = static_cast<std::int32_t>(m.x);
+    const auto j = static_cast<std::int32_t>(m.y);
+    const double fx = m.x - i;
+    const double fy = m.y - j;
+    const std::size_t k[4] = {static_cast<std::size_t>(i + j * mapWidth),
+                              static_cast<std::size_t>(i + 1 + j * mapWidth),
+                              static_cast<std::size_t>(i + (j + 1) * mapWidth),
+                              static_cast<std::size_t>(i + 1 + (j + 1) * mapWidth)};
+    const float t00 = mapDepth[k[0]], t10 = mapDepth[k[1]], t01 = mapDepth[k[2]],
+                t11 = mapDepth[k[3]];
+    // The stored surface at (x, y), interpolated bilinearly.
+    const double s = t00 + (t10 - t00) * fx + (t01 - t00) * fy + fx * fy * (t00 - t10 + t11 - t01);
+    const double d = m.z;
+    if (!(d > s)) return 1;
+
+    // Occlusion of each of the four cells that lie in front of the point.
+    const float t[4] = {t00, t10, t01, t11};
+    float o[4];
+    for (int q = 0; q < 4; ++q) {
+        if (t[q] < d) {
+            const auto ratio = static_cast<float>(mapDensity[k[q]] / mapPeak * opacity);
+            o[q] = static_cast<float>(std::pow(static_cast<double>(ratio), inverseOpacity));
+        } else {
+            o[q] = 0;
+        }
+    }
+    double occlusion =
+        o[0] + (o[1] - o[0]) * fx + (o[2] - o[0]) * fy + fx * fy * (o[0] - o[1] + o[3] - o[2]);
+    occlusion = std::clamp(occlusion, 0.0, 1.0);
+
+    // Shadows fade in over the first `softness` of depth behind the surface.
+    const double e = d - s;
+    if (e >= softness) return static_cast<float>(1 - occlusion);
+    return static_cast<float>(1 - occlusion * e / softness);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TBitmap3D_Solid
+
+TBitmap3D_Solid::TBitmap3D_Solid() { SetDefaults(); }
+
+TBitmap3D_Solid::TBitmap3D_Solid(const TBitmap3D& source, ModeSwitch tag) : TBitmap3D(source, tag) {
+    SetDefaults();
+}
+
+void TBitmap3D_Solid::SetDefaults() {
+    mode = static_cast<std::uint8_t>(RenderMode::Solid);
+    gamma = 1.0;
+    opacity = 8.0;
+
+    struct LightSetup {
+        ColorRGBf color;
+        Vecd direction;
+    };
+    static constexpr LightSetup kLights[3] = {
+        {{0.8f, 0.65f, 0.475f}, {0.8, 0.1, 0.2}},
+        {{0.38f, 0.45f, 0.7f}, {-0.9, -0.15, -0.08}},
+        {{0.95f, 0.945f, 0.93f}, {-0.4, 0.85, 1.0}},
+    };
+    // Replaces any lights of an earlier call: the target always has these three.
+    lights.clear();
+    for (const auto& setup : kLights) {
+        auto light = std::make_unique<Light>();
+        light->opacity = opacity;
+        light->color = setup.color;
+        light->SetDirection(setup.direction);
+        lights.push_back(std::move(light));
+    }
+
+    SetBackgroundColor({0.298f, 0.314f, 0.3f});
+    SetPointColor({1, 1, 1});
+    ambient = {0.08f, 0.08f, 0.08f};
+    diffuse = {0.8f, 0.8f, 0.8f};
+    specular = {0.5f, 0.5f, 0.5f};
+    roughness = 0.008;
+}
+
+void TBitmap3D_Solid::AllocateBuffers() {
+    TBitmap3D::AllocateBuffers();
+    density.assign(static_cast<std::size_t>(pixelCount), 0.0f);
+    depth.assign(static_cast<std::size_t>(pixelCount), 1.0f);
+}
+
+void TBitmap3D_Solid::SetView() {
+    TBitmap3D::SetView();
+    for (auto it = lights.rbegin(); it != lights.rend(); ++it) {
+        (*it)->rotationAxis = rotationAxis;
+        (*it)->rotationAngle = rotationAngle;
+    }
+}
+
+void TBitmap3D_Solid::FindPeak() {
+    peak = 0;
+    for (float v : density) peak = std::max(peak, v);
+    for (const auto& light : lights) light->FindPeak();
+}
+
+void TBitmap3D_Solid::ClearImage() {
+    TBitmap3D::ClearImage();
+    peak = 0;
+    std::fill(density.begin(), density.end(), 0.0f);
+    std::fill(depth.begin(), depth.end(), 1.0f);
+    // The light maps are fitted to the preview cloud, the best guess of the orbit's extent.
+    for (const auto& light : lights) {
+        light->Clear();
+        light->BeginScan();
+        for (std::int32_t i = 0; i < previewSize; ++i)
+            light->ScanPoint(previewPoints[static_cast<std::size_t>(i)]);
+        light->EndScan();
+    }
+}
+
+void TBitmap3D_Solid::BeginScan(ScanKind kind) {
+    TBitmap3D::BeginScan(kind);
+    for (const auto& light : lights) light->BeginScan();
+}
+
+void TBitmap3D_Solid::ScanPoint(const Vecd& p) {
+    TBitmap3D::ScanPoint(p);
+    for (const auto& light : lights) light->ScanPoint(p);
+}
+
+void TBitmap3D_Solid::EndScan() {
+    TBitmap3D::EndScan();
+    for (const auto& light : lights) light->EndScan();
+}
+
+void TBitmap3D_Solid::PlotBlock(const Vecd* points, std::int32_t n) {
+    for (std::int32_t i = 0; i < n; ++i) plotSolid(points[i]);
+}
+
+void TBitmap3D_Solid::BuildImage() {
+    FindPeak();
+    if (!(peak > 0)) return;
+
+    // Constants of the development, in single precision.
+    const auto iOpacity = static_cast<float>(1 / opacity);
+    const auto iGamma = static_cast<float>(1 / gamma);
+    const auto iRough = static_cast<float>(1 / roughness);
+    const float pix = 1.0f / static_cast<float>(imageWidth);
+    const auto depthScale = static_cast<float>(projectionMatrix[10] * 0.5);
+    const std::array<int, 4> viewport{0, 0, imageWidth, imageHeight};
+    const std::uint8_t background[3] = {channelByte(backgroundColor.b),
+                                        channelByte(backgroundColor.g),
+                                        channelByte(backgroundColor.r)};
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+
+    // The top row and the right column have no neighbour for the normal: they keep what
+    // ClearImage gave them.
+    for (std::int32_t y = imageHeight - 2; y >= 0; --y) {
+        for (std::int32_t x = imageWidth - 2; x >= 0; --x) {
+            const auto k = static_cast<std::size_t>(x) + static_cast<std::size_t>(y) * imageWidth;
+            std::uint8_t* out = rowBuffer.data() + 3 * static_cast<std::size_t>(x);
+            const float dens = density[k];
+            if (!(dens > 0)) {
+                std::memcpy(out, background, 3);
+                continue;
+            }
+            const float D = depth[k];
+
+            // Screen point, and the object point under the pixel (a camera that cannot be
+            // inverted gives a point that no light map holds: fully lit).
+            const Vec3f P{static_cast<float>(x - imageWidth / 2) * pix,
+                          static_cast<float>(y - imageHeight / 2) * pix, D / depthScale};
+            const Vecd Q = unproject({static_cast<double>(x), static_cast<double>(y), D},
+                                     viewMatrix, projectionMatrix, viewport)
+                               .value_or(Vecd{nan, nan, nan});
+
+            // Normal from the depth differences to the right and upper neighbours.
+            const Vec3f n = normalisedf({-pix * (depth[k + 1] - D) / depthScale,
+                                         -pix * (depth[k + static_cast<std::size_t>(imageWidth)] - D) /
+                                             depthScale,
+                                         pix * pix});
+            ColorRGBf c = ambient;
+            const Vec3f v = normalisedf({static_cast<float>(P.x - eye.x),
+                                         static_cast<float>(P.y - eye.y),
+                                         static_cast<float>(P.z - eye.z)});
+
+            // Diffuse and specular light of every source, last to first.
+            for (auto it = lights.rbegin(); it != lights.rend(); ++it) {
+                const Light& light = **it;
+                const float t = light.Visibility(Q);
+                const ColorRGBf lc{light.color.r * t, light.color.g * t, light.color.b * t};
+                const float kd = clamp01(dotMixed(n, light.direction));
+                c.r += diffuse.r * lc.r * kd;
+                c.g += diffuse.g * lc.g * kd;
+                c.b += diffuse.b * lc.b * kd;
+                const Vec3f h{static_cast<float>((light.direction.x + v.x) * 0.5),
+                              static_cast<float>((light.direction.y + v.y) * 0.5),
+                              static_cast<float>((light.direction.z + v.z) * 0.5)};
+                const float g = dotf(h, n) / std::sqrt(dotf(h, h));
+                if (g > 0) {
+                    const float ks = powf64(g, iRough);
+                    c.r += specular.r * lc.r * ks;
+                    c.g += specular.g * lc.g * ks;
+                    c.b += specular.b * lc.b * ks;
+                }
+            }
+
+            // Opacity from the density: from peak / opacity up the pixel is opaque.
+            const auto ratio = static_cast<float>(dens / peak * opacity);
+            const float a = powf64(clamp01(ratio), iOpacity);
+
+            c = {clamp01(c.r), clamp01(c.g), clamp01(c.b)};
+            if (iGamma > 0) {
+                c.r = c.r > 0 ? powf64(c.r, iGamma) : 0.0f;
+                c.g = c.g > 0 ? powf64(c.g, iGamma) : 0.0f;
+                c.b = c.b > 0 ? powf64(c.b, iGamma) : 0.0f;
+            }
+
+            const float keep = 1 - a;
+            out[0] = channelByte(keep * backgroundColor.b + a * c.b);
+            out[1] = channelByte(keep * backgroundColor.g + a * c.g);
+            out[2] = channelByte(keep * backgroundColor.r + a * c.r);
+        }
+        StoreRow(y);
+    }
+}
+
+}  // namespace qm

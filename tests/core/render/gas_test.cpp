@@ -1,0 +1,103 @@
+// Gas and Liquid: density accumulation, the depth surface, and grey development.
+#include "core/render/gas.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace qm {
+namespace {
+
+std::unique_ptr<TBitmap3D> makeTarget(int mode) {
+    auto t = CreateRenderTarget(mode);
+    t->SetWidth(16);
+    t->SetHeight(12);
+    t->SetEye({0, 0, -5});
+    t->SetTarget({0, 0, 0});
+    t->ClearImage();
+    return t;
+}
+
+// A point whose pixel coordinates are (px, py): a splat there puts its whole weight on pixel
+// (px, py). For the default camera (no rotation, scale 1) x is mirrored.
+Vecd onPixel(const TBitmap3D& t, int px, int py, double z) {
+    const double x = 1 - px * 2.0 / t.imageWidth;
+    const double y = py * 2.0 / t.imageHeight - 1;
+    return {x * t.viewWidth / 2, y * t.viewHeight / 2, z};
+}
+
+TEST(Gas, DevelopsGreyWithItsToneCurve) {
+    auto t = makeTarget(0);
+    auto& gas = static_cast<TBitmap3D_Gas&>(*t);
+    gas.density[3 + 4 * 16] = 1.0f;                   // the peak: white
+    gas.density[5 + 4 * 16] = 0.17677669529663687f;  // 0.5^2.5: (0.5^2.5)^0.4 x 510 = 255
+    gas.density[7 + 4 * 16] = 0.01f;
+    gas.BuildImage();
+    EXPECT_EQ(gas.peak, 1.0f);
+    auto pixel = [&](int x, int y) { return t->scanLine(11 - y) + 3 * x; };
+    EXPECT_EQ(pixel(3, 4)[0], 255);
+    EXPECT_GE(pixel(5, 4)[0], 254);
+    const int expected = static_cast<int>(static_cast<float>(std::pow(0.01, static_cast<double>(0.4f))) * 510.0f);
+    EXPECT_EQ(pixel(7, 4)[0], expected);
+    for (std::size_t k = 0; k < t->imageBytes().size(); k += 3) {
+        ASSERT_EQ(t->imageBytes()[k], t->imageBytes()[k + 1]);
+        ASSERT_EQ(t->imageBytes()[k], t->imageBytes()[k + 2]);
+    }
+}
+
+TEST(Gas, EmptyBuffersLeaveTheImageAsCleared) {
+    auto t = makeTarget(0);
+    std::vector<std::uint8_t> before = t->imageBytes();
+    t->BuildImage();
+    EXPECT_EQ(t->imageBytes(), before);
+}
+
+TEST(Gas, PointOnAPixelGivesItTheWholeWeight) {
+    auto t = makeTarget(0);
+    const Vecd p = onPixel(*t, 6, 5, 0);
+    const Vecd px = t->project(p);
+    ASSERT_NEAR(px.x, 6, 1e-12);
+    ASSERT_NEAR(px.y, 5, 1e-12);
+    t->PlotPoint(p);
+    EXPECT_NEAR(static_cast<TBitmap3D_Gas&>(*t).density[6 + 5 * 16], 1.0f, 1e-6);
+}
+
+TEST(Liquid, FrontSurfaceHidesWhatLiesBehind) {
+    auto t = makeTarget(1);
+    auto& liquid = static_cast<TBitmap3D_Liquid&>(*t);
+    const int k = 6 + 5 * 16;
+    const Vecd nearPoint = onPixel(*t, 6, 5, -1);  // depth about 3/49
+    const Vecd farPoint = onPixel(*t, 6, 5, 2);    // depth about 6/49
+
+    t->PlotPoint(nearPoint);  // meets the far plane: counts fully and builds the surface
+    EXPECT_NEAR(liquid.density[k], 1.0f, 1e-5);
+    EXPECT_NEAR(liquid.surface[k], 3.0f / 49, 1e-5);
+    t->PlotPoint(farPoint);  // h about -30: hidden
+    EXPECT_NEAR(liquid.density[k], 1.0f, 1e-5);
+    t->PlotPoint(nearPoint);  // level with the surface: counts half
+    EXPECT_NEAR(liquid.density[k], 1.5f, 1e-4);
+}
+
+TEST(Liquid, ZoomingMakesTheSurfaceTestStricter) {
+    // The origin lands on the centre of pixel (8, 6) at any zoom. With the surface a little
+    // in front of it, it counts partly at scale 1 and not at all zoomed in 20 times.
+    for (double zoom : {1.0, 20.0}) {
+        auto t = makeTarget(1);
+        t->scale = zoom;
+        t->SetView();
+        auto& liquid = static_cast<TBitmap3D_Liquid&>(*t);
+        const int k = 8 + 6 * 16;
+        const Vecd px = t->project({0, 0, 0});
+        ASSERT_EQ(px.x, 8);
+        liquid.surface[k] = static_cast<float>(px.z - 0.1 / (49 * 10));  // h = -0.1 x zoom
+        t->PlotPoint({0, 0, 0});
+        if (zoom == 1.0)
+            EXPECT_NEAR(liquid.density[k], 0.45f, 1e-3);
+        else
+            EXPECT_EQ(liquid.density[k], 0.0f);
+    }
+}
+
+}  // namespace
+}  // namespace qm
