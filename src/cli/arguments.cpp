@@ -1,0 +1,63 @@
+#include "cli/arguments.h"
+
+#include <charconv>
+
+namespace qm::cli {
+
+std::optional<std::string> Arguments::parse(const std::vector<std::string>& args,
+                                            const std::set<std::string, std::less<>>& valueOptions,
+                                            const std::set<std::string, std::less<>>& flags) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (arg == "-o") arg = "--output";  // the one short option
+        if (arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
+            positional_.push_back(arg);
+            continue;
+        }
+        std::string name = arg.substr(2);
+        std::optional<std::string> inlineValue;
+        if (const auto eq = name.find('='); eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        if (flags.contains(name)) {
+            if (inlineValue) return "option --" + name + " takes no value";
+            flags_.insert(name);
+        } else if (valueOptions.contains(name)) {
+            if (inlineValue) {
+                values_[name] = *inlineValue;
+            } else if (i + 1 < args.size()) {
+                values_[name] = args[++i];
+            } else {
+                return "option --" + name + " needs a value";
+            }
+        } else {
+            return "unknown option --" + name;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> Arguments::value(std::string_view name) const {
+    const auto it = values_.find(name);
+    if (it == values_.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<std::int64_t> parseInteger(std::string_view text, std::int64_t lo, std::int64_t hi) {
+    std::int64_t v = 0;
+    const char* first = text.data();
+    const char* last = first + text.size();
+    if (first != last && *first == '+') ++first;
+    const auto [ptr, ec] = std::from_chars(first, last, v);
+    if (ec != std::errc() || ptr != last || first == last || v < lo || v > hi) return std::nullopt;
+    return v;
+}
+
+std::string formatNumber(double v) {
+    char buffer[64];
+    const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);
+    return ec == std::errc() ? std::string(buffer, ptr) : std::string("nan");
+}
+
+}  // namespace qm::cli

@@ -1,0 +1,84 @@
+#include "cli/cli.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/commands.h"
+
+namespace qm::cli {
+
+namespace {
+
+constexpr std::string_view kUsage = R"(Usage: quillmere-cli COMMAND [OPTIONS]
+
+Commands:
+  info FILE.qmattr [--seed S]
+      Loads an attractor file and prints its kind, its parameters and the search's
+      estimates on them (Lyapunov exponent, correlation dimension) as "key: value" lines.
+      S seeds the random generator (default: the current time); it matters for IFS,
+      whose chaos game is seeded on loading, and for the dimension's random pairs.
+
+  search --kind KIND --out DIR [--option N] [--count K] [--randomness P]
+         [--max-trials T] [--seed S] [--threads J]
+      Searches at random for chaotic parameter sets and writes each one found as
+      DIR/NNNN.qmattr. KIND is a file keyword (icon, ifs, julia, lorenz, lorenz_84,
+      pickover, polynomial_a, polynomial_b, polynomial_c, polynomial_sprott, unravel)
+      or a kind code 0 to 10. N is the number of IFS maps (2 to 8, default 4) or the
+      Sprott polynomial order (2 to 5, default 2). K sets to find (default 1); P the
+      randomness in percent, 1 to 100 (default 100); T the budget of trials in all
+      (default 100000); S the seed (default: the current time); J threads (default 1).
+      Thread i seeds its generator with S + i, so a run is repeatable for the same S
+      and J. Exit status 0 when K sets were found, 1 when the budget ran out first.
+
+  render FILE.qmattr -o OUT.bmp|OUT.png [--mode M] [--size WxH] [--iterations N]
+         [--updates U] [--seed S] [--scale X] [--rotate DX,DY] [--luminosity L]
+         [--gamma G] [--opacity O] [--roughness R] [--speed-map F] [--angle-map F]
+         [--builtin-gradients] [--quiet]
+      Renders the attractor of FILE as the program does after "Nouveau" in mode M and
+      size WxH, "Ouvrir..." of FILE (the view fitted) and a complete "Démarrer".
+      M is Gaz, Liquide, Lumière (or lumiere), Plasma, Solide, or 0 to 4 (default Gaz);
+      WxH from 16 to 16384 per side (default 640x480); N iterations (default 20000000)
+      with U image updates (1 to 100, default 10). --scale replaces the fitted zoom,
+      --rotate makes one mouse drag of DX,DY pixels; --luminosity and --gamma (Gaz,
+      Liquide, Lumière, Plasma), --gamma, --opacity and --roughness (Solide) set the
+      mode's parameters. Lumière and Plasma colour with speed.map and angle.map beside
+      the program (or the built-in ramps), or with the maps given. Prints the image
+      size, the iterations, the speed and the view as "key: value" lines; progress goes
+      to standard error when it is a terminal (--quiet silences it). A divergence keeps
+      and writes the image so far, reports it and exits 1; an unwritable output exits 3.
+
+Options common to all commands:
+  --help    prints this text
+
+Exit status 2 means bad arguments or an unreadable file; nothing is written then.
+)";
+
+}  // namespace
+
+int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        err << kUsage;
+        return kExitUsage;
+    }
+    const std::string command = args.front();
+    args.erase(args.begin());
+    if (command == "--help" || command == "-h" || command == "help") {
+        out << kUsage;
+        return kExitOk;
+    }
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") {
+            out << kUsage;
+            return kExitOk;
+        }
+    }
+    if (command == "info") return runInfo(args, out, err);
+    if (command == "search") return runSearch(args, out, err);
+    if (command == "render") return runRender(args, out, err);
+    err << "quillmere-cli: unknown command '" << command << "'; see quillmere-cli --help\n";
+    return kExitUsage;
+}
+
+}  // namespace qm::cli

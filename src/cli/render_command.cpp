@@ -1,0 +1,371 @@
+// quillmere-cli render: the image the program shows after "Nouveau" in a mode and size,
+// "Ouvrir..." of a file (fitted view) and a complete render.
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QImage>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <variant>
+
+#include "cli/arguments.h"
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "core/file/atomic_write.h"
+#include "core/image/bmp.h"
+#include "core/property/color_map.h"
+#include "core/render/bitmap3d.h"
+#include "core/render/gas.h"
+#include "core/render/light.h"
+#include "core/render/render_loop.h"
+#include "core/render/sampling.h"
+#include "core/render/solid.h"
+#include "core/strings/string_table.h"
+
+namespace qm::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kExitWriteFailed = 3;
+constexpr double kMinParameter = 0.0001;
+
+struct RenderOptions {
+    fs::path file;
+    fs::path output;
+    bool png = false;
+    int mode = 0;
+    std::int32_t width = 640;
+    std::int32_t height = 480;
+    std::int32_t iterations = 20000000;
+    std::int32_t updates = 10;
+    std::uint32_t seed = 0;
+    std::optional<double> scale, luminosity, gamma, opacity, roughness;
+    std::optional<std::pair<double, double>> rotate;
+    std::optional<fs::path> speedMap, angleMap;
+    bool builtinGradients = false;
+    bool quiet = false;
+};
+
+// The mode named as the interface writes it ("Lumière", also "lumiere"), or its index.
+int parseMode(const std::string& text) {
+    for (int m = 0; m < kRenderModeCount; ++m) {
+        const std::string& name = StringTable::builtinText(TextId::kModeNameFirst + m);
+        if (text == name) return m;
+        std::string lower = name;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (text == lower) return m;
+    }
+    if (text == "lumiere" || text == "Lumiere") return static_cast<int>(RenderMode::Light);
+    if (const auto index = parseInteger(text, 0, kRenderModeCount - 1)) return static_cast<int>(*index);
+    return -1;
+}
+
+std::optional<double> parseReal(const std::string& text) {
+    double v = 0;
+    const char* first = text.data();
+    const char* last = first + text.size();
+    const auto [ptr, ec] = std::from_chars(first, last, v);
+    if (ec != std::errc() || ptr != last || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+// Bytes per pixel of a mode's buffers and image, and its fixed cost.
+std::uint64_t bufferBytes(int mode, std::uint64_t pixels) {
+    std::uint64_t perPixel = 3;  // the image
+    std::uint64_t fixed = 0;
+    switch (static_cast<RenderMode>(mode)) {
+        case RenderMode::Gas: perPixel += 4; break;
+        case RenderMode::Liquid: perPixel += 8; break;
+        case RenderMode::Light: perPixel += 12; break;
+        case RenderMode::Plasma: perPixel += 16; break;
+        case RenderMode::Solid: perPixel += 8; fixed = 3ull * 2 * 640000 * sizeof(float); break;
+    }
+    return perPixel * pixels + fixed;
+}
+
+std::uint64_t physicalMemory() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) return ~0ull;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+}
+
+std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::string>& args) {
+    Arguments a;
+    if (auto problem = a.parse(args,
+                               {"output", "mode", "size", "iterations", "updates", "seed", "scale",
+                                "rotate", "luminosity", "gamma", "opacity", "roughness",
+                                "speed-map", "angle-map"},
+                               {"builtin-gradients", "quiet"}))
+        return *problem;
+    if (a.positional().size() != 1) return std::string("give exactly one FILE.qmattr");
+    RenderOptions o;
+    o.file = a.positional().front();
+
+    const auto output = a.value("output");
+    if (!output || output->empty()) return std::string("-o OUT.bmp or OUT.png is required");
+    o.output = *output;
+    std::string extension = o.output.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (extension != ".bmp" && extension != ".png") return std::string("the output must end in .bmp or .png");
+    o.png = extension == ".png";
+
+    if (const auto text = a.value("mode")) {
+        o.mode = parseMode(*text);
+        if (o.mode < 0) return "unknown mode '" + *text + "' (Gaz, Liquide, Lumière, Plasma, Solide or 0 to 4)";
+    }
+    if (const auto text = a.value("size")) {
+        const auto x = text->find('x');
+        const auto w = x == std::string::npos ? std::nullopt : parseInteger(text->substr(0, x), 16, 16384);
+        const auto h = x == std::string::npos ? std::nullopt : parseInteger(text->substr(x + 1), 16, 16384);
+        if (!w || !h) return std::string("--size takes WxH with each side from 16 to 16384");
+        o.width = static_cast<std::int32_t>(*w);
+        o.height = static_cast<std::int32_t>(*h);
+    }
+    const std::uint64_t pixels = static_cast<std::uint64_t>(o.width & 0xFFFC) * static_cast<std::uint64_t>(o.height);
+    if (bufferBytes(o.mode, pixels) > physicalMemory() / 2)
+        return std::string("--size needs more than half of this machine's memory");
+    if (const auto text = a.value("iterations")) {
+        const auto v = parseInteger(*text, 0, 2147483647);
+        if (!v) return std::string("--iterations takes a whole number from 0 to 2147483647");
+        o.iterations = static_cast<std::int32_t>(*v);
+    }
+    if (const auto text = a.value("updates")) {
+        const auto v = parseInteger(*text, 1, 100);
+        if (!v) return std::string("--updates takes a whole number from 1 to 100");
+        o.updates = static_cast<std::int32_t>(*v);
+    }
+    o.seed = static_cast<std::uint32_t>(std::time(nullptr));
+    if (const auto text = a.value("seed")) {
+        const auto v = parseInteger(*text, 0, 0xFFFFFFFFll);
+        if (!v) return std::string("--seed takes a whole number from 0 to 4294967295");
+        o.seed = static_cast<std::uint32_t>(*v);
+    }
+    if (const auto text = a.value("rotate")) {
+        const auto comma = text->find(',');
+        const auto dx = comma == std::string::npos ? std::nullopt : parseReal(text->substr(0, comma));
+        const auto dy = comma == std::string::npos ? std::nullopt : parseReal(text->substr(comma + 1));
+        if (!dx || !dy) return std::string("--rotate takes DX,DY in pixels");
+        o.rotate = std::pair{*dx, *dy};
+    }
+
+    // Real parameters, each only for the modes that have it.
+    const auto mode = static_cast<RenderMode>(o.mode);
+    const bool solid = mode == RenderMode::Solid;
+    struct Real {
+        const char* name;
+        bool applies;
+        std::optional<double>* target;
+    };
+    const Real reals[] = {{"scale", true, &o.scale},
+                          {"luminosity", !solid, &o.luminosity},
+                          {"gamma", true, &o.gamma},
+                          {"opacity", solid, &o.opacity},
+                          {"roughness", solid, &o.roughness}};
+    for (const Real& r : reals) {
+        const auto text = a.value(r.name);
+        if (!text) continue;
+        if (!r.applies) return "--" + std::string(r.name) + " does not apply to this mode";
+        const auto v = parseReal(*text);
+        if (!v || *v < kMinParameter) return "--" + std::string(r.name) + " takes a number of at least 0.0001";
+        *r.target = *v;
+    }
+
+    const bool lightFamily = mode == RenderMode::Light || mode == RenderMode::Plasma;
+    o.builtinGradients = a.has("builtin-gradients");
+    if (const auto text = a.value("speed-map")) o.speedMap = fs::path(*text);
+    if (const auto text = a.value("angle-map")) o.angleMap = fs::path(*text);
+    if ((o.speedMap || o.angleMap) && !lightFamily)
+        return std::string("colour maps apply only to the modes Lumière and Plasma");
+    if (o.builtinGradients && (o.speedMap || o.angleMap))
+        return std::string("--builtin-gradients and a colour map exclude each other");
+    o.quiet = a.has("quiet");
+    return o;
+}
+
+fs::path programFolder() {
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::current_path() : exe.parent_path();
+}
+
+// Loads a colour map given on the command line; false when it cannot be read.
+bool loadMapFile(const fs::path& path, Gradientf& gradient) {
+    std::ifstream in(path);
+    if (!in.is_open()) return false;
+    loadColorMap(in, gradient);
+    return !in.bad();
+}
+
+std::string hhnnss(double seconds) {
+    // Whole seconds of the duration; hours count modulo 24, as a time of day would.
+    const auto total = static_cast<long long>(std::max(0.0, seconds));
+    char text[16];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", (total / 3600) % 24, (total / 60) % 60, total % 60);
+    return text;
+}
+
+class DevelopSink final : public RenderSink {
+public:
+    explicit DevelopSink(TBitmap3D& target) : target_(target) {}
+    void develop() override { target_.BuildImage(); }
+
+private:
+    TBitmap3D& target_;
+};
+
+WriteResult writeImage(const RenderOptions& o, const TBitmap3D& target) {
+    const ImageView view = target.imageView();
+    if (!o.png) return writeBmp(o.output, view);
+    const QImage image(view.bits, view.width, view.height, view.bytesPerLine, QImage::Format_BGR888);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG")) return {WriteStatus::WriteFailed, 0};
+    return writeFileAtomically(o.output, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
+}  // namespace
+
+int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    auto parsed = parseOptions(args);
+    if (auto* problem = std::get_if<std::string>(&parsed)) {
+        err << "quillmere-cli render: " << *problem << '\n';
+        return kExitUsage;
+    }
+    const RenderOptions& o = std::get<RenderOptions>(parsed);
+
+    // The document: seeded, then the file loaded into it.
+    seedRandom31(o.seed);
+    auto parser = makeAttractorParser();
+    LoadResult loaded = loadAttractor(*parser, o.file);
+    if (!loaded) {
+        err << "quillmere-cli render: " << o.file.string() << ": " << describe(loaded.status) << '\n';
+        return kExitUsage;
+    }
+    Attractor& attractor = *loaded.attractor;
+
+    // The render target, as "Nouveau" makes it.
+    auto target = CreateRenderTarget(o.mode);
+    if (auto* light = dynamic_cast<TBitmap3D_Light*>(target.get())) {
+        if (o.builtinGradients) {
+            setBuiltinSpeedGradient(light->speedGradient);
+            setBuiltinAngleGradient(light->angleGradient);
+        } else {
+            loadDefaultGradients(programFolder(), light->speedGradient, light->angleGradient);
+            if (o.speedMap && !loadMapFile(*o.speedMap, light->speedGradient)) {
+                err << "quillmere-cli render: cannot read the colour map " << o.speedMap->string() << '\n';
+                return kExitUsage;
+            }
+            if (o.angleMap && !loadMapFile(*o.angleMap, light->angleGradient)) {
+                err << "quillmere-cli render: cannot read the colour map " << o.angleMap->string() << '\n';
+                return kExitUsage;
+            }
+        }
+    }
+    target->SetWidth(o.width);
+    target->SetHeight(o.height);
+    target->SetEye({0, 0, -5});
+    target->SetTarget({0, 0, 0});
+    target->mirror = attractor.kind() == AttractorKind::Julia;
+
+    // "Ouvrir...": the preview sampling with the view fitted.
+    if (!sampleAttractor(attractor, *target, kPreviewIterations, SamplingMode::Fit)) {
+        err << "quillmere-cli render: the attractor diverges while it is sampled; nothing to render\n";
+        return kExitNotReached;
+    }
+
+    // Camera and mode settings.
+    if (o.scale) target->scale = *o.scale;
+    if (o.rotate) target->Rotate(o.rotate->first, o.rotate->second);
+    if (auto* gas = dynamic_cast<TBitmap3D_Gas*>(target.get())) {
+        if (o.luminosity) gas->luminosity = *o.luminosity;
+        if (o.gamma) gas->gamma = *o.gamma;
+    } else if (auto* light = dynamic_cast<TBitmap3D_Light*>(target.get())) {
+        if (o.luminosity) light->luminosity = *o.luminosity;
+        if (o.gamma) light->gamma = *o.gamma;
+    } else if (auto* solid = dynamic_cast<TBitmap3D_Solid*>(target.get())) {
+        if (o.opacity) solid->opacity = *o.opacity;
+        if (o.gamma) solid->gamma = *o.gamma;
+        if (o.roughness) solid->roughness = *o.roughness;
+    }
+    target->SetView();
+
+    // The render, as "&Démarrer" runs it.
+    const auto start = std::chrono::steady_clock::now();
+    target->ClearImage();
+    attractor.restart();
+    RenderControl control;
+    DevelopSink sink(*target);
+    const RenderSettings settings{o.iterations, o.updates};
+
+    std::atomic<bool> running{true};
+    std::thread progress;
+    const bool showProgress = !o.quiet && isatty(STDERR_FILENO);
+    if (showProgress) {
+        progress = std::thread([&] {
+            while (running.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                const std::int32_t counter = control.counter.load(std::memory_order_relaxed);
+                const double fraction = control.progress.load(std::memory_order_relaxed);
+                if (counter < 2 || !running.load()) continue;
+                const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 30);
+                std::fprintf(stderr, "\r%s%lld   %s%s   [%s%s]", text(TextId::kSpeedLabel).c_str(),
+                             static_cast<long long>(counter / elapsed), text(TextId::kRemainingLabel).c_str(),
+                             fraction > 0 ? hhnnss(elapsed / fraction - elapsed + 1).c_str() : "--:--:--",
+                             std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                             std::string(static_cast<std::size_t>(30 - filled), '.').c_str());
+                std::fflush(stderr);
+            }
+        });
+    }
+    const RenderOutcome outcome = runRender(attractor, *target, settings, sink, control);
+    if (outcome.needsFinalDevelop) target->BuildImage();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    running = false;
+    if (progress.joinable()) {
+        progress.join();
+        std::fprintf(stderr, "\r%s%s%*s\n", text(TextId::kTotalTimeLabel).c_str(), hhnnss(seconds).c_str(), 40, "");
+    }
+
+    const WriteResult written = writeImage(o, *target);
+    if (!written) {
+        err << "quillmere-cli render: cannot write " << o.output.string() << ": "
+            << describe(FileStatus::WriteFailed, written.systemError) << '\n';
+        return kExitWriteFailed;
+    }
+    out << "width: " << target->imageWidth << '\n';
+    out << "height: " << target->imageHeight << '\n';
+    out << "iterations: " << outcome.counter << '\n';
+    out << "diverged: " << (outcome.diverged ? "yes" : "no") << '\n';
+    out << "seconds: " << formatNumber(seconds) << '\n';
+    out << "iterations_per_second: " << formatNumber(seconds > 0 ? outcome.counter / seconds : 0.0) << '\n';
+    out << "scale: " << formatNumber(target->scale) << '\n';
+    out << "pan_x: " << formatNumber(target->panX) << '\n';
+    out << "pan_y: " << formatNumber(target->panY) << '\n';
+    out << "output: " << o.output.string() << '\n';
+    if (outcome.diverged) {
+        std::string message = text(TextId::kDivergedAfter);
+        const auto at = message.find("%u");
+        if (at != std::string::npos) message.replace(at, 2, std::to_string(outcome.counter));
+        err << message << '\n';
+        return kExitNotReached;
+    }
+    return kExitOk;
+}
+
+}  // namespace qm::cli

@@ -1,0 +1,199 @@
+// quillmere-cli search: the document's search command, headless, on one or more threads.
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "cli/arguments.h"
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "core/attractor/attractor.h"
+#include "core/file/attractor_file.h"
+
+namespace qm::cli {
+
+namespace {
+
+struct SearchOptions {
+    int kind = -1;
+    int option = 0;
+    std::int64_t count = 1;
+    int percent = 100;
+    std::int64_t maxTrials = 100000;
+    std::uint32_t seed = 0;
+    int threads = 1;
+    std::filesystem::path out;
+};
+
+constexpr std::int64_t kMaxCount = 9999;  // finds are numbered in four digits
+
+// The options, or an error text.
+std::variant<SearchOptions, std::string> parseOptions(const std::vector<std::string>& args) {
+    Arguments a;
+    if (auto problem = a.parse(args, {"kind", "option", "count", "randomness", "max-trials", "seed",
+                                      "threads", "out"},
+                               {}))
+        return *problem;
+    if (!a.positional().empty()) return "unexpected argument '" + a.positional().front() + "'";
+
+    SearchOptions o;
+    const auto kind = a.value("kind");
+    if (!kind) return std::string("--kind is required");
+    o.kind = parseKind(*kind);
+    if (o.kind < 0) return "unknown kind '" + *kind + "'";
+
+    const bool ifs = o.kind == static_cast<int>(AttractorKind::IFS);
+    const bool sprott = o.kind == static_cast<int>(AttractorKind::PolynomialSprott);
+    o.option = ifs ? 4 : sprott ? 2 : 0;
+    if (const auto text = a.value("option")) {
+        if (!ifs && !sprott) return std::string("--option applies only to ifs and polynomial_sprott");
+        const auto v = parseInteger(*text, 2, ifs ? 8 : 5);
+        if (!v) return ifs ? std::string("--option takes a map count from 2 to 8")
+                           : std::string("--option takes an order from 2 to 5");
+        o.option = static_cast<int>(*v);
+    }
+    struct Ranged {
+        const char* name;
+        std::int64_t lo, hi;
+        std::int64_t* target;
+    };
+    std::int64_t percent = o.percent, threads = o.threads;
+    std::int64_t seed = static_cast<std::uint32_t>(std::time(nullptr));
+    const std::array<Ranged, 5> ranged = {{{"count", 1, kMaxCount, &o.count},
+                                           {"randomness", 1, 100, &percent},
+                                           {"max-trials", 1, 1'000'000'000'000, &o.maxTrials},
+                                           {"seed", 0, 0xFFFFFFFFll, &seed},
+                                           {"threads", 1, 256, &threads}}};
+    for (const Ranged& r : ranged) {
+        if (const auto text = a.value(r.name)) {
+            const auto v = parseInteger(*text, r.lo, r.hi);
+            if (!v)
+                return "--" + std::string(r.name) + " takes a whole number from " +
+                       std::to_string(r.lo) + " to " + std::to_string(r.hi);
+            *r.target = *v;
+        }
+    }
+    o.percent = static_cast<int>(percent);
+    o.threads = static_cast<int>(threads);
+    o.seed = static_cast<std::uint32_t>(seed);
+
+    const auto out = a.value("out");
+    if (!out || out->empty()) return std::string("--out DIR is required");
+    o.out = *out;
+    return o;
+}
+
+// Restarts the attractor and runs the document's preview sampling (500 iterations dropped,
+// 20000 kept); true when the orbit stayed bounded throughout.
+bool sampleStaysBounded(Attractor& a) {
+    constexpr std::int32_t kSampling = 20500;
+    std::array<Vecd, 512> block;
+    a.restart();
+    for (std::int32_t done = 0; done < kSampling && !a.diverged();)
+        done += a.iterateBlock(block.data(), std::min<std::int32_t>(512, kSampling - done));
+    return !a.diverged();
+}
+
+std::string findName(std::int64_t number) {
+    std::string digits = std::to_string(number);
+    return std::string(4 - std::min<std::size_t>(4, digits.size()), '0') + digits + ".qmattr";
+}
+
+struct Shared {
+    std::mutex outputLock;
+    std::atomic<std::int64_t> trials{0};
+    std::atomic<std::int64_t> found{0};
+    std::atomic<bool> failed{false};
+    std::string failure;
+};
+
+// Thread i: finds numbered i + 1, i + 1 + J, ... up to K, within T / J trials.
+void searchThread(const SearchOptions& o, int i, Shared& shared, std::ostream& out) {
+    seedRandom31(o.seed + static_cast<std::uint32_t>(i));
+    auto attractor = createAttractor(static_cast<std::int8_t>(o.kind), static_cast<std::int8_t>(o.option));
+    auto parser = makeAttractorParser();
+    const double amount = o.percent / 100.0;
+    const std::int64_t budget = o.maxTrials / o.threads;
+    std::int64_t trials = 0;
+    for (std::int64_t number = i + 1; number <= o.count && !shared.failed.load(); ) {
+        if (trials >= budget) break;
+        ++trials;
+        shared.trials.fetch_add(1, std::memory_order_relaxed);
+        if (!attractor->search(amount)) continue;
+        if (!sampleStaysBounded(*attractor)) continue;  // not counted; the search goes on
+        const std::filesystem::path path = o.out / findName(number);
+        const FileResult saved = saveAttractor(*parser, *attractor, path);
+        std::lock_guard lock(shared.outputLock);
+        if (!saved) {
+            shared.failure = path.string() + ": " + describe(saved.status, saved.systemError);
+            shared.failed = true;
+            return;
+        }
+        out << "found: " << path.string() << '\n' << std::flush;
+        shared.found.fetch_add(1, std::memory_order_relaxed);
+        number += o.threads;
+    }
+}
+
+}  // namespace
+
+int runSearch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    auto parsed = parseOptions(args);
+    if (auto* problem = std::get_if<std::string>(&parsed)) {
+        err << "quillmere-cli search: " << *problem << '\n';
+        return kExitUsage;
+    }
+    const SearchOptions& o = std::get<SearchOptions>(parsed);
+    std::error_code ec;
+    std::filesystem::create_directories(o.out, ec);
+    if (ec || !std::filesystem::is_directory(o.out)) {
+        err << "quillmere-cli search: cannot use " << o.out.string() << " as the output folder\n";
+        return kExitUsage;
+    }
+
+    Shared shared;
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> threads;
+    for (int i = 0; i < o.threads; ++i)
+        threads.emplace_back(searchThread, std::cref(o), i, std::ref(shared), std::ref(out));
+
+    // Progress on a terminal only; the output stays machine-readable.
+    std::atomic<bool> done{false};
+    std::thread progress;
+    if (isatty(STDERR_FILENO)) {
+        progress = std::thread([&] {
+            while (!done.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(250));
+                std::lock_guard lock(shared.outputLock);
+                err << "\rtrials " << shared.trials.load() << ", found " << shared.found.load()
+                    << " of " << o.count << std::flush;
+            }
+            err << '\n';
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    done = true;
+    if (progress.joinable()) progress.join();
+
+    if (shared.failed) {
+        err << "quillmere-cli search: cannot write " << shared.failure << '\n';
+        return kExitUsage;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const std::int64_t trials = shared.trials.load();
+    out << "trials: " << trials << '\n';
+    out << "accepted: " << shared.found.load() << '\n';
+    out << "seconds: " << formatNumber(seconds) << '\n';
+    out << "trials_per_second: " << formatNumber(seconds > 0 ? trials / seconds : 0.0) << '\n';
+    return shared.found.load() == o.count ? kExitOk : kExitNotReached;
+}
+
+}  // namespace qm::cli

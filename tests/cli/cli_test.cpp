@@ -1,0 +1,228 @@
+// The command-line tool, driven through its entry point with captured output.
+#include "cli/cli.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace qm::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome runCli(std::vector<std::string> args) {
+    args.insert(args.begin(), "quillmere-cli");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    const int status = run(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, out.str(), err.str()};
+}
+
+// "key: value" lines; a key given twice keeps its last value.
+std::map<std::string, std::string> keyValues(const std::string& text) {
+    std::map<std::string, std::string> kv;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        const auto colon = line.find(": ");
+        if (colon != std::string::npos) kv[line.substr(0, colon)] = line.substr(colon + 2);
+    }
+    return kv;
+}
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("quillmere_cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir;
+};
+
+TEST_F(CliTest, InfoReportsTheClassicLorenzAsChaotic) {
+    const Outcome r = runCli({"info", QM_TEST_DATA_DIR "/lorenz.qmattr", "--seed", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto kv = keyValues(r.out);
+    EXPECT_EQ(kv.at("kind"), "lorenz");
+    EXPECT_EQ(kv.at("name"), "Lorenz");
+    EXPECT_EQ(kv.count("option"), 0u);
+    EXPECT_EQ(kv.at("parameters"), "4");
+    EXPECT_EQ(kv.at("param.A"), "10");
+    EXPECT_EQ(kv.at("param.C"), "2.66666666666667");
+    EXPECT_EQ(kv.at("param.dT"), "0.01");
+    EXPECT_EQ(kv.at("iterations"), "20000");
+    EXPECT_EQ(kv.at("diverged"), "no");
+    EXPECT_GT(std::stod(kv.at("lyapunov")), 0);
+    EXPECT_GT(std::stod(kv.at("dimension")), 1);
+    EXPECT_LT(std::stod(kv.at("dimension")), 3);
+}
+
+TEST_F(CliTest, BadArgumentsExitWithTwoAndWriteNothing) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"info"},
+        {"info", "/nonexistent/file.qmattr"},
+        {"info", QM_TEST_DATA_DIR "/lorenz.qmattr", "--seed", "-1"},
+        {"search", "--out", dir.string()},
+        {"search", "--kind", "lorentz", "--out", dir.string()},
+        {"search", "--kind", "11", "--out", dir.string()},
+        {"search", "--kind", "lorenz", "--option", "3", "--out", dir.string()},
+        {"search", "--kind", "ifs", "--option", "9", "--out", dir.string()},
+        {"search", "--kind", "polynomial_sprott", "--option", "1", "--out", dir.string()},
+        {"search", "--kind", "icon", "--randomness", "0", "--out", dir.string()},
+        {"search", "--kind", "icon", "--randomness", "101", "--out", dir.string()},
+        {"search", "--kind", "icon", "--count", "0", "--out", dir.string()},
+        {"search", "--kind", "icon", "--threads", "x", "--out", dir.string()},
+        {"search", "--kind", "icon"},
+        {"search", "--kind", "icon", "--bogus", "1", "--out", dir.string()},
+        {"render"},
+    };
+    for (const auto& args : cases) {
+        const Outcome r = runCli(args);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_FALSE(r.err.empty()) << args.back();
+        EXPECT_TRUE(r.out.empty()) << args.back();
+    }
+    EXPECT_FALSE(fs::exists(dir));
+}
+
+TEST_F(CliTest, SearchWritesNumberedFindsThatAreChaotic) {
+    const Outcome r = runCli({"search", "--kind", "icon", "--count", "2", "--seed", "7", "--out", dir.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("found: " + (dir / "0001.qmattr").string() + "\n"), std::string::npos);
+    EXPECT_NE(r.out.find("found: " + (dir / "0002.qmattr").string() + "\n"), std::string::npos);
+    const auto kv = keyValues(r.out);
+    EXPECT_EQ(kv.at("accepted"), "2");
+    EXPECT_GE(std::stoll(kv.at("trials")), 2);
+    for (const char* name : {"0001.qmattr", "0002.qmattr"}) {
+        const Outcome info = runCli({"info", (dir / name).string(), "--seed", "3"});
+        ASSERT_EQ(info.status, 0) << info.err;
+        EXPECT_EQ(keyValues(info.out).at("kind"), "icon");
+    }
+}
+
+TEST_F(CliTest, SameSeedAndThreadsWriteTheSameFiles) {
+    for (const char* threads : {"1", "2"}) {
+        const fs::path a = dir / "a", b = dir / "b";
+        const std::vector<std::string> common = {"search", "--kind", "polynomial_sprott", "--option", "3",
+                                                 "--count", "3", "--randomness", "50", "--seed", "99",
+                                                 "--threads", threads, "--out"};
+        auto argsA = common, argsB = common;
+        argsA.push_back(a.string());
+        argsB.push_back(b.string());
+        ASSERT_EQ(runCli(argsA).status, 0);
+        ASSERT_EQ(runCli(argsB).status, 0);
+        for (const char* name : {"0001.qmattr", "0002.qmattr", "0003.qmattr"}) {
+            ASSERT_TRUE(fs::exists(a / name)) << threads << ' ' << name;
+            EXPECT_EQ(slurp(a / name), slurp(b / name)) << threads << ' ' << name;
+        }
+        fs::remove_all(dir);
+    }
+}
+
+TEST_F(CliTest, SearchStopsWhenTheBudgetRunsOut) {
+    const Outcome r = runCli({"search", "--kind", "polynomial_a", "--count", "5", "--max-trials", "3",
+                              "--seed", "1", "--out", dir.string()});
+    EXPECT_EQ(r.status, 1);
+    const auto kv = keyValues(r.out);
+    EXPECT_EQ(kv.at("trials"), "3");
+    EXPECT_LT(std::stoi(kv.at("accepted")), 5);
+}
+
+TEST_F(CliTest, RenderIsRepeatableInEveryModeAndItsBmpDecodesElsewhere) {
+    fs::create_directories(dir);
+    for (const char* mode : {"Gaz", "Liquide", "lumiere", "Plasma", "Solide"}) {
+        std::string images[2];
+        for (int pass = 0; pass < 2; ++pass) {
+            const fs::path out = dir / ("image" + std::to_string(pass) + ".bmp");
+            const Outcome r = runCli({"render", QM_TEST_DATA_DIR "/lorenz.qmattr", "-o", out.string(),
+                                      "--mode", mode, "--size", "70x50", "--iterations", "200000",
+                                      "--seed", "4", "--builtin-gradients"});
+            ASSERT_EQ(r.status, 0) << mode << ": " << r.err;
+            const auto kv = keyValues(r.out);
+            EXPECT_EQ(kv.at("width"), "68");  // a multiple of 4
+            EXPECT_EQ(kv.at("height"), "50");
+            EXPECT_EQ(kv.at("iterations"), "200000");
+            EXPECT_EQ(kv.at("diverged"), "no");
+            EXPECT_EQ(kv.at("output"), out.string());
+            images[pass] = slurp(out);
+        }
+        EXPECT_EQ(images[0], images[1]) << mode;
+    }
+    // The same render as PNG (encoded from the rows top-down) and as BMP (our writer, rows
+    // bottom-up) decode to the same picture.
+    const Outcome bmp = runCli({"render", QM_TEST_DATA_DIR "/lorenz.qmattr", "-o", (dir / "a.bmp").string(),
+                                "--size", "64x48", "--iterations", "100000", "--seed", "1", "--rotate", "20,7"});
+    const Outcome png = runCli({"render", QM_TEST_DATA_DIR "/lorenz.qmattr", "-o", (dir / "a.png").string(),
+                                "--size", "64x48", "--iterations", "100000", "--seed", "1", "--rotate", "20,7"});
+    ASSERT_EQ(bmp.status, 0) << bmp.err;
+    ASSERT_EQ(png.status, 0) << png.err;
+    const QImage fromBmp(QString::fromStdString((dir / "a.bmp").string()));
+    const QImage fromPng(QString::fromStdString((dir / "a.png").string()));
+    ASSERT_FALSE(fromBmp.isNull());
+    EXPECT_EQ(fromBmp.width(), 64);
+    EXPECT_EQ(fromBmp.height(), 48);
+    EXPECT_EQ(fromBmp.convertToFormat(QImage::Format_RGB32), fromPng.convertToFormat(QImage::Format_RGB32));
+    EXPECT_NE(fromBmp.mirrored(false, true).convertToFormat(QImage::Format_RGB32),
+              fromPng.convertToFormat(QImage::Format_RGB32));
+}
+
+TEST_F(CliTest, RenderRejectsBadArgumentsAndReportsFailures) {
+    fs::create_directories(dir);
+    const std::string file = QM_TEST_DATA_DIR "/lorenz.qmattr";
+    const std::string out = (dir / "x.bmp").string();
+    const std::vector<std::vector<std::string>> usage = {
+        {"render", file},
+        {"render", file, "-o", (dir / "x.jpg").string()},
+        {"render", file, "-o", out, "--size", "8x8"},
+        {"render", file, "-o", out, "--size", "16385x20"},
+        {"render", file, "-o", out, "--updates", "0"},
+        {"render", file, "-o", out, "--updates", "101"},
+        {"render", file, "-o", out, "--iterations", "-1"},
+        {"render", file, "-o", out, "--scale", "0.00001"},
+        {"render", file, "-o", out, "--opacity", "2"},
+        {"render", file, "-o", out, "--mode", "Solide", "--luminosity", "2"},
+        {"render", file, "-o", out, "--mode", "Brouillard"},
+        {"render", file, "-o", out, "--mode", "lumiere", "--speed-map", "/nonexistent.map"},
+        {"render", "/nonexistent.qmattr", "-o", out},
+    };
+    for (const auto& args : usage) {
+        const Outcome r = runCli(args);
+        EXPECT_EQ(r.status, 2) << args.back() << ": " << r.err;
+        EXPECT_FALSE(r.err.empty());
+    }
+    EXPECT_FALSE(fs::exists(out));
+
+    const Outcome unwritable = runCli({"render", file, "-o", (dir / "no" / "such" / "x.bmp").string(),
+                                       "--iterations", "2000", "--size", "32x32"});
+    EXPECT_EQ(unwritable.status, 3);
+
+    // An Unravel of radius 0 diverges at once: nothing to render, nothing written.
+    const fs::path unravel = dir / "unravel.qmattr";
+    std::ofstream(unravel) << "attractor {\n\ttype unravel\n\tparameters <0, 0, 0, 1, 1, 1, 0>\n}\n";
+    const Outcome diverging = runCli({"render", unravel.string(), "-o", out});
+    EXPECT_EQ(diverging.status, 1);
+    EXPECT_FALSE(fs::exists(out));
+}
+
+}  // namespace
+}  // namespace qm::cli
