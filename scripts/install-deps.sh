@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev libqt6opengl6-dev
   xvfb xauth
   clang libclang-rt-14-dev
+  locales
 )
 
 missing=()
@@ -20,13 +21,20 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
-echo "Installing: ${missing[*]}" >&2
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}" >&2
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The tests read and write files under a comma-decimal locale, as a French desktop runs.
+if ! locale -a 2>/dev/null | grep -qix 'fr_FR.utf8'; then
+  echo "Generating the fr_FR.UTF-8 locale" >&2
+  $sudo sed -i 's/^# *\(fr_FR.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^fr_FR.UTF-8 UTF-8' /etc/locale.gen || echo 'fr_FR.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+  $sudo locale-gen >/dev/null
+fi

@@ -1,0 +1,123 @@
+// Iterations per second of the render hot path (block iteration and block splat) for every
+// mode at 640x480, on a Lorenz attractor (10, 28, 8/3, 0.005) and on an IFS of four
+// contracting maps, next to a bare baseline: the same Lorenz step, divergence test,
+// projection and bilinear splat written out by hand into a float buffer.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "core/attractor/ifs.h"
+#include "core/attractor/kinds.h"
+#include "core/property/color_map.h"
+#include "core/render/bitmap3d.h"
+#include "core/render/light.h"
+#include "core/render/sampling.h"
+
+namespace {
+
+using namespace qm;
+
+constexpr std::int32_t kBlock = 4096;
+
+std::unique_ptr<Attractor> makeLorenz() {
+    auto a = std::make_unique<Lorenz_2L>();
+    a->A = 10;
+    a->B = 28;
+    a->C = 8.0 / 3;
+    a->dT = 0.005;
+    return a;
+}
+
+// Four maps that shrink by half towards the corners of a tetrahedron.
+std::unique_ptr<Attractor> makeIfs() {
+    auto ifs = std::make_unique<IFS>(4);
+    ifs->setCoefficientMode(true);
+    const double corners[4][3] = {{1, 1, 1}, {-1, -1, 1}, {-1, 1, -1}, {1, -1, -1}};
+    for (int i = 0; i < 4; ++i) {
+        double* m = ifs->matrix(i);
+        m[0] = m[4] = m[8] = 0.5;
+        m[9] = corners[i][0] * 0.5;
+        m[10] = corners[i][1] * 0.5;
+        m[11] = corners[i][2] * 0.5;
+        ifs->probability(i) = 0.25;
+    }
+    ifs->setSeed(1);
+    return ifs;
+}
+
+std::unique_ptr<TBitmap3D> makeTarget(int mode, Attractor& a) {
+    auto t = CreateRenderTarget(mode);
+    if (auto* light = dynamic_cast<TBitmap3D_Light*>(t.get())) {
+        setBuiltinSpeedGradient(light->speedGradient);
+        setBuiltinAngleGradient(light->angleGradient);
+    }
+    t->SetWidth(640);
+    t->SetHeight(480);
+    t->SetEye({0, 0, -5});
+    t->SetTarget({0, 0, 0});
+    sampleAttractor(a, *t, kPreviewIterations, SamplingMode::Fit);
+    t->ClearImage();
+    a.restart();
+    return t;
+}
+
+void BM_Render(benchmark::State& state, int mode, bool ifs) {
+    auto a = ifs ? makeIfs() : makeLorenz();
+    auto t = makeTarget(mode, *a);
+    std::vector<Vecd> block(kBlock);
+    for (auto _ : state) {
+        const std::int32_t n = a->iterateBlock(block.data(), kBlock);
+        t->PlotBlock(block.data(), n);
+        if (a->iterationCount() > 1'500'000'000) a->restart();
+    }
+    benchmark::DoNotOptimize(t->imageBytes().data());
+    state.SetItemsProcessed(state.iterations() * kBlock);
+}
+
+// The same work as Gas on Lorenz, with every abstraction removed.
+void BM_BareLorenzGas(benchmark::State& state) {
+    auto a = makeLorenz();
+    auto t = makeTarget(0, *a);
+    const auto& m = t->combinedMatrix.m;
+    const int w = t->imageWidth, h = t->imageHeight;
+    std::vector<float> density(static_cast<std::size_t>(w * h));
+    const double pa = 10 * 0.005, pb = 28 * 0.005, pc = 8.0 / 3 * 0.005, dT = 0.005;
+    double x = 1, y = 1, z = 1;
+    bool diverged = false;
+    for (auto _ : state) {
+        for (int k = 0; k < kBlock; ++k) {
+            const double nx = x + pa * (y - x);
+            const double ny = y + pb * x - dT * y - dT * x * z;
+            const double nz = z - pc * z + dT * x * y;
+            x = nx, y = ny, z = nz;
+            diverged |= std::fabs(x) > 1e5 || std::fabs(y) > 1e5 || std::fabs(z) > 1e5;
+            const double X = (m[0] * x + m[4] * y + m[8] * z + m[12] + 1) * w * 0.5;
+            const double Y = (m[1] * x + m[5] * y + m[9] * z + m[13] + 1) * h * 0.5;
+            Splat s;
+            if (!TBitmap3D::splatCell(X, Y, w, h, s)) continue;
+            float* d = density.data() + s.index;
+            d[0] += s.w00;
+            d[1] += s.w10;
+            d[w] += s.w01;
+            d[w + 1] += s.w11;
+        }
+    }
+    benchmark::DoNotOptimize(density.data());
+    benchmark::DoNotOptimize(diverged);
+    state.SetItemsProcessed(state.iterations() * kBlock);
+}
+
+const bool registered = [] {
+    static const char* const modes[] = {"Gas", "Liquid", "Light", "Plasma", "Solid"};
+    for (int ifs = 0; ifs < 2; ++ifs)
+        for (int mode = 0; mode < 5; ++mode)
+            benchmark::RegisterBenchmark(
+                (std::string("Render/") + (ifs ? "IFS4/" : "Lorenz/") + modes[mode]).c_str(),
+                BM_Render, mode, ifs != 0);
+    benchmark::RegisterBenchmark("Render/Lorenz/BareBaseline", BM_BareLorenzGas);
+    return true;
+}();
+
+}  // namespace
