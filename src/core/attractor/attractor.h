@@ -6,6 +6,8 @@
 // iterateBlock) until diverged. Call restart again after every parameter change.
 #pragma once
 
+#include "core/hot_path.h"
+
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -113,6 +115,47 @@ public:
     double lyapunov() const { return lyapunov_; }
     double dimension() const { return dimension_; }
 
+    // The loops behind every kind's iterateBlock, for hot paths that know the concrete kind.
+    // step(point, generator) is the kind's non-virtual step; it takes the generator by
+    // reference so that the thread's random31 state is loaded and stored once per block
+    // instead of once per draw. iterateAndPlotWith hands each new current point to
+    // plot(point) instead of storing it, so that a render can splat a point while the next one
+    // is computed. Points, counter, divergence and generator are exactly those of iterate.
+    template <class Step, class Plot>
+    QM_HOT_INLINE std::int32_t iterateAndPlotWith(std::int32_t n, Step&& step, Plot&& plot) {
+        // The point and the counter live in locals during the block (a store and reload per step
+        // would lengthen the step's dependency chain) and go back to the members before diverge
+        // and at the end. A step that diverges by itself (Unravel with R = 0) does so on the
+        // first step of any block, while the members are still current.
+        Random31& shared = threadRandom31();
+        Random31 rng = shared;
+        Vecd p = currentPoint_;
+        std::int32_t count = iterationCount_;
+        std::int32_t i = 0;
+        while (i < n) {
+            step(p, rng);
+            if (outOfBounds(p)) {
+                currentPoint_ = p;
+                iterationCount_ = count;
+                shared = rng;
+                diverge();
+                rng = shared;
+            }
+            ++count;
+            ++i;
+            plot(static_cast<const Vecd&>(p));
+            if (diverged_) break;
+        }
+        currentPoint_ = p;
+        iterationCount_ = count;
+        shared = rng;
+        return i;
+    }
+    template <class Step>
+    std::int32_t iterateBlockWith(Vecd* out, std::int32_t n, Step&& step) {
+        return iterateAndPlotWith(n, step, [&out](const Vecd& p) { *out++ = p; });
+    }
+
 protected:
     Attractor();
 
@@ -123,30 +166,6 @@ private:
 protected:
     // Sets the kind code and loads the kind's display name.
     void setKind(AttractorKind kind);
-
-    // The loop behind every kind's iterateBlock. advance(point, generator) is the kind's
-    // concrete, non-virtual step; it takes the generator by reference so that the thread's
-    // random31 state is loaded and stored once per block instead of once per draw.
-    template <class Advance>
-    std::int32_t iterateBlockWith(Vecd* out, std::int32_t n, Advance&& advance) {
-        Random31& shared = threadRandom31();
-        Random31 rng = shared;
-        std::int32_t i = 0;
-        while (i < n) {
-            advance(currentPoint_, rng);
-            if (outOfBounds(currentPoint_)) {
-                // OnDiverge sees the generator and the counter as iterate would leave them.
-                shared = rng;
-                diverge();
-                rng = shared;
-            }
-            ++iterationCount_;
-            out[i++] = currentPoint_;
-            if (diverged_) break;
-        }
-        shared = rng;
-        return i;
-    }
 
     // Shared by search and iteration.
     Vecd shadowPoint_;

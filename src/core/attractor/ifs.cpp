@@ -111,16 +111,14 @@ void IFS::restart() {
     Attractor::restart();
 }
 
-std::int32_t IFS::iterateBlock(Vecd* out, std::int32_t n) {
-    // limit[j]: the largest draw r for which advance takes a map of index j or less, that is
-    // for which r / 2147483647 <= probability 0 + ... + probability j; -1 when there is none.
-    // The test is monotone in r, so a binary search finds the exact boundary.
-    std::int32_t limit[kMaxCount];
-    const int last = count_ - 1;
+void IFS::computeLimits(std::array<std::int32_t, kMaxCount>& limit) const {
+    // advance takes the first map whose running probability reaches r / 2147483647. That test
+    // is monotone in r, so a binary search finds the exact boundary for each running sum;
+    // -1 when no draw reaches it.
     double sum = 0;
-    for (int j = 0; j < last; ++j) {
+    for (int j = 0; j < count_ - 1; ++j) {
         sum += probabilities_[static_cast<std::size_t>(j)];
-        std::int64_t lo = -1, hi = 2147483647;  // invariant: lo chooses j or less, hi + 1 does not
+        std::int64_t lo = -1, hi = 2147483647;  // r = lo takes map j or less, r = hi does not
         if (2147483647 / 2147483647.0 <= sum) {
             lo = hi;
         } else {
@@ -132,19 +130,8 @@ std::int32_t IFS::iterateBlock(Vecd* out, std::int32_t n) {
                     hi = mid;
             }
         }
-        limit[j] = static_cast<std::int32_t>(lo);
+        limit[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(lo);
     }
-    const double* matrices = matrices_.data();
-    return iterateBlockWith(out, n, [&](Vecd& p, Random31& rng) {
-        const std::int32_t r = rng.next();
-        int i = last;
-        for (int j = last - 1; j >= 0; --j) i = r <= limit[j] ? j : i;
-        const double* m = matrices + i * kMatrixSize;
-        const double x = p.x, y = p.y, z = p.z;
-        p.x = m[0] * x + m[1] * y + m[2] * z + m[9];
-        p.y = m[3] * x + m[4] * y + m[5] * z + m[10];
-        p.z = m[6] * x + m[7] * y + m[8] * z + m[11];
-    });
 }
 
 bool IFS::randomize(double amount) {

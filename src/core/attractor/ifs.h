@@ -3,6 +3,9 @@
 // scales, shears, translation) or, in coefficient mode, given by its twelve coefficients.
 #pragma once
 
+#include "core/hot_path.h"
+
+#include <array>
 #include <vector>
 
 #include "core/attractor/kind_base.h"
@@ -30,7 +33,7 @@ public:
     bool randomize(double amount) override;
 
     // The twelve coefficients m0..m11 of a map: the linear part by rows, then the translation.
-    void advance(Vecd& p, Random31& rng) const {
+    QM_HOT_INLINE void advance(Vecd& p, Random31& rng) const {
         const double u = rng.uniform();
         // The first map whose running probability reaches u; the last one if none does.
         int i = 0;
@@ -50,7 +53,23 @@ public:
     // The block path chooses maps by integer thresholds on the random31 draw, computed once per
     // block from the probabilities: the same choice as the running sum of advance, without
     // a division and a data-dependent loop per point.
-    std::int32_t iterateBlock(Vecd* out, std::int32_t n) override;
+    template <class F>
+    decltype(auto) withBlockStepper(F&& f) {
+        std::array<std::int32_t, kMaxCount> limit;
+        computeLimits(limit);
+        const int last = count_ - 1;
+        const double* matrices = matrices_.data();
+        return f([limit, last, matrices](Vecd& p, Random31& rng) {
+            const std::int32_t r = rng.next();
+            int i = last;
+            for (int j = last - 1; j >= 0; --j) i = r <= limit[static_cast<std::size_t>(j)] ? j : i;
+            const double* m = matrices + i * kMatrixSize;
+            const double x = p.x, y = p.y, z = p.z;
+            p.x = m[0] * x + m[1] * y + m[2] * z + m[9];
+            p.y = m[3] * x + m[4] * y + m[5] * z + m[10];
+            p.z = m[6] * x + m[7] * y + m[8] * z + m[11];
+        });
+    }
 
     std::int8_t count() const { return count_; }
     bool coefficientMode() const { return coefficientMode_; }
@@ -67,6 +86,8 @@ public:
 
 private:
     void registerParams();
+    // limit[j]: the largest draw r for which advance takes a map of index j or less.
+    void computeLimits(std::array<std::int32_t, kMaxCount>& limit) const;
 
     std::vector<Vecd> angles_;
     std::vector<Vecd> translations_;

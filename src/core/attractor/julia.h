@@ -3,6 +3,8 @@
 // the tree so that they share its upper levels.
 #pragma once
 
+#include "core/hot_path.h"
+
 #include <array>
 
 #include "core/attractor/kind_base.h"
@@ -37,7 +39,7 @@ public:
     Julia();
     void restart() override;
     void afterSearch() override { minCorner_.z = -maxCorner_.z; }
-    void advance(Vecd& p, Random31& rng);
+    QM_HOT_INLINE void advance(Vecd& p, Random31& rng);
 
     char level = 8;
     double Cr = 0, Ci = 0, Phi = 0;
@@ -51,7 +53,7 @@ private:
     std::int32_t countdown_ = 1;
 };
 
-inline void Julia::advance(Vecd& p, Random31& rng) {
+QM_HOT_INLINE void Julia::advance(Vecd& p, Random31& rng) {
     // The level indexes the stack and sizes the countdown: keep it where both are valid,
     // whatever was stored in it.
     const int L = level < kMinLevel ? kMinLevel : level > kMaxLevel ? kMaxLevel : level;

@@ -13,8 +13,15 @@ public:
 
     void step(Vecd& point) override { self().advance(point, threadRandom31()); }
     std::int32_t iterateBlock(Vecd* out, std::int32_t n) override {
-        return this->iterateBlockWith(out, n,
-                                      [this](Vecd& p, Random31& rng) { self().advance(p, rng); });
+        return self().withBlockStepper(
+            [&](auto&& stepper) { return this->iterateBlockWith(out, n, stepper); });
+    }
+
+    // Calls f with the step that block loops use: advance, unless the kind prepares something
+    // faster for a whole block (and then hides this with its own withBlockStepper).
+    template <class F>
+    decltype(auto) withBlockStepper(F&& f) {
+        return f([this](Vecd& p, Random31& rng) { self().advance(p, rng); });
     }
 
 private:

@@ -2,6 +2,8 @@
 // Unravel. Julia, the polynomials and IFS have headers of their own.
 #pragma once
 
+#include "core/hot_path.h"
+
 #include "core/attractor/kind_base.h"
 
 namespace qm {
@@ -11,7 +13,7 @@ class Icon final : public KindBase<Icon> {
 public:
     Icon();
     void restart() override;
-    void advance(Vecd& p, Random31&) const {
+    QM_HOT_INLINE void advance(Vecd& p, Random31&) const {
         const double x = p.x, y = p.y;
         const double s = x * x + y * y;
         // p + iq = z^(degree - 1), built by repeated complex multiplication.
@@ -43,7 +45,7 @@ class Lorenz_2L final : public KindBase<Lorenz_2L, Lorenz> {
 public:
     Lorenz_2L();
     void restart() override;
-    void advance(Vecd& p, Random31&) const {
+    QM_HOT_INLINE void advance(Vecd& p, Random31&) const {
         const double x = p.x, y = p.y, z = p.z;
         p.x = x + a_ * (y - x);
         p.y = y + b_ * x - dT * y - dT * x * z;
@@ -61,7 +63,7 @@ class Lorenz_84 final : public KindBase<Lorenz_84> {
 public:
     Lorenz_84();
     void restart() override;
-    void advance(Vecd& p, Random31&) const {
+    QM_HOT_INLINE void advance(Vecd& p, Random31&) const {
         const double x = p.x, y = p.y, z = p.z;
         p.x = x + dT * (-(y * y) - z * z - A * (x - F));
         p.y = y + dT * (x * y - B * x * z - y + G);
@@ -75,7 +77,7 @@ class Pickover final : public KindBase<Pickover> {
 public:
     Pickover();
     void restart() override;
-    void advance(Vecd& p, Random31&) const {
+    QM_HOT_INLINE void advance(Vecd& p, Random31&) const {
         const double x = p.x, y = p.y, z = p.z;
         p.x = std::sin(A * y) - z * std::cos(B * x);
         p.y = z * std::sin(C * x) - std::cos(D * y);
@@ -90,8 +92,9 @@ class Unravel final : public KindBase<Unravel> {
 public:
     Unravel();
     void restart() override;
-    void advance(Vecd& p, Random31&) {
+    QM_HOT_INLINE void advance(Vecd& p, Random31&) {
         if (R == 0) {
+            // Every step diverges: block loops rely on this happening at the first step.
             diverge();
             return;
         }

@@ -2,6 +2,8 @@
 // 2 to 5 in three variables (Sprott's form), all with coefficients P0, P1, ...
 #pragma once
 
+#include "core/hot_path.h"
+
 #include <vector>
 
 #include "core/attractor/kind_base.h"
@@ -30,7 +32,7 @@ private:
 class Polynomial_A final : public KindBase<Polynomial_A, Polynomial> {
 public:
     Polynomial_A();
-    void advance(Vecd& p, Random31&) const {
+    QM_HOT_INLINE void advance(Vecd& p, Random31&) const {
         const double* c = coefficients_.data();
         const double x = p.x, y = p.y, z = p.z;
         p.x = c[0] + y - z * y;
@@ -42,7 +44,7 @@ public:
 class Polynomial_B final : public KindBase<Polynomial_B, Polynomial> {
 public:
     Polynomial_B();
-    void advance(Vecd& p, Random31&) const {
+    QM_HOT_INLINE void advance(Vecd& p, Random31&) const {
         const double* c = coefficients_.data();
         const double x = p.x, y = p.y, z = p.z;
         p.x = c[0] + y - z * (c[1] + y);
@@ -54,7 +56,7 @@ public:
 class Polynomial_C final : public KindBase<Polynomial_C, Polynomial> {
 public:
     Polynomial_C();
-    void advance(Vecd& p, Random31&) const {
+    QM_HOT_INLINE void advance(Vecd& p, Random31&) const {
         const double* c = coefficients_.data();
         const double x = p.x, y = p.y, z = p.z;
         p.x = c[0] + x * (c[1] + c[2] * x + c[3] * y) + y * (c[4] + c[5] * y);
@@ -78,17 +80,18 @@ public:
     }
 
     // The order is chosen once per block rather than once per step.
-    std::int32_t iterateBlock(Vecd* out, std::int32_t n) override {
+    template <class F>
+    decltype(auto) withBlockStepper(F&& f) {
         const double* c = coefficients_.data();
         switch (order_) {
-            case 2: return iterateBlockWith(out, n, [c](Vecd& p, Random31&) { expand<2>(c, p); });
-            case 3: return iterateBlockWith(out, n, [c](Vecd& p, Random31&) { expand<3>(c, p); });
-            case 4: return iterateBlockWith(out, n, [c](Vecd& p, Random31&) { expand<4>(c, p); });
-            default: return iterateBlockWith(out, n, [c](Vecd& p, Random31&) { expand<5>(c, p); });
+            case 2: return f([c](Vecd& p, Random31&) { expand<2>(c, p); });
+            case 3: return f([c](Vecd& p, Random31&) { expand<3>(c, p); });
+            case 4: return f([c](Vecd& p, Random31&) { expand<4>(c, p); });
+            default: return f([c](Vecd& p, Random31&) { expand<5>(c, p); });
         }
     }
 
-    void advance(Vecd& p, Random31&) const {
+    QM_HOT_INLINE void advance(Vecd& p, Random31&) const {
         switch (order_) {
             case 2: expand<2>(coefficients_.data(), p); break;
             case 3: expand<3>(coefficients_.data(), p); break;
@@ -101,7 +104,7 @@ private:
     // Terms depth first: 1, then for each a: p_a, and for each b >= a: p_a p_b, and so on up
     // to the order; one coefficient per term in that order, products left to right.
     template <int N>
-    static void expand(const double* c, Vecd& pt) {
+    QM_HOT_INLINE static void expand(const double* c, Vecd& pt) {
         const double p[3] = {pt.x, pt.y, pt.z};
         double out[3];
         int j = 0;

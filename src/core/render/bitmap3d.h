@@ -11,6 +11,9 @@
 // 3 * imageWidth bytes, a multiple of 4 since the width is.
 #pragma once
 
+#include "core/hot_path.h"
+
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -52,6 +55,18 @@ struct Splat {
     std::int32_t index;  // of pixel (i, j); the others are +1, +width, +width + 1
     float w00, w10, w01, w11;
 };
+
+// The depth test shared by Liquid and Plasma: how much of a splat weight w counts at a pixel
+// whose front surface lies at depth *surface, for a point at depth d (single precision);
+// moves the surface towards the point when the point lies in front of it. 0 means hidden.
+//   h = (surface - d) * depthRange * scale * 10: positive in front; h <= -1 hides the point,
+//   h > 0 pulls the surface by w, and the coverage is min((h + 1) / 2, 1).
+QM_HOT_INLINE float surfaceCoverage(float& surface, float d, float w, double depthRange, double scale) {
+    const float h = static_cast<float>((surface - d) * depthRange * scale * 10);
+    if (h <= -1.0f) return 0.0f;
+    if (h > 0.0f) surface = static_cast<float>(surface * (1.0f - w) + d * w);
+    return std::min((h + 1.0f) * 0.5f, 1.0f);
+}
 
 class TBitmap3D {
 public:
@@ -116,7 +131,7 @@ public:
     ImageView imageView() const { return {image_.data(), imageWidth, imageHeight, bytesPerLine()}; }
 
     // Camera projection of p, inline for the splat loops: pixel x, y and depth d.
-    Vecd project(const Vecd& p) const {
+    QM_HOT_INLINE Vecd project(const Vecd& p) const {
         const auto& m = combinedMatrix.m;
         const double X = m[0] * p.x + m[4] * p.y + m[8] * p.z + m[12];
         const double Y = m[1] * p.x + m[5] * p.y + m[9] * p.z + m[13];
@@ -128,7 +143,7 @@ public:
     // even; the point is dropped (false) unless 0 < i < width - 1 and 0 < j < height - 1,
     // tested as doubles so that non-finite coordinates drop out. The fractions x - i and
     // y - j are formed in double and rounded once to float; the weights are float.
-    static bool splatCell(double x, double y, std::int32_t width, std::int32_t height, Splat& s) {
+    QM_HOT_INLINE static bool splatCell(double x, double y, std::int32_t width, std::int32_t height, Splat& s) {
         const double ci = roundHalfEven(x - 0.5);
         const double cj = roundHalfEven(y - 0.5);
         if (!(0 < ci && ci < width - 1 && 0 < cj && cj < height - 1)) return false;
@@ -145,11 +160,11 @@ public:
     // std::nearbyint in the default rounding mode, without the library call: adding and
     // removing 1.5 * 2^52 leaves the nearest integer, ties to even, for |v| < 2^51. Larger and
     // non-finite values stay far outside any image, so the splat's range test drops them alike.
-    static double roundHalfEven(double v) {
+    QM_HOT_INLINE static double roundHalfEven(double v) {
         constexpr double kShift = 6755399441055744.0;
         return (v + kShift) - kShift;
     }
-    bool splatCell(const Vecd& pixel, Splat& s) const {
+    QM_HOT_INLINE bool splatCell(const Vecd& pixel, Splat& s) const {
         return splatCell(pixel.x, pixel.y, imageWidth, imageHeight, s);
     }
 

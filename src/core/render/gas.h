@@ -2,6 +2,8 @@
 // ("Liquide") also keeps a depth surface so that the front layer hides what lies behind it.
 #pragma once
 
+#include "core/hot_path.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -20,6 +22,8 @@ public:
     void ClearImage() override;
     void PlotPoint(const Vecd& p) override { plotGas(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
+    // PlotPoint without the virtual call, for loops that know the concrete mode.
+    QM_HOT_INLINE void plotOne(const Vecd& p) { plotGas(p); }
     void BuildImage() override;
 
     std::vector<float> density;
@@ -28,11 +32,11 @@ public:
     double gamma = 2.5;
 
 protected:
-    void plotGas(const Vecd& p) {
+    QM_HOT_INLINE void plotGas(const Vecd& p) {
         splatGas(project(p));
         if (mirror) splatGas(project({p.x, p.y, -p.z}));
     }
-    void splatGas(const Vecd& pixel) {
+    QM_HOT_INLINE void splatGas(const Vecd& pixel) {
         Splat s;
         if (!splatCell(pixel, s)) return;
         float* d = density.data() + s.index;
@@ -52,27 +56,29 @@ public:
     void ClearImage() override;
     void PlotPoint(const Vecd& p) override { plotLiquid(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
+    QM_HOT_INLINE void plotOne(const Vecd& p) { plotLiquid(p); }
 
     std::vector<float> surface;
 
 private:
-    void plotLiquid(const Vecd& p) {
+    QM_HOT_INLINE void plotLiquid(const Vecd& p) {
         splatLiquid(project(p));
         if (mirror) splatLiquid(project({p.x, p.y, -p.z}));
     }
-    void splatLiquid(const Vecd& pixel);
+    QM_HOT_INLINE void splatLiquid(const Vecd& pixel);
 };
 
-// The depth test shared by Liquid and Plasma: how much of a splat weight w counts at a pixel
-// whose front surface lies at depth *surface, for a point at depth d (single precision);
-// moves the surface towards the point when the point lies in front of it. 0 means hidden.
-//   h = (surface - d) * depthRange * scale * 10: positive in front; h <= -1 hides the point,
-//   h > 0 pulls the surface by w, and the coverage is min((h + 1) / 2, 1).
-inline float surfaceCoverage(float& surface, float d, float w, double depthRange, double scale) {
-    const float h = static_cast<float>((surface - d) * depthRange * scale * 10);
-    if (h <= -1.0f) return 0.0f;
-    if (h > 0.0f) surface = static_cast<float>(surface * (1.0f - w) + d * w);
-    return std::min((h + 1.0f) * 0.5f, 1.0f);
+QM_HOT_INLINE void TBitmap3D_Liquid::splatLiquid(const Vecd& pixel) {
+    Splat s;
+    if (!splatCell(pixel, s)) return;
+    const float d = static_cast<float>(pixel.z);
+    const std::int32_t k[4] = {s.index, s.index + 1, s.index + imageWidth, s.index + imageWidth + 1};
+    const float w[4] = {s.w00, s.w10, s.w01, s.w11};
+    for (int q = 0; q < 4; ++q) {
+        const auto at = static_cast<std::size_t>(k[q]);
+        const float m = surfaceCoverage(surface[at], d, w[q], depthRange, scale);
+        if (m > 0) density[at] += w[q] * m;
+    }
 }
 
 }  // namespace qm

@@ -8,6 +8,8 @@
 // (BeginScan, ScanPoint, EndScan), which this family runs even for a plain scan.
 #pragma once
 
+#include "core/hot_path.h"
+
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -33,6 +35,8 @@ public:
     void EndScan() override;
     void PlotPoint(const Vecd& p) override { plotLight(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
+    // PlotPoint without the virtual call, for loops that know the concrete mode.
+    QM_HOT_INLINE void plotOne(const Vecd& p) { plotLight(p); }
     // The pixel coordinates of the point PlotPoint(p) would draw; advances the orbit memory
     // and plotColor as PlotPoint does, without touching the buffer.
     void ProjectPoint(const Vecd& p, Vecd& out) override;
@@ -76,7 +80,7 @@ protected:
     // Takes p into the orbit memory and returns the point to draw now: the previous point,
     // coloured by the step to p and the turn it makes (plotColor), or p itself in the colour
     // left by the last plot when there is no previous point.
-    Vecd advance(const Vecd& p) {
+    QM_HOT_INLINE Vecd advance(const Vecd& p) {
         Vecd plotted = p;
         if (isSet(last)) {
             plotted = last;
@@ -91,13 +95,13 @@ protected:
         return plotted;
     }
 
-    void plotLight(const Vecd& p) {
+    QM_HOT_INLINE void plotLight(const Vecd& p) {
         const Vecd q = advance(p);
         splatLight(project(q));
         if (mirror) splatLight(project({q.x, q.y, -q.z}));
     }
 
-    void splatLight(const Vecd& pixel) {
+    QM_HOT_INLINE void splatLight(const Vecd& pixel) {
         Splat s;
         if (!splatCell(pixel, s)) return;
         ColorRGBf* c = lightBuffer.data() + s.index;
@@ -108,7 +112,7 @@ protected:
     }
 
     // Each product colour x weight is rounded to float before it is added.
-    void addLight(ColorRGBf& c, float w) const {
+    QM_HOT_INLINE void addLight(ColorRGBf& c, float w) const {
         c.r += plotColor.r * w;
         c.g += plotColor.g * w;
         c.b += plotColor.b * w;
@@ -125,17 +129,38 @@ public:
     void ClearImage() override;
     void PlotPoint(const Vecd& p) override { plotPlasma(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
+    QM_HOT_INLINE void plotOne(const Vecd& p) { plotPlasma(p); }
 
     // Depth of the front surface built so far per pixel, 0 near to 1 far.
     std::vector<float> surface;
 
 private:
-    void plotPlasma(const Vecd& p) {
+    QM_HOT_INLINE void plotPlasma(const Vecd& p) {
         const Vecd q = advance(p);
         splatPlasma(project(q));
         if (mirror) splatPlasma(project({q.x, q.y, -q.z}));
     }
-    void splatPlasma(const Vecd& pixel);
+    QM_HOT_INLINE void splatPlasma(const Vecd& pixel);
 };
+
+QM_HOT_INLINE void TBitmap3D_Plasma::splatPlasma(const Vecd& pixel) {
+    Splat s;
+    if (!splatCell(pixel, s)) return;
+    const float d = static_cast<float>(pixel.z);
+    const std::int32_t k[4] = {s.index, s.index + 1, s.index + imageWidth,
+                               s.index + imageWidth + 1};
+    const float w[4] = {s.w00, s.w10, s.w01, s.w11};
+    for (int q = 0; q < 4; ++q) {
+        const auto at = static_cast<std::size_t>(k[q]);
+        const float m = surfaceCoverage(surface[at], d, w[q], depthRange, scale);
+        if (m > 0) {
+            // colour x weight is rounded to float before the coverage factor applies.
+            ColorRGBf& c = lightBuffer[at];
+            c.r += plotColor.r * w[q] * m;
+            c.g += plotColor.g * w[q] * m;
+            c.b += plotColor.b * w[q] * m;
+        }
+    }
+}
 
 }  // namespace qm

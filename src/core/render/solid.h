@@ -8,6 +8,8 @@
 // PlotPoint or PlotBlock for the orbit, then BuildImage as often as the image is wanted.
 #pragma once
 
+#include "core/hot_path.h"
+
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -39,7 +41,7 @@ public:
     void FindPeak();
 
     // The splat rule of the camera, in map coordinates on mapDensity and mapDepth.
-    void Splat(const Vecd& p) {
+    QM_HOT_INLINE void Splat(const Vecd& p) {
         if (!mapValid_) return;
         const Vecd m = mapCoordinates(p);
         qm::Splat s;
@@ -53,7 +55,7 @@ public:
     float Visibility(const Vecd& p) const;
 
     // Map x, y (0 to mapWidth, mapHeight) and depth d (0 near, 1 far) of object point p.
-    Vecd mapCoordinates(const Vecd& p) const {
+    QM_HOT_INLINE Vecd mapCoordinates(const Vecd& p) const {
         const Vecd l = lightSpace(p);
         return {(l.x + 1) * mapWidth * 0.5, (l.y + 1) * mapHeight * 0.5, (l.z + 1) * 0.5};
     }
@@ -62,7 +64,7 @@ public:
     // One camera or light splat: density += w; a point in front of the stored depth pulls it
     // towards its own depth d by w. The blend depth * (1 - w) + w * d is formed in double from
     // the float depth and weight and rounded once; d itself stays a double.
-    static void addDepthSamples(float* density, float* depth, std::int32_t width,
+    QM_HOT_INLINE static void addDepthSamples(float* density, float* depth, std::int32_t width,
                                 const qm::Splat& s, double d) {
         const std::int32_t k[4] = {s.index, s.index + 1, s.index + width, s.index + width + 1};
         const float w[4] = {s.w00, s.w10, s.w01, s.w11};
@@ -127,6 +129,8 @@ public:
     void EndScan() override;
     void PlotPoint(const Vecd& p) override { plotSolid(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
+    // PlotPoint without the virtual call, for loops that know the concrete mode.
+    QM_HOT_INLINE void plotOne(const Vecd& p) { plotSolid(p); }
     void BuildImage() override;
 
     std::vector<float> density;
@@ -141,11 +145,11 @@ public:
     double roughness = 0.008;
 
 private:
-    void plotSolid(const Vecd& p) {
+    QM_HOT_INLINE void plotSolid(const Vecd& p) {
         splatSolid(p);
         if (mirror) splatSolid({p.x, p.y, -p.z});
     }
-    void splatSolid(const Vecd& p) {
+    QM_HOT_INLINE void splatSolid(const Vecd& p) {
         const Vecd pixel = project(p);
         qm::Splat s;
         if (splatCell(pixel, s))

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/attractor/kind_base.h"
+#include "core/attractor/kinds.h"
 #include "core/strings/string_table.h"
 #include "example_sets.h"
 
@@ -76,6 +77,30 @@ TEST(Divergence, BlockStopsAfterTheDivergentPoint) {
     EXPECT_EQ(out[0], (Vecd{-2e5, 0, 0}));
     EXPECT_EQ(a.iterationCount(), 4);
     EXPECT_EQ(calls, 1);
+}
+
+TEST(Divergence, StepThatDivergesByItselfIsReportedAsIterateDoes) {
+    // Unravel with R = 0 diverges inside its step, before the count, leaving the point.
+    for (bool block : {false, true}) {
+        Unravel u;
+        u.R = 0;
+        u.restart();
+        std::int32_t countSeen = -1;
+        Vecd pointSeen;
+        u.OnDiverge = [&](Attractor& a) {
+            if (countSeen < 0) countSeen = a.iterationCount();
+            pointSeen = a.currentPoint();
+        };
+        std::vector<Vecd> out(5);
+        if (block)
+            EXPECT_EQ(u.iterateBlock(out.data(), 5), 1);
+        else
+            u.iterate();
+        EXPECT_EQ(countSeen, 0) << block;
+        EXPECT_EQ(pointSeen, (Vecd{0, 0, 0}));
+        EXPECT_EQ(u.iterationCount(), 1);
+        EXPECT_TRUE(u.diverged());
+    }
 }
 
 TEST(Bounds, ResetThenExtend) {
