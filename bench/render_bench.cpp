@@ -12,7 +12,6 @@
 #include "core/attractor/kinds.h"
 #include "core/property/color_map.h"
 #include "core/render/bitmap3d.h"
-#include "core/render/fused_render.h"
 #include "core/render/light.h"
 #include "core/render/sampling.h"
 
@@ -20,7 +19,7 @@ namespace {
 
 using namespace qm;
 
-constexpr std::int32_t kBlock = 4096;
+constexpr std::int32_t kBlock = 512;  // as the render loop
 
 std::unique_ptr<Attractor> makeLorenz() {
     auto a = std::make_unique<Lorenz_2L>();
@@ -64,21 +63,8 @@ std::unique_ptr<TBitmap3D> makeTarget(int mode, Attractor& a) {
     return t;
 }
 
-// The render loop's path: one fused loop that steps and splats.
+// The render loop's path: a block of points, then a block of splats.
 void BM_Render(benchmark::State& state, int mode, bool ifs) {
-    auto a = ifs ? makeIfs() : makeLorenz();
-    auto t = makeTarget(mode, *a);
-    const FusedBlockFn fused = fusedBlockFunction(*a, *t);
-    for (auto _ : state) {
-        fused(*a, *t, kBlock);
-        if (a->iterationCount() > 1'500'000'000) a->restart();
-    }
-    benchmark::DoNotOptimize(t->imageBytes().data());
-    state.SetItemsProcessed(state.iterations() * kBlock);
-}
-
-// The same work as two virtual calls per block: a block of points, then a block of splats.
-void BM_TwoCalls(benchmark::State& state, int mode, bool ifs) {
     auto a = ifs ? makeIfs() : makeLorenz();
     auto t = makeTarget(mode, *a);
     std::vector<Vecd> block(kBlock);
@@ -131,9 +117,6 @@ const bool registered = [] {
             benchmark::RegisterBenchmark(
                 (std::string("Render/") + (ifs ? "IFS4/" : "Lorenz/") + modes[mode]).c_str(),
                 BM_Render, mode, ifs != 0);
-    for (int ifs = 0; ifs < 2; ++ifs)
-        benchmark::RegisterBenchmark((std::string("TwoCalls/") + (ifs ? "IFS4/" : "Lorenz/") + "Gas").c_str(),
-                                     BM_TwoCalls, 0, ifs != 0);
     benchmark::RegisterBenchmark("Render/Lorenz/BareBaseline", BM_BareLorenzGas);
     return true;
 }();

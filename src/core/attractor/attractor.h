@@ -115,14 +115,12 @@ public:
     double lyapunov() const { return lyapunov_; }
     double dimension() const { return dimension_; }
 
-    // The loops behind every kind's iterateBlock, for hot paths that know the concrete kind.
-    // step(point, generator) is the kind's non-virtual step; it takes the generator by
-    // reference so that the thread's random31 state is loaded and stored once per block
-    // instead of once per draw. iterateAndPlotWith hands each new current point to
-    // plot(point) instead of storing it, so that a render can splat a point while the next one
-    // is computed. Points, counter, divergence and generator are exactly those of iterate.
-    template <class Step, class Plot>
-    QM_HOT_INLINE std::int32_t iterateAndPlotWith(std::int32_t n, Step&& step, Plot&& plot) {
+    // The loop behind every kind's iterateBlock. step(point, generator) is the kind's
+    // non-virtual step; it takes the generator by reference so that the thread's random31
+    // state is loaded and stored once per block instead of once per draw. Points, counter,
+    // divergence and generator are exactly those of iterate.
+    template <class Step>
+    QM_HOT_INLINE std::int32_t iterateBlockWith(Vecd* out, std::int32_t n, Step&& step) {
         // The point and the counter live in locals during the block (a store and reload per step
         // would lengthen the step's dependency chain) and go back to the members before diverge
         // and at the end. A step that diverges by itself (Unravel with R = 0) does so on the
@@ -135,6 +133,7 @@ public:
         while (i < n) {
             step(p, rng);
             if (outOfBounds(p)) {
+                // OnDiverge sees the point, the counter and the generator as iterate leaves them.
                 currentPoint_ = p;
                 iterationCount_ = count;
                 shared = rng;
@@ -142,18 +141,13 @@ public:
                 rng = shared;
             }
             ++count;
-            ++i;
-            plot(static_cast<const Vecd&>(p));
+            out[i++] = p;
             if (diverged_) break;
         }
         currentPoint_ = p;
         iterationCount_ = count;
         shared = rng;
         return i;
-    }
-    template <class Step>
-    std::int32_t iterateBlockWith(Vecd* out, std::int32_t n, Step&& step) {
-        return iterateAndPlotWith(n, step, [&out](const Vecd& p) { *out++ = p; });
     }
 
 protected:

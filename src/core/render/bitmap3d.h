@@ -139,6 +139,23 @@ public:
         return {(X + 1) * imageWidth * 0.5, (Y + 1) * imageHeight * 0.5, (Z + 1) * 0.5};
     }
 
+    // project() over consecutive points, with z multiplied by zSign (1, or -1 for the mirror
+    // image); depth only when asked for. Block splats project a chunk first and splat it
+    // afterwards: a projection is a long chain of dependent operations, and in a loop of its
+    // own the processor overlaps many of them.
+    template <bool kDepth>
+    QM_HOT_INLINE void projectChunk(const Vecd* p, std::int32_t count, double zSign, Vecd* out) const {
+        const auto& m = combinedMatrix.m;
+        const double w = imageWidth, h = imageHeight;
+        for (std::int32_t i = 0; i < count; ++i) {
+            const double x = p[i].x, y = p[i].y, z = zSign * p[i].z;
+            out[i].x = (m[0] * x + m[4] * y + m[8] * z + m[12] + 1) * w * 0.5;
+            out[i].y = (m[1] * x + m[5] * y + m[9] * z + m[13] + 1) * h * 0.5;
+            if constexpr (kDepth) out[i].z = (m[2] * x + m[6] * y + m[10] * z + m[14] + 1) * 0.5;
+        }
+    }
+    static constexpr std::int32_t kSplatChunk = 64;
+
     // The splat rule: the cell (i, j) is the nearest integer to (x - 0.5, y - 0.5), ties to
     // even; the point is dropped (false) unless 0 < i < width - 1 and 0 < j < height - 1,
     // tested as doubles so that non-finite coordinates drop out. The fractions x - i and

@@ -45,7 +45,22 @@ void TBitmap3D_Gas::ClearImage() {
 }
 
 void TBitmap3D_Gas::PlotBlock(const Vecd* points, std::int32_t n) {
-    for (std::int32_t i = 0; i < n; ++i) plotGas(points[i]);
+    // Projections first, then the splats in point order (a point, then its mirror image), so
+    // that every sum is added in the same order as with PlotPoint.
+    Vecd pixel[kSplatChunk], mirrored[kSplatChunk];
+    for (std::int32_t start = 0; start < n; start += kSplatChunk) {
+        const std::int32_t count = std::min(kSplatChunk, n - start);
+        projectChunk<false>(points + start, count, 1.0, pixel);
+        if (mirror) {
+            projectChunk<false>(points + start, count, -1.0, mirrored);
+            for (std::int32_t i = 0; i < count; ++i) {
+                splatGas(pixel[i]);
+                splatGas(mirrored[i]);
+            }
+        } else {
+            for (std::int32_t i = 0; i < count; ++i) splatGas(pixel[i]);
+        }
+    }
 }
 
 void TBitmap3D_Gas::BuildImage() {
@@ -88,7 +103,21 @@ void TBitmap3D_Liquid::ClearImage() {
 }
 
 void TBitmap3D_Liquid::PlotBlock(const Vecd* points, std::int32_t n) {
-    for (std::int32_t i = 0; i < n; ++i) plotLiquid(points[i]);
+    // As Gas: projections first, then the splats in point order.
+    Vecd pixel[kSplatChunk], mirrored[kSplatChunk];
+    for (std::int32_t start = 0; start < n; start += kSplatChunk) {
+        const std::int32_t count = std::min(kSplatChunk, n - start);
+        projectChunk<true>(points + start, count, 1.0, pixel);
+        if (mirror) {
+            projectChunk<true>(points + start, count, -1.0, mirrored);
+            for (std::int32_t i = 0; i < count; ++i) {
+                splatLiquid(pixel[i]);
+                splatLiquid(mirrored[i]);
+            }
+        } else {
+            for (std::int32_t i = 0; i < count; ++i) splatLiquid(pixel[i]);
+        }
+    }
 }
 
 }  // namespace qm

@@ -22,8 +22,6 @@ public:
     void ClearImage() override;
     void PlotPoint(const Vecd& p) override { plotGas(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
-    // PlotPoint without the virtual call, for loops that know the concrete mode.
-    QM_HOT_INLINE void plotOne(const Vecd& p) { plotGas(p); }
     void BuildImage() override;
 
     std::vector<float> density;
@@ -56,7 +54,6 @@ public:
     void ClearImage() override;
     void PlotPoint(const Vecd& p) override { plotLiquid(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
-    QM_HOT_INLINE void plotOne(const Vecd& p) { plotLiquid(p); }
 
     std::vector<float> surface;
 

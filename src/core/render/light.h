@@ -35,8 +35,6 @@ public:
     void EndScan() override;
     void PlotPoint(const Vecd& p) override { plotLight(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
-    // PlotPoint without the virtual call, for loops that know the concrete mode.
-    QM_HOT_INLINE void plotOne(const Vecd& p) { plotLight(p); }
     // The pixel coordinates of the point PlotPoint(p) would draw; advances the orbit memory
     // and plotColor as PlotPoint does, without touching the buffer.
     void ProjectPoint(const Vecd& p, Vecd& out) override;
@@ -129,7 +127,6 @@ public:
     void ClearImage() override;
     void PlotPoint(const Vecd& p) override { plotPlasma(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
-    QM_HOT_INLINE void plotOne(const Vecd& p) { plotPlasma(p); }
 
     // Depth of the front surface built so far per pixel, 0 near to 1 far.
     std::vector<float> surface;

@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "core/render/fused_render.h"
-
 namespace qm {
 
 namespace {
-constexpr std::int32_t kBlock = 4096;
+constexpr std::int32_t kBlock = 512;  // points stepped, then splatted, per pass
 }
 
 RenderOutcome runRender(Attractor& attractor, TBitmap3D& target, const RenderSettings& settings,
@@ -20,7 +18,6 @@ RenderOutcome runRender(Attractor& attractor, TBitmap3D& target, const RenderSet
     outcome.interval = static_cast<std::int32_t>(interval);
     control.progress.store(0.0, std::memory_order_relaxed);
     std::vector<Vecd> block(kBlock);  // scratch, built once before the loops
-    const FusedBlockFn fused = fusedBlockFunction(attractor, target);
 
     // Transient: iterated, not plotted.
     while (!control.stopRequested.load(std::memory_order_relaxed) && !attractor.diverged() &&
@@ -41,12 +38,8 @@ RenderOutcome runRender(Attractor& attractor, TBitmap3D& target, const RenderSet
             if (untilDevelop == 0) untilDevelop = interval;
             want = std::min(want, untilDevelop);
         }
-        if (fused) {
-            fused(attractor, target, static_cast<std::int32_t>(want));
-        } else {
-            const std::int32_t got = attractor.iterateBlock(block.data(), static_cast<std::int32_t>(want));
-            target.PlotBlock(block.data(), got);
-        }
+        const std::int32_t got = attractor.iterateBlock(block.data(), static_cast<std::int32_t>(want));
+        target.PlotBlock(block.data(), got);
         const std::int64_t now = attractor.iterationCount();
         control.counter.store(static_cast<std::int32_t>(now), std::memory_order_relaxed);
         control.progress.store(static_cast<double>(now) / static_cast<double>(total),

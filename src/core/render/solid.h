@@ -129,8 +129,6 @@ public:
     void EndScan() override;
     void PlotPoint(const Vecd& p) override { plotSolid(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
-    // PlotPoint without the virtual call, for loops that know the concrete mode.
-    QM_HOT_INLINE void plotOne(const Vecd& p) { plotSolid(p); }
     void BuildImage() override;
 
     std::vector<float> density;

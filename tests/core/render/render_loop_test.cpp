@@ -42,6 +42,13 @@ public:
     void advance(Vecd& p, Random31&) const { p.x += 1; }
 };
 
+// Develops the target at every update, as the program's display update does.
+struct DevelopSink final : RenderSink {
+    explicit DevelopSink(TBitmap3D& t) : target(t) {}
+    void develop() override { target.BuildImage(); }
+    TBitmap3D& target;
+};
+
 struct Fixture {
     std::unique_ptr<Attractor> attractor = examples::makeExample(examples::exampleSets()[3]);  // Lorenz
     std::unique_ptr<TBitmap3D> target = CreateRenderTarget(0);
@@ -145,11 +152,7 @@ TEST_P(EveryMode, BatchedRenderEqualsOnePointAtATime) {
         a->restart();
         if (pass == 0) {
             RenderControl control;
-            struct Develop final : RenderSink {
-                TBitmap3D* target;
-                void develop() override { target->BuildImage(); }
-            } sink;
-            sink.target = t.get();
+            DevelopSink sink(*t);
             const RenderOutcome out = runRender(*a, *t, {60000, 7}, sink, control);
             if (out.needsFinalDevelop) t->BuildImage();
             images[0] = t->imageBytes();
@@ -182,11 +185,7 @@ TEST(RenderLoop, GeneratorStartsFreshForEveryRender) {
         random31();
         if (pass == 1) seedRandom31(987654);  // whatever the thread did before
         RenderControl control;
-        struct Develop final : RenderSink {
-            TBitmap3D* target;
-            void develop() override { target->BuildImage(); }
-        } sink;
-        sink.target = t.get();
+        DevelopSink sink(*t);
         runRender(*a, *t, {30000, 3}, sink, control);
         images[pass] = t->imageBytes();
     }
