@@ -156,6 +156,27 @@ public:
     }
     static constexpr std::int32_t kSplatChunk = 64;
 
+    // A block splat: each chunk of points is projected first (the mirror images too), then
+    // splat(pixel) runs in point order, a point before its mirror image, so that every sum is
+    // added in the same order as with one PlotPoint at a time.
+    template <bool kDepth, class SplatFn>
+    QM_HOT_INLINE void plotInChunks(const Vecd* points, std::int32_t n, SplatFn&& splat) {
+        Vecd pixel[kSplatChunk], mirrored[kSplatChunk];
+        for (std::int32_t start = 0; start < n; start += kSplatChunk) {
+            const std::int32_t count = std::min(kSplatChunk, n - start);
+            projectChunk<kDepth>(points + start, count, 1.0, pixel);
+            if (mirror) {
+                projectChunk<kDepth>(points + start, count, -1.0, mirrored);
+                for (std::int32_t i = 0; i < count; ++i) {
+                    splat(pixel[i]);
+                    splat(mirrored[i]);
+                }
+            } else {
+                for (std::int32_t i = 0; i < count; ++i) splat(pixel[i]);
+            }
+        }
+    }
+
     // The splat rule: the cell (i, j) is the nearest integer to (x - 0.5, y - 0.5), ties to
     // even; the point is dropped (false) unless 0 < i < width - 1 and 0 < j < height - 1,
     // tested as doubles so that non-finite coordinates drop out. The fractions x - i and

@@ -45,22 +45,7 @@ void TBitmap3D_Gas::ClearImage() {
 }
 
 void TBitmap3D_Gas::PlotBlock(const Vecd* points, std::int32_t n) {
-    // Projections first, then the splats in point order (a point, then its mirror image), so
-    // that every sum is added in the same order as with PlotPoint.
-    Vecd pixel[kSplatChunk], mirrored[kSplatChunk];
-    for (std::int32_t start = 0; start < n; start += kSplatChunk) {
-        const std::int32_t count = std::min(kSplatChunk, n - start);
-        projectChunk<false>(points + start, count, 1.0, pixel);
-        if (mirror) {
-            projectChunk<false>(points + start, count, -1.0, mirrored);
-            for (std::int32_t i = 0; i < count; ++i) {
-                splatGas(pixel[i]);
-                splatGas(mirrored[i]);
-            }
-        } else {
-            for (std::int32_t i = 0; i < count; ++i) splatGas(pixel[i]);
-        }
-    }
+    plotInChunks<false>(points, n, [this](const Vecd& pixel) { splatGas(pixel); });
 }
 
 void TBitmap3D_Gas::BuildImage() {
@@ -103,21 +88,7 @@ void TBitmap3D_Liquid::ClearImage() {
 }
 
 void TBitmap3D_Liquid::PlotBlock(const Vecd* points, std::int32_t n) {
-    // As Gas: projections first, then the splats in point order.
-    Vecd pixel[kSplatChunk], mirrored[kSplatChunk];
-    for (std::int32_t start = 0; start < n; start += kSplatChunk) {
-        const std::int32_t count = std::min(kSplatChunk, n - start);
-        projectChunk<true>(points + start, count, 1.0, pixel);
-        if (mirror) {
-            projectChunk<true>(points + start, count, -1.0, mirrored);
-            for (std::int32_t i = 0; i < count; ++i) {
-                splatLiquid(pixel[i]);
-                splatLiquid(mirrored[i]);
-            }
-        } else {
-            for (std::int32_t i = 0; i < count; ++i) splatLiquid(pixel[i]);
-        }
-    }
+    plotInChunks<true>(points, n, [this](const Vecd& pixel) { splatLiquid(pixel); });
 }
 
 }  // namespace qm
