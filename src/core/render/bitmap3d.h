@@ -182,13 +182,23 @@ public:
     // tested as doubles so that non-finite coordinates drop out. The fractions x - i and
     // y - j are formed in double and rounded once to float; the weights are float.
     QM_HOT_INLINE static bool splatCell(double x, double y, std::int32_t width, std::int32_t height, Splat& s) {
+        return splatCell(x, y, SplatLimits(width, height), s);
+    }
+    // The image size as the splat tests it, converted once for a whole block.
+    struct SplatLimits {
+        SplatLimits(std::int32_t width, std::int32_t height)
+            : lastColumn(width - 1), lastRow(height - 1), rowLength(width) {}
+        double lastColumn, lastRow;
+        std::int32_t rowLength;
+    };
+    QM_HOT_INLINE static bool splatCell(double x, double y, const SplatLimits& limits, Splat& s) {
         const double ci = roundHalfEven(x - 0.5);
         const double cj = roundHalfEven(y - 0.5);
-        if (!(0 < ci && ci < width - 1 && 0 < cj && cj < height - 1)) return false;
+        if (!(0 < ci && ci < limits.lastColumn && 0 < cj && cj < limits.lastRow)) return false;
         const float fx = static_cast<float>(x - ci);
         const float fy = static_cast<float>(y - cj);
         const float fxy = fx * fy;
-        s.index = static_cast<std::int32_t>(ci) + static_cast<std::int32_t>(cj) * width;
+        s.index = static_cast<std::int32_t>(ci) + static_cast<std::int32_t>(cj) * limits.rowLength;
         s.w00 = 1.0f - fx - fy + fxy;
         s.w10 = fx - fxy;
         s.w01 = fy - fxy;
