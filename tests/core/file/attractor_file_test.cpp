@@ -357,5 +357,20 @@ TEST_F(AttractorFile, CommaDecimalLocaleChangesNothing) {
     EXPECT_EQ(param(*read.attractor, 3), 0.01);
 }
 
+TEST(ExampleFiles, EveryShippedExampleLoadsAndIsChaotic) {
+    auto parser = makeAttractorParser();
+    int found = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(QM_DATA_DIR "/examples")) {
+        if (entry.path().extension() != ".qmattr") continue;
+        ++found;
+        seedRandom31(1);  // an IFS draws its chaos-game seed while it loads
+        LoadResult loaded = loadAttractor(*parser, entry.path());
+        ASSERT_TRUE(loaded) << entry.path();
+        loaded.attractor->measure();
+        EXPECT_TRUE(loaded.attractor->measuredChaotic()) << entry.path();
+    }
+    EXPECT_EQ(found, kAttractorKindCount);
+}
+
 }  // namespace
 }  // namespace qm
