@@ -218,6 +218,19 @@ void TokenList::reset() {
     for (const auto& t : tokens_) t->reset();
 }
 
+bool TokenList::readNamed(std::string_view keyword, std::istream& in) const {
+    Token* token = find(keyword);
+    if (token == nullptr) return false;
+    token->read(in);
+    return !token->error();
+}
+
+bool TokenList::complete() const {
+    for (const auto& token : tokens_)
+        if (!token->present() && !token->optional()) return false;
+    return true;
+}
+
 // TokenEnum
 
 void TokenEnum::read(std::istream& in) {
@@ -428,22 +441,14 @@ void TokenBlock::read(std::istream& in) {
             return;
         }
         if (word == "}") break;
-        Token* token = list->find(word);
-        if (token == nullptr) {
-            setError();
-            return;
-        }
-        token->read(in);
-        if (token->error()) {
+        if (!list->readNamed(word, in)) {
             setError();
             return;
         }
     }
-    for (const auto& token : *list) {
-        if (!token->present() && !token->optional()) {
-            setError();
-            return;
-        }
+    if (!list->complete()) {
+        setError();
+        return;
     }
     setPresent();
 }
@@ -526,23 +531,12 @@ void Parser::read(std::istream& in) {
             if (in.bad()) setError();
             break;
         }
-        Token* token = tokens_.find(word);
-        if (token == nullptr) {
-            setError();
-            return;
-        }
-        token->read(in);
-        if (token->error()) {
+        if (!tokens_.readNamed(word, in)) {
             setError();
             return;
         }
     }
-    for (const auto& token : tokens_) {
-        if (!token->present() && !token->optional()) {
-            setError();
-            return;
-        }
-    }
+    if (!tokens_.complete()) setError();
 }
 
 void Parser::write(std::ostream& out, int depth) const {

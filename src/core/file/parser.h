@@ -85,6 +85,11 @@ public:
     // Deep copies of every token.
     TokenList clone() const;
     void reset();
+    // Reads the token named by the keyword just read; false when no token has that name or
+    // its text is wrong.
+    bool readNamed(std::string_view keyword, std::istream& in) const;
+    // Whether every token that is not optional was read.
+    bool complete() const;
 
     std::size_t size() const { return tokens_.size(); }
     Token& operator[](std::size_t i) const { return *tokens_[i]; }
