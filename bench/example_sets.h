@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 #include "core/attractor/attractor.h"
@@ -17,6 +18,11 @@ struct ExampleSet {
     std::int32_t seed;
     std::vector<double> values;
 };
+
+inline std::ostream& operator<<(std::ostream& os, const ExampleSet& set) {
+    return os << "kind " << static_cast<int>(set.kind) << " option " << static_cast<int>(set.option)
+              << ", " << set.values.size() << " values";
+}
 
 inline const std::vector<ExampleSet>& exampleSets() {
     static const std::vector<ExampleSet> sets = {

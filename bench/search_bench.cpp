@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/attractor/attractor.h"
+#include "core/strings/string_table.h"
 
 namespace {
 
@@ -22,12 +23,8 @@ void BM_SearchTrial(benchmark::State& state, AttractorKind kind) {
 }
 
 const bool registered = [] {
-    static const char* const names[] = {"Icon",         "IFS",          "Julia",
-                                        "Lorenz",       "Lorenz_84",    "Pickover",
-                                        "Polynomial_A", "Polynomial_B", "Polynomial_C",
-                                        "Polynomial_Sprott", "Unravel"};
     for (int k = 0; k < kAttractorKindCount; ++k)
-        benchmark::RegisterBenchmark((std::string("SearchTrial/") + names[k]).c_str(),
+        benchmark::RegisterBenchmark(("SearchTrial/" + StringTable::builtinText(TextId::kKindKeywordFirst + k)).c_str(),
                                      BM_SearchTrial, static_cast<AttractorKind>(k));
     return true;
 }();

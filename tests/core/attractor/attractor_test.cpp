@@ -192,10 +192,7 @@ TEST_P(AllKinds, RandomizeKeepsEveryValueWithinItsRange) {
 }
 
 std::string kindTestName(const ::testing::TestParamInfo<examples::ExampleSet>& info) {
-    static const char* const names[] = {"Icon",        "IFS",         "Julia",       "Lorenz",
-                                        "Lorenz84",    "Pickover",    "PolynomialA", "PolynomialB",
-                                        "PolynomialC", "PolynomialSprott", "Unravel"};
-    return names[static_cast<int>(info.param.kind)];
+    return StringTable::builtinText(TextId::kKindKeywordFirst + static_cast<int>(info.param.kind));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, AllKinds, ::testing::ValuesIn(examples::exampleSets()),

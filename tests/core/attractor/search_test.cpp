@@ -8,6 +8,7 @@
 #include "core/attractor/attractor.h"
 #include "core/attractor/ifs.h"
 #include "core/attractor/kinds.h"
+#include "core/strings/string_table.h"
 #include "example_sets.h"
 
 namespace qm {
@@ -151,7 +152,10 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SearchAllKinds,
                                            AttractorKind::PolynomialA, AttractorKind::PolynomialB,
                                            AttractorKind::PolynomialC,
                                            AttractorKind::PolynomialSprott, AttractorKind::Unravel),
-                         [](const auto& info) { return std::to_string(static_cast<int>(info.param)); });
+                         [](const auto& info) {
+                             return StringTable::builtinText(TextId::kKindKeywordFirst +
+                                                             static_cast<int>(info.param));
+                         });
 
 }  // namespace
 }  // namespace qm
