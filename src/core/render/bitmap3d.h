@@ -156,6 +156,23 @@ public:
     }
     static constexpr std::int32_t kSplatChunk = 64;
 
+    // The depth-weighted splat of Liquid and Plasma: for each of the four pixels, in the splat's
+    // order, the surface test of surfaceCoverage at the point's depth (rounded to float); a
+    // pixel the point is not hidden at receives add(pixel index, weight, coverage).
+    template <class Add>
+    QM_HOT_INLINE void splatBehindSurface(const Vecd& pixel, float* surface, Add&& add) {
+        Splat s;
+        if (!splatCell(pixel, s)) return;
+        const float d = static_cast<float>(pixel.z);
+        const std::int32_t k[4] = {s.index, s.index + 1, s.index + imageWidth,
+                                   s.index + imageWidth + 1};
+        const float w[4] = {s.w00, s.w10, s.w01, s.w11};
+        for (int q = 0; q < 4; ++q) {
+            const float m = surfaceCoverage(surface[k[q]], d, w[q], depthRange, scale);
+            if (m > 0) add(static_cast<std::size_t>(k[q]), w[q], m);
+        }
+    }
+
     // A block splat: each chunk of points is projected first (the mirror images too), then
     // splat(pixel) runs in point order, a point before its mirror image, so that every sum is
     // added in the same order as with one PlotPoint at a time.

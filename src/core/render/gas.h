@@ -66,16 +66,8 @@ private:
 };
 
 QM_HOT_INLINE void TBitmap3D_Liquid::splatLiquid(const Vecd& pixel) {
-    Splat s;
-    if (!splatCell(pixel, s)) return;
-    const float d = static_cast<float>(pixel.z);
-    const std::int32_t k[4] = {s.index, s.index + 1, s.index + imageWidth, s.index + imageWidth + 1};
-    const float w[4] = {s.w00, s.w10, s.w01, s.w11};
-    for (int q = 0; q < 4; ++q) {
-        const auto at = static_cast<std::size_t>(k[q]);
-        const float m = surfaceCoverage(surface[at], d, w[q], depthRange, scale);
-        if (m > 0) density[at] += w[q] * m;
-    }
+    splatBehindSurface(pixel, surface.data(),
+                       [this](std::size_t at, float w, float m) { density[at] += w * m; });
 }
 
 }  // namespace qm

@@ -141,23 +141,13 @@ private:
 };
 
 QM_HOT_INLINE void TBitmap3D_Plasma::splatPlasma(const Vecd& pixel) {
-    Splat s;
-    if (!splatCell(pixel, s)) return;
-    const float d = static_cast<float>(pixel.z);
-    const std::int32_t k[4] = {s.index, s.index + 1, s.index + imageWidth,
-                               s.index + imageWidth + 1};
-    const float w[4] = {s.w00, s.w10, s.w01, s.w11};
-    for (int q = 0; q < 4; ++q) {
-        const auto at = static_cast<std::size_t>(k[q]);
-        const float m = surfaceCoverage(surface[at], d, w[q], depthRange, scale);
-        if (m > 0) {
-            // colour x weight is rounded to float before the coverage factor applies.
-            ColorRGBf& c = lightBuffer[at];
-            c.r += plotColor.r * w[q] * m;
-            c.g += plotColor.g * w[q] * m;
-            c.b += plotColor.b * w[q] * m;
-        }
-    }
+    splatBehindSurface(pixel, surface.data(), [this](std::size_t at, float w, float m) {
+        // colour x weight is rounded to float before the coverage factor applies.
+        ColorRGBf& c = lightBuffer[at];
+        c.r += plotColor.r * w * m;
+        c.g += plotColor.g * w * m;
+        c.b += plotColor.b * w * m;
+    });
 }
 
 }  // namespace qm
