@@ -31,6 +31,7 @@
 #include "core/render/render_loop.h"
 #include "core/render/sampling.h"
 #include "core/render/solid.h"
+#include "core/strings/duration.h"
 #include "core/strings/string_table.h"
 
 namespace qm::cli {
@@ -82,20 +83,6 @@ std::optional<double> parseReal(const std::string& text) {
     return v;
 }
 
-// Bytes per pixel of a mode's buffers and image, and its fixed cost.
-std::uint64_t bufferBytes(int mode, std::uint64_t pixels) {
-    std::uint64_t perPixel = 3;  // the image
-    std::uint64_t fixed = 0;
-    switch (static_cast<RenderMode>(mode)) {
-        case RenderMode::Gas: perPixel += 4; break;
-        case RenderMode::Liquid: perPixel += 8; break;
-        case RenderMode::Light: perPixel += 12; break;
-        case RenderMode::Plasma: perPixel += 16; break;
-        case RenderMode::Solid: perPixel += 8; fixed = 3ull * 2 * 640000 * sizeof(float); break;
-    }
-    return perPixel * pixels + fixed;
-}
-
 std::uint64_t physicalMemory() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGE_SIZE);
@@ -135,8 +122,7 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
         o.width = static_cast<std::int32_t>(*w);
         o.height = static_cast<std::int32_t>(*h);
     }
-    const std::uint64_t pixels = static_cast<std::uint64_t>(o.width & 0xFFFC) * static_cast<std::uint64_t>(o.height);
-    if (bufferBytes(o.mode, pixels) > physicalMemory() / 2)
+    if (renderTargetBytes(o.mode, o.width, o.height) > physicalMemory() / 2)
         return std::string("--size needs more than half of this machine's memory");
     if (const auto text = a.value("iterations")) {
         const auto v = parseInteger(*text, 0, 2147483647);
@@ -208,14 +194,6 @@ bool loadMapFile(const fs::path& path, Gradientf& gradient) {
     if (!in.is_open()) return false;
     loadColorMap(in, gradient);
     return !in.bad();
-}
-
-std::string hhnnss(double seconds) {
-    // Whole seconds of the duration; hours count modulo 24, as a time of day would.
-    const auto total = static_cast<long long>(std::max(0.0, seconds));
-    char text[16];
-    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", (total / 3600) % 24, (total / 60) % 60, total % 60);
-    return text;
 }
 
 class DevelopSink final : public RenderSink {
@@ -326,7 +304,7 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
                 const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 30);
                 std::fprintf(stderr, "\r%s%lld   %s%s   [%s%s]", text(TextId::kSpeedLabel).c_str(),
                              static_cast<long long>(counter / elapsed), text(TextId::kRemainingLabel).c_str(),
-                             fraction > 0 ? hhnnss(elapsed / fraction - elapsed + 1).c_str() : "--:--:--",
+                             fraction > 0 ? formatClockDuration(elapsed / fraction - elapsed + 1).c_str() : "--:--:--",
                              std::string(static_cast<std::size_t>(filled), '#').c_str(),
                              std::string(static_cast<std::size_t>(30 - filled), '.').c_str());
                 std::fflush(stderr);
@@ -339,7 +317,7 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     running = false;
     if (progress.joinable()) {
         progress.join();
-        std::fprintf(stderr, "\r%s%s%*s\n", text(TextId::kTotalTimeLabel).c_str(), hhnnss(seconds).c_str(), 40, "");
+        std::fprintf(stderr, "\r%s%s%*s\n", text(TextId::kTotalTimeLabel).c_str(), formatClockDuration(seconds).c_str(), 40, "");
     }
 
     const WriteResult written = writeImage(o, *target);

@@ -296,4 +296,8 @@ std::unique_ptr<TBitmap3D> CreateRenderTarget(int mode);
 // family, its mode parameters): the mode switch.
 std::unique_ptr<TBitmap3D> CreateRenderTarget(int mode, const TBitmap3D& source);
 
+// The memory a target of the mode takes at this size: its image and buffers, in bytes. The
+// width counts as SetWidth keeps it.
+std::uint64_t renderTargetBytes(int mode, std::int32_t width, std::int32_t height);
+
 }  // namespace qm

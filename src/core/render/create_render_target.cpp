@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "core/render/gas.h"
 #include "core/render/light.h"
 #include "core/render/solid.h"
@@ -30,6 +32,24 @@ std::unique_ptr<TBitmap3D> CreateRenderTarget(int mode, const TBitmap3D& source)
     t->SetWidth(source.imageWidth);
     t->SetHeight(source.imageHeight);
     return t;
+}
+
+std::uint64_t renderTargetBytes(int mode, std::int32_t width, std::int32_t height) {
+    const std::uint64_t pixels = static_cast<std::uint64_t>(width & 0xFFFC) *
+                                 static_cast<std::uint64_t>(std::max(height, 0));
+    std::uint64_t perPixel = 3;  // the image
+    std::uint64_t fixed = 0;
+    switch (static_cast<RenderMode>(mode)) {
+        case RenderMode::Gas: perPixel += 4; break;       // density
+        case RenderMode::Liquid: perPixel += 8; break;    // density, surface
+        case RenderMode::Light: perPixel += 12; break;    // colour sums
+        case RenderMode::Plasma: perPixel += 16; break;   // colour sums, surface
+        case RenderMode::Solid:                            // density, depth, three light maps
+            perPixel += 8;
+            fixed = 3ull * 2 * 640000 * sizeof(float);
+            break;
+    }
+    return perPixel * pixels + fixed;
 }
 
 }  // namespace qm

@@ -40,6 +40,75 @@ inline constexpr int kDivergedAfter = 2500;
 inline constexpr int kSpeedLabel = 2501;
 inline constexpr int kRemainingLabel = 2502;
 inline constexpr int kTotalTimeLabel = 2503;
+// Caption suffixes of the six document states, in state order (2100 is empty).
+inline constexpr int kStateSuffixFirst = 2100;
+// Filter of the attractor file dialogs ("text|pattern").
+inline constexpr int kAttractorFilter = 2154;
+// Attractor settings of a document.
+inline constexpr int kIterations = 2201;
+inline constexpr int kRandomness = 2202;
+inline constexpr int kMatricesLabel = 2203;
+inline constexpr int kDegreeLabel = 2204;
+
+// Main window. Dialog filters are "text|pattern".
+inline constexpr int kMainCaption = 3000;
+inline constexpr int kMenuFile = 3001;
+inline constexpr int kMenuHelp = 3002;
+inline constexpr int kActionNew = 3003;
+inline constexpr int kActionOpen = 3004;
+inline constexpr int kActionSaveAttractor = 3005;
+inline constexpr int kActionSaveImage = 3006;
+inline constexpr int kActionClose = 3007;
+inline constexpr int kActionQuit = 3008;
+inline constexpr int kActionAbout = 3009;
+inline constexpr int kSaveDialogTitle = 3010;
+inline constexpr int kBmpFilter = 3011;
+inline constexpr int kPngFilter = 3012;
+inline constexpr int kSpeedAtRest = 3013;
+inline constexpr int kOpenDialogTitle = 3014;
+// Messages of the main window; "%s" stands for a file name or a reason, "%d" for a size.
+inline constexpr int kReadError = 3020;
+inline constexpr int kNotAttractorExtension = 3021;
+inline constexpr int kWriteError = 3022;
+inline constexpr int kImageSizeOutOfRange = 3023;
+inline constexpr int kImageTooLarge = 3024;
+inline constexpr int kReasonNotAttractor = 3025;
+inline constexpr int kReasonCannotOpen = 3026;
+inline constexpr int kReasonTooLarge = 3027;
+
+// Document window.
+inline constexpr int kMenuAttractor = 3100;
+inline constexpr int kMenuView = 3101;
+inline constexpr int kActionSearch = 3102;
+inline constexpr int kActionStopSearch = 3103;
+inline constexpr int kActionStart = 3104;
+inline constexpr int kActionStop = 3105;
+inline constexpr int kActionFit = 3106;
+inline constexpr int kActionCentre = 3107;
+inline constexpr int kActionCopy = 3108;
+inline constexpr int kActionAutoFit = 3109;
+inline constexpr int kUntitled = 3110;
+
+// "Nouveau" dialog.
+inline constexpr int kNewCaption = 3200;
+inline constexpr int kNewAttractorGroup = 3201;
+inline constexpr int kNewType = 3202;
+inline constexpr int kNewOption = 3203;
+inline constexpr int kNewImageGroup = 3204;
+inline constexpr int kNewWidth = 3205;
+inline constexpr int kNewHeight = 3206;
+inline constexpr int kNewRender = 3207;
+inline constexpr int kOk = 3208;
+inline constexpr int kCancel = 3209;
+inline constexpr int kNotAnInteger = 3210;
+inline constexpr int kSizeRange = 3211;
+
+// About box.
+inline constexpr int kAboutCaption = 3250;
+inline constexpr int kAboutLine1 = 3251;
+inline constexpr int kAboutLine2 = 3252;
+inline constexpr int kAboutAddress = 3253;
+inline constexpr int kAboutOk = 3254;
 }  // namespace TextId
 
 class StringTable {
