@@ -1,0 +1,410 @@
+#include "gui/main_window.h"
+
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QBuffer>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QIcon>
+#include <QPixmap>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QStatusBar>
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/file/atomic_write.h"
+#include "core/image/bmp.h"
+#include "core/render/bitmap3d.h"
+#include "core/strings/string_table.h"
+#include "gui/about_box.h"
+#include "gui/image_widget.h"
+#include "gui/new_dialog.h"
+#include "gui/palettes.h"
+#include "gui/texts.h"
+#include "gui/view.h"
+
+namespace qm::gui {
+
+namespace {
+
+constexpr int kPanelWidths[5] = {15, 200, 80, 130, 50};
+constexpr int kProgressMaximum = 1024;
+
+std::uint64_t physicalMemory() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0) return ~0ull;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+}
+
+WriteResult writeImage(const QString& fileName, const TBitmap3D& target) {
+    const std::filesystem::path path(fileName.toStdString());
+    if (QFileInfo(fileName).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) != 0)
+        return writeBmp(path, target.imageView());
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!imageOf(target).save(&buffer, "PNG")) return {WriteStatus::WriteFailed, 0};
+    return writeFileAtomically(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
+}  // namespace
+
+TMDIform::TMDIform(QWidget* parent) : QMainWindow(parent), palettes_(std::make_unique<NoPalettes>()) {
+    // Floating point: SSE2 doubles with every exception masked, the platform's default, so a
+    // division by zero gives an infinity and an invalid operation a NaN. Nothing to set.
+    programFolder_ = std::filesystem::path(QCoreApplication::applicationDirPath().toStdString());
+    QApplication::setWindowIcon(QIcon(QPixmap::fromImage(programLogo())));
+
+    mdiArea_ = new QMdiArea(this);
+    mdiArea_->setBackground(palette().brush(QPalette::Dark));
+    setCentralWidget(mdiArea_);
+    connect(mdiArea_, &QMdiArea::subWindowActivated, this, &TMDIform::subWindowActivated);
+
+    createActions();
+    createStatusBar();
+    resize(640, 449);
+    retranslate();
+    resetStatus();
+}
+
+TMDIform::~TMDIform() {
+    // Documents go first: they clear the palettes, which outlive them.
+    mdiArea_->disconnect(this);
+    for (QMdiSubWindow* window : mdiArea_->subWindowList()) delete window;
+}
+
+void TMDIform::createActions() {
+    auto make = [this](void (TMDIform::*handler)(), const QKeySequence& shortcut, bool available) {
+        auto* a = new QAction(this);
+        if (!shortcut.isEmpty()) a->setShortcut(shortcut);
+        a->setEnabled(available);
+        a->setVisible(available);
+        connect(a, &QAction::triggered, this, handler);
+        return a;
+    };
+    A_nouveau = make(&TMDIform::A_nouveauExecute, QKeySequence(Qt::CTRL | Qt::Key_N), true);
+    A_ouvrir = make(&TMDIform::A_ouvrirExecute, QKeySequence(Qt::CTRL | Qt::Key_O), false);
+    A_enreg_att_sous = make(&TMDIform::A_enreg_att_sousExecute, {}, false);
+    A_enreg_image_sous = make(&TMDIform::A_enreg_image_sousExecute, {}, false);
+    A_fermer = make(&TMDIform::A_fermerExecute, {}, false);
+    A_quitter = new QAction(this);
+    connect(A_quitter, &QAction::triggered, this, &QWidget::close);
+    A_apropos = make(&TMDIform::A_aproposExecute, {}, true);
+
+    MM_fichier = menuBar()->addMenu(QString());
+    MM_fichier->addAction(A_nouveau);
+    MM_fichier->addAction(A_ouvrir);
+    MM_fichier->addAction(A_enreg_att_sous);
+    MM_fichier->addAction(A_enreg_image_sous);
+    MM_fichier->addAction(A_fermer);
+    MM_fichier->addSeparator();
+    MM_fichier->addAction(A_quitter);
+    MM_aide = menuBar()->addMenu(QString());
+    MM_aide->addAction(A_apropos);
+}
+
+void TMDIform::createStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setSizeGripEnabled(false);
+    for (int i = 0; i < 5; ++i) {
+        auto* panel = new QLabel(bar);
+        panel->setFixedWidth(kPanelWidths[i]);
+        if (i == 0) panel->setAlignment(Qt::AlignCenter);
+        if (i >= 2) panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        SB_panels[i] = panel;
+        if (i == 1) {
+            PB_iter = new QProgressBar(panel);
+            PB_iter->setRange(0, kProgressMaximum);
+            PB_iter->setTextVisible(false);
+            PB_iter->setGeometry(0, 0, kPanelWidths[1], 16);
+        }
+        bar->addWidget(panel);
+    }
+}
+
+void TMDIform::retranslate() {
+    setWindowTitle(qtext(TextId::kMainCaption));
+    MM_fichier->setTitle(qtext(TextId::kMenuFile));
+    MM_aide->setTitle(qtext(TextId::kMenuHelp));
+    A_nouveau->setText(qtext(TextId::kActionNew));
+    A_ouvrir->setText(qtext(TextId::kActionOpen));
+    A_enreg_att_sous->setText(qtext(TextId::kActionSaveAttractor));
+    A_enreg_image_sous->setText(qtext(TextId::kActionSaveImage));
+    A_fermer->setText(qtext(TextId::kActionClose));
+    A_quitter->setText(qtext(TextId::kActionQuit));
+    A_apropos->setText(qtext(TextId::kActionAbout));
+    if (!renderRunning_) SB_panels[2]->setText(qtext(TextId::kSpeedAtRest));
+    // The panels keep their nominal widths unless the font needs more for the longest texts
+    // they show while a render runs.
+    const QFontMetrics metrics(SB_panels[2]->font());
+    const int margin = 2 * SB_panels[2]->frameWidth() + 8;
+    SB_panels[2]->setFixedWidth(std::max(kPanelWidths[2], metrics.horizontalAdvance(qtext(TextId::kSpeedLabel) +
+                                                                                    QStringLiteral("000000000")) + margin));
+    SB_panels[3]->setFixedWidth(std::max(kPanelWidths[3], metrics.horizontalAdvance(qtext(TextId::kRemainingLabel) +
+                                                                                    QStringLiteral("00:00:00")) + margin));
+    for (TForm_view* view : documents()) view->retranslate();
+}
+
+void TMDIform::setPalettes(std::unique_ptr<Palettes> palettes) {
+    palettes_ = palettes ? std::move(palettes) : std::make_unique<NoPalettes>();
+}
+
+QList<TForm_view*> TMDIform::documents() const {
+    QList<TForm_view*> views;
+    for (QMdiSubWindow* window : mdiArea_->subWindowList())
+        if (auto* view = qobject_cast<TForm_view*>(window->widget())) views.append(view);
+    return views;
+}
+
+// --- Status bar ------------------------------------------------------------------------
+
+void TMDIform::resetStatus() {
+    PB_iter->setValue(0);
+    SB_panels[2]->setText(qtext(TextId::kSpeedAtRest));
+    SB_panels[3]->clear();
+}
+
+void TMDIform::setActivityMark(const QString& text) { SB_panels[0]->setText(text); }
+void TMDIform::setSpeedText(const QString& text) { SB_panels[2]->setText(text); }
+void TMDIform::setTimeText(const QString& text) { SB_panels[3]->setText(text); }
+void TMDIform::setProgress(int position) { PB_iter->setValue(position); }
+QString TMDIform::statusText(int panel) const { return SB_panels[panel]->text(); }
+int TMDIform::progress() const { return PB_iter->value(); }
+
+void TMDIform::setRenderRunning(bool running) {
+    renderRunning_ = running;
+    for (TForm_view* view : documents()) view->updateStartCommand();
+}
+
+void TMDIform::setFileCommandsEnabled(bool enabled) {
+    fileCommandsEnabled_ = enabled;
+    MM_fichier->menuAction()->setEnabled(enabled);
+    MM_fichier->setEnabled(enabled);
+}
+
+// --- Documents -------------------------------------------------------------------------
+
+bool TMDIform::imageSizeAccepted(const NewDocumentDefaults& settings) {
+    const auto inRange = [](std::int32_t side) { return side >= kMinImageSide && side <= kMaxImageSide; };
+    const QStringList size{QString::number(settings.width), QString::number(settings.height)};
+    if (!inRange(settings.width) || !inRange(settings.height)) {
+        showError(this, fillText(qtext(TextId::kImageSizeOutOfRange), size));
+        return false;
+    }
+    if (renderTargetBytes(settings.mode, settings.width, settings.height) > physicalMemory() / 2) {
+        showError(this, fillText(qtext(TextId::kImageTooLarge), size));
+        return false;
+    }
+    return true;
+}
+
+TForm_view* TMDIform::newDocument() {
+    if (!imageSizeAccepted(defaults_)) return nullptr;
+    ++createdDocuments_;
+    if (openDocuments_++ == 0) setDocumentCommandsShown(true);
+
+    auto* view = new TForm_view(*this, defaults_, createdDocuments_);
+    QMdiSubWindow* window = mdiArea_->addSubWindow(
+        view, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    window->adjustSize();
+    mdiArea_->setActiveSubWindow(window);
+    if (activeDocument_ != view) subWindowActivated(window);
+
+    palettes_->showAttractor(view->attractor());
+    palettes_->showRenderTarget(view->renderTarget());
+    palettes_->setPalettesVisible(true);
+    return view;
+}
+
+int TMDIform::openFiles(const QStringList& fileNames) {
+    int opened = 0;
+    for (const QString& fileName : fileNames) {
+        auto parser = makeAttractorParser();
+        LoadResult loaded = loadAttractor(*parser, std::filesystem::path(fileName.toStdString()));
+        if (!loaded) {
+            showError(this, readErrorMessage(fileName, loaded.status));
+            continue;
+        }
+        TForm_view* view = newDocument();
+        if (!view) break;
+        view->installAttractor(std::move(loaded.attractor));
+        palettes_->showAttractor(view->attractor());
+        view->adjustView(Adjust::Fit);
+        ++opened;
+    }
+    return opened;
+}
+
+void TMDIform::documentClosed(TForm_view* view) {
+    if (mergedDocument_ == view) mergeDocumentMenus(nullptr);
+    if (activeDocument_ == view) activeDocument_ = nullptr;
+    if (--openDocuments_ == 0) {
+        palettes_->setPalettesVisible(false);
+        setDocumentCommandsShown(false);
+        resetStatus();
+        // The file commands come back with the last document, whatever state it was left in.
+        setFileCommandsEnabled(true);
+    }
+}
+
+void TMDIform::setDocumentCommandsShown(bool shown) {
+    for (QAction* a : {A_ouvrir, A_enreg_att_sous, A_enreg_image_sous, A_fermer}) {
+        a->setEnabled(shown);
+        a->setVisible(shown);
+    }
+}
+
+void TMDIform::subWindowActivated(QMdiSubWindow* window) {
+    // A null window also comes when the frame merely loses the focus; the document stays.
+    if (!window) {
+        if (mdiArea_->subWindowList().isEmpty()) mergeDocumentMenus(nullptr);
+        return;
+    }
+    auto* view = qobject_cast<TForm_view*>(window->widget());
+    if (!view) return;
+    mergeDocumentMenus(view);
+    if (activeDocument_ != view) {
+        activeDocument_ = view;
+        view->activated();
+    } else {
+        view->updateStartCommand();
+    }
+}
+
+void TMDIform::mergeDocumentMenus(TForm_view* view) {
+    if (mergedDocument_ == view) return;
+    if (mergedDocument_) {
+        menuBar()->removeAction(mergedDocument_->attractorMenu()->menuAction());
+        menuBar()->removeAction(mergedDocument_->viewMenu()->menuAction());
+    }
+    mergedDocument_ = view;
+    if (view) {
+        menuBar()->insertMenu(MM_aide->menuAction(), view->attractorMenu());
+        menuBar()->insertMenu(MM_aide->menuAction(), view->viewMenu());
+    }
+}
+
+void TMDIform::closeEvent(QCloseEvent* event) {
+    // Every document is asked first: none closes while one searches or renders.
+    for (TForm_view* view : documents()) {
+        if (view->searching() || view->state() == kStateSearching || view->state() == kStateRendering) {
+            event->ignore();
+            return;
+        }
+    }
+    mdiArea_->closeAllSubWindows();
+    if (!mdiArea_->subWindowList().isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+// --- Commands --------------------------------------------------------------------------
+
+QString TMDIform::askFileName(const FileDialogRequest& request, QString* selectedFilter) {
+    if (fileDialogHook_) return fileDialogHook_(request);
+    QFileDialog dialog(this);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.setNameFilters(request.filters);
+    if (request.kind == FileDialogKind::Open) {
+        dialog.setWindowTitle(qtext(TextId::kOpenDialogTitle));
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    } else {
+        dialog.setWindowTitle(qtext(TextId::kSaveDialogTitle));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        if (request.kind == FileDialogKind::SaveImage) {
+            // The extension follows the chosen filter: bmp unless PNG is picked.
+            dialog.setDefaultSuffix(QStringLiteral("bmp"));
+            connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+                dialog.setDefaultSuffix(filter.contains(QStringLiteral("*.png")) ? QStringLiteral("png")
+                                                                                 : QStringLiteral("bmp"));
+            });
+        }
+        dialog.selectFile(request.presetName);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    if (selectedFilter) *selectedFilter = dialog.selectedNameFilter();
+    return dialog.selectedFiles().constFirst();
+}
+
+void TMDIform::A_nouveauExecute() {
+    if (!fileCommandsEnabled_) return;
+    if (newDialogHook_) {
+        if (!newDialogHook_(defaults_)) return;
+    } else {
+        TForm_new dialog(defaults_, this);
+        if (dialog.exec() != QDialog::Accepted) return;
+    }
+    newDocument();
+}
+
+void TMDIform::A_ouvrirExecute() {
+    TForm_view* view = activeDocument_;
+    if (!fileCommandsEnabled_ || !view) return;
+    const QString fileName = askFileName({FileDialogKind::Open, {}, {dialogFilter(TextId::kAttractorFilter)}});
+    if (fileName.isEmpty()) return;
+    // A file that cannot be read leaves the document as it was, its view included.
+    if (view->loadAttractor(fileName)) view->adjustView(Adjust::Automatic);
+}
+
+void TMDIform::A_enreg_att_sousExecute() {
+    TForm_view* view = activeDocument_;
+    if (!fileCommandsEnabled_ || !view) return;
+    QString fileName = askFileName({FileDialogKind::SaveAttractor, {}, {dialogFilter(TextId::kAttractorFilter)}});
+    if (fileName.isEmpty()) return;
+    const QString suffix = QFileInfo(fileName).suffix();
+    if (fileName.endsWith(QStringLiteral(".qmattr"))) {
+        view->saveAttractor(fileName);
+    } else if (suffix.isEmpty() && !QFileInfo(fileName).fileName().endsWith(QLatin1Char('.'))) {
+        view->saveAttractor(fileName + QStringLiteral(".qmattr"));
+    } else {
+        // Any other extension: nothing is written, and the user is told so.
+        showError(this, fillText(qtext(TextId::kNotAttractorExtension), {fileName}));
+    }
+}
+
+void TMDIform::A_enreg_image_sousExecute() {
+    TForm_view* view = activeDocument_;
+    if (!fileCommandsEnabled_ || !view) return;
+    const QString fileName = askFileName(
+        {FileDialogKind::SaveImage, view->documentName(), {dialogFilter(TextId::kBmpFilter), dialogFilter(TextId::kPngFilter)}});
+    if (fileName.isEmpty()) return;
+    const WriteResult written = writeImage(fileName, *view->renderTarget());
+    if (!written) {
+        const QString reason = written.systemError != 0 ? QString::fromLocal8Bit(std::strerror(written.systemError))
+                                                        : qtext(TextId::kReasonCannotOpen);
+        showError(this, fillText(qtext(TextId::kWriteError), {fileName, reason}));
+        return;
+    }
+    view->setDocumentName(QFileInfo(fileName).absoluteFilePath());
+}
+
+void TMDIform::A_fermerExecute() {
+    if (!fileCommandsEnabled_) return;
+    for (QMdiSubWindow* window : mdiArea_->subWindowList())
+        if (window->widget() == activeDocument_) window->close();
+}
+
+void TMDIform::A_aproposExecute() {
+    TForm_about about(this);
+    about.exec();
+}
+
+}  // namespace qm::gui

@@ -1,0 +1,135 @@
+// TMDIform: the main window. A multi-document frame around the document windows, with the
+// "&Fichier" and "Aide" menus (a document's "&Attracteur" and "&Vue" merge in between while it
+// is active), the status bar with its progress bar, the new-document defaults and the
+// program-wide state every document shares.
+#pragma once
+
+#include <QList>
+#include <QMainWindow>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "gui/new_document_defaults.h"
+
+class QAction;
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QProgressBar;
+
+namespace qm::gui {
+
+class Palettes;
+class TForm_view;
+
+enum class FileDialogKind : std::uint8_t { Open, SaveAttractor, SaveImage };
+
+// A file dialog as the main window asks for it. A test replaces the dialogs with a hook
+// that answers with a file name (empty: cancelled).
+struct FileDialogRequest {
+    FileDialogKind kind;
+    QString presetName;
+    QStringList filters;
+};
+using FileDialogHook = std::function<QString(const FileDialogRequest&)>;
+
+class TMDIform final : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMDIform(QWidget* parent = nullptr);
+    ~TMDIform() override;
+
+    NewDocumentDefaults& defaults() { return defaults_; }
+    const std::filesystem::path& programFolder() const { return programFolder_; }
+    void setProgramFolder(std::filesystem::path folder) { programFolder_ = std::move(folder); }
+    Palettes& palettes() const { return *palettes_; }
+    void setPalettes(std::unique_ptr<Palettes> palettes);
+
+    // A new document from the defaults, as "&Nouveau..." makes it after its dialog; none when
+    // the image size is refused (a message says why).
+    TForm_view* newDocument();
+    // Each readable file in a new document with the view fitted; a file that cannot be read
+    // is reported and opens nothing. Returns the number of documents opened.
+    int openFiles(const QStringList& fileNames);
+
+    TForm_view* activeDocument() const { return activeDocument_; }
+    QList<TForm_view*> documents() const;
+    int openDocumentCount() const { return openDocuments_; }
+    int createdDocumentCount() const { return createdDocuments_; }
+
+    // Program-wide render flag: at most one render runs; "&Démarrer" follows it everywhere.
+    bool renderRunning() const { return renderRunning_; }
+    void setRenderRunning(bool running);
+
+    // Status bar.
+    void resetStatus();
+    void setActivityMark(const QString& text);
+    void setSpeedText(const QString& text);
+    void setTimeText(const QString& text);
+    void setProgress(int position);
+    QString statusText(int panel) const;
+    int progress() const;
+
+    // The "&Fichier" commands, off while the active document searches or renders.
+    void setFileCommandsEnabled(bool enabled);
+    bool fileCommandsEnabled() const { return fileCommandsEnabled_; }
+
+    void setFileDialogHook(FileDialogHook hook) { fileDialogHook_ = std::move(hook); }
+    // The new-document dialog; a test may answer it instead (true: OK).
+    void setNewDialogHook(std::function<bool(NewDocumentDefaults&)> hook) { newDialogHook_ = std::move(hook); }
+
+    // Called by a document whose close was accepted.
+    void documentClosed(TForm_view* view);
+
+    void retranslate();
+
+    QAction* A_nouveau = nullptr;
+    QAction* A_ouvrir = nullptr;
+    QAction* A_enreg_att_sous = nullptr;
+    QAction* A_enreg_image_sous = nullptr;
+    QAction* A_fermer = nullptr;
+    QAction* A_quitter = nullptr;
+    QAction* A_apropos = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createActions();
+    void createStatusBar();
+    void subWindowActivated(QMdiSubWindow* window);
+    void mergeDocumentMenus(TForm_view* view);
+    void setDocumentCommandsShown(bool shown);
+    QString askFileName(const FileDialogRequest& request, QString* selectedFilter = nullptr);
+    bool imageSizeAccepted(const NewDocumentDefaults& settings);
+
+    void A_nouveauExecute();
+    void A_ouvrirExecute();
+    void A_enreg_att_sousExecute();
+    void A_enreg_image_sousExecute();
+    void A_fermerExecute();
+    void A_aproposExecute();
+
+    NewDocumentDefaults defaults_;
+    std::filesystem::path programFolder_;
+    std::unique_ptr<Palettes> palettes_;
+    QMdiArea* mdiArea_ = nullptr;
+    QMenu* MM_fichier = nullptr;
+    QMenu* MM_aide = nullptr;
+    TForm_view* mergedDocument_ = nullptr;
+    TForm_view* activeDocument_ = nullptr;
+    QLabel* SB_panels[5] = {};
+    QProgressBar* PB_iter = nullptr;
+    int openDocuments_ = 0;
+    int createdDocuments_ = 0;
+    bool renderRunning_ = false;
+    bool fileCommandsEnabled_ = true;
+    FileDialogHook fileDialogHook_;
+    std::function<bool(NewDocumentDefaults&)> newDialogHook_;
+};
+
+}  // namespace qm::gui

@@ -1,0 +1,52 @@
+// What a document and the render worker ask of the two palettes (attractor and render
+// parameters). The palettes implement it; until they exist, NoPalettes stands in.
+#pragma once
+
+#include <cstdint>
+
+namespace qm {
+class Attractor;
+class TBitmap3D;
+}  // namespace qm
+
+namespace qm::gui {
+
+class Palettes {
+public:
+    virtual ~Palettes() = default;
+
+    // Show the active document's objects; clear before they are destroyed.
+    virtual void showAttractor(Attractor* attractor) = 0;
+    virtual void showRenderTarget(TBitmap3D* target) = 0;
+    virtual void clearPalettes() = 0;
+    // Re-read every row from the objects shown (after a search).
+    virtual void refreshValues() = 0;
+    // Rebuild the attractor rows (after the option count changed).
+    virtual void fillAttractorPalette() = 0;
+    virtual void setPalettesEnabled(bool enabled) = 0;
+    virtual void setPalettesVisible(bool visible) = 0;
+    // The kind and mode combo boxes follow the document.
+    virtual void selectKind(std::int8_t kindCode) = 0;
+    virtual void selectMode(int mode) = 0;
+    // The "Echelle" row shows the render target's scale.
+    virtual void refreshScale() = 0;
+    // "Mises à jour": image developments per render.
+    virtual std::int32_t updateCount() const = 0;
+};
+
+class NoPalettes final : public Palettes {
+public:
+    void showAttractor(Attractor*) override {}
+    void showRenderTarget(TBitmap3D*) override {}
+    void clearPalettes() override {}
+    void refreshValues() override {}
+    void fillAttractorPalette() override {}
+    void setPalettesEnabled(bool) override {}
+    void setPalettesVisible(bool) override {}
+    void selectKind(std::int8_t) override {}
+    void selectMode(int) override {}
+    void refreshScale() override {}
+    std::int32_t updateCount() const override { return 10; }
+};
+
+}  // namespace qm::gui

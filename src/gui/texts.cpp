@@ -1,0 +1,53 @@
+#include "gui/texts.h"
+
+#include <QMessageBox>
+#include <QRegularExpression>
+
+#include "core/strings/string_table.h"
+
+namespace qm::gui {
+
+QString qtext(int id) { return QString::fromStdString(text(id)); }
+
+QString fillText(QString text, const QStringList& arguments) {
+    static const QRegularExpression placeholder(QStringLiteral("%[sud]"));
+    qsizetype from = 0;
+    for (const QString& argument : arguments) {
+        const auto match = placeholder.match(text, from);
+        if (!match.hasMatch()) break;
+        text.replace(match.capturedStart(), match.capturedLength(), argument);
+        from = match.capturedStart() + argument.size();
+    }
+    return text;
+}
+
+QString dialogFilter(int id) {
+    const QString filter = qtext(id);
+    const QString label = filter.section(QLatin1Char('|'), 0, 0);
+    const QString pattern = filter.section(QLatin1Char('|'), 1, 1);
+    if (pattern.isEmpty() || label.contains(QLatin1Char('('))) return label;
+    return label + QStringLiteral(" (") + pattern + QLatin1Char(')');
+}
+
+QString filterPattern(int id) { return qtext(id).section(QLatin1Char('|'), 1, 1); }
+
+namespace {
+MessageHook& messageHook() {
+    static MessageHook hook;
+    return hook;
+}
+}  // namespace
+
+void setMessageHook(MessageHook hook) { messageHook() = std::move(hook); }
+
+void showError(QWidget* parent, const QString& text) {
+    if (messageHook() && messageHook()(QMessageBox::Critical, text)) return;
+    QMessageBox::critical(parent, QStringLiteral("Quillmere"), text);
+}
+
+void showWarning(QWidget* parent, const QString& text) {
+    if (messageHook() && messageHook()(QMessageBox::Warning, text)) return;
+    QMessageBox::warning(parent, QStringLiteral("Quillmere"), text);
+}
+
+}  // namespace qm::gui

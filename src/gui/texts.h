@@ -1,0 +1,30 @@
+// Interface texts for the Qt windows: string-table texts as QStrings, placeholders filled,
+// and the "text|pattern" filters of the file dialogs in Qt's form.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QWidget;
+
+namespace qm::gui {
+
+QString qtext(int id);
+// The text with its first "%s" (or "%u", "%d") replaced by each argument in turn.
+QString fillText(QString text, const QStringList& arguments);
+// "Bitmap 24 bits (*.bmp)|*.bmp" as a Qt file-dialog filter: "Bitmap 24 bits (*.bmp)".
+QString dialogFilter(int id);
+// The pattern part of such a filter ("*.bmp").
+QString filterPattern(int id);
+
+// Message boxes of the program: caption "Quillmere", an OK button. A hook, when set, sees
+// every box first and may take it (returns true): tests read the texts instead of clicking.
+using MessageHook = std::function<bool(QMessageBox::Icon, const QString&)>;
+void setMessageHook(MessageHook hook);
+void showError(QWidget* parent, const QString& text);
+void showWarning(QWidget* parent, const QString& text);
+
+}  // namespace qm::gui

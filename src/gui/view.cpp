@@ -1,0 +1,590 @@
+#include "gui/view.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QStackedLayout>
+#include <QThread>
+#include <QWheelEvent>
+
+#include <cmath>
+#include <ctime>
+#include <filesystem>
+
+#include "core/attractor/ifs.h"
+#include "core/attractor/polynomial.h"
+#include "core/attractor/random31.h"
+#include "core/property/color_map.h"
+#include "core/render/light.h"
+#include "core/render/sampling.h"
+#include "core/strings/duration.h"
+#include "core/strings/string_table.h"
+#include "gui/image_widget.h"
+#include "gui/main_window.h"
+#include "gui/palettes.h"
+#include "gui/preview_widget.h"
+#include "gui/render_thread.h"
+#include "gui/texts.h"
+
+namespace qm::gui {
+
+namespace {
+
+constexpr int kProgressMaximum = 1024;
+// How long the activity mark of a display update stays visible.
+constexpr int kActivityMarkMs = 150;
+
+std::filesystem::path toPath(const QString& fileName) { return std::filesystem::path(fileName.toStdString()); }
+
+ColorRGBf blend(const ColorRGBf& a, float wa, const ColorRGBf& b, float wb) {
+    return {wa * a.r + wb * b.r, wa * a.g + wb * b.g, wa * a.b + wb * b.b};
+}
+
+QString reasonText(FileStatus status, int systemError) {
+    switch (status) {
+        case FileStatus::CannotOpen: return qtext(TextId::kReasonCannotOpen);
+        case FileStatus::TooLarge: return qtext(TextId::kReasonTooLarge);
+        case FileStatus::WriteFailed:
+        case FileStatus::InvalidValue:
+            return systemError != 0 ? QString::fromLocal8Bit(std::strerror(systemError))
+                                    : qtext(TextId::kReasonNotAttractor);
+        default: return qtext(TextId::kReasonNotAttractor);
+    }
+}
+
+}  // namespace
+
+QString readErrorMessage(const QString& fileName, FileStatus status) {
+    return qtext(TextId::kReadError) + QStringLiteral("\n\n") + fileName + QStringLiteral("\n") + reasonText(status, 0);
+}
+
+TForm_view::TForm_view(TMDIform& main, const NewDocumentDefaults& settings, int documentNumber,
+                       QWidget* parent)
+    : QWidget(parent), main_(main), parser_(makeAttractorParser()) {
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setMouseTracking(false);
+
+    preview_ = new PreviewWidget(this);
+    image_ = new ImageWidget(this);
+    layers_ = new QStackedLayout(this);
+    layers_->setContentsMargins(0, 0, 0, 0);
+    layers_->addWidget(preview_);
+    layers_->addWidget(image_);
+    layers_->setCurrentWidget(preview_);
+
+    TT_update = new QTimer(this);
+    TT_update->setInterval(1000);
+    connect(TT_update, &QTimer::timeout, this, &TForm_view::TT_updateTimer);
+
+    createActions();
+
+    documentName_ = qtext(TextId::kUntitled) + QString::number(documentNumber);
+    seedRandom31(static_cast<std::uint32_t>(std::time(nullptr)));
+
+    // A new target: the fog takes the base colours (black background, white points).
+    auto target = CreateRenderTarget(settings.mode);
+    installRenderTarget(std::move(target), {0, 0, 0}, {1, 1, 1});
+    loadDefaultGradients();
+    target_->SetWidth(settings.width);
+    target_->SetHeight(settings.height);
+    target_->SetEye({0, 0, -5});
+    target_->SetTarget({0, 0, 0});
+    // The client area is the image: the target's width is a multiple of 4.
+    setFixedSize(target_->imageWidth, target_->imageHeight);
+
+    replaceAttractor(settings.kind, settings.optionFor(settings.kind));
+    setState(kStateNew);
+    // The row of state 0, which setState leaves alone when the state does not change.
+    A_rechercher->setEnabled(true);
+    for (QAction* a : {A_arreter_rch, A_demarrer, A_arreter, A_copier, A_centrer, A_ajuster, MI_ajuster_auto})
+        a->setEnabled(false);
+    updateCaption();
+}
+
+TForm_view::~TForm_view() {
+    // The worker never outlives its document: closing is refused while it runs.
+    palettes().clearPalettes();
+}
+
+Palettes& TForm_view::palettes() const { return main_.palettes(); }
+
+void TForm_view::createActions() {
+    auto make = [this](void (TForm_view::*handler)(), const QKeySequence& shortcut) {
+        auto* a = new QAction(this);
+        a->setShortcut(shortcut);
+        connect(a, &QAction::triggered, this, handler);
+        return a;
+    };
+    A_rechercher = make(&TForm_view::A_rechercherExecute, Qt::Key_F3);
+    A_arreter_rch = make(&TForm_view::A_arreter_rchExecute, QKeySequence(Qt::SHIFT | Qt::Key_F3));
+    A_demarrer = make(&TForm_view::A_demarrerExecute, Qt::Key_F4);
+    A_arreter = make(&TForm_view::A_arreterExecute, Qt::Key_F5);
+    A_ajuster = new QAction(this);
+    A_ajuster->setShortcut(Qt::Key_F6);
+    connect(A_ajuster, &QAction::triggered, this, [this] { adjustView(Adjust::Fit); });
+    A_centrer = new QAction(this);
+    A_centrer->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
+    connect(A_centrer, &QAction::triggered, this, [this] { adjustView(Adjust::Centre); });
+    A_copier = make(&TForm_view::A_copierExecute, QKeySequence(Qt::CTRL | Qt::Key_C));
+    MI_ajuster_auto = new QAction(this);
+    MI_ajuster_auto->setCheckable(true);
+    MI_ajuster_auto->setChecked(true);
+    connect(MI_ajuster_auto, &QAction::triggered, this, &TForm_view::MI_ajuster_autoClick);
+
+    attractorMenu_ = new QMenu(this);
+    attractorMenu_->addAction(A_rechercher);
+    attractorMenu_->addAction(A_arreter_rch);
+    attractorMenu_->addSeparator();
+    attractorMenu_->addAction(A_demarrer);
+    attractorMenu_->addAction(A_arreter);
+    viewMenu_ = new QMenu(this);
+    viewMenu_->addAction(A_copier);
+    viewMenu_->addSeparator();
+    viewMenu_->addAction(A_centrer);
+    viewMenu_->addAction(A_ajuster);
+    viewMenu_->addAction(MI_ajuster_auto);
+    retranslate();
+}
+
+void TForm_view::retranslate() {
+    attractorMenu_->setTitle(qtext(TextId::kMenuAttractor));
+    viewMenu_->setTitle(qtext(TextId::kMenuView));
+    A_rechercher->setText(qtext(TextId::kActionSearch));
+    A_arreter_rch->setText(qtext(TextId::kActionStopSearch));
+    A_demarrer->setText(qtext(TextId::kActionStart));
+    A_arreter->setText(qtext(TextId::kActionStop));
+    A_ajuster->setText(qtext(TextId::kActionFit));
+    A_centrer->setText(qtext(TextId::kActionCentre));
+    A_copier->setText(qtext(TextId::kActionCopy));
+    MI_ajuster_auto->setText(qtext(TextId::kActionAutoFit));
+    // The caption's suffix and kind name come from the table too.
+    if (attractor_) {
+        captionName_.clear();
+        updateCaption();
+    }
+}
+
+// --- Attractor and render target -------------------------------------------------------
+
+void TForm_view::replaceAttractor(std::int8_t kindCode, std::int8_t count) {
+    if (std::unique_ptr<Attractor> fresh = createAttractor(kindCode, count)) installAttractor(std::move(fresh));
+}
+
+void TForm_view::installAttractor(std::unique_ptr<Attractor> attractor) {
+    if (!attractor || busy()) return;
+    if (auto* ifs = dynamic_cast<IFS*>(attractor.get()))
+        count_ = ifs->count();
+    else if (auto* sprott = dynamic_cast<Polynomial_Sprott*>(attractor.get()))
+        count_ = sprott->order();
+    else
+        count_ = 0;
+    std::unique_ptr<Attractor> old = std::move(attractor_);
+    attractor_ = std::move(attractor);
+    installDivergeHandler();
+    palettes().selectKind(attractor_->kindCode());
+    old.reset();
+    target_->mirror = attractor_->kind() == AttractorKind::Julia;
+    main_.resetStatus();
+    captionName_.clear();
+    updateCaption();
+}
+
+void TForm_view::installRenderTarget(std::unique_ptr<TBitmap3D> target, const ColorRGBf& fogBackground,
+                                     const ColorRGBf& fogPoint) {
+    // The fog blends towards 3/4 of the background; Solid uses half and half of its own colours.
+    const ColorRGBf fog = target->renderMode() == RenderMode::Solid
+                              ? blend(target->backgroundColor, 0.5f, target->pointColor, 0.5f)
+                              : blend(fogBackground, 0.75f, fogPoint, 0.25f);
+    target->setDrawingContext(std::make_unique<PreviewContext>(*preview_));
+    preview_->setFogColor(fog);
+    preview_->setTarget(target.get());
+    image_->setTarget(target.get());
+    target_ = std::move(target);
+}
+
+void TForm_view::installDivergeHandler() {
+    attractor_->OnDiverge = [this](Attractor&) {
+        // A render reports its divergence on the worker: the state changes on this thread.
+        if (QThread::currentThread() == thread())
+            attractorDiverged();
+        else
+            QMetaObject::invokeMethod(this, [this] { attractorDiverged(); }, Qt::QueuedConnection);
+    };
+}
+
+void TForm_view::attractorDiverged() { setState(kStateNoAttractor); }
+
+void TForm_view::loadDefaultGradients() {
+    auto* light = dynamic_cast<TBitmap3D_Light*>(target_.get());
+    if (!light) return;
+    qm::loadDefaultGradients(main_.programFolder(), light->speedGradient, light->angleGradient);
+}
+
+bool TForm_view::busy() const { return searching_ || state_ == kStateSearching || state_ == kStateRendering; }
+
+void TForm_view::setAttractorKind(std::int8_t kindCode) {
+    if (!attractor_ || attractor_->kindCode() == kindCode || busy()) return;
+    replaceAttractor(kindCode, main_.defaults().optionFor(kindCode));
+    palettes().showAttractor(attractor_.get());
+    setState(kStateNew);
+}
+
+void TForm_view::setAttractorCount(std::int8_t count) {
+    if (!attractor_ || busy()) return;
+    count_ = count;
+    if (auto* ifs = dynamic_cast<IFS*>(attractor_.get()))
+        ifs->setMatrixCount(count);
+    else if (auto* sprott = dynamic_cast<Polynomial_Sprott*>(attractor_.get()))
+        sprott->setOrder(count);
+    palettes().fillAttractorPalette();
+    setState(kStateNew);
+    main_.resetStatus();
+}
+
+void TForm_view::setRenderMode(int mode) {
+    if (!target_ || target_->mode == mode || busy()) return;
+    std::unique_ptr<TBitmap3D> next = CreateRenderTarget(mode, *target_);
+    if (!next) return;
+    palettes().selectMode(mode);
+    const bool wasLight = target_->isLightFamily();
+    const ColorRGBf background = target_->backgroundColor, point = target_->pointColor;
+    std::unique_ptr<TBitmap3D> old = std::move(target_);
+    installRenderTarget(std::move(next), background, point);
+    if (!wasLight && target_->isLightFamily()) loadDefaultGradients();
+    palettes().showRenderTarget(target_.get());
+    old.reset();
+    if (state_ != kStateNew && state_ != kStateNoAttractor) {
+        setState(kStatePreview);
+        redrawPreview();
+    } else {
+        image_->update();
+        preview_->update();
+    }
+    main_.resetStatus();
+}
+
+// --- State machine ---------------------------------------------------------------------
+
+void TForm_view::setState(std::uint8_t s) {
+    if (s == appliedState_ && s == state_) return;
+    previousState_ = state_;
+    state_ = s;
+
+    const bool idle = s != kStateSearching && s != kStateRendering;
+    setCursor(idle ? Qt::ArrowCursor : Qt::WaitCursor);
+    palettes().setPalettesEnabled(idle);
+    main_.setFileCommandsEnabled(idle);
+    A_rechercher->setEnabled(idle);
+    A_arreter_rch->setEnabled(s == kStateSearching);
+    const bool viewing = s == kStatePreview || s == kStateRendered;
+    A_demarrer->setEnabled(viewing && !main_.renderRunning());
+    A_arreter->setEnabled(s == kStateRendering);
+    A_copier->setEnabled(s == kStateRendered);
+    A_centrer->setEnabled(viewing);
+    A_ajuster->setEnabled(viewing);
+    MI_ajuster_auto->setEnabled(viewing);
+
+    // What the client area shows: the live preview in state 2, the image in 4 and 5; the
+    // other states keep what was shown.
+    if (s == kStatePreview)
+        showPreview();
+    else if (s == kStateRendering || s == kStateRendered)
+        showImage();
+    else if (s != kStateSearching)
+        update();
+
+    updateCaption();
+    appliedState_ = state_;
+}
+
+void TForm_view::updateCaption() {
+    if (!attractor_) return;
+    if (documentName_ == captionName_ && state_ == appliedState_ && !windowTitle().isEmpty()) return;
+    setWindowTitle(documentName_ + QStringLiteral(" - ") + QString::fromStdString(attractor_->displayName()) +
+                   qtext(TextId::kStateSuffixFirst + state_));
+    captionName_ = documentName_;
+}
+
+void TForm_view::setDocumentName(const QString& name) {
+    documentName_ = name;
+    updateCaption();
+}
+
+void TForm_view::showPreview() {
+    layers_->setCurrentWidget(preview_);
+    preview_->update();
+}
+
+void TForm_view::showImage() {
+    layers_->setCurrentWidget(image_);
+    image_->update();
+}
+
+void TForm_view::redrawPreview() {
+    target_->DrawPreview();
+    showPreview();
+}
+
+void TForm_view::updateStartCommand() {
+    const bool viewing = state_ == kStatePreview || state_ == kStateRendered;
+    A_demarrer->setEnabled(viewing && !main_.renderRunning());
+}
+
+void TForm_view::activated() {
+    palettes().showAttractor(attractor_.get());
+    target_->MakeCurrent();
+    palettes().showRenderTarget(target_.get());
+    updateStartCommand();
+}
+
+// --- Search and sampling ---------------------------------------------------------------
+
+void TForm_view::sampleAttractor(std::int32_t n, Adjust mode) {
+    const SamplingMode sampling = mode == Adjust::Fit      ? SamplingMode::Fit
+                                  : mode == Adjust::Centre ? SamplingMode::Centre
+                                                           : SamplingMode::Plain;
+    qm::sampleAttractor(*attractor_, *target_, n, sampling);
+}
+
+void TForm_view::A_rechercherExecute() {
+    if (searching_ || state_ == kStateRendering) return;
+    searching_ = true;
+    setState(kStateSearching);
+    if (!main_.renderRunning()) main_.resetStatus();
+
+    // Orbits that diverge during the search are only rejected trials.
+    attractor_->OnDiverge = nullptr;
+    const double amount = randomness_ / 100.0;
+    for (;;) {
+        const bool found = attractor_->search(amount);
+        if (!found && searching_) {
+            // Keeps the interface alive; "Arrêter Recherche" clears searching_ in here.
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            continue;
+        }
+        if (searching_) sampleAttractor(kPreviewIterations, autoFit_ ? Adjust::Fit : Adjust::Plain);
+        if (!(attractor_->diverged() && searching_)) break;
+    }
+    installDivergeHandler();
+
+    if (searching_) {
+        target_->RenderPreview();
+        setState(kStateRendered);
+        if (autoFit_) palettes().refreshScale();
+        palettes().refreshValues();
+    }
+    searching_ = false;
+}
+
+void TForm_view::A_arreter_rchExecute() {
+    if (!searching_) return;
+    searching_ = false;
+    setState(previousState_);
+}
+
+void TForm_view::adjustView(Adjust mode) {
+    if (busy()) return;
+    const Adjust sampling = mode == Adjust::Automatic ? (autoFit_ ? Adjust::Fit : Adjust::Plain) : mode;
+    sampleAttractor(kPreviewIterations, sampling);
+    if (sampling == Adjust::Fit) palettes().refreshScale();
+    if (attractor_->diverged()) return;
+    if (mode == Adjust::Centre || mode == Adjust::Fit) {
+        target_->RenderPreview();
+        setState(kStateRendered);
+        image_->update();
+    } else {
+        setState(kStatePreview);
+        redrawPreview();
+    }
+}
+
+void TForm_view::MI_ajuster_autoClick() {
+    autoFit_ = MI_ajuster_auto->isChecked();
+    if (autoFit_) adjustView(Adjust::Fit);
+}
+
+// --- Mouse -----------------------------------------------------------------------------
+
+void TForm_view::mousePressEvent(QMouseEvent* event) {
+    if ((state_ != kStatePreview && state_ != kStateRendered) || event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
+    dragging_ = true;
+    shiftMemory_ = 0;
+    setState(kStatePreview);
+}
+
+void TForm_view::mouseMoveEvent(QMouseEvent* event) {
+    if (!dragging_ || state_ != kStatePreview) return;
+    const QPoint at = event->position().toPoint();
+    const int flags = static_cast<int>(event->modifiers()) | static_cast<int>(event->buttons());
+    const bool shift = event->modifiers().testFlag(Qt::ShiftModifier);
+    if (flags != shiftMemory_) {
+        dragAnchor_ = at;
+        if (shift) {
+            panOriginX_ = target_->panX;
+            panOriginY_ = target_->panY;
+        }
+    }
+    if (shift) {
+        // Both axes by the client width, measured from where the pan started.
+        const double w = width();
+        target_->panX = (dragAnchor_.x() - at.x()) / w / target_->scale + panOriginX_;
+        target_->panY = (dragAnchor_.y() - at.y()) / w / target_->scale + panOriginY_;
+    } else if (event->modifiers().testFlag(Qt::ControlModifier)) {
+        const int d = dragAnchor_.y() - at.y();  // positive when the mouse moved up
+        if (d > -240) target_->scale *= std::pow(1.01, -d);
+        palettes().refreshScale();
+        dragAnchor_ = at;
+    } else {
+        target_->Rotate(at.x() - dragAnchor_.x(), dragAnchor_.y() - at.y());
+        dragAnchor_ = at;
+    }
+    redrawPreview();
+    shiftMemory_ = flags;
+}
+
+void TForm_view::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) dragging_ = false;
+}
+
+void TForm_view::wheelEvent(QWheelEvent* event) {
+    if (state_ != kStatePreview && state_ != kStateRendered) {
+        event->ignore();
+        return;
+    }
+    const int delta = event->angleDelta().y();
+    if (delta < 0)
+        target_->scale *= 1.1;
+    else if (delta > 0)
+        target_->scale *= 1 / 1.1;
+    palettes().refreshScale();
+    setState(kStatePreview);
+    redrawPreview();
+    event->accept();
+}
+
+// --- Closing ---------------------------------------------------------------------------
+
+void TForm_view::closeEvent(QCloseEvent* event) {
+    if (searching_ || state_ == kStateSearching || state_ == kStateRendering || worker_) {
+        event->ignore();
+        return;
+    }
+    palettes().clearPalettes();
+    event->accept();
+    main_.documentClosed(this);
+}
+
+// --- Files and clipboard ---------------------------------------------------------------
+
+bool TForm_view::saveAttractor(const QString& fileName) {
+    const FileResult result = qm::saveAttractor(*parser_, *attractor_, toPath(fileName));
+    if (result) return true;
+    showError(this, fillText(qtext(TextId::kWriteError), {fileName, reasonText(result.status, result.systemError)}));
+    return false;
+}
+
+bool TForm_view::loadAttractor(const QString& fileName) {
+    if (busy()) return false;
+    LoadResult loaded = qm::loadAttractor(*parser_, toPath(fileName));
+    if (!loaded) {
+        showError(this, readErrorMessage(fileName, loaded.status));
+        return false;
+    }
+    installAttractor(std::move(loaded.attractor));
+    palettes().showAttractor(attractor_.get());
+    return true;
+}
+
+void TForm_view::A_copierExecute() {
+    const QImage image = imageOf(*target_);
+    if (!image.isNull()) QApplication::clipboard()->setImage(image.copy());
+}
+
+// --- Render ----------------------------------------------------------------------------
+
+void TForm_view::A_demarrerExecute() {
+    if (state_ == kStateRendering || main_.renderRunning()) return;
+    if (state_ != kStatePreview && state_ != kStateRendered) return;
+    setState(kStateRendering);
+    main_.setRenderRunning(true);
+    stopRequested_ = false;
+    main_.setProgress(0);
+
+    target_->ClearImage();
+    attractor_->restart();
+    image_->update();
+
+    startTick_.start();
+    TT_update->start();
+
+    const RenderSettings settings{totalIterations_, std::max(palettes().updateCount(), 1)};
+    auto* worker = new TRenderThread(*attractor_, *target_, settings, this, [this] { displayUpdate(); });
+    worker_ = worker;
+    connect(worker, &QThread::finished, this, &TForm_view::renderFinished);
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
+}
+
+void TForm_view::A_arreterExecute() {
+    if (!worker_) return;
+    stopRequested_ = true;
+    worker_->control().stopRequested.store(true, std::memory_order_relaxed);
+}
+
+void TForm_view::displayUpdate() {
+    // Runs while the worker waits, so it does only what needs the accumulation buffers: the
+    // development into the image, which the worker never touches. Painting it and the
+    // activity mark follow once the worker is running again.
+    main_.setActivityMark(QStringLiteral("o"));
+    target_->BuildImage();
+    image_->update();
+    QTimer::singleShot(kActivityMarkMs, &main_, [main = &main_] { main->setActivityMark(QString()); });
+}
+
+void TForm_view::renderFinished() {
+    TT_update->stop();
+    if (!worker_) return;
+    const RenderOutcome outcome = worker_->outcome();
+    worker_ = nullptr;
+
+    if (outcome.needsFinalDevelop) {
+        target_->BuildImage();
+        image_->update();
+    }
+    if (stopRequested_ || outcome.diverged) {
+        main_.resetStatus();
+    } else {
+        main_.setProgress(kProgressMaximum);
+        main_.setTimeText(qtext(TextId::kTotalTimeLabel) +
+                          QString::fromStdString(formatClockDuration(startTick_.elapsed() * 0.001)));
+    }
+    if (outcome.diverged)
+        showWarning(this, fillText(qtext(TextId::kDivergedAfter), {QString::number(static_cast<std::uint32_t>(outcome.counter))}));
+    main_.setRenderRunning(false);
+    setState(kStateRendered);
+    emit renderCompleted();
+}
+
+void TForm_view::TT_updateTimer() {
+    if (!worker_) return;
+    const RenderControl& control = worker_->control();
+    const std::int32_t counter = control.counter.load(std::memory_order_relaxed);
+    if (counter < 2) return;
+    const double elapsed = static_cast<std::uint32_t>(startTick_.elapsed()) * 0.001;
+    if (elapsed <= 0) return;
+    main_.setSpeedText(qtext(TextId::kSpeedLabel) + QString::number(static_cast<qint64>(counter / elapsed)));
+    const double progress = control.progress.load(std::memory_order_relaxed);
+    const QString remaining = progress > 0
+                                  ? QString::fromStdString(formatClockDuration(elapsed / progress - elapsed + 1))
+                                  : QStringLiteral("--:--:--");
+    main_.setTimeText(qtext(TextId::kRemainingLabel) + remaining);
+    main_.setProgress(static_cast<int>(kProgressMaximum * progress));
+}
+
+}  // namespace qm::gui

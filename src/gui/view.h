@@ -1,0 +1,171 @@
+// TForm_view: the document window, one per attractor. It owns the attractor, its render
+// target and the file parser; carries the document's state machine (which commands are on,
+// which suffix the caption shows); runs the search on the interface thread; turns, pans and
+// zooms the camera with the mouse; and starts and stops the render worker.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+
+#include "core/attractor/attractor.h"
+#include "core/file/attractor_file.h"
+#include "core/render/bitmap3d.h"
+#include "gui/new_document_defaults.h"
+
+class QAction;
+class QMenu;
+class QStackedLayout;
+
+namespace qm::gui {
+
+class TMDIform;
+class Palettes;
+class PreviewWidget;
+class ImageWidget;
+class TRenderThread;
+
+enum DocumentState : std::uint8_t {
+    kStateNew = 0,        // new or changed attractor, nothing computed
+    kStateSearching = 1,
+    kStatePreview = 2,    // live preview
+    kStateNoAttractor = 3,  // the orbit diverged
+    kStateRendering = 4,
+    kStateRendered = 5,
+};
+
+// adjustView modes.
+enum class Adjust : std::uint8_t { Automatic = 0, Plain = 1, Centre = 2, Fit = 3 };
+
+// "Erreur lors de la lecture du fichier", with the file and the reason.
+QString readErrorMessage(const QString& fileName, FileStatus status);
+
+class TForm_view final : public QWidget {
+    Q_OBJECT
+public:
+    // The image size has been checked by the caller.
+    TForm_view(TMDIform& main, const NewDocumentDefaults& settings, int documentNumber,
+               QWidget* parent = nullptr);
+    ~TForm_view() override;
+
+    std::uint8_t state() const { return state_; }
+    void setState(std::uint8_t s);
+    void adjustView(Adjust mode);
+
+    Attractor* attractor() const { return attractor_.get(); }
+    TBitmap3D* renderTarget() const { return target_.get(); }
+    void setAttractorKind(std::int8_t kindCode);
+    void setAttractorCount(std::int8_t count);
+    void setRenderMode(int mode);
+    // Fills the Light family's gradients from speed.map and angle.map beside the program.
+    void loadDefaultGradients();
+
+    // "Itérations" and "Hasard" of the attractor palette.
+    std::int32_t totalIterations() const { return totalIterations_; }
+    void setTotalIterations(std::int32_t n) { totalIterations_ = n; }
+    std::uint8_t randomness() const { return randomness_; }
+    void setRandomness(std::uint8_t percent) { randomness_ = percent; }
+
+    const QString& documentName() const { return documentName_; }
+    void setDocumentName(const QString& name);
+    // Document load and save; failures are reported in a message box. A load keeps the
+    // document as it was when the file cannot be read.
+    bool loadAttractor(const QString& fileName);
+    // Installs an attractor read elsewhere, as a load does.
+    void installAttractor(std::unique_ptr<Attractor> attractor);
+    bool saveAttractor(const QString& fileName);
+
+    bool searching() const { return searching_; }
+    bool autoFit() const { return autoFit_; }
+
+    QMenu* attractorMenu() const { return attractorMenu_; }
+    QMenu* viewMenu() const { return viewMenu_; }
+    QAction* A_rechercher = nullptr;
+    QAction* A_arreter_rch = nullptr;
+    QAction* A_demarrer = nullptr;
+    QAction* A_arreter = nullptr;
+    QAction* A_ajuster = nullptr;
+    QAction* A_centrer = nullptr;
+    QAction* A_copier = nullptr;
+    QAction* MI_ajuster_auto = nullptr;
+
+    // Sets every text of the window and its menus from the string table.
+    void retranslate();
+
+    // Called by the main window when this document becomes the active one.
+    void activated();
+    // "&Démarrer" follows the program-wide render flag.
+    void updateStartCommand();
+
+signals:
+    // Emitted at the end of renderFinished, once the document shows its final image.
+    void renderCompleted();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    void createActions();
+    void replaceAttractor(std::int8_t kindCode, std::int8_t count);
+    void installRenderTarget(std::unique_ptr<TBitmap3D> target, const ColorRGBf& fogBackground,
+                             const ColorRGBf& fogPoint);
+    void attractorDiverged();
+    void sampleAttractor(std::int32_t n, Adjust mode);
+    void updateCaption();
+    void showPreview();
+    void showImage();
+    void redrawPreview();
+    Palettes& palettes() const;
+    // Searching or rendering: the attractor and the target are not to be replaced.
+    bool busy() const;
+    void installDivergeHandler();
+
+    void A_rechercherExecute();
+    void A_arreter_rchExecute();
+    void A_demarrerExecute();
+    void A_arreterExecute();
+    void A_copierExecute();
+    void MI_ajuster_autoClick();
+    void displayUpdate();
+    void renderFinished();
+    void TT_updateTimer();
+
+    TMDIform& main_;
+    QPointer<TRenderThread> worker_;
+    std::unique_ptr<Parser> parser_;
+    QString documentName_;
+    QString captionName_;
+    double panOriginX_ = 0, panOriginY_ = 0;
+    QElapsedTimer startTick_;
+    QPoint dragAnchor_;
+    std::uint8_t state_ = kStateNew;
+    std::uint8_t appliedState_ = kStateNew;
+    std::uint8_t previousState_ = kStateNew;
+    std::int8_t count_ = 0;
+    int shiftMemory_ = 0;
+    bool autoFit_ = true;
+    bool dragging_ = false;
+    bool searching_ = false;
+    bool stopRequested_ = false;
+    std::unique_ptr<Attractor> attractor_;
+    std::unique_ptr<TBitmap3D> target_;
+    std::int32_t totalIterations_ = 20000000;
+    std::uint8_t randomness_ = 100;
+
+    QStackedLayout* layers_ = nullptr;
+    PreviewWidget* preview_ = nullptr;
+    ImageWidget* image_ = nullptr;
+    QMenu* attractorMenu_ = nullptr;
+    QMenu* viewMenu_ = nullptr;
+    QTimer* TT_update = nullptr;
+};
+
+}  // namespace qm::gui

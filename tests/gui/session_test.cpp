@@ -1,0 +1,444 @@
+// A scripted session of the desktop program under a display: documents made through the
+// "Nouveau" dialog, searches, renders, files saved and read back, and the rules that keep a
+// busy document open. With QM_SCREENSHOTS=folder set, the main states are saved as PNG.
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QSurfaceFormat>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <fstream>
+
+#include "core/attractor/attractor.h"
+#include "core/attractor/kinds.h"
+#include "core/render/bitmap3d.h"
+#include "gui/main_window.h"
+#include "gui/new_dialog.h"
+#include "gui/texts.h"
+#include "gui/view.h"
+
+using namespace qm;
+using namespace qm::gui;
+
+namespace {
+
+// Fills the "Nouveau" dialog once it is up, then presses OK.
+void answerNewDialog(int kind, const QString& width, const QString& height, int mode) {
+    QTimer::singleShot(0, [=] {
+        auto* dialog = qobject_cast<TForm_new*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        dialog->findChild<QComboBox*>(QStringLiteral("C_att_type"))->setCurrentIndex(kind);
+        dialog->findChild<QLineEdit*>(QStringLiteral("M_width"))->setText(width);
+        dialog->findChild<QLineEdit*>(QStringLiteral("M_height"))->setText(height);
+        dialog->findChild<QComboBox*>(QStringLiteral("C_render"))->setCurrentIndex(mode);
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("B_ok")), Qt::LeftButton);
+    });
+}
+
+QStringList visibleActionTexts(const QMenu* menu) {
+    QStringList texts;
+    for (const QAction* a : menu->actions())
+        if (a->isVisible() && !a->isSeparator()) texts << a->text();
+    return texts;
+}
+
+}  // namespace
+
+class SessionTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void startsWithOnlyNewQuitAndAbout();
+    void documentFromTheDialogIsNamedAndEmpty();
+    void searchEndsRenderedAndMenusMerge();
+    void mouseDragGivesTheLivePreview();
+    void busyDocumentsRefuseToClose();
+    void renderRunsToCompletionWithTotalTime();
+    void divergenceEndsTheRenderWithAMessage();
+    void oversizedImagesAreRefused();
+    void imageSavesAsBmpAndPngAndNamesTheDocument();
+    void attractorSavesAndReadsBack();
+    void unreadableFileKeepsTheDocument();
+    void commandLineFilesOpenFitted();
+    void closingTheLastDocumentHidesTheCommands();
+
+private:
+    void shoot(const QString& name);
+    void pressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    QMdiSubWindow* windowOf(TForm_view* view) const;
+
+    std::unique_ptr<TMDIform> main_;
+    QTemporaryDir folder_;
+    QStringList messages_;
+    QString nextFileName_;
+    QString screenshots_;
+};
+
+void SessionTest::initTestCase() {
+    QVERIFY(folder_.isValid());
+    screenshots_ = qEnvironmentVariable("QM_SCREENSHOTS");
+    setMessageHook([this](QMessageBox::Icon, const QString& text) {
+        messages_ << text;
+        return true;
+    });
+    main_ = std::make_unique<TMDIform>();
+    main_->setProgramFolder(QM_DATA_DIR);
+    main_->setFileDialogHook([this](const FileDialogRequest&) { return nextFileName_; });
+    main_->resize(1100, 800);
+    main_->show();
+    main_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(main_.get()));
+}
+
+void SessionTest::cleanupTestCase() {
+    setMessageHook(nullptr);
+    main_.reset();
+}
+
+void SessionTest::shoot(const QString& name) {
+    if (screenshots_.isEmpty()) return;
+    QTest::qWait(200);
+    QDir().mkpath(screenshots_);
+    const QRect frame = main_->frameGeometry();
+    main_->screen()
+        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+        .save(screenshots_ + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+void SessionTest::pressKey(Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    // Shortcuts reach the active window only.
+    main_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(main_.get()));
+    QTest::keyClick(main_.get(), key, modifiers);
+}
+
+QMdiSubWindow* SessionTest::windowOf(TForm_view* view) const {
+    return qobject_cast<QMdiSubWindow*>(view->parentWidget());
+}
+
+void SessionTest::startsWithOnlyNewQuitAndAbout() {
+    const QList<QAction*> menus = main_->menuBar()->actions();
+    QCOMPARE(menus.size(), 2);
+    QCOMPARE(menus[0]->text(), QStringLiteral("&Fichier"));
+    QCOMPARE(menus[1]->text(), QStringLiteral("Aide"));
+    QCOMPARE(visibleActionTexts(menus[0]->menu()), (QStringList{"&Nouveau...", "&Quitter"}));
+    QCOMPARE(visibleActionTexts(menus[1]->menu()), QStringList{"A propos..."});
+    QCOMPARE(main_->statusText(2), QStringLiteral("i/s :"));
+}
+
+void SessionTest::documentFromTheDialogIsNamedAndEmpty() {
+    // Cancelling makes nothing and uses no document number.
+    QTimer::singleShot(0, [] {
+        QApplication::activeModalWidget()
+            ->findChild<QPushButton*>(QStringLiteral("B_cancel"))
+            ->click();
+    });
+    main_->A_nouveau->trigger();
+    QCOMPARE(main_->openDocumentCount(), 0);
+
+    answerNewDialog(3, QStringLiteral("320"), QStringLiteral("240"), 0);  // Lorenz, Gaz
+    main_->A_nouveau->trigger();
+    QCOMPARE(main_->openDocumentCount(), 1);
+    TForm_view* view = main_->activeDocument();
+    QVERIFY(view);
+    QCOMPARE(view->windowTitle(), QStringLiteral("Sans Titre 1 - Lorenz"));
+    QCOMPARE(view->state(), kStateNew);
+    QCOMPARE(view->size(), QSize(320, 240));
+    QVERIFY(main_->A_ouvrir->isVisible() && main_->A_fermer->isEnabled());
+    QVERIFY(view->A_rechercher->isEnabled());
+    QVERIFY(!view->A_demarrer->isEnabled());
+    shoot(QStringLiteral("1-new-document"));
+}
+
+void SessionTest::searchEndsRenderedAndMenusMerge() {
+    TForm_view* view = main_->activeDocument();
+    pressKey(Qt::Key_F3);
+    QCOMPARE(view->state(), kStateRendered);
+    QVERIFY(view->windowTitle().endsWith(QStringLiteral(" (rendu)")));
+    QVERIFY(!view->attractor()->diverged());
+    QVERIFY(view->A_demarrer->isEnabled() && view->A_copier->isEnabled());
+
+    // The document's menus stand between "&Fichier" and "Aide".
+    QStringList titles;
+    for (const QAction* a : main_->menuBar()->actions()) titles << a->text();
+    QCOMPARE(titles, (QStringList{"&Fichier", "&Attracteur", "&Vue", "Aide"}));
+    shoot(QStringLiteral("2-searched"));
+}
+
+void SessionTest::mouseDragGivesTheLivePreview() {
+    TForm_view* view = main_->activeDocument();
+    const Mat4 before = view->renderTarget()->viewMatrix;
+    QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+    QCOMPARE(view->state(), kStatePreview);
+    // The first move only anchors the drag; the second turns the view.
+    for (const QPointF at : {QPointF(100, 100), QPointF(140, 90)}) {
+        QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(view, &move);
+    }
+    QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, QPoint(140, 90));
+    QVERIFY(view->renderTarget()->viewMatrix != before);
+    QVERIFY(view->windowTitle().endsWith(QStringLiteral(" (aperçu)")));
+
+    // Ctrl-drag: 239 pixels down multiplies the scale by 1.01^239; 240 leaves it.
+    const double scale = view->renderTarget()->scale;
+    QTest::mousePress(view, Qt::LeftButton, Qt::ControlModifier, QPoint(10, 0));
+    QMouseEvent anchor(QEvent::MouseMove, QPointF(10, 0), view->mapToGlobal(QPointF(10, 0)),
+                       Qt::NoButton, Qt::LeftButton, Qt::ControlModifier);
+    QApplication::sendEvent(view, &anchor);
+    QMouseEvent down(QEvent::MouseMove, QPointF(10, 239), view->mapToGlobal(QPointF(10, 239)),
+                     Qt::NoButton, Qt::LeftButton, Qt::ControlModifier);
+    QApplication::sendEvent(view, &down);
+    QVERIFY(qFuzzyCompare(view->renderTarget()->scale, scale * std::pow(1.01, 239)));
+    QMouseEvent tooFar(QEvent::MouseMove, QPointF(10, 479), view->mapToGlobal(QPointF(10, 479)),
+                       Qt::NoButton, Qt::LeftButton, Qt::ControlModifier);
+    QApplication::sendEvent(view, &tooFar);
+    QVERIFY(qFuzzyCompare(view->renderTarget()->scale, scale * std::pow(1.01, 239)));
+    QTest::mouseRelease(view, Qt::LeftButton, Qt::ControlModifier, QPoint(10, 479));
+    view->renderTarget()->scale = scale;
+    view->adjustView(Adjust::Plain);
+    shoot(QStringLiteral("3-live-preview"));
+}
+
+void SessionTest::busyDocumentsRefuseToClose() {
+    // A second document whose search takes long (Polynôme, type A accepts few trials).
+    answerNewDialog(6, QStringLiteral("320"), QStringLiteral("240"), 2);
+    main_->A_nouveau->trigger();
+    TForm_view* second = main_->activeDocument();
+    QCOMPARE(second->windowTitle(), QStringLiteral("Sans Titre 2 - Polynôme, type A"));
+
+    bool closedWhileSearching = true;
+    std::uint8_t stateDuringSearch = 0;
+    bool quitWhileSearching = true;
+    // Fires at the first pause between two trials; dies with this function if never fired.
+    QTimer during;
+    during.setSingleShot(true);
+    connect(&during, &QTimer::timeout, [&] {
+        stateDuringSearch = second->state();
+        closedWhileSearching = windowOf(second)->close();
+        quitWhileSearching = main_->close();
+        second->A_arreter_rch->trigger();
+    });
+    during.start(0);
+    second->A_rechercher->trigger();
+    QVERIFY(!quitWhileSearching);
+    QCOMPARE(stateDuringSearch, kStateSearching);
+    QVERIFY(!closedWhileSearching);
+    // "Arrêter Recherche" returns to the state before the search.
+    QCOMPARE(second->state(), kStateNew);
+    QCOMPARE(second->windowTitle(), QStringLiteral("Sans Titre 2 - Polynôme, type A"));
+
+    // A long render in the first document: nothing else may start, nothing closes.
+    TForm_view* first = main_->documents().constFirst();
+    QVERIFY(first != second);
+    second->setAttractorKind(3);
+    second->A_rechercher->trigger();
+    QCOMPARE(second->state(), kStateRendered);
+    QVERIFY(second->A_demarrer->isEnabled());
+
+    first->setTotalIterations(2000000000);
+    QSignalSpy completed(first, &TForm_view::renderCompleted);
+    first->A_demarrer->trigger();
+    QCOMPARE(first->state(), kStateRendering);
+    QVERIFY(first->windowTitle().endsWith(QStringLiteral(" (rendu en cours)")));
+    QVERIFY(!first->A_demarrer->isEnabled());
+    QVERIFY(!second->A_demarrer->isEnabled());
+    QVERIFY(first->A_arreter->isEnabled());
+    QVERIFY(!windowOf(first)->close());
+    QVERIFY(!main_->close());
+    QCOMPARE(main_->openDocumentCount(), 2);
+    QTest::qWait(1300);  // one timer tick
+    QVERIFY(main_->statusText(2).startsWith(QStringLiteral("i/s : ")));
+    QVERIFY(main_->statusText(3).startsWith(QStringLiteral("temps restant : ")));
+    shoot(QStringLiteral("4-rendering"));
+
+    first->A_arreter->trigger();
+    QVERIFY(completed.wait(30000));
+    QCOMPARE(first->state(), kStateRendered);
+    // A stopped render keeps its image and leaves the status bar at rest.
+    QCOMPARE(main_->statusText(2), QStringLiteral("i/s :"));
+    QCOMPARE(main_->statusText(3), QString());
+    QVERIFY(second->A_demarrer->isEnabled());
+    QVERIFY(messages_.isEmpty());
+}
+
+void SessionTest::renderRunsToCompletionWithTotalTime() {
+    TForm_view* first = main_->documents().constFirst();
+    windowOf(first)->setFocus();
+    main_->findChild<QMdiArea*>()->setActiveSubWindow(windowOf(first));
+    QCOMPARE(main_->activeDocument(), first);
+    first->setTotalIterations(300000);
+    QSignalSpy completed(first, &TForm_view::renderCompleted);
+    pressKey(Qt::Key_F4);
+    QCOMPARE(first->state(), kStateRendering);
+    QVERIFY(completed.wait(30000));
+    QCOMPARE(first->state(), kStateRendered);
+    QVERIFY(first->windowTitle().endsWith(QStringLiteral(" (rendu)")));
+    QVERIFY(main_->statusText(3).startsWith(QStringLiteral("temps total : ")));
+    QCOMPARE(main_->progress(), 1024);
+
+    // The image shows the attractor: many pixels differ from the black background.
+    const TBitmap3D& target = *first->renderTarget();
+    int lit = 0;
+    for (std::size_t i = 0; i < target.imageBytes().size(); ++i) lit += target.imageBytes()[i] != 0;
+    QVERIFY(lit > 1000);
+    shoot(QStringLiteral("5-rendered"));
+
+    first->A_copier->trigger();
+    QCOMPARE(QApplication::clipboard()->image().size(), QSize(target.imageWidth, target.imageHeight));
+}
+
+void SessionTest::divergenceEndsTheRenderWithAMessage() {
+    TForm_view* view = main_->activeDocument();
+    auto& lorenz = static_cast<Lorenz_2L&>(*view->attractor());
+    const double step = lorenz.dT;
+    lorenz.dT = 0.9;  // the flow blows up within a few hundred steps
+    QSignalSpy completed(view, &TForm_view::renderCompleted);
+    view->A_demarrer->trigger();
+    QVERIFY(completed.wait(30000));
+    QCOMPARE(messages_.size(), 1);
+    QCOMPARE(messages_.takeFirst(), QStringLiteral("Plus d'attracteur après %1 itérations")
+                                        .arg(view->attractor()->iterationCount()));
+    QVERIFY(view->attractor()->iterationCount() < 1000);
+    QCOMPARE(view->state(), kStateRendered);
+    QCOMPARE(main_->statusText(3), QString());
+    QCOMPARE(main_->progress(), 0);
+    QVERIFY(!main_->renderRunning());
+    lorenz.dT = step;
+}
+
+void SessionTest::oversizedImagesAreRefused() {
+    const NewDocumentDefaults saved = main_->defaults();
+    const int created = main_->createdDocumentCount();
+    for (const auto& [width, height] : {std::pair{20000, 480}, std::pair{640, 8}}) {
+        main_->defaults().width = width;
+        main_->defaults().height = height;
+        QVERIFY(!main_->newDocument());
+        QCOMPARE(messages_.size(), 1);
+        QVERIFY(messages_.takeFirst().contains(QString::number(width)));
+    }
+    QCOMPARE(main_->createdDocumentCount(), created);
+    main_->defaults() = saved;
+}
+
+void SessionTest::imageSavesAsBmpAndPngAndNamesTheDocument() {
+    TForm_view* view = main_->activeDocument();
+    const TBitmap3D& target = *view->renderTarget();
+    for (const QString& suffix : {QStringLiteral("bmp"), QStringLiteral("png")}) {
+        nextFileName_ = folder_.filePath(QStringLiteral("image.") + suffix);
+        main_->A_enreg_image_sous->trigger();
+        QImage read(nextFileName_);
+        QCOMPARE(read.size(), QSize(target.imageWidth, target.imageHeight));
+        // Scan line 0 is the top row, blue-green-red.
+        const std::uint8_t* top = target.scanLine(0);
+        for (int x = 0; x < target.imageWidth; x += 7)
+            QCOMPARE(read.pixel(x, 0), qRgb(top[3 * x + 2], top[3 * x + 1], top[3 * x]));
+        QVERIFY(view->windowTitle().startsWith(nextFileName_ + QStringLiteral(" - ")));
+    }
+
+    // A folder that does not exist: a message, no file, and the name stays.
+    const QString before = view->documentName();
+    nextFileName_ = folder_.filePath(QStringLiteral("missing/image.bmp"));
+    main_->A_enreg_image_sous->trigger();
+    QCOMPARE(messages_.size(), 1);
+    QVERIFY(messages_.takeFirst().contains(nextFileName_));
+    QVERIFY(!QFileInfo::exists(nextFileName_));
+    QCOMPARE(view->documentName(), before);
+}
+
+void SessionTest::attractorSavesAndReadsBack() {
+    TForm_view* view = main_->activeDocument();
+    const std::vector<double> values = [&] {
+        std::vector<double> v;
+        for (const auto& e : view->attractor()->params()) v.push_back(e.get());
+        return v;
+    }();
+
+    // No extension: ".qmattr" is added. Another extension: nothing written, the user told.
+    nextFileName_ = folder_.filePath(QStringLiteral("found"));
+    main_->A_enreg_att_sous->trigger();
+    QVERIFY(QFileInfo::exists(nextFileName_ + QStringLiteral(".qmattr")));
+    nextFileName_ = folder_.filePath(QStringLiteral("found.QMATTR"));
+    main_->A_enreg_att_sous->trigger();
+    QVERIFY(!QFileInfo::exists(nextFileName_));
+    QCOMPARE(messages_.size(), 1);
+    messages_.clear();
+
+    // Read back into the other document, which takes the kind and every value.
+    TForm_view* other = main_->documents().constLast();
+    main_->findChild<QMdiArea*>()->setActiveSubWindow(windowOf(other));
+    QCOMPARE(main_->activeDocument(), other);
+    other->setAttractorKind(0);
+    nextFileName_ = folder_.filePath(QStringLiteral("found.qmattr"));
+    main_->A_ouvrir->trigger();
+    QVERIFY(messages_.isEmpty());
+    QCOMPARE(other->attractor()->kind(), view->attractor()->kind());
+    std::vector<double> read;
+    for (const auto& e : other->attractor()->params()) read.push_back(e.get());
+    QCOMPARE(read, values);
+    QCOMPARE(other->state(), kStatePreview);
+    QVERIFY(other->autoFit());
+}
+
+void SessionTest::unreadableFileKeepsTheDocument() {
+    TForm_view* view = main_->activeDocument();
+    const Attractor* before = view->attractor();
+    const std::uint8_t state = view->state();
+    nextFileName_ = folder_.filePath(QStringLiteral("broken.qmattr"));
+    std::ofstream(nextFileName_.toStdString()) << "attractor {\n\ttype nowhere\n}\n";
+    main_->A_ouvrir->trigger();
+    QCOMPARE(messages_.size(), 1);
+    QVERIFY(
+        messages_.takeFirst().startsWith(QStringLiteral("Erreur lors de la lecture du fichier")));
+    QCOMPARE(view->attractor(), before);
+    QCOMPARE(view->state(), state);
+}
+
+void SessionTest::commandLineFilesOpenFitted() {
+    const int before = main_->openDocumentCount();
+    const QString good = QStringLiteral(QM_DATA_DIR "/examples/julia.qmattr");
+    QCOMPARE(main_->openFiles({folder_.filePath(QStringLiteral("nothing.qmattr")), good}), 1);
+    QCOMPARE(messages_.size(), 1);
+    messages_.clear();
+    QCOMPARE(main_->openDocumentCount(), before + 1);
+    TForm_view* view = main_->activeDocument();
+    QCOMPARE(view->attractor()->kind(), AttractorKind::Julia);
+    QVERIFY(view->renderTarget()->mirror);
+    QCOMPARE(view->state(), kStateRendered);
+    QCOMPARE(view->size(), QSize(320, 240));  // the last defaults
+}
+
+void SessionTest::closingTheLastDocumentHidesTheCommands() {
+    for (TForm_view* view : main_->documents()) QVERIFY(windowOf(view)->close());
+    QCOMPARE(main_->openDocumentCount(), 0);
+    QVERIFY(!main_->A_ouvrir->isVisible() && !main_->A_fermer->isEnabled());
+    QCOMPARE(main_->menuBar()->actions().size(), 2);
+    QCOMPARE(main_->createdDocumentCount(), 3);
+}
+
+int main(int argc, char** argv) {
+    QSurfaceFormat format;
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    format.setDepthBufferSize(24);
+    QSurfaceFormat::setDefaultFormat(format);
+    QApplication app(argc, argv);
+    SessionTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "session_test.moc"
