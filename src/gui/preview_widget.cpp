@@ -6,6 +6,8 @@
 
 #include <GL/gl.h>
 
+#include "gui/texts.h"
+
 namespace qm::gui {
 
 QString glErrorMessage(std::uint16_t code) {
@@ -118,7 +120,7 @@ void PreviewWidget::showPendingErrors() {
     std::vector<std::uint16_t> codes;
     codes.swap(pendingErrors_);
     for (const std::uint16_t code : codes)
-        QMessageBox::critical(this, QStringLiteral("OpenGL application error"), glErrorMessage(code));
+        showMessage(this, QMessageBox::Critical, QStringLiteral("OpenGL application error"), glErrorMessage(code));
 }
 
 void PreviewContext::drawPreview(const TBitmap3D& target) {

@@ -40,14 +40,18 @@ MessageHook& messageHook() {
 
 void setMessageHook(MessageHook hook) { messageHook() = std::move(hook); }
 
+void showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text) {
+    if (messageHook() && messageHook()(icon, caption, text)) return;
+    QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
 void showError(QWidget* parent, const QString& text) {
-    if (messageHook() && messageHook()(QMessageBox::Critical, text)) return;
-    QMessageBox::critical(parent, QStringLiteral("Quillmere"), text);
+    showMessage(parent, QMessageBox::Critical, QStringLiteral("Quillmere"), text);
 }
 
 void showWarning(QWidget* parent, const QString& text) {
-    if (messageHook() && messageHook()(QMessageBox::Warning, text)) return;
-    QMessageBox::warning(parent, QStringLiteral("Quillmere"), text);
+    showMessage(parent, QMessageBox::Warning, QStringLiteral("Quillmere"), text);
 }
 
 }  // namespace qm::gui

@@ -20,10 +20,12 @@ QString dialogFilter(int id);
 // The pattern part of such a filter ("*.bmp").
 QString filterPattern(int id);
 
-// Message boxes of the program: caption "Quillmere", an OK button. A hook, when set, sees
-// every box first and may take it (returns true): tests read the texts instead of clicking.
-using MessageHook = std::function<bool(QMessageBox::Icon, const QString&)>;
+// Message boxes with an OK button. A hook, when set, sees every box first and may take it
+// (returns true): tests read the texts instead of clicking.
+using MessageHook = std::function<bool(QMessageBox::Icon, const QString& caption, const QString& text)>;
 void setMessageHook(MessageHook hook);
+void showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text);
+// The program's own boxes, captioned "Quillmere".
 void showError(QWidget* parent, const QString& text);
 void showWarning(QWidget* parent, const QString& text);
 

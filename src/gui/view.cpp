@@ -373,7 +373,6 @@ void TForm_view::A_rechercherExecute() {
     if (searching_) {
         target_->RenderPreview();
         setState(kStateRendered);
-        if (autoFit_) palettes().refreshScale();
         palettes().refreshValues();
     }
     searching_ = false;

@@ -57,7 +57,7 @@ private:
 private slots:
     void init() {
         messages_.clear();
-        setMessageHook([this](QMessageBox::Icon, const QString& text) {
+        setMessageHook([this](QMessageBox::Icon, const QString&, const QString& text) {
             messages_ << text;
             return true;
         });

@@ -92,7 +92,7 @@ private:
 void SessionTest::initTestCase() {
     QVERIFY(folder_.isValid());
     screenshots_ = qEnvironmentVariable("QM_SCREENSHOTS");
-    setMessageHook([this](QMessageBox::Icon, const QString& text) {
+    setMessageHook([this](QMessageBox::Icon, const QString&, const QString& text) {
         messages_ << text;
         return true;
     });
@@ -378,6 +378,12 @@ void SessionTest::attractorSavesAndReadsBack() {
     QVERIFY(!QFileInfo::exists(nextFileName_));
     QCOMPARE(messages_.size(), 1);
     messages_.clear();
+    // A folder that does not exist: reported, nothing written.
+    nextFileName_ = folder_.filePath(QStringLiteral("missing/found.qmattr"));
+    main_->A_enreg_att_sous->trigger();
+    QCOMPARE(messages_.size(), 1);
+    QVERIFY(messages_.takeFirst().contains(nextFileName_));
+    QVERIFY(!QFileInfo::exists(nextFileName_));
 
     // Read back into the other document, which takes the kind and every value.
     TForm_view* other = main_->documents().constLast();
