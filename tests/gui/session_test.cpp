@@ -20,12 +20,14 @@
 #include <QTimer>
 
 #include <fstream>
+#include <functional>
 
 #include "core/attractor/attractor.h"
 #include "core/attractor/kinds.h"
 #include "core/render/bitmap3d.h"
 #include "gui/main_window.h"
 #include "gui/new_dialog.h"
+#include "gui/palettes.h"
 #include "gui/texts.h"
 #include "gui/view.h"
 
@@ -35,7 +37,8 @@ using namespace qm::gui;
 namespace {
 
 // Fills the "Nouveau" dialog once it is up, then presses OK.
-void answerNewDialog(int kind, const QString& width, const QString& height, int mode) {
+void answerNewDialog(int kind, const QString& width, const QString& height, int mode,
+                     std::function<void()> beforeOk = {}) {
     QTimer::singleShot(0, [=] {
         auto* dialog = qobject_cast<TForm_new*>(QApplication::activeModalWidget());
         QVERIFY(dialog);
@@ -43,9 +46,31 @@ void answerNewDialog(int kind, const QString& width, const QString& height, int 
         dialog->findChild<QLineEdit*>(QStringLiteral("M_width"))->setText(width);
         dialog->findChild<QLineEdit*>(QStringLiteral("M_height"))->setText(height);
         dialog->findChild<QComboBox*>(QStringLiteral("C_render"))->setCurrentIndex(mode);
+        if (beforeOk) beforeOk();
         QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("B_ok")), Qt::LeftButton);
     });
 }
+
+// Stands in for the two palettes: records what the documents ask of them.
+class RecordingPalettes final : public Palettes {
+public:
+    explicit RecordingPalettes(QStringList& calls) : calls_(calls) {}
+    void showAttractor(Attractor* a) override { calls_ << (a ? "attractor" : "attractor none"); }
+    void showRenderTarget(TBitmap3D* t) override { calls_ << (t ? "target" : "target none"); }
+    void clearPalettes() override { calls_ << "clear"; }
+    void refreshValues() override { calls_ << "refresh"; }
+    void fillAttractorPalette() override { calls_ << "fill"; }
+    void setPalettesEnabled(bool on) override { calls_ << QStringLiteral("enabled %1").arg(on); }
+    void setPalettesVisible(bool on) override { calls_ << QStringLiteral("visible %1").arg(on); }
+    void selectKind(std::int8_t kind) override { calls_ << QStringLiteral("kind %1").arg(kind); }
+    void selectMode(int mode) override { calls_ << QStringLiteral("mode %1").arg(mode); }
+    void refreshScale() override { calls_ << "scale"; }
+    // Many developments, so that a render shows its image early.
+    std::int32_t updateCount() const override { return 100; }
+
+private:
+    QStringList& calls_;
+};
 
 QStringList visibleActionTexts(const QMenu* menu) {
     QStringList texts;
@@ -85,6 +110,7 @@ private:
     std::unique_ptr<TMDIform> main_;
     QTemporaryDir folder_;
     QStringList messages_;
+    QStringList paletteCalls_;
     QString nextFileName_;
     QString screenshots_;
 };
@@ -97,6 +123,7 @@ void SessionTest::initTestCase() {
         return true;
     });
     main_ = std::make_unique<TMDIform>();
+    main_->setPalettes(std::make_unique<RecordingPalettes>(paletteCalls_));
     main_->setProgramFolder(QM_DATA_DIR);
     main_->setFileDialogHook([this](const FileDialogRequest&) { return nextFileName_; });
     main_->resize(1100, 800);
@@ -139,6 +166,17 @@ void SessionTest::startsWithOnlyNewQuitAndAbout() {
     QCOMPARE(visibleActionTexts(menus[0]->menu()), (QStringList{"&Nouveau...", "&Quitter"}));
     QCOMPARE(visibleActionTexts(menus[1]->menu()), QStringList{"A propos..."});
     QCOMPARE(main_->statusText(2), QStringLiteral("i/s :"));
+
+    // "A propos..." shows the about box modally until OK.
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        shown = box && box->findChild<QPushButton*>(QStringLiteral("B_ok"));
+        shoot(QStringLiteral("0-about"));
+        if (shown) box->findChild<QPushButton*>(QStringLiteral("B_ok"))->click();
+    });
+    main_->A_apropos->trigger();
+    QVERIFY(shown);
 }
 
 void SessionTest::documentFromTheDialogIsNamedAndEmpty() {
@@ -151,8 +189,11 @@ void SessionTest::documentFromTheDialogIsNamedAndEmpty() {
     main_->A_nouveau->trigger();
     QCOMPARE(main_->openDocumentCount(), 0);
 
-    answerNewDialog(3, QStringLiteral("320"), QStringLiteral("240"), 0);  // Lorenz, Gaz
+    answerNewDialog(3, QStringLiteral("320"), QStringLiteral("240"), 0,  // Lorenz, Gaz
+                    [this] { shoot(QStringLiteral("0-new-dialog")); });
     main_->A_nouveau->trigger();
+    QCOMPARE(paletteCalls_.mid(paletteCalls_.size() - 3),
+             (QStringList{"attractor", "target", "visible 1"}));
     QCOMPARE(main_->openDocumentCount(), 1);
     TForm_view* view = main_->activeDocument();
     QVERIFY(view);
@@ -167,7 +208,11 @@ void SessionTest::documentFromTheDialogIsNamedAndEmpty() {
 
 void SessionTest::searchEndsRenderedAndMenusMerge() {
     TForm_view* view = main_->activeDocument();
+    paletteCalls_.clear();
     pressKey(Qt::Key_F3);
+    QCOMPARE(paletteCalls_.first(), QStringLiteral("enabled 0"));
+    QVERIFY(paletteCalls_.contains(QStringLiteral("enabled 1")));
+    QCOMPARE(paletteCalls_.last(), QStringLiteral("refresh"));
     QCOMPARE(view->state(), kStateRendered);
     QVERIFY(view->windowTitle().endsWith(QStringLiteral(" (rendu)")));
     QVERIFY(!view->attractor()->diverged());
@@ -435,6 +480,8 @@ void SessionTest::closingTheLastDocumentHidesTheCommands() {
     QVERIFY(!main_->A_ouvrir->isVisible() && !main_->A_fermer->isEnabled());
     QCOMPARE(main_->menuBar()->actions().size(), 2);
     QCOMPARE(main_->createdDocumentCount(), 3);
+    QVERIFY(paletteCalls_.contains(QStringLiteral("clear")));
+    QCOMPARE(paletteCalls_.last(), QStringLiteral("visible 0"));
 }
 
 int main(int argc, char** argv) {
