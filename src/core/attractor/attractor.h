@@ -119,30 +119,43 @@ public:
     // non-virtual step; it takes the generator by reference so that the thread's random31
     // state is loaded and stored once per block instead of once per draw. Points, counter,
     // divergence and generator are exactly those of iterate.
-    template <class Step>
-    QM_HOT_INLINE std::int32_t iterateBlockWith(Vecd* out, std::int32_t n, Step&& step) {
+    // kStepMayDiverge: the kind's step itself may call diverge (Unravel).
+    template <bool kStepMayDiverge, class Step>
+    QM_HOT_INLINE std::int32_t iterateBlockWith(Vecd* __restrict out, std::int32_t n, Step&& step) {
         // The point and the counter live in locals during the block (a store and reload per step
         // would lengthen the step's dependency chain) and go back to the members before diverge
-        // and at the end. A step that diverges by itself (Unravel with R = 0) does so on the
-        // first step of any block, while the members are still current.
+        // and at the end. The divergence is handled after the loop, which keeps the loop free of
+        // calls: the kind's coefficients then stay in registers instead of being reloaded after
+        // every stored point (reloads that also stall when a point's address happens to share
+        // its low bits with theirs). A step that diverges by itself (Unravel with R = 0) does
+        // so on the first step of any block, while the members are still current.
         Random31& shared = threadRandom31();
         Random31 rng = shared;
         Vecd p = currentPoint_;
         std::int32_t count = iterationCount_;
         std::int32_t i = 0;
+        bool escaped = false;
+        // An attractor that has diverged already takes one more step, as iterate would.
+        const bool stopAfterOne = diverged_;
         while (i < n) {
             step(p, rng);
             if (outOfBounds(p)) {
-                // OnDiverge sees the point, the counter and the generator as iterate leaves them.
-                currentPoint_ = p;
-                iterationCount_ = count;
-                shared = rng;
-                diverge();
-                rng = shared;
+                escaped = true;
+                break;
             }
             ++count;
             out[i++] = p;
-            if (diverged_) break;
+            if (stopAfterOne || (kStepMayDiverge && diverged_)) break;
+        }
+        if (escaped) {
+            // OnDiverge sees the point, the counter and the generator as iterate leaves them.
+            currentPoint_ = p;
+            iterationCount_ = count;
+            shared = rng;
+            diverge();
+            rng = shared;
+            ++count;
+            out[i++] = p;
         }
         currentPoint_ = p;
         iterationCount_ = count;

@@ -14,8 +14,11 @@ public:
     void step(Vecd& point) override { self().advance(point, threadRandom31()); }
     std::int32_t iterateBlock(Vecd* out, std::int32_t n) override {
         return self().withBlockStepper(
-            [&](auto&& stepper) { return this->iterateBlockWith(out, n, stepper); });
+            [&](auto&& stepper) { return this->template iterateBlockWith<Derived::kStepMayDiverge>(out, n, stepper); });
     }
+
+    // Whether advance may call diverge itself; a kind whose step does says so.
+    static constexpr bool kStepMayDiverge = false;
 
     // Calls f with the step that block loops use: advance, unless the kind prepares something
     // faster for a whole block (and then hides this with its own withBlockStepper).

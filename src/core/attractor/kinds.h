@@ -45,16 +45,24 @@ class Lorenz_2L final : public KindBase<Lorenz_2L, Lorenz> {
 public:
     Lorenz_2L();
     void restart() override;
-    QM_HOT_INLINE void advance(Vecd& p, Random31&) const {
-        const double x = p.x, y = p.y, z = p.z;
-        p.x = x + a_ * (y - x);
-        p.y = y + b_ * x - dT * y - dT * x * z;
-        p.z = z - c_ * z + dT * x * y;
+    QM_HOT_INLINE void advance(Vecd& p, Random31&) const { advanceWith(p, a_, b_, c_, dT); }
+    // Block loops step with copies of the coefficients, which stay in registers.
+    template <class F>
+    decltype(auto) withBlockStepper(F&& f) {
+        const double a = a_, b = b_, c = c_, dt = dT;
+        return f([a, b, c, dt](Vecd& p, Random31&) { advanceWith(p, a, b, c, dt); });
     }
 
     double A = 0, B = 0, C = 0, dT = 0;
 
 private:
+    QM_HOT_INLINE static void advanceWith(Vecd& p, double a, double b, double c, double dT) {
+        const double x = p.x, y = p.y, z = p.z;
+        p.x = x + a * (y - x);
+        p.y = y + b * x - dT * y - dT * x * z;
+        p.z = z - c * z + dT * x * y;
+    }
+
     double a_ = 0, b_ = 0, c_ = 0;  // A*dT, B*dT, C*dT as of the last restart
 };
 
@@ -92,6 +100,7 @@ class Unravel final : public KindBase<Unravel> {
 public:
     Unravel();
     void restart() override;
+    static constexpr bool kStepMayDiverge = true;
     QM_HOT_INLINE void advance(Vecd& p, Random31&) {
         if (R == 0) {
             // Every step diverges: block loops rely on this happening at the first step.

@@ -145,7 +145,11 @@ public:
     // own the processor overlaps many of them.
     template <bool kDepth>
     QM_HOT_INLINE void projectChunk(const Vecd* p, std::int32_t count, double zSign, Vecd* out) const {
-        const auto& m = combinedMatrix.m;
+        // A local copy of the matrix: read from the object, its elements would be loaded again
+        // after every stored pixel (the stores might alias them), and those loads stall
+        // whenever the two addresses share their low twelve bits, which depends on where the
+        // calling thread's stack lies.
+        const std::array<double, 16> m = combinedMatrix.m;
         const double w = imageWidth, h = imageHeight;
         for (std::int32_t i = 0; i < count; ++i) {
             const double x = p[i].x, y = p[i].y, z = zSign * p[i].z;

@@ -77,6 +77,11 @@ TEST(Divergence, BlockStopsAfterTheDivergentPoint) {
     EXPECT_EQ(out[0], (Vecd{-2e5, 0, 0}));
     EXPECT_EQ(a.iterationCount(), 4);
     EXPECT_EQ(calls, 1);
+    // Once diverged, a block takes a single step, as one iterate call would.
+    a.next = {1, 1, 1};
+    EXPECT_EQ(a.iterateBlock(out.data(), 10), 1);
+    EXPECT_EQ(a.iterationCount(), 5);
+    EXPECT_EQ(calls, 1);
 }
 
 TEST(Divergence, StepThatDivergesByItselfIsReportedAsIterateDoes) {
