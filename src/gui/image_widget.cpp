@@ -16,10 +16,20 @@ ImageWidget::ImageWidget(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+void ImageWidget::setSnapshot(QImage image) {
+    snapshot_ = std::move(image);
+    update();
+}
+
+void ImageWidget::clearSnapshot() {
+    snapshot_ = QImage();
+    update();
+}
+
 void ImageWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (target_) {
-        const QImage image = imageOf(*target_);
+    if (target_ || !snapshot_.isNull()) {
+        const QImage image = snapshot_.isNull() ? imageOf(*target_) : snapshot_;
         painter.drawImage(0, 0, image);
         painter.fillRect(image.width(), 0, width() - image.width(), height(), Qt::black);
         painter.fillRect(0, image.height(), image.width(), height() - image.height(), Qt::black);

@@ -17,12 +17,17 @@ class ImageWidget final : public QWidget {
 public:
     explicit ImageWidget(QWidget* parent = nullptr);
     void setTarget(const TBitmap3D* target) { target_ = target; }
+    // While a render runs the widget shows a copy of the image, so that painting never reads
+    // bytes the worker may be writing; clearing it shows the target's own image again.
+    void setSnapshot(QImage image);
+    void clearSnapshot();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     const TBitmap3D* target_ = nullptr;
+    QImage snapshot_;
 };
 
 }  // namespace qm::gui

@@ -382,7 +382,8 @@ void TMDIform::A_enreg_att_sousExecute() {
 
 void TMDIform::A_enreg_image_sousExecute() {
     TForm_view* view = activeDocument_;
-    if (!fileCommandsEnabled_ || !view) return;
+    // A rendering document's image belongs to its worker until the render ends.
+    if (!fileCommandsEnabled_ || !view || view->state() == kStateRendering) return;
     const QString fileName = askFileName(
         {FileDialogKind::SaveImage, view->documentName(), {dialogFilter(TextId::kBmpFilter), dialogFilter(TextId::kPngFilter)}});
     if (fileName.isEmpty()) return;

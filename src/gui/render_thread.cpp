@@ -6,13 +6,24 @@
 
 #include <QMetaObject>
 
+#include "gui/image_widget.h"
+
 namespace qm::gui {
 
 class TRenderThread::Sink final : public RenderSink {
 public:
     explicit Sink(TRenderThread& thread) : thread_(thread) {}
+    // The image is developed here, by the thread that fills the buffers, and a copy of it goes
+    // to the interface thread, which shows it while the worker goes on. Nothing waits: the
+    // worker never stops for the display (a wait and a wake-up per update cost far more than
+    // the development on a machine whose idle processors sleep), and the interface thread
+    // never reads what the worker writes.
     void develop() override {
-        QMetaObject::invokeMethod(thread_.receiver_, thread_.displayUpdate_, Qt::BlockingQueuedConnection);
+        thread_.target_.BuildImage();
+        QImage image = imageOf(thread_.target_).copy();
+        QMetaObject::invokeMethod(
+            thread_.receiver_, [update = thread_.displayUpdate_, image = std::move(image)] { update(image); },
+            Qt::QueuedConnection);
     }
 
 private:
@@ -20,7 +31,7 @@ private:
 };
 
 TRenderThread::TRenderThread(Attractor& attractor, TBitmap3D& target, RenderSettings settings,
-                             QObject* receiver, std::function<void()> displayUpdate)
+                             QObject* receiver, std::function<void(const QImage&)> displayUpdate)
     : attractor_(attractor),
       target_(target),
       settings_(settings),

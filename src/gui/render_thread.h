@@ -1,8 +1,11 @@
 // TRenderThread: runs one render of a document on a worker thread, one priority step below
-// normal. The image is developed on the interface thread through a blocking call while the
-// worker waits; the document reads the outcome when the thread has finished.
+// normal. At each display update the worker develops the image and hands a copy of it to the
+// interface thread (displayUpdate, a queued call) without waiting; while the worker runs, the
+// interface thread touches neither the buffers nor the image. The document reads the outcome
+// when the thread has finished.
 #pragma once
 
+#include <QImage>
 #include <QThread>
 
 #include <functional>
@@ -14,9 +17,9 @@ namespace qm::gui {
 class TRenderThread final : public QThread {
     Q_OBJECT
 public:
-    // displayUpdate runs on the thread of receiver, the worker waiting meanwhile.
+    // displayUpdate runs on the thread of receiver with the image of each development.
     TRenderThread(Attractor& attractor, TBitmap3D& target, RenderSettings settings,
-                  QObject* receiver, std::function<void()> displayUpdate);
+                  QObject* receiver, std::function<void(const QImage&)> displayUpdate);
 
     RenderControl& control() { return control_; }
     const RenderOutcome& outcome() const { return outcome_; }
@@ -32,7 +35,7 @@ private:
     TBitmap3D& target_;
     RenderSettings settings_;
     QObject* receiver_;
-    std::function<void()> displayUpdate_;
+    std::function<void(const QImage&)> displayUpdate_;
     RenderControl control_;
     RenderOutcome outcome_;
 };

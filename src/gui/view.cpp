@@ -517,13 +517,13 @@ void TForm_view::A_demarrerExecute() {
 
     target_->ClearImage();
     attractor_->restart();
-    image_->update();
+    image_->setSnapshot(imageOf(*target_).copy());
 
     startTick_.start();
     TT_update->start();
 
     const RenderSettings settings{totalIterations_, std::max(palettes().updateCount(), 1)};
-    auto* worker = new TRenderThread(*attractor_, *target_, settings, this, [this] { displayUpdate(); });
+    auto* worker = new TRenderThread(*attractor_, *target_, settings, this, [this](const QImage& image) { displayUpdate(image); });
     worker_ = worker;
     connect(worker, &QThread::finished, this, &TForm_view::renderFinished);
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
@@ -536,13 +536,9 @@ void TForm_view::A_arreterExecute() {
     worker_->control().stopRequested.store(true, std::memory_order_relaxed);
 }
 
-void TForm_view::displayUpdate() {
-    // Runs while the worker waits, so it does only what needs the accumulation buffers: the
-    // development into the image, which the worker never touches. Painting it and the
-    // activity mark follow once the worker is running again.
+void TForm_view::displayUpdate(const QImage& image) {
     main_.setActivityMark(QStringLiteral("o"));
-    target_->BuildImage();
-    image_->update();
+    image_->setSnapshot(image);
     QTimer::singleShot(kActivityMarkMs, &main_, [main = &main_] { main->setActivityMark(QString()); });
 }
 
@@ -552,10 +548,8 @@ void TForm_view::renderFinished() {
     const RenderOutcome outcome = worker_->outcome();
     worker_ = nullptr;
 
-    if (outcome.needsFinalDevelop) {
-        target_->BuildImage();
-        image_->update();
-    }
+    if (outcome.needsFinalDevelop) target_->BuildImage();
+    image_->clearSnapshot();
     if (stopRequested_ || outcome.diverged) {
         main_.resetStatus();
     } else {

@@ -134,7 +134,7 @@ private:
     void A_arreterExecute();
     void A_copierExecute();
     void MI_ajuster_autoClick();
-    void displayUpdate();
+    void displayUpdate(const QImage& image);
     void renderFinished();
     void TT_updateTimer();
 
