@@ -1,11 +1,43 @@
 // quillmere: the desktop program.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QScreen>
 #include <QSurfaceFormat>
+
+#include <cstdio>
+#include <string_view>
 
 #include "gui/main_window.h"
 
+namespace {
+
+// --help and --version work without a display: they are answered before Qt starts.
+bool answeredWithoutDisplay(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") break;
+        if (arg == "-h" || arg == "--help") {
+            std::printf(
+                "Usage: quillmere [FILE.qmattr ...]\n"
+                "Renders three-dimensional strange attractors. Each attractor file given opens in a new\n"
+                "document, its view fitted.\n\n"
+                "  -h, --help     this text\n"
+                "  -v, --version  the program's version\n");
+            return true;
+        }
+        if (arg == "-v" || arg == "--version") {
+            std::printf("quillmere 0.2.1\n");
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+    if (answeredWithoutDisplay(argc, argv)) return 0;
+
     // The preview uses fixed-function OpenGL 1.1: a compatibility context with a depth buffer,
     // chosen before the application exists.
     QSurfaceFormat format;
@@ -21,16 +53,13 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral("0.2.1"));
 
     QCommandLineParser options;
-    options.setApplicationDescription(
-        QStringLiteral("Renders three-dimensional strange attractors. Each FILE.qmattr given opens in a new "
-                       "document, its view fitted."));
-    options.addHelpOption();
-    options.addVersionOption();
     options.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Attractor files to open."),
                                   QStringLiteral("[FILE.qmattr...]"));
     options.process(app);
 
     qm::gui::TMDIform window;
+    // Maximising is the window manager's business; without one the frame still fills the screen.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) window.setGeometry(screen->availableGeometry());
     window.showMaximized();
     window.openFiles(options.positionalArguments());
     return QApplication::exec();

@@ -68,6 +68,9 @@ TMDIform::TMDIform(QWidget* parent) : QMainWindow(parent), palettes_(std::make_u
 
     mdiArea_ = new QMdiArea(this);
     mdiArea_->setBackground(palette().brush(QPalette::Dark));
+    // A document larger than the frame can still be reached.
+    mdiArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mdiArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(mdiArea_);
     connect(mdiArea_, &QMdiArea::subWindowActivated, this, &TMDIform::subWindowActivated);
 
