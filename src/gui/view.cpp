@@ -105,11 +105,18 @@ TForm_view::TForm_view(TMDIform& main, const NewDocumentDefaults& settings, int 
 }
 
 TForm_view::~TForm_view() {
-    // The worker never outlives its document: closing is refused while it runs.
+    // Closing is refused while a render runs, but the program may still be ended under it:
+    // the worker never waits for this thread, so stopping it and waiting here is safe.
+    if (worker_) {
+        worker_->control().stopRequested.store(true, std::memory_order_relaxed);
+        worker_->wait();
+    }
     palettes().clearPalettes();
 }
 
 Palettes& TForm_view::palettes() const { return main_.palettes(); }
+
+TRenderThread* TForm_view::renderThread() const { return worker_; }
 
 void TForm_view::createActions() {
     auto make = [this](void (TForm_view::*handler)(), const QKeySequence& shortcut) {

@@ -80,6 +80,8 @@ public:
     bool saveAttractor(const QString& fileName);
 
     bool searching() const { return searching_; }
+    // The running render's worker, if any.
+    TRenderThread* renderThread() const;
     bool autoFit() const { return autoFit_; }
 
     QMenu* attractorMenu() const { return attractorMenu_; }

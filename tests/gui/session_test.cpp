@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QPointer>
+#include <QThread>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QPushButton>
@@ -28,6 +30,7 @@
 #include "gui/main_window.h"
 #include "gui/new_dialog.h"
 #include "gui/palettes.h"
+#include "gui/render_thread.h"
 #include "gui/texts.h"
 #include "gui/view.h"
 
@@ -101,6 +104,7 @@ private slots:
     void unreadableFileKeepsTheDocument();
     void commandLineFilesOpenFitted();
     void closingTheLastDocumentHidesTheCommands();
+    void endingTheProgramStopsARunningRender();
 
 private:
     void shoot(const QString& name);
@@ -489,6 +493,23 @@ void SessionTest::closingTheLastDocumentHidesTheCommands() {
     QCOMPARE(main_->createdDocumentCount(), 3);
     QVERIFY(paletteCalls_.contains(QStringLiteral("clear")));
     QCOMPARE(paletteCalls_.last(), QStringLiteral("visible 0"));
+}
+
+void SessionTest::endingTheProgramStopsARunningRender() {
+    main_->defaults().kind = 3;
+    TForm_view* view = main_->newDocument();
+    QVERIFY(view);
+    view->A_rechercher->trigger();
+    view->setTotalIterations(2000000000);
+    view->A_demarrer->trigger();
+    QCOMPARE(view->state(), kStateRendering);
+    QTest::qWait(100);
+    QPointer<QThread> worker = view->renderThread();
+    QVERIFY(worker && worker->isRunning());
+    // As when the session ends under the program: the windows go while the worker runs, and
+    // the worker must not outlive the attractor and the image it works on.
+    main_.reset();
+    QVERIFY(!worker || worker->isFinished());
 }
 
 int main(int argc, char** argv) {
