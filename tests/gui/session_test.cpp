@@ -25,8 +25,10 @@
 #include <functional>
 
 #include "core/attractor/attractor.h"
+#include "core/attractor/ifs.h"
 #include "core/attractor/kinds.h"
 #include "core/render/bitmap3d.h"
+#include "core/render/light.h"
 #include "gui/main_window.h"
 #include "gui/new_dialog.h"
 #include "gui/palettes.h"
@@ -103,6 +105,7 @@ private slots:
     void attractorSavesAndReadsBack();
     void unreadableFileKeepsTheDocument();
     void commandLineFilesOpenFitted();
+    void modeAndOptionChangesKeepTheView();
     void closingTheLastDocumentHidesTheCommands();
     void endingTheProgramStopsARunningRender();
 
@@ -483,6 +486,54 @@ void SessionTest::commandLineFilesOpenFitted() {
     QVERIFY(view->renderTarget()->mirror);
     QCOMPARE(view->state(), kStateRendered);
     QCOMPARE(view->size(), QSize(320, 240));  // the last defaults
+}
+
+void SessionTest::modeAndOptionChangesKeepTheView() {
+    TForm_view* view = main_->documents().constFirst();
+    view->setRenderMode(0);
+    view->adjustView(Adjust::Fit);
+    QCOMPARE(view->state(), kStateRendered);
+    const double scale = view->renderTarget()->scale;
+    const Mat4 camera = view->renderTarget()->viewMatrix;
+
+    // "Gaz" to "Lumière" loads the colour maps beside the program; the camera stays and the
+    // live preview takes over from the image.
+    paletteCalls_.clear();
+    view->setRenderMode(2);
+    auto* light = dynamic_cast<TBitmap3D_Light*>(view->renderTarget());
+    QVERIFY(light);
+    QVERIFY(light->speedGradient.count() > 7);  // data/speed.map, not the built-in ramp
+    QCOMPARE(light->renderMode(), RenderMode::Light);
+    QCOMPARE(light->scale, scale);
+    QCOMPARE(light->viewMatrix, camera);
+    QCOMPARE(view->state(), kStatePreview);
+    QVERIFY(paletteCalls_.contains(QStringLiteral("mode 2")) && paletteCalls_.contains(QStringLiteral("target")));
+
+    // "Lumière" to "Plasma" keeps the gradients as they are.
+    light->speedGradient.Clear();
+    light->speedGradient.AddStop(0.0, {1, 0, 0});
+    light->speedGradient.AddStop(1.0, {0, 0, 1});
+    view->setRenderMode(3);
+    auto* plasma = dynamic_cast<TBitmap3D_Light*>(view->renderTarget());
+    QVERIFY(plasma);
+    QCOMPARE(plasma->speedGradient.count(), std::size_t{2});
+
+    // Without the colour maps beside the program, the speed ramp is the built-in hue circle.
+    QTemporaryDir empty;
+    main_->setProgramFolder(empty.path().toStdString());
+    view->setRenderMode(0);
+    view->setRenderMode(2);
+    QCOMPARE(dynamic_cast<TBitmap3D_Light*>(view->renderTarget())->speedGradient.count(), std::size_t{7});
+    main_->setProgramFolder(QM_DATA_DIR);
+
+    // The option of an IFS: its map count, and the document starts over.
+    view->setAttractorKind(1);
+    QCOMPARE(view->attractor()->kind(), AttractorKind::IFS);
+    view->setAttractorCount(6);
+    QCOMPARE(static_cast<IFS*>(view->attractor())->count(), 6);
+    QCOMPARE(view->state(), kStateNew);
+    QVERIFY(view->windowTitle().endsWith(QStringLiteral(" - IFS")));
+    QVERIFY(!view->A_demarrer->isEnabled());
 }
 
 void SessionTest::closingTheLastDocumentHidesTheCommands() {
