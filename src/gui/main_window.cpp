@@ -393,7 +393,7 @@ void TMDIform::A_enreg_image_sousExecute() {
     const WriteResult written = writeImage(fileName, *view->renderTarget());
     if (!written) {
         const QString reason = written.systemError != 0 ? QString::fromLocal8Bit(std::strerror(written.systemError))
-                                                        : qtext(TextId::kReasonCannotOpen);
+                                                        : qtext(TextId::kReasonWriteFailed);
         showError(this, fillText(qtext(TextId::kWriteError), {fileName, reason}));
         return;
     }

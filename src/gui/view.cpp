@@ -11,6 +11,7 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 
@@ -47,10 +48,10 @@ QString reasonText(FileStatus status, int systemError) {
     switch (status) {
         case FileStatus::CannotOpen: return qtext(TextId::kReasonCannotOpen);
         case FileStatus::TooLarge: return qtext(TextId::kReasonTooLarge);
+        case FileStatus::InvalidValue: return qtext(TextId::kReasonNotFinite);
         case FileStatus::WriteFailed:
-        case FileStatus::InvalidValue:
             return systemError != 0 ? QString::fromLocal8Bit(std::strerror(systemError))
-                                    : qtext(TextId::kReasonNotAttractor);
+                                    : qtext(TextId::kReasonWriteFailed);
         default: return qtext(TextId::kReasonNotAttractor);
     }
 }
@@ -96,11 +97,7 @@ TForm_view::TForm_view(TMDIform& main, const NewDocumentDefaults& settings, int 
     setFixedSize(target_->imageWidth, target_->imageHeight);
 
     replaceAttractor(settings.kind, settings.optionFor(settings.kind));
-    setState(kStateNew);
-    // The row of state 0, which setState leaves alone when the state does not change.
-    A_rechercher->setEnabled(true);
-    for (QAction* a : {A_arreter_rch, A_demarrer, A_arreter, A_copier, A_centrer, A_ajuster, MI_ajuster_auto})
-        a->setEnabled(false);
+    applyState();
     updateCaption();
 }
 
@@ -279,7 +276,13 @@ void TForm_view::setState(std::uint8_t s) {
     if (s == appliedState_ && s == state_) return;
     previousState_ = state_;
     state_ = s;
+    applyState();
+    updateCaption();
+    appliedState_ = state_;
+}
 
+void TForm_view::applyState() {
+    const std::uint8_t s = state_;
     const bool idle = s != kStateSearching && s != kStateRendering;
     setCursor(idle ? Qt::ArrowCursor : Qt::WaitCursor);
     palettes().setPalettesEnabled(idle);
@@ -302,9 +305,6 @@ void TForm_view::setState(std::uint8_t s) {
         showImage();
     else if (s != kStateSearching)
         update();
-
-    updateCaption();
-    appliedState_ = state_;
 }
 
 void TForm_view::updateCaption() {

@@ -121,6 +121,8 @@ private:
                              const ColorRGBf& fogPoint);
     void attractorDiverged();
     void sampleAttractor(std::int32_t n, Adjust mode);
+    // The cursor, commands, palettes and shown layer of the current state.
+    void applyState();
     void updateCaption();
     void showPreview();
     void showImage();

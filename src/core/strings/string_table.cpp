@@ -88,6 +88,8 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3025, "Le fichier est illisible ou ne décrit pas un attracteur."},
         {3026, "Le fichier est introuvable ou ne peut pas être ouvert."},
         {3027, "Le fichier dépasse 1 Mio."},
+        {3028, "L'écriture a échoué."},
+        {3029, "Un paramètre n'est pas un nombre fini."},
         // Document window
         {3100, "&Attracteur"},
         {3101, "&Vue"},

@@ -75,6 +75,8 @@ inline constexpr int kImageTooLarge = 3024;
 inline constexpr int kReasonNotAttractor = 3025;
 inline constexpr int kReasonCannotOpen = 3026;
 inline constexpr int kReasonTooLarge = 3027;
+inline constexpr int kReasonWriteFailed = 3028;
+inline constexpr int kReasonNotFinite = 3029;
 
 // Document window.
 inline constexpr int kMenuAttractor = 3100;
