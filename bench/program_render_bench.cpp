@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QSurfaceFormat>
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +19,7 @@
 #include "core/render/render_loop.h"
 #include "core/render/sampling.h"
 #include "gui/main_window.h"
+#include "gui/preview_widget.h"
 #include "gui/view.h"
 
 namespace {
@@ -119,10 +119,7 @@ BENCHMARK(BM_ProgramAgainstDirect)->Arg(0)->Arg(2)->UseManualTime()->Unit(benchm
 }  // namespace
 
 int main(int argc, char** argv) {
-    QSurfaceFormat format;
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    format.setDepthBufferSize(24);
-    QSurfaceFormat::setDefaultFormat(format);
+    qm::gui::requestPreviewSurfaceFormat();
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

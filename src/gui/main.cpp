@@ -2,12 +2,12 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QScreen>
-#include <QSurfaceFormat>
 
 #include <cstdio>
 #include <string_view>
 
 #include "gui/main_window.h"
+#include "gui/preview_widget.h"
 
 namespace {
 
@@ -38,14 +38,7 @@ bool answeredWithoutDisplay(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
     if (answeredWithoutDisplay(argc, argv)) return 0;
 
-    // The preview uses fixed-function OpenGL 1.1: a compatibility context with a depth buffer,
-    // chosen before the application exists.
-    QSurfaceFormat format;
-    format.setRenderableType(QSurfaceFormat::OpenGL);
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    format.setDepthBufferSize(24);
-    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
-    QSurfaceFormat::setDefaultFormat(format);
+    qm::gui::requestPreviewSurfaceFormat();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillmere"));

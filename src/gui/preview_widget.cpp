@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QOpenGLContext>
+#include <QSurfaceFormat>
 #include <QTimer>
 
 #include <GL/gl.h>
@@ -25,6 +26,15 @@ QString glErrorMessage(std::uint16_t code) {
         case kDeleteContextFailed: return QStringLiteral("Unable to delete rendering context.");
         default: return {};
     }
+}
+
+void requestPreviewSurfaceFormat() {
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    format.setDepthBufferSize(24);
+    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+    QSurfaceFormat::setDefaultFormat(format);
 }
 
 PreviewWidget::PreviewWidget(QWidget* parent) : QOpenGLWidget(parent) {

@@ -23,6 +23,10 @@ enum GLContextError : std::uint16_t {
 };
 QString glErrorMessage(std::uint16_t code);
 
+// Asks for the contexts the preview needs (fixed-function OpenGL: a compatibility profile,
+// double buffered, with a depth buffer). Call before the QApplication is made.
+void requestPreviewSurfaceFormat();
+
 class PreviewWidget final : public QOpenGLWidget {
     Q_OBJECT
 public:

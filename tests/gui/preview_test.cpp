@@ -1,7 +1,6 @@
 // The OpenGL preview under a display: the point cloud drawn with the target's camera and fog,
 // the mirror image of Julia sets, and the drawing-context error boxes.
 #include <QApplication>
-#include <QSurfaceFormat>
 #include <QTest>
 
 #include "core/render/bitmap3d.h"
@@ -125,10 +124,7 @@ void PreviewTest::errorReportsShowOneBoxPerCode() {
 }
 
 int main(int argc, char** argv) {
-    QSurfaceFormat format;
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    format.setDepthBufferSize(24);
-    QSurfaceFormat::setDefaultFormat(format);
+    qm::gui::requestPreviewSurfaceFormat();
     QApplication app(argc, argv);
     PreviewTest test;
     return QTest::qExec(&test, argc, argv);

@@ -16,7 +16,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QSurfaceFormat>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -30,6 +29,7 @@
 #include "core/render/bitmap3d.h"
 #include "core/render/light.h"
 #include "gui/main_window.h"
+#include "gui/preview_widget.h"
 #include "gui/new_dialog.h"
 #include "gui/palettes.h"
 #include "gui/render_thread.h"
@@ -564,10 +564,7 @@ void SessionTest::endingTheProgramStopsARunningRender() {
 }
 
 int main(int argc, char** argv) {
-    QSurfaceFormat format;
-    format.setProfile(QSurfaceFormat::CompatibilityProfile);
-    format.setDepthBufferSize(24);
-    QSurfaceFormat::setDefaultFormat(format);
+    qm::gui::requestPreviewSurfaceFormat();
     QApplication app(argc, argv);
     SessionTest test;
     return QTest::qExec(&test, argc, argv);
