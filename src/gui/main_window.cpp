@@ -29,6 +29,7 @@
 #include "gui/about_box.h"
 #include "gui/image_widget.h"
 #include "gui/new_dialog.h"
+#include "gui/palette_window.h"
 #include "gui/palettes.h"
 #include "gui/texts.h"
 #include "gui/view.h"
@@ -157,10 +158,12 @@ void TMDIform::retranslate() {
     SB_panels[3]->setFixedWidth(std::max(kPanelWidths[3], metrics.horizontalAdvance(qtext(TextId::kRemainingLabel) +
                                                                                     QStringLiteral("00:00:00")) + margin));
     for (TForm_view* view : documents()) view->retranslate();
+    palettes_->retranslate();
 }
 
 void TMDIform::setPalettes(std::unique_ptr<Palettes> palettes) {
     palettes_ = palettes ? std::move(palettes) : std::make_unique<NoPalettes>();
+    palettesMade_ = true;
 }
 
 QList<TForm_view*> TMDIform::documents() const {
@@ -199,13 +202,17 @@ void TMDIform::setFileCommandsEnabled(bool enabled) {
 // --- Documents -------------------------------------------------------------------------
 
 bool TMDIform::imageSizeAccepted(const NewDocumentDefaults& settings) {
+    return imageSizeAllowed(settings.mode, settings.width, settings.height);
+}
+
+bool TMDIform::imageSizeAllowed(int mode, std::int32_t width, std::int32_t height) {
     const auto inRange = [](std::int32_t side) { return side >= kMinImageSide && side <= kMaxImageSide; };
-    const QStringList size{QString::number(settings.width), QString::number(settings.height)};
-    if (!inRange(settings.width) || !inRange(settings.height)) {
+    const QStringList size{QString::number(width), QString::number(height)};
+    if (!inRange(width) || !inRange(height)) {
         showError(this, fillText(qtext(TextId::kImageSizeOutOfRange), size));
         return false;
     }
-    if (renderTargetBytes(settings.mode, settings.width, settings.height) > physicalMemory() / 2) {
+    if (renderTargetBytes(mode, width, height) > physicalMemory() / 2) {
         showError(this, fillText(qtext(TextId::kImageTooLarge), size));
         return false;
     }
@@ -214,6 +221,10 @@ bool TMDIform::imageSizeAccepted(const NewDocumentDefaults& settings) {
 
 TForm_view* TMDIform::newDocument() {
     if (!imageSizeAccepted(defaults_)) return nullptr;
+    if (!palettesMade_) {
+        palettes_ = std::make_unique<PaletteWindows>(*this);
+        palettesMade_ = true;
+    }
     ++createdDocuments_;
     if (openDocuments_++ == 0) setDocumentCommandsShown(true);
 

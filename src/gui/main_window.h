@@ -47,6 +47,7 @@ public:
     const std::filesystem::path& programFolder() const { return programFolder_; }
     void setProgramFolder(std::filesystem::path folder) { programFolder_ = std::move(folder); }
     Palettes& palettes() const { return *palettes_; }
+    // The palettes are made with the first document; a test may put its own in first.
     void setPalettes(std::unique_ptr<Palettes> palettes);
 
     // A new document from the defaults, as "&Nouveau..." makes it after its dialog; none when
@@ -81,6 +82,10 @@ public:
     void setFileDialogHook(FileDialogHook hook) { fileDialogHook_ = std::move(hook); }
     // The new-document dialog; a test may answer it instead (true: OK).
     void setNewDialogHook(std::function<bool(NewDocumentDefaults&)> hook) { newDialogHook_ = std::move(hook); }
+
+    // An image size a document may take: 16 to 16384 a side and within memory; a refused
+    // size is reported in a message box.
+    bool imageSizeAllowed(int mode, std::int32_t width, std::int32_t height);
 
     // Called by a document whose close was accepted.
     void documentClosed(TForm_view* view);
@@ -117,6 +122,7 @@ private:
     NewDocumentDefaults defaults_;
     std::filesystem::path programFolder_;
     std::unique_ptr<Palettes> palettes_;
+    bool palettesMade_ = false;
     QMdiArea* mdiArea_ = nullptr;
     QMenu* MM_fichier = nullptr;
     QMenu* MM_aide = nullptr;

@@ -1,5 +1,5 @@
 // What a document and the render worker ask of the two palettes (attractor and render
-// parameters). The palettes implement it; until they exist, NoPalettes stands in.
+// parameters). The palettes implement it; without windows (a test), NoPalettes stands in.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,8 @@ public:
     virtual void showAttractor(Attractor* attractor) = 0;
     virtual void showRenderTarget(TBitmap3D* target) = 0;
     virtual void clearPalettes() = 0;
+    // Forget these objects wherever a palette shows them (they are about to go).
+    virtual void release(const Attractor* attractor, const TBitmap3D* target) = 0;
     // Re-read every row from the objects shown (after a search).
     virtual void refreshValues() = 0;
     // Rebuild the attractor rows (after the option count changed).
@@ -32,6 +34,8 @@ public:
     virtual void refreshScale() = 0;
     // "Mises à jour": image developments per render.
     virtual std::int32_t updateCount() const = 0;
+    // Every text again from the string table.
+    virtual void retranslate() = 0;
 };
 
 class NoPalettes final : public Palettes {
@@ -39,6 +43,7 @@ public:
     void showAttractor(Attractor*) override {}
     void showRenderTarget(TBitmap3D*) override {}
     void clearPalettes() override {}
+    void release(const Attractor*, const TBitmap3D*) override {}
     void refreshValues() override {}
     void fillAttractorPalette() override {}
     void setPalettesEnabled(bool) override {}
@@ -47,6 +52,7 @@ public:
     void selectMode(int) override {}
     void refreshScale() override {}
     std::int32_t updateCount() const override { return 10; }
+    void retranslate() override {}
 };
 
 }  // namespace qm::gui

@@ -108,10 +108,14 @@ TForm_view::~TForm_view() {
         worker_->control().stopRequested.store(true, std::memory_order_relaxed);
         worker_->wait();
     }
-    palettes().clearPalettes();
+    main_.palettes().release(attractor_.get(), target_.get());
 }
 
-Palettes& TForm_view::palettes() const { return main_.palettes(); }
+Palettes& TForm_view::palettes() const {
+    // The palettes show the active document only; the others' changes do not reach them.
+    static NoPalettes inactive;
+    return main_.activeDocument() == this ? main_.palettes() : static_cast<Palettes&>(inactive);
+}
 
 TRenderThread* TForm_view::renderThread() const { return worker_; }
 
@@ -189,6 +193,7 @@ void TForm_view::installAttractor(std::unique_ptr<Attractor> attractor) {
     attractor_ = std::move(attractor);
     installDivergeHandler();
     palettes().selectKind(attractor_->kindCode());
+    main_.palettes().release(old.get(), nullptr);
     old.reset();
     target_->mirror = attractor_->kind() == AttractorKind::Julia;
     main_.resetStatus();
@@ -333,6 +338,47 @@ void TForm_view::showImage() {
 void TForm_view::redrawPreview() {
     target_->DrawPreview();
     showPreview();
+}
+
+void TForm_view::scaleChanged() {
+    if (busy()) return;
+    setState(kStatePreview);
+    redrawPreview();
+}
+
+void TForm_view::imageSettingsChanged() {
+    if (state_ != kStateRendered) return;
+    target_->BuildImage();
+    image_->update();
+}
+
+void TForm_view::gradientChanged() {
+    // Without sampled points (new, or diverged) there is nothing to render yet.
+    if (state_ != kStatePreview && state_ != kStateRendered) return;
+    target_->RenderPreview();
+    setState(kStateRendered);
+    image_->update();
+}
+
+bool TForm_view::setImageSize(std::int32_t w, std::int32_t h) {
+    if (busy()) return false;
+    w = std::clamp(w, kMinImageSide, kMaxImageSide);
+    h = std::clamp(h, kMinImageSide, kMaxImageSide);
+    if ((w & ~3) == target_->imageWidth && h == target_->imageHeight) return true;
+    if (!main_.imageSizeAllowed(target_->mode, w, h)) return false;
+    target_->SetWidth(w);
+    target_->SetHeight(h);
+    setFixedSize(target_->imageWidth, target_->imageHeight);
+    if (QWidget* frame = parentWidget()) frame->adjustSize();
+    image_->clearSnapshot();
+    if (state_ == kStatePreview || state_ == kStateRendered) {
+        // The image is gone with the old size: the preview takes its place.
+        setState(kStatePreview);
+        redrawPreview();
+    } else {
+        update();
+    }
+    return true;
 }
 
 void TForm_view::updateStartCommand() {
@@ -481,7 +527,7 @@ void TForm_view::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    palettes().clearPalettes();
+    main_.palettes().release(attractor_.get(), target_.get());
     event->accept();
     main_.documentClosed(this);
 }

@@ -67,8 +67,22 @@ public:
     // "Itérations" and "Hasard" of the attractor palette.
     std::int32_t totalIterations() const { return totalIterations_; }
     void setTotalIterations(std::int32_t n) { totalIterations_ = n; }
-    std::uint8_t randomness() const { return randomness_; }
-    void setRandomness(std::uint8_t percent) { randomness_ = percent; }
+    std::uint8_t randomness() const { return static_cast<std::uint8_t>(randomness_); }
+    void setRandomness(std::uint8_t percent) { randomness_ = static_cast<char>(percent); }
+    // The variables the attractor palette's rows write through to.
+    std::int32_t* totalIterationsVariable() { return &totalIterations_; }
+    char* randomnessVariable() { return &randomness_; }
+
+    // What the render palette's rows ask for after a change: the scale redraws the live
+    // preview; an image setting develops the image again from the buffers (rendered state
+    // only); a gradient renders the preview points again (when there are any).
+    void scaleChanged();
+    void imageSettingsChanged();
+    void gradientChanged();
+    // A new image size, 16 to 16384 pixels a side (clamped): the target and the window are
+    // resized, the camera kept and the preview redrawn. False when the document is busy or
+    // the size would not fit in memory (a message says so).
+    bool setImageSize(std::int32_t width, std::int32_t height);
 
     const QString& documentName() const { return documentName_; }
     void setDocumentName(const QString& name);
@@ -162,7 +176,7 @@ private:
     std::unique_ptr<Attractor> attractor_;
     std::unique_ptr<TBitmap3D> target_;
     std::int32_t totalIterations_ = 20000000;
-    std::uint8_t randomness_ = 100;
+    char randomness_ = 100;  // percent; an 8-bit row of the palette
 
     QStackedLayout* layers_ = nullptr;
     PreviewWidget* preview_ = nullptr;

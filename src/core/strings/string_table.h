@@ -111,6 +111,23 @@ inline constexpr int kAboutLine1 = 3251;
 inline constexpr int kAboutLine2 = 3252;
 inline constexpr int kAboutAddress = 3253;
 inline constexpr int kAboutOk = 3254;
+
+// Render palette rows.
+inline constexpr int kImageWidth = 2356;
+inline constexpr int kImageHeight = 2357;
+inline constexpr int kUpdateCount = 2358;
+inline constexpr int kScale = 2359;
+
+// The palettes.
+inline constexpr int kAttractorPaletteCaption = 3300;
+inline constexpr int kRenderPaletteCaption = 3301;
+inline constexpr int kPaletteType = 3302;
+inline constexpr int kPaletteOption = 3303;
+inline constexpr int kPaletteRender = 3304;
+inline constexpr int kColorMapFilter = 3305;
+inline constexpr int kColorMapTitle = 3306;
+inline constexpr int kColorMapEmpty = 3307;
+inline constexpr int kColorMapUnreadable = 3308;
 }  // namespace TextId
 
 class StringTable {

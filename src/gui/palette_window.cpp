@@ -1,0 +1,113 @@
+#include "gui/palette_window.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "gui/attpal.h"
+#include "gui/bmppal.h"
+#include "gui/main_window.h"
+#include "gui/property_palette.h"
+#include "gui/view.h"
+
+namespace qm::gui {
+
+namespace {
+constexpr int kFontPixels = 11;  // rows of 21 pixels
+}
+
+PaletteWindow::PaletteWindow(TMDIform& main, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      main_(main) {
+    QFont f = font();
+    f.setPixelSize(kFontPixels);
+    setFont(f);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    PN_top = new QWidget(this);
+    PN_top->setFixedHeight(kTopHeight);
+    topLayout_ = new QHBoxLayout(PN_top);
+    topLayout_->setContentsMargins(4, 1, 4, 1);
+    topLayout_->setSpacing(4);
+    palette_ = new PropertyPalette(this);
+    palette_->rows().labelWidth = 64;
+    palette_->setRowFont(f);
+    layout->addWidget(PN_top);
+    layout->addWidget(palette_, 1);
+}
+
+void PaletteWindow::fitHeight() {
+    // Long lists (an IFS of eight maps) scroll within the screen.
+    const int wanted = palette_->rows().totalHeight() + kTopHeight + 4;
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    resize(width(), std::min(wanted, screen->availableGeometry().height() * 3 / 4));
+}
+
+TForm_view* PaletteWindow::activeDocument() const { return main_.activeDocument(); }
+
+void PaletteWindow::closeEvent(QCloseEvent* event) {
+    // The palettes stay while the program runs; closing one asks the program to end, which
+    // a running render or search refuses.
+    event->ignore();
+    main_.close();
+}
+
+// --- PaletteWindows ---------------------------------------------------------------------
+
+PaletteWindows::PaletteWindows(TMDIform& main)
+    : attpal_(std::make_unique<TForm_attpal>(main, &main)), bmppal_(std::make_unique<TForm_bmppal>(main, &main)) {}
+
+PaletteWindows::~PaletteWindows() = default;
+
+void PaletteWindows::showAttractor(Attractor* attractor) { attpal_->showAttractor(attractor); }
+void PaletteWindows::showRenderTarget(TBitmap3D* target) { bmppal_->showRenderTarget(target); }
+
+void PaletteWindows::clearPalettes() {
+    attpal_->clearPalette();
+    bmppal_->clearPalette();
+}
+
+void PaletteWindows::release(const Attractor* attractor, const TBitmap3D* target) {
+    if (attractor && attpal_->shownAttractor() == attractor) attpal_->clearPalette();
+    if (target && bmppal_->shownTarget() == target) bmppal_->clearPalette();
+}
+
+void PaletteWindows::refreshValues() {
+    attpal_->refreshValues();
+    bmppal_->refreshValues();
+}
+
+void PaletteWindows::fillAttractorPalette() { attpal_->fillPalette(attpal_->shownAttractor()); }
+
+void PaletteWindows::setPalettesEnabled(bool enabled) {
+    attpal_->setPaletteEnabled(enabled);
+    bmppal_->setPaletteEnabled(enabled);
+}
+
+void PaletteWindows::setPalettesVisible(bool visible) {
+    if (visible && !placed_) {
+        // At the right edge of the screen, the attractor palette above the render palette.
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        attpal_->move(screen.right() - attpal_->frameGeometry().width() + 1, screen.top());
+        bmppal_->move(screen.right() - bmppal_->frameGeometry().width() + 1,
+                      screen.top() + attpal_->frameGeometry().height() + 8);
+        placed_ = true;
+    }
+    attpal_->setVisible(visible);
+    bmppal_->setVisible(visible);
+}
+
+void PaletteWindows::selectKind(std::int8_t kindCode) { attpal_->selectKind(kindCode); }
+void PaletteWindows::selectMode(int mode) { bmppal_->selectMode(mode); }
+void PaletteWindows::refreshScale() { bmppal_->refreshScale(); }
+std::int32_t PaletteWindows::updateCount() const { return bmppal_->updateCount(); }
+
+void PaletteWindows::retranslate() {
+    attpal_->retranslate();
+    bmppal_->retranslate();
+}
+
+}  // namespace qm::gui

@@ -1,0 +1,72 @@
+// PaletteWindow: a floating tool window with a row of controls at the top and a property
+// palette under it; the base of the attractor and render palettes. PaletteWindows puts the
+// two behind the Palettes interface the documents use.
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+#include "gui/palettes.h"
+
+class QHBoxLayout;
+
+namespace qm::gui {
+
+class PropertyPalette;
+class TMDIform;
+class TForm_attpal;
+class TForm_bmppal;
+class TForm_view;
+
+class PaletteWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kTopHeight = 25;
+
+    PaletteWindow(TMDIform& main, QWidget* parent);
+    PropertyPalette& palette() const { return *palette_; }
+    QWidget* PN_top = nullptr;
+    // The client height that shows every row: rows + the top panel + 4.
+    void fitHeight();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    // The document that owns these objects, when it is the active one.
+    TForm_view* activeDocument() const;
+    TMDIform& main_;
+    QHBoxLayout* topLayout_ = nullptr;
+
+private:
+    PropertyPalette* palette_ = nullptr;
+};
+
+class PaletteWindows final : public Palettes {
+public:
+    explicit PaletteWindows(TMDIform& main);
+    ~PaletteWindows() override;
+
+    TForm_attpal& attractorPalette() const { return *attpal_; }
+    TForm_bmppal& renderPalette() const { return *bmppal_; }
+
+    void showAttractor(Attractor* attractor) override;
+    void showRenderTarget(TBitmap3D* target) override;
+    void clearPalettes() override;
+    void release(const Attractor* attractor, const TBitmap3D* target) override;
+    void refreshValues() override;
+    void fillAttractorPalette() override;
+    void setPalettesEnabled(bool enabled) override;
+    void setPalettesVisible(bool visible) override;
+    void selectKind(std::int8_t kindCode) override;
+    void selectMode(int mode) override;
+    void refreshScale() override;
+    std::int32_t updateCount() const override;
+    void retranslate() override;
+
+private:
+    std::unique_ptr<TForm_attpal> attpal_;
+    std::unique_ptr<TForm_bmppal> bmppal_;
+    bool placed_ = false;
+};
+
+}  // namespace qm::gui
