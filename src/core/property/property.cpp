@@ -495,7 +495,8 @@ void PropertySet::Clear() {
 }
 
 void PropertySet::reloadAll() {
-    for (auto& [name, p] : byName_) p->Reload();
+    // In list order, so that a row whose name a later row took is reloaded too.
+    for (auto& p : rows_) p->Reload();
 }
 
 void PropertySet::setEnabled(bool enabled) {
