@@ -152,6 +152,7 @@ void TForm_attpal::fillPalette(Attractor* attractor) {
         };
         if (!entry.randomizable) row->SetChecked(true);
     }
+    palette().fitLabelWidth(kLabelWidth);
     // The whole list shows: client height = rows + top panel + 4.
     fitHeight();
     palette().setUpdatesEnabled(true);

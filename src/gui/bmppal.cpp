@@ -70,6 +70,7 @@ void TForm_bmppal::showRenderTarget(TBitmap3D* target) {
     fill(target);
     if (TForm_view* view = owner(target))
         setPaletteEnabled(view->state() != kStateSearching && view->state() != kStateRendering);
+    palette().fitLabelWidth(kLabelWidth);
     fitHeight();
     palette().rows().setChangeHandler([this](Property& p) { paletteChanged(p); });
     palette().setUpdatesEnabled(true);

@@ -33,17 +33,15 @@ PaletteWindow::PaletteWindow(TMDIform& main, QWidget* parent)
     topLayout_->setContentsMargins(4, 1, 4, 1);
     topLayout_->setSpacing(4);
     palette_ = new PropertyPalette(this);
-    palette_->rows().labelWidth = 64;
+    palette_->rows().labelWidth = kLabelWidth;
     palette_->setRowFont(f);
     layout->addWidget(PN_top);
     layout->addWidget(palette_, 1);
 }
 
 void PaletteWindow::fitHeight() {
-    // Long lists (an IFS of eight maps) scroll within the screen.
     const int wanted = palette_->rows().totalHeight() + kTopHeight + 4;
-    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    resize(width(), std::min(wanted, screen->availableGeometry().height() * 3 / 4));
+    resize(width(), maxFitHeight_ > 0 ? std::min(wanted, maxFitHeight_) : wanted);
 }
 
 TForm_view* PaletteWindow::activeDocument() const { return main_.activeDocument(); }
@@ -58,7 +56,14 @@ void PaletteWindow::closeEvent(QCloseEvent* event) {
 // --- PaletteWindows ---------------------------------------------------------------------
 
 PaletteWindows::PaletteWindows(TMDIform& main)
-    : attpal_(std::make_unique<TForm_attpal>(main, &main)), bmppal_(std::make_unique<TForm_bmppal>(main, &main)) {}
+    : attpal_(std::make_unique<TForm_attpal>(main, &main)), bmppal_(std::make_unique<TForm_bmppal>(main, &main)) {
+    // One column at the right edge of the screen: the attractor palette at the top, the
+    // render palette in the room left at the bottom. Long lists (an IFS of eight maps) scroll.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const int frame = 32;  // title bar and borders, as a window manager adds them
+    attpal_->setMaxFitHeight(std::max(screen.height() - PaletteWindow::kRenderPaletteRoom - frame, 120));
+    bmppal_->setMaxFitHeight(PaletteWindow::kRenderPaletteRoom - frame);
+}
 
 PaletteWindows::~PaletteWindows() = default;
 
@@ -93,7 +98,7 @@ void PaletteWindows::setPalettesVisible(bool visible) {
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
         attpal_->move(screen.right() - attpal_->frameGeometry().width() + 1, screen.top());
         bmppal_->move(screen.right() - bmppal_->frameGeometry().width() + 1,
-                      screen.top() + attpal_->frameGeometry().height() + 8);
+                      screen.bottom() - PaletteWindow::kRenderPaletteRoom + 1);
         placed_ = true;
     }
     attpal_->setVisible(visible);

@@ -23,12 +23,18 @@ class PaletteWindow : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kTopHeight = 25;
+    static constexpr int kLabelWidth = 64;
+    // The render palette's room at the bottom of the screen column; the attractor palette
+    // above it never grows into it.
+    static constexpr int kRenderPaletteRoom = 330;
 
     PaletteWindow(TMDIform& main, QWidget* parent);
     PropertyPalette& palette() const { return *palette_; }
     QWidget* PN_top = nullptr;
-    // The client height that shows every row: rows + the top panel + 4.
+    // The client height that shows every row: rows + the top panel + 4, within maxHeight
+    // (longer lists scroll).
     void fitHeight();
+    void setMaxFitHeight(int height) { maxFitHeight_ = height; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -39,6 +45,7 @@ protected:
 
 private:
     PropertyPalette* palette_ = nullptr;
+    int maxFitHeight_ = 0;
 };
 
 class PaletteWindows final : public Palettes {

@@ -108,6 +108,8 @@ void paintGradient(QPainter& painter, const QRect& rect, const Gradientf& gradie
 // --- Live widgets ----------------------------------------------------------------------
 
 PropertyLabel::PropertyLabel(QWidget* parent) : QLabel(parent) {
+    // Its own role: a child would take the palette's button face.
+    setBackgroundRole(QPalette::Window);
     setAutoFillBackground(true);
     setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
@@ -414,6 +416,20 @@ void PropertyPalette::setRowFont(const QFont& f) {
     set_.comboRowHeight = std::max(probe.sizeHint().height(), set_.baseRowHeight - 1) + 1;
 }
 
+void PropertyPalette::fitLabelWidth(int minimum) {
+    QFont bold = font();
+    bold.setBold(true);  // a pending row's label must fit too
+    const QFontMetrics metrics(bold);
+    int width = minimum;
+    for (int i = 0; i < set_.count(); ++i) {
+        const Property* p = set_.at(i);
+        const int needed = metrics.horizontalAdvance(QLatin1Char(' ') + caption(*p)) + 4 + (p->hasCheckBox() ? 13 : 0);
+        width = std::max(width, needed);
+    }
+    set_.labelWidth = width;
+    viewport()->update();
+}
+
 int PropertyPalette::scrollOffset() const { return verticalScrollBar()->value(); }
 
 QRect PropertyPalette::rowRect(const Property& p) const {
@@ -568,6 +584,7 @@ void PropertyPalette::paintTrackBar(QPainter& painter, Property& p, const QRect&
     opt.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
     opt.tickPosition = QSlider::NoTicks;
     opt.state = p.enabled() ? QStyle::State_Enabled | QStyle::State_Horizontal : QStyle::State_Horizontal;
+    if (!p.enabled()) opt.palette.setCurrentColorGroup(QPalette::Disabled);
     const QRect thumb = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
     p.thumbRect = {r.left() + thumb.left(), r.top() + thumb.top(), r.left() + thumb.right(),
                    r.top() + thumb.bottom()};

@@ -126,6 +126,9 @@ public:
     // Font and metrics; rows added afterwards take the heights that follow from them.
     void setRowFont(const QFont& font);
 
+    // The label column: at least minimum pixels, wider when a caption needs it in this font.
+    void fitLabelWidth(int minimum);
+
     // A click on row i (as the mouse gives it); false when the row is disabled.
     bool selectRow(int index);
     // Up and Down in an edit: the row above or below becomes the active one.

@@ -62,6 +62,7 @@ private slots:
     void editingAParameterRestartsThePreview();
     void tickedParameterSurvivesTheSearch();
     void kindChangeSetsFullRandomness();
+    void ifsRowsAreDividedMapByMapAndJuliaLevelWaits();
     void lightModeLoadsGradientsAndAGradientRendersAgain();
     void emptyColourMapKeepsTheGradient();
     void renderRowsFollowTheState();
@@ -339,21 +340,25 @@ void PaletteTest::palettesFollowTheFirstDocument() {
 }
 
 void PaletteTest::editingAParameterRestartsThePreview() {
+    // The classic coefficients, which stay chaotic under a small change.
     TForm_view* view = main_->activeDocument();
-    view->A_rechercher->trigger();
+    QVERIFY(view->loadAttractor(QStringLiteral(QM_DATA_DIR "/examples/lorenz.qmattr")));
+    view->adjustView(Adjust::Fit);
     QCOMPARE(view->state(), kStateRendered);
     ParamEntry* a = view->attractor()->params().findParam("A");
     QVERIFY(a);
+    QCOMPARE(static_cast<DoubleProperty*>(attractorRows().rows().find("A"))->value(), a->get());
 
     // Type a new value: applied at once, and the preview starts over.
     clickRow(attractorRows(), "A", 70);
     NumPropertyEdit* edit = attractorRows().liveEdit();
     QVERIFY(edit && edit->isVisible());
-    const QString changed = QString::number(std::round(a->get() * 1010) / 1000, 'g', 8);
+    const QString changed = QString::number(a->get() + 0.5);
     edit->selectAll();
     typeInto(edit, changed);
     QCOMPARE(a->get(), changed.toDouble());
     QCOMPARE(view->state(), kStatePreview);
+    shoot(&palettes().attractorPalette(), QStringLiteral("attractor-palette-editing"));
 }
 
 void PaletteTest::tickedParameterSurvivesTheSearch() {
@@ -399,6 +404,44 @@ void PaletteTest::kindChangeSetsFullRandomness() {
     // Back to Lorenz for what follows.
     att.C_type->setCurrentIndex(3);
     emit att.C_type->activated(3);
+    view->A_rechercher->trigger();
+    QCOMPARE(view->state(), kStateRendered);
+}
+
+void PaletteTest::ifsRowsAreDividedMapByMapAndJuliaLevelWaits() {
+    TForm_view* view = main_->activeDocument();
+    TForm_attpal& att = palettes().attractorPalette();
+    const auto pickKind = [&att](int kind) {
+        att.C_type->setCurrentIndex(kind);
+        emit att.C_type->activated(kind);
+    };
+
+    // An IFS of three maps: a separator under "Hasard" and under each map's probability
+    // except the last.
+    pickKind(1);
+    QCOMPARE(att.L_option->text(), QStringLiteral("Matrices :"));
+    att.UD_option->setValue(3);
+    const PropertySet& rows = attractorRows().rows();
+    QCOMPARE(rows.count(), view->attractor()->params().count() + 2);
+    QStringList divided;
+    for (int i = 0; i < rows.count(); ++i)
+        if (rows.at(i)->separator()) divided << QString::fromStdString(rows.at(i)->caption());
+    QCOMPARE(divided.size(), 3);
+    QCOMPARE(divided.first(), QStringLiteral("Hasard"));
+    for (int i = 1; i < 3; ++i) QVERIFY(divided[i].endsWith(QStringLiteral("prob.")));
+    QVERIFY(!rows.at(rows.count() - 1)->separator());
+    QVERIFY(attractorRows().verticalScrollBar()->maximum() >= 0);
+    shoot(&att, QStringLiteral("attractor-palette-ifs"));
+
+    // Julia's level is edited in a box and waits for Return; Icon's degree applies at once.
+    pickKind(2);
+    Property* level = attractorRows().rows().find("Niveau");
+    QVERIFY(level && level->hasCheckBox() && !level->hasTrackBar() && !level->autoApply());
+    pickKind(0);
+    Property* degree = attractorRows().rows().find("Degree");
+    QVERIFY(degree && degree->autoApply());
+
+    pickKind(3);
     view->A_rechercher->trigger();
     QCOMPARE(view->state(), kStateRendered);
 }
@@ -463,6 +506,7 @@ void PaletteTest::renderRowsFollowTheState() {
     QCOMPARE(view->state(), kStatePreview);
     QVERIFY(!rows.find("Luminosité")->enabled() && !rows.find("Gamma")->enabled());
     QVERIFY(rows.find("Echelle")->enabled());
+    shoot(&palettes().renderPalette(), QStringLiteral("render-palette-preview"));
 
     // "Mises à jour" waits for Return; switching documents starts it again at 10.
     clickRow(renderRows(), "Mises à jour", 70);
@@ -497,6 +541,7 @@ void PaletteTest::imageSizeRowsResizeTheDocument() {
     QCOMPARE(view->size(), QSize(320, 480));
     QCOMPARE(view->renderTarget()->viewMatrix, camera);
     QCOMPARE(view->state(), kStatePreview);
+    shoot(main_.get(), QStringLiteral("resized"));
 
     // Typed sizes are clamped like every other row, and widths fall to a multiple of 4.
     combo->lineEdit()->selectAll();
