@@ -1,6 +1,8 @@
 #include "gui/palette_window.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QScreen>
@@ -51,6 +53,20 @@ void PaletteWindow::closeEvent(QCloseEvent* event) {
     // a running render or search refuses.
     event->ignore();
     main_.close();
+}
+
+void PaletteWindow::keyPressEvent(QKeyEvent* event) {
+    const QKeySequence pressed(event->keyCombination());
+    QList<QAction*> actions = main_.findChildren<QAction*>(Qt::FindDirectChildrenOnly);
+    if (TForm_view* view = activeDocument()) actions += view->findChildren<QAction*>(Qt::FindDirectChildrenOnly);
+    for (QAction* action : actions) {
+        if (action->isEnabled() && action->shortcuts().contains(pressed)) {
+            event->accept();
+            action->trigger();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
 }
 
 // --- PaletteWindows ---------------------------------------------------------------------

@@ -38,6 +38,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Keys nobody in the palette wanted: the shortcuts of the main window and of the active
+    // document work from here too (F3 after editing a parameter).
+    void keyPressEvent(QKeyEvent* event) override;
     // The document that owns these objects, when it is the active one.
     TForm_view* activeDocument() const;
     TMDIform& main_;

@@ -173,7 +173,9 @@ void NumPropertyEdit::keyPressEvent(QKeyEvent* event) {
         if (p->isReal()) {
             if (!p->autoApply()) p->Reload();
         } else {
+            // The edit's own undo; the text it gives back counts as typed.
             undo();
+            if (property == p) p->editorText(text().toStdString(), this);
         }
         return;
     default: break;

@@ -359,6 +359,10 @@ void PaletteTest::editingAParameterRestartsThePreview() {
     QCOMPARE(a->get(), changed.toDouble());
     QCOMPARE(view->state(), kStatePreview);
     shoot(&palettes().attractorPalette(), QStringLiteral("attractor-palette-editing"));
+
+    // The document's shortcuts work from the palette: F3 searches.
+    QTest::keyClick(edit, Qt::Key_F3);
+    QCOMPARE(view->state(), kStateRendered);
 }
 
 void PaletteTest::tickedParameterSurvivesTheSearch() {
