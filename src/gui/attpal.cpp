@@ -84,7 +84,6 @@ void TForm_attpal::showAttractor(Attractor* attractor) {
     updateOptionRow(attractor);
     selectKind(attractor->kindCode());
     fillPalette(attractor);
-    shown_ = attractor;
 }
 
 void TForm_attpal::selectKind(std::int8_t kindCode) {
@@ -157,6 +156,7 @@ void TForm_attpal::fillPalette(Attractor* attractor) {
     fitHeight();
     palette().setUpdatesEnabled(true);
     rows.setChangeHandler([this](Property& p) { paletteChanged(p); });
+    shown_ = attractor;
 }
 
 void TForm_attpal::paletteChanged(Property& p) {

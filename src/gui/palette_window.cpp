@@ -72,7 +72,8 @@ void PaletteWindow::keyPressEvent(QKeyEvent* event) {
 // --- PaletteWindows ---------------------------------------------------------------------
 
 PaletteWindows::PaletteWindows(TMDIform& main)
-    : attpal_(std::make_unique<TForm_attpal>(main, &main)), bmppal_(std::make_unique<TForm_bmppal>(main, &main)) {
+    : main_(main),
+      attpal_(std::make_unique<TForm_attpal>(main, &main)), bmppal_(std::make_unique<TForm_bmppal>(main, &main)) {
     // One column at the right edge of the screen: the attractor palette at the top, the
     // render palette in the room left at the bottom. Long lists (an IFS of eight maps) scroll.
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
@@ -101,7 +102,9 @@ void PaletteWindows::refreshValues() {
     bmppal_->refreshValues();
 }
 
-void PaletteWindows::fillAttractorPalette() { attpal_->fillPalette(attpal_->shownAttractor()); }
+void PaletteWindows::fillAttractorPalette() {
+    if (TForm_view* view = main_.activeDocument()) attpal_->fillPalette(view->attractor());
+}
 
 void PaletteWindows::setPalettesEnabled(bool enabled) {
     attpal_->setPaletteEnabled(enabled);

@@ -74,6 +74,7 @@ public:
     void retranslate() override;
 
 private:
+    TMDIform& main_;
     std::unique_ptr<TForm_attpal> attpal_;
     std::unique_ptr<TForm_bmppal> bmppal_;
     bool placed_ = false;

@@ -199,13 +199,18 @@ NumPropertyComboBox::NumPropertyComboBox(PropertyPalette& palette, QWidget* pare
     setInsertPolicy(QComboBox::NoInsert);
     connect(this, &QComboBox::activated, this, [this](int index) {
         if (updating || !property || index < 0 || index >= static_cast<int>(property->enumCount())) return;
-        const long double v = property->enumValue(static_cast<std::size_t>(index));
+        NumPropertyBase* p = property;
+        const long double v = p->enumValue(static_cast<std::size_t>(index));
         if (isEditable()) {
             updating = true;
-            setEditText(QString::fromStdString(property->enumText(static_cast<std::size_t>(index))));
+            setEditText(QString::fromStdString(p->enumText(static_cast<std::size_t>(index))));
             updating = false;
         }
-        property->editorValue(v, this);
+        // A choice picked from the list is meant: it commits at once. Typed text waits for
+        // Return like any edit.
+        const bool commit = !p->autoApply();
+        p->editorValue(v, this);
+        if (commit && property == p) p->Commit();
     });
 }
 

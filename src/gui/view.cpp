@@ -244,6 +244,8 @@ void TForm_view::setAttractorKind(std::int8_t kindCode) {
 void TForm_view::setAttractorCount(std::int8_t count) {
     if (!attractor_ || busy()) return;
     count_ = count;
+    // The rows point into the parameters, which the new count reallocates.
+    palettes().release(attractor_.get(), nullptr);
     if (auto* ifs = dynamic_cast<IFS*>(attractor_.get()))
         ifs->setMatrixCount(count);
     else if (auto* sprott = dynamic_cast<Polynomial_Sprott*>(attractor_.get()))

@@ -538,18 +538,19 @@ void PaletteTest::imageSizeRowsResizeTheDocument() {
     QVERIFY(combo && combo->isVisible() && combo->isEditable());
     QCOMPARE(combo->count(), 5);
     combo->setCurrentIndex(0);
-    emit combo->activated(0);  // 320, pending until Return
-    QCOMPARE(view->renderTarget()->imageWidth, 640);
-    QTest::keyClick(combo, Qt::Key_Return);
+    emit combo->activated(0);  // 320 picked from the list: applied at once
     QCOMPARE(view->renderTarget()->imageWidth, 320);
     QCOMPARE(view->size(), QSize(320, 480));
     QCOMPARE(view->renderTarget()->viewMatrix, camera);
     QCOMPARE(view->state(), kStatePreview);
     shoot(main_.get(), QStringLiteral("resized"));
 
-    // Typed sizes are clamped like every other row, and widths fall to a multiple of 4.
+    // Typed sizes wait for Return, are clamped like every other row, and widths fall to a
+    // multiple of 4.
     combo->lineEdit()->selectAll();
     typeInto(combo->lineEdit(), QStringLiteral("99999"));
+    QVERIFY(renderRows().rows().find("Largeur")->pending());
+    QCOMPARE(view->renderTarget()->imageWidth, 320);
     QTest::keyClick(combo, Qt::Key_Return);
     QCOMPARE(view->renderTarget()->imageWidth, 16384);
     combo->lineEdit()->selectAll();
