@@ -19,10 +19,13 @@
 namespace qm::gui {
 
 namespace {
-constexpr std::uint8_t kParameterFlags = Property::kTrackBar | Property::kSpeedZones | Property::kCheckBox;
+constexpr std::uint8_t kParameterFlags =
+    Property::kTrackBar | Property::kSpeedZones | Property::kCheckBox;
 
 // An IFS map's probability: the name from its third character on is "prob.".
-bool isProbability(const std::string& name) { return name.size() > 2 && name.compare(2, std::string::npos, "prob.") == 0; }
+bool isProbability(const std::string& name) {
+    return name.size() > 2 && name.compare(2, std::string::npos, "prob.") == 0;
+}
 }  // namespace
 
 TForm_attpal::TForm_attpal(TMDIform& main, QWidget* parent) : PaletteWindow(main, parent) {
@@ -62,10 +65,13 @@ void TForm_attpal::retranslate() {
     L_type->setText(qtext(TextId::kPaletteType));
     const int selected = C_type->currentIndex();
     C_type->clear();
-    for (int id = TextId::kKindNameFirst; id <= TextId::kKindNameLast; ++id) C_type->addItem(qtext(id));
+    for (int id = TextId::kKindNameFirst; id <= TextId::kKindNameLast; ++id)
+        C_type->addItem(qtext(id));
     C_type->setCurrentIndex(selected);
-    if (shown_) updateOptionRow(shown_);
-    else L_option->setText(qtext(TextId::kPaletteOption));
+    if (shown_)
+        updateOptionRow(shown_);
+    else
+        L_option->setText(qtext(TextId::kPaletteOption));
     // The row captions are the parameter names and two texts of the table: rebuild them.
     if (shown_) {
         Attractor* a = shown_;
@@ -131,7 +137,8 @@ void TForm_attpal::fillPalette(Attractor* attractor) {
         ParamEntry& entry = params[i];
         Property* row = nullptr;
         if (entry.type == ParamType::Int8) {
-            auto* p = rows.addBound(entry.name, static_cast<char*>(entry.value), Property::kCheckBox);
+            auto* p =
+                rows.addBound(entry.name, static_cast<char*>(entry.value), Property::kCheckBox);
             p->SetMin(*static_cast<const char*>(entry.minimum));
             p->SetMax(*static_cast<const char*>(entry.maximum));
             if (attractor->kind() == AttractorKind::Julia) p->SetAutoApply(false);
@@ -166,7 +173,9 @@ void TForm_attpal::paletteChanged(Property& p) {
     if (TForm_view* view = activeDocument()) view->adjustView(Adjust::Automatic);
 }
 
-void TForm_attpal::refreshValues() { palette().rows().reloadAll(); }
+void TForm_attpal::refreshValues() {
+    palette().rows().reloadAll();
+}
 
 void TForm_attpal::clearPalette() {
     palette().rows().setChangeHandler({});
@@ -177,8 +186,9 @@ void TForm_attpal::clearPalette() {
 void TForm_attpal::setPaletteEnabled(bool enabled) {
     palette().rows().setEnabled(enabled);
     palette().setEnabled(enabled);
-    for (QWidget* w : {static_cast<QWidget*>(L_type), static_cast<QWidget*>(C_type), static_cast<QWidget*>(L_option),
-                       static_cast<QWidget*>(M_option), static_cast<QWidget*>(UD_option)})
+    for (QWidget* w : {static_cast<QWidget*>(L_type), static_cast<QWidget*>(C_type),
+                       static_cast<QWidget*>(L_option), static_cast<QWidget*>(M_option),
+                       static_cast<QWidget*>(UD_option)})
         w->setEnabled(enabled);
 }
 
@@ -193,7 +203,8 @@ void TForm_attpal::C_typeChange(int index) {
 
 void TForm_attpal::UD_optionClick(int position) {
     if (updatingOption_) return;
-    if (TForm_view* view = activeDocument()) view->setAttractorCount(static_cast<std::int8_t>(position));
+    if (TForm_view* view = activeDocument())
+        view->setAttractorCount(static_cast<std::int8_t>(position));
 }
 
 }  // namespace qm::gui

@@ -40,7 +40,8 @@ void TForm_bmppal::retranslate() {
     L_render->setText(qtext(TextId::kPaletteRender));
     const int selected = C_render->currentIndex();
     C_render->clear();
-    for (int id = TextId::kModeNameFirst; id <= TextId::kModeNameLast; ++id) C_render->addItem(qtext(id));
+    for (int id = TextId::kModeNameFirst; id <= TextId::kModeNameLast; ++id)
+        C_render->addItem(qtext(id));
     C_render->setCurrentIndex(selected);
     if (shown_) {
         // The row captions come from the table: rebuild them, keeping "Mises à jour".
@@ -90,12 +91,14 @@ void TForm_bmppal::fill(TBitmap3D* target) {
     sizeRow(TextId::kImageWidth, &width_, {320, 640, 1024, 1280, 1600});
     sizeRow(TextId::kImageHeight, &height_, {240, 480, 768, 1024, 1200});
 
-    auto* updates = static_cast<CharProperty*>(rows.addByType(text(TextId::kUpdateCount), Property::kChar));
+    auto* updates =
+        static_cast<CharProperty*>(rows.addByType(text(TextId::kUpdateCount), Property::kChar));
     updates->SetMin(1);
     updates->SetMax(100);
     updates->SetValue(10);
 
-    auto* scale = rows.addBound(text(TextId::kScale), &target->scale, Property::kTrackBar | Property::kSeparator);
+    auto* scale = rows.addBound(text(TextId::kScale), &target->scale,
+                                Property::kTrackBar | Property::kSeparator);
     scale->SetMin(0.0001);
     scale->SetSliderMin(0.01);
     scale->SetSliderMax(1);
@@ -130,21 +133,27 @@ void TForm_bmppal::paletteChanged(Property& p) {
     TForm_view* view = activeDocument();
     if (!view) return;
     switch (p.tag) {
-    case kTagScale: view->scaleChanged(); break;
-    case kTagImage: view->imageSettingsChanged(); break;
-    case kTagGradient: view->gradientChanged(); break;
-    default:
-        if (&p == palette().rows().find(text(TextId::kImageWidth)) ||
-            &p == palette().rows().find(text(TextId::kImageHeight))) {
-            // The rows show the size the image really took (widths are multiples of 4), or
-            // the old one when the new size was refused.
-            view->setImageSize(width_, height_);
-            width_ = view->renderTarget()->imageWidth;
-            height_ = view->renderTarget()->imageHeight;
-            for (int id : {TextId::kImageWidth, TextId::kImageHeight})
-                if (Property* row = palette().rows().find(text(id))) row->Reload();
-        }
-        break;
+        case kTagScale:
+            view->scaleChanged();
+            break;
+        case kTagImage:
+            view->imageSettingsChanged();
+            break;
+        case kTagGradient:
+            view->gradientChanged();
+            break;
+        default:
+            if (&p == palette().rows().find(text(TextId::kImageWidth)) ||
+                &p == palette().rows().find(text(TextId::kImageHeight))) {
+                // The rows show the size the image really took (widths are multiples of 4), or
+                // the old one when the new size was refused.
+                view->setImageSize(width_, height_);
+                width_ = view->renderTarget()->imageWidth;
+                height_ = view->renderTarget()->imageHeight;
+                for (int id : {TextId::kImageWidth, TextId::kImageHeight})
+                    if (Property* row = palette().rows().find(text(id))) row->Reload();
+            }
+            break;
     }
 }
 
@@ -178,7 +187,9 @@ void TForm_bmppal::refreshScale() {
     if (Property* scale = palette().rows().find(text(TextId::kScale))) scale->Reload();
 }
 
-void TForm_bmppal::refreshValues() { palette().rows().reloadAll(); }
+void TForm_bmppal::refreshValues() {
+    palette().rows().reloadAll();
+}
 
 std::int32_t TForm_bmppal::updateCount() const {
     const auto* p = palette().rows().get<CharProperty>(text(TextId::kUpdateCount));

@@ -2,9 +2,9 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -21,7 +21,8 @@ constexpr int kFontPixels = 11;  // rows of 21 pixels
 }
 
 PaletteWindow::PaletteWindow(TMDIform& main, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    : QWidget(parent,
+              Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       main_(main) {
     QFont f = font();
     f.setPixelSize(kFontPixels);
@@ -46,7 +47,9 @@ void PaletteWindow::fitHeight() {
     resize(width(), maxFitHeight_ > 0 ? std::min(wanted, maxFitHeight_) : wanted);
 }
 
-TForm_view* PaletteWindow::activeDocument() const { return main_.activeDocument(); }
+TForm_view* PaletteWindow::activeDocument() const {
+    return main_.activeDocument();
+}
 
 void PaletteWindow::closeEvent(QCloseEvent* event) {
     // The palettes stay while the program runs; closing one asks the program to end, which
@@ -58,7 +61,8 @@ void PaletteWindow::closeEvent(QCloseEvent* event) {
 void PaletteWindow::keyPressEvent(QKeyEvent* event) {
     const QKeySequence pressed(event->keyCombination());
     QList<QAction*> actions = main_.findChildren<QAction*>(Qt::FindDirectChildrenOnly);
-    if (TForm_view* view = activeDocument()) actions += view->findChildren<QAction*>(Qt::FindDirectChildrenOnly);
+    if (TForm_view* view = activeDocument())
+        actions += view->findChildren<QAction*>(Qt::FindDirectChildrenOnly);
     for (QAction* action : actions) {
         if (action->isEnabled() && action->shortcuts().contains(pressed)) {
             event->accept();
@@ -73,19 +77,25 @@ void PaletteWindow::keyPressEvent(QKeyEvent* event) {
 
 PaletteWindows::PaletteWindows(TMDIform& main)
     : main_(main),
-      attpal_(std::make_unique<TForm_attpal>(main, &main)), bmppal_(std::make_unique<TForm_bmppal>(main, &main)) {
+      attpal_(std::make_unique<TForm_attpal>(main, &main)),
+      bmppal_(std::make_unique<TForm_bmppal>(main, &main)) {
     // One column at the right edge of the screen: the attractor palette at the top, the
     // render palette in the room left at the bottom. Long lists (an IFS of eight maps) scroll.
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     const int frame = 32;  // title bar and borders, as a window manager adds them
-    attpal_->setMaxFitHeight(std::max(screen.height() - PaletteWindow::kRenderPaletteRoom - frame, 120));
+    attpal_->setMaxFitHeight(
+        std::max(screen.height() - PaletteWindow::kRenderPaletteRoom - frame, 120));
     bmppal_->setMaxFitHeight(PaletteWindow::kRenderPaletteRoom - frame);
 }
 
 PaletteWindows::~PaletteWindows() = default;
 
-void PaletteWindows::showAttractor(Attractor* attractor) { attpal_->showAttractor(attractor); }
-void PaletteWindows::showRenderTarget(TBitmap3D* target) { bmppal_->showRenderTarget(target); }
+void PaletteWindows::showAttractor(Attractor* attractor) {
+    attpal_->showAttractor(attractor);
+}
+void PaletteWindows::showRenderTarget(TBitmap3D* target) {
+    bmppal_->showRenderTarget(target);
+}
 
 void PaletteWindows::clearPalettes() {
     attpal_->clearPalette();
@@ -124,10 +134,18 @@ void PaletteWindows::setPalettesVisible(bool visible) {
     bmppal_->setVisible(visible);
 }
 
-void PaletteWindows::selectKind(std::int8_t kindCode) { attpal_->selectKind(kindCode); }
-void PaletteWindows::selectMode(int mode) { bmppal_->selectMode(mode); }
-void PaletteWindows::refreshScale() { bmppal_->refreshScale(); }
-std::int32_t PaletteWindows::updateCount() const { return bmppal_->updateCount(); }
+void PaletteWindows::selectKind(std::int8_t kindCode) {
+    attpal_->selectKind(kindCode);
+}
+void PaletteWindows::selectMode(int mode) {
+    bmppal_->selectMode(mode);
+}
+void PaletteWindows::refreshScale() {
+    bmppal_->refreshScale();
+}
+std::int32_t PaletteWindows::updateCount() const {
+    return bmppal_->updateCount();
+}
 
 void PaletteWindows::retranslate() {
     attpal_->retranslate();

@@ -26,9 +26,11 @@ PropertyPalette::ColorMapDialogHook& colorMapDialogHook() {
     return hook;
 }
 
-QString caption(const Property& p) { return QString::fromStdString(p.caption()); }
+QString caption(const Property& p) {
+    return QString::fromStdString(p.caption());
+}
 
-// The cursor id over a track bar: which zone, and how far into it.
+// A speed-zone cursor: one to three chevrons pointing left (100 to 102) or right (103 to 105).
 QPixmap zoneCursorPixmap(int id) {
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::transparent);
@@ -54,7 +56,8 @@ QPixmap zoneCursorPixmap(int id) {
 // A character of a numeric edit: refused, passed on as typed, or replaced by the separator.
 enum class KeyVerdict { Refuse, Pass, Separator };
 
-KeyVerdict filterNumericKey(const QLineEdit& edit, const QString& typed, bool real, const QString& separator) {
+KeyVerdict filterNumericKey(const QLineEdit& edit, const QString& typed, bool real,
+                            const QString& separator) {
     const QString text = edit.text();
     const bool hasSeparator = real && text.contains(separator);
     const bool hasSign = text.contains(QLatin1Char('+')) || text.contains(QLatin1Char('-'));
@@ -63,9 +66,11 @@ KeyVerdict filterNumericKey(const QLineEdit& edit, const QString& typed, bool re
     if (real && (c == QLatin1Char('.') || typed == separator))
         return hasSeparator ? KeyVerdict::Refuse : KeyVerdict::Separator;
     if (c.isDigit() && c.unicode() < 128)
-        return hasSign && caret == 0 && !edit.hasSelectedText() ? KeyVerdict::Refuse : KeyVerdict::Pass;
+        return hasSign && caret == 0 && !edit.hasSelectedText() ? KeyVerdict::Refuse
+                                                                : KeyVerdict::Pass;
     if (c == QLatin1Char('+') || c == QLatin1Char('-'))
-        return caret == 0 && (!hasSign || edit.hasSelectedText()) ? KeyVerdict::Pass : KeyVerdict::Refuse;
+        return caret == 0 && (!hasSign || edit.hasSelectedText()) ? KeyVerdict::Pass
+                                                                  : KeyVerdict::Refuse;
     return KeyVerdict::Refuse;
 }
 
@@ -73,7 +78,8 @@ KeyVerdict filterNumericKey(const QLineEdit& edit, const QString& typed, bool re
 // Backspace go to the edit.
 bool isFilteredText(const QKeyEvent* event) {
     const QString t = event->text();
-    return !t.isEmpty() && t.at(0).isPrint() && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+    return !t.isEmpty() && t.at(0).isPrint() &&
+           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
 }
 
 }  // namespace
@@ -121,9 +127,10 @@ void PropertyLabel::refresh(const Property& p) {
     setFont(f);
     QPalette colours = palette();
     const bool on = p.enabled();
-    colours.setColor(QPalette::Window, on ? colours.color(QPalette::Highlight) : colours.color(QPalette::Button));
-    colours.setColor(QPalette::WindowText,
-                     on ? colours.color(QPalette::HighlightedText) : colours.color(QPalette::ButtonText));
+    colours.setColor(QPalette::Window,
+                     on ? colours.color(QPalette::Highlight) : colours.color(QPalette::Button));
+    colours.setColor(QPalette::WindowText, on ? colours.color(QPalette::HighlightedText)
+                                              : colours.color(QPalette::ButtonText));
     setPalette(colours);
 }
 
@@ -143,7 +150,8 @@ BoolPropertyCheckBox::BoolPropertyCheckBox(QWidget* parent) : QCheckBox(parent) 
     });
 }
 
-NumPropertyEdit::NumPropertyEdit(PropertyPalette& palette, QWidget* parent) : QLineEdit(parent), palette_(palette) {
+NumPropertyEdit::NumPropertyEdit(PropertyPalette& palette, QWidget* parent)
+    : QLineEdit(parent), palette_(palette) {
     setFrame(false);
     setTextMargins(2, 0, 0, 0);
     connect(this, &QLineEdit::textEdited, this, [this](const QString& text) {
@@ -163,33 +171,41 @@ void NumPropertyEdit::keyPressEvent(QKeyEvent* event) {
     NumPropertyBase* p = property;
     if (!p) return QLineEdit::keyPressEvent(event);
     switch (event->key()) {
-    case Qt::Key_Up: palette_.moveActive(-1); return;
-    case Qt::Key_Down: palette_.moveActive(1); return;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        if (!p->autoApply()) p->Commit();
-        return;
-    case Qt::Key_Escape:
-        if (p->isReal()) {
-            if (!p->autoApply()) p->Reload();
-        } else {
-            // The edit's own undo; the text it gives back counts as typed.
-            undo();
-            if (property == p) p->editorText(text().toStdString(), this);
-        }
-        return;
-    default: break;
+        case Qt::Key_Up:
+            palette_.moveActive(-1);
+            return;
+        case Qt::Key_Down:
+            palette_.moveActive(1);
+            return;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (!p->autoApply()) p->Commit();
+            return;
+        case Qt::Key_Escape:
+            if (p->isReal()) {
+                if (!p->autoApply()) p->Reload();
+            } else {
+                // The edit's own undo; the text it gives back counts as typed.
+                undo();
+                if (property == p) p->editorText(text().toStdString(), this);
+            }
+            return;
+        default:
+            break;
     }
     if (!isFilteredText(event)) return QLineEdit::keyPressEvent(event);
     const QString separator = QString::fromStdString(palette_.rows().decimalSeparator);
     switch (filterNumericKey(*this, event->text(), p->isReal(), separator)) {
-    case KeyVerdict::Refuse: return;
-    case KeyVerdict::Pass: QLineEdit::keyPressEvent(event); return;
-    case KeyVerdict::Separator:
-        insert(separator);
-        // insert() does not count as an edit: report the new text as typing would.
-        if (property == p) p->editorText(text().toStdString(), this);
-        return;
+        case KeyVerdict::Refuse:
+            return;
+        case KeyVerdict::Pass:
+            QLineEdit::keyPressEvent(event);
+            return;
+        case KeyVerdict::Separator:
+            insert(separator);
+            // insert() does not count as an edit: report the new text as typing would.
+            if (property == p) p->editorText(text().toStdString(), this);
+            return;
     }
 }
 
@@ -198,7 +214,8 @@ NumPropertyComboBox::NumPropertyComboBox(PropertyPalette& palette, QWidget* pare
     setFrame(false);
     setInsertPolicy(QComboBox::NoInsert);
     connect(this, &QComboBox::activated, this, [this](int index) {
-        if (updating || !property || index < 0 || index >= static_cast<int>(property->enumCount())) return;
+        if (updating || !property || index < 0 || index >= static_cast<int>(property->enumCount()))
+            return;
         NumPropertyBase* p = property;
         const long double v = p->enumValue(static_cast<std::size_t>(index));
         if (isEditable()) {
@@ -226,7 +243,8 @@ void NumPropertyComboBox::attach(NumPropertyBase* p) {
         });
     }
     clear();
-    for (std::size_t i = 0; i < p->enumCount(); ++i) addItem(QString::fromStdString(p->enumText(i)));
+    for (std::size_t i = 0; i < p->enumCount(); ++i)
+        addItem(QString::fromStdString(p->enumText(i)));
     updating = false;
     refresh();
 }
@@ -251,12 +269,14 @@ bool NumPropertyComboBox::eventFilter(QObject* watched, QEvent* event) {
         if (!p || !isFilteredText(key)) return false;
         const QString separator = QString::fromStdString(palette_.rows().decimalSeparator);
         switch (filterNumericKey(*lineEdit(), key->text(), p->isReal(), separator)) {
-        case KeyVerdict::Refuse: return true;
-        case KeyVerdict::Pass: return false;
-        case KeyVerdict::Separator:
-            lineEdit()->insert(separator);
-            if (property == p) p->editorText(lineEdit()->text().toStdString(), this);
-            return true;
+            case KeyVerdict::Refuse:
+                return true;
+            case KeyVerdict::Pass:
+                return false;
+            case KeyVerdict::Separator:
+                lineEdit()->insert(separator);
+                if (property == p) p->editorText(lineEdit()->text().toStdString(), this);
+                return true;
         }
     }
     return QComboBox::eventFilter(watched, event);
@@ -353,8 +373,8 @@ void NumPropertyTrackBar::mouseMoveEvent(QMouseEvent* event) {
     if (p && !(event->buttons() & Qt::LeftButton)) {
         const QRect thumb = thumbRect();
         const int zone = p->autoApply() && p->speedZones()
-                             ? speedZoneAt(event->position().toPoint().x(), thumb.left(), thumb.right(),
-                                           palette_.rows().zoneWidth)
+                             ? speedZoneAt(event->position().toPoint().x(), thumb.left(),
+                                           thumb.right(), palette_.rows().zoneWidth)
                              : 0;
         setCursor(speedZoneCursor(zone));
     }
@@ -430,14 +450,17 @@ void PropertyPalette::fitLabelWidth(int minimum) {
     int width = minimum;
     for (int i = 0; i < set_.count(); ++i) {
         const Property* p = set_.at(i);
-        const int needed = metrics.horizontalAdvance(QLatin1Char(' ') + caption(*p)) + 4 + (p->hasCheckBox() ? 13 : 0);
+        const int needed = metrics.horizontalAdvance(QLatin1Char(' ') + caption(*p)) + 4 +
+                           (p->hasCheckBox() ? 13 : 0);
         width = std::max(width, needed);
     }
     set_.labelWidth = width;
     viewport()->update();
 }
 
-int PropertyPalette::scrollOffset() const { return verticalScrollBar()->value(); }
+int PropertyPalette::scrollOffset() const {
+    return verticalScrollBar()->value();
+}
 
 QRect PropertyPalette::rowRect(const Property& p) const {
     const auto i = static_cast<std::size_t>(p.listIndex());
@@ -495,14 +518,16 @@ void PropertyPalette::paintRow(QPainter& painter, Property& p, int top) {
     if (!p.active()) {
         if (p.typeCode() == Property::kBool) {
             const auto& b = static_cast<const BoolProperty&>(p);
-            paintLabel(painter, QRect(0, top, set_.labelWidth, l.label.height()), caption(p), p.pending(), on, 2);
+            paintLabel(painter, QRect(0, top, set_.labelWidth, l.label.height()), caption(p),
+                       p.pending(), on, 2);
             paintCheck(painter, QRect(set_.labelWidth, top + 2, 13, 13), b.value(), on);
         } else {
             paintLabel(painter, l.label, QLatin1Char(' ') + caption(p), p.pending(), on, 0);
             if (p.hasCheckBox()) paintCheck(painter, QRect(0, top + 2, 13, 13), p.ticked(), on);
         }
         if (auto* n = dynamic_cast<NumPropertyBase*>(&p)) {
-            paintEditorBox(painter, l.editor, QString::fromStdString(n->shownText()), on, n->enumerated());
+            paintEditorBox(painter, l.editor, QString::fromStdString(n->shownText()), on,
+                           n->enumerated());
             if (n->hasTrackBar()) paintTrackBar(painter, p, l.trackBar);
         } else if (auto* g = dynamic_cast<GradientfProperty*>(&p); g && g->gradient()) {
             paintGradient(painter, l.viewer, *g->gradient());
@@ -518,8 +543,8 @@ void PropertyPalette::paintRow(QPainter& painter, Property& p, int top) {
     }
 }
 
-void PropertyPalette::paintLabel(QPainter& painter, const QRect& r, const QString& text, bool bold, bool enabled,
-                                 int indent) {
+void PropertyPalette::paintLabel(QPainter& painter, const QRect& r, const QString& text, bool bold,
+                                 bool enabled, int indent) {
     const QPalette& colours = palette();
     painter.fillRect(r, colours.color(QPalette::Button));
     QFont f = font();
@@ -540,7 +565,8 @@ void PropertyPalette::paintLabel(QPainter& painter, const QRect& r, const QStrin
     painter.setFont(font());
 }
 
-void PropertyPalette::paintCheck(QPainter& painter, const QRect& square, bool ticked, bool enabled) {
+void PropertyPalette::paintCheck(QPainter& painter, const QRect& square, bool ticked,
+                                 bool enabled) {
     const QPalette& colours = palette();
     painter.fillRect(square, colours.color(QPalette::Base));
     painter.setPen(colours.color(QPalette::Mid));
@@ -548,8 +574,9 @@ void PropertyPalette::paintCheck(QPainter& painter, const QRect& square, bool ti
     if (!ticked) return;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(enabled ? colours.color(QPalette::Text) : colours.color(QPalette::Disabled, QPalette::Text),
-                        1.8));
+    painter.setPen(QPen(
+        enabled ? colours.color(QPalette::Text) : colours.color(QPalette::Disabled, QPalette::Text),
+        1.8));
     const QPointF o = square.topLeft();
     QPainterPath mark;
     mark.moveTo(o + QPointF(3, 6.5));
@@ -559,10 +586,12 @@ void PropertyPalette::paintCheck(QPainter& painter, const QRect& square, bool ti
     painter.restore();
 }
 
-void PropertyPalette::paintEditorBox(QPainter& painter, const QRect& r, const QString& text, bool enabled, bool combo) {
+void PropertyPalette::paintEditorBox(QPainter& painter, const QRect& r, const QString& text,
+                                     bool enabled, bool combo) {
     const QPalette& colours = palette();
     painter.fillRect(r, colours.color(QPalette::Base));
-    painter.setPen(enabled ? colours.color(QPalette::Text) : colours.color(QPalette::Disabled, QPalette::Text));
+    painter.setPen(enabled ? colours.color(QPalette::Text)
+                           : colours.color(QPalette::Disabled, QPalette::Text));
     QRect textRect = r.adjusted(3, 0, 0, 0);
     if (combo) {
         const int S = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
@@ -590,9 +619,11 @@ void PropertyPalette::paintTrackBar(QPainter& painter, Property& p, const QRect&
     opt.sliderPosition = opt.sliderValue = std::min(n.sliderPosition(r.width()), opt.maximum);
     opt.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
     opt.tickPosition = QSlider::NoTicks;
-    opt.state = p.enabled() ? QStyle::State_Enabled | QStyle::State_Horizontal : QStyle::State_Horizontal;
+    opt.state =
+        p.enabled() ? QStyle::State_Enabled | QStyle::State_Horizontal : QStyle::State_Horizontal;
     if (!p.enabled()) opt.palette.setCurrentColorGroup(QPalette::Disabled);
-    const QRect thumb = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+    const QRect thumb =
+        style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
     p.thumbRect = {r.left() + thumb.left(), r.top() + thumb.top(), r.left() + thumb.right(),
                    r.top() + thumb.bottom()};
     painter.save();
@@ -615,7 +646,8 @@ void PropertyPalette::rowsCleared() {
     hideLive();
     tops_.clear();
     // The widgets go with the rows; one may be in the middle of reporting its own change.
-    for (QWidget* w : std::initializer_list<QWidget*>{label_, rowCheck_, boolCheck_, edit_, combo_, trackBar_, viewer_})
+    for (QWidget* w : std::initializer_list<QWidget*>{label_, rowCheck_, boolCheck_, edit_, combo_,
+                                                      trackBar_, viewer_})
         if (w) w->deleteLater();
     label_ = nullptr;
     rowCheck_ = nullptr;
@@ -628,7 +660,9 @@ void PropertyPalette::rowsCleared() {
     viewport()->update();
 }
 
-void PropertyPalette::rowCaptionChanged(Property& row) { viewport()->update(rowRect(row)); }
+void PropertyPalette::rowCaptionChanged(Property& row) {
+    viewport()->update(rowRect(row));
+}
 
 void PropertyPalette::drawRow(Property& row) {
     if (row.active() && !row.pending()) refreshLive(row, nullptr);
@@ -656,7 +690,9 @@ void PropertyPalette::refreshLive(Property& p, const void* except) {
     if (viewer_ && viewer_->property == &p) viewer_->update();
 }
 
-void PropertyPalette::activateEditors(Property& row) { placeLive(row); }
+void PropertyPalette::activateEditors(Property& row) {
+    placeLive(row);
+}
 
 void PropertyPalette::placeLive(Property& p) {
     const QRect r = rowRect(p);
@@ -717,7 +753,8 @@ void PropertyPalette::deactivateEditors(Property&) {
 }
 
 void PropertyPalette::hideLive() {
-    for (QWidget* w : std::initializer_list<QWidget*>{label_, rowCheck_, boolCheck_, edit_, combo_, trackBar_, viewer_})
+    for (QWidget* w : std::initializer_list<QWidget*>{label_, rowCheck_, boolCheck_, edit_, combo_,
+                                                      trackBar_, viewer_})
         if (w) w->hide();
     if (rowCheck_) rowCheck_->property = nullptr;
     if (boolCheck_) boolCheck_->property = nullptr;
@@ -730,7 +767,8 @@ void PropertyPalette::hideLive() {
 
 int PropertyPalette::liveWidgetCount() const {
     int n = 0;
-    for (QWidget* w : std::initializer_list<QWidget*>{label_, rowCheck_, boolCheck_, edit_, combo_, trackBar_, viewer_})
+    for (QWidget* w : std::initializer_list<QWidget*>{label_, rowCheck_, boolCheck_, edit_, combo_,
+                                                      trackBar_, viewer_})
         n += w != nullptr;
     return n;
 }
@@ -758,7 +796,8 @@ void PropertyPalette::moveActive(int delta) {
         const QRect r = rowRect(*set_.at(next));
         if (r.top() < 0 || r.bottom() >= viewport()->height()) {
             const int content = tops_[static_cast<std::size_t>(next)];
-            verticalScrollBar()->setValue(r.top() < 0 ? content : content + r.height() - viewport()->height());
+            verticalScrollBar()->setValue(
+                r.top() < 0 ? content : content + r.height() - viewport()->height());
             selectRow(next);
         }
     }
@@ -775,16 +814,17 @@ void PropertyPalette::mousePressEvent(QMouseEvent* event) {
     if (!child) return;
     forwardTarget_ = child;
     const QPointF local = child->mapFrom(viewport(), point);
-    QMouseEvent press(event->type(), local, event->scenePosition(), event->globalPosition(), event->button(),
-                      event->buttons(), event->modifiers());
+    QMouseEvent press(event->type(), local, event->scenePosition(), event->globalPosition(),
+                      event->button(), event->buttons(), event->modifiers());
     QApplication::sendEvent(child, &press);
 }
 
 void PropertyPalette::mouseMoveEvent(QMouseEvent* event) {
     const QPoint point = event->position().toPoint();
     if (forwardTarget_ && (event->buttons() & Qt::LeftButton)) {
-        QMouseEvent move(event->type(), forwardTarget_->mapFrom(viewport(), point), event->scenePosition(),
-                         event->globalPosition(), event->button(), event->buttons(), event->modifiers());
+        QMouseEvent move(event->type(), forwardTarget_->mapFrom(viewport(), point),
+                         event->scenePosition(), event->globalPosition(), event->button(),
+                         event->buttons(), event->modifiers());
         QApplication::sendEvent(forwardTarget_, &move);
         return;
     }
@@ -805,16 +845,19 @@ void PropertyPalette::mouseReleaseEvent(QMouseEvent* event) {
     QPointer<QWidget> target = forwardTarget_;
     forwardTarget_ = nullptr;
     QMouseEvent release(event->type(), target->mapFrom(viewport(), event->position().toPoint()),
-                        event->scenePosition(), event->globalPosition(), event->button(), event->buttons(),
-                        event->modifiers());
+                        event->scenePosition(), event->globalPosition(), event->button(),
+                        event->buttons(), event->modifiers());
     QApplication::sendEvent(target, &release);
 }
 
-void PropertyPalette::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(event); }
+void PropertyPalette::mouseDoubleClickEvent(QMouseEvent* event) {
+    mousePressEvent(event);
+}
 
 void PropertyPalette::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) {
-        const int from = set_.activeIndex() < 0 ? (event->key() == Qt::Key_Up ? set_.count() : -1) : set_.activeIndex();
+        const int from = set_.activeIndex() < 0 ? (event->key() == Qt::Key_Up ? set_.count() : -1)
+                                                : set_.activeIndex();
         const int next = from + (event->key() == Qt::Key_Up ? -1 : 1);
         if (next >= 0 && next < set_.count()) selectRow(next);
         return;
@@ -865,14 +908,17 @@ void PropertyPalette::stopRepeat() {
 
 // --- Colour maps ------------------------------------------------------------------------
 
-void PropertyPalette::setColorMapDialogHook(ColorMapDialogHook hook) { colorMapDialogHook() = std::move(hook); }
+void PropertyPalette::setColorMapDialogHook(ColorMapDialogHook hook) {
+    colorMapDialogHook() = std::move(hook);
+}
 
 void PropertyPalette::loadColorMapInto(GradientfProperty& p) {
     QString fileName;
     if (colorMapDialogHook()) {
         fileName = colorMapDialogHook()();
     } else {
-        QFileDialog dialog(window(), qtext(TextId::kColorMapTitle), QString(), dialogFilter(TextId::kColorMapFilter));
+        QFileDialog dialog(window(), qtext(TextId::kColorMapTitle), QString(),
+                           dialogFilter(TextId::kColorMapFilter));
         dialog.setFileMode(QFileDialog::ExistingFile);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setDefaultSuffix(QStringLiteral("map"));

@@ -183,9 +183,11 @@ private:
     };
     Layout layoutOf(const Property& p, int top) const;
     void paintRow(QPainter& painter, Property& p, int top);
-    void paintLabel(QPainter& painter, const QRect& r, const QString& text, bool bold, bool enabled, int indent);
+    void paintLabel(QPainter& painter, const QRect& r, const QString& text, bool bold, bool enabled,
+                    int indent);
     void paintCheck(QPainter& painter, const QRect& square, bool ticked, bool enabled);
-    void paintEditorBox(QPainter& painter, const QRect& r, const QString& text, bool enabled, bool combo);
+    void paintEditorBox(QPainter& painter, const QRect& r, const QString& text, bool enabled,
+                        bool combo);
     void paintTrackBar(QPainter& painter, Property& p, const QRect& r);
     void refreshLive(Property& p, const void* except);
     void placeLive(Property& p);

@@ -155,9 +155,9 @@ void PaletteTest::realEditFiltersSeparatorAndSign() {
     QCOMPARE(edit->text(), QStringLiteral("1,5"));  // one separator only
     edit->clear();
     QTest::keyClick(edit, '.');
-    QCOMPARE(edit->text(), QStringLiteral(","));    // a full stop types the separator
+    QCOMPARE(edit->text(), QStringLiteral(","));  // a full stop types the separator
     typeInto(edit, QStringLiteral("25"));
-    QCOMPARE(value, 0.25);                          // auto-apply writes through at once
+    QCOMPARE(value, 0.25);  // auto-apply writes through at once
     QTest::keyClick(edit, 'x');
     QCOMPARE(edit->text(), QStringLiteral(",25"));
 
@@ -255,7 +255,7 @@ void PaletteTest::speedZoneRepeatsUntilRelease() {
     QTest::mousePress(bar, Qt::LeftButton, {}, zone);
     QVERIFY(std::abs(value - 0.49) < 1e-12);  // 10 pixels: 0.01 at once
     QVERIFY(palette.repeating());
-    QTRY_VERIFY(value < 0.475);               // and 0.01 every 100 ms
+    QTRY_VERIFY(value < 0.475);  // and 0.01 every 100 ms
     QTest::mouseRelease(bar, Qt::LeftButton, {}, zone);
     QVERIFY(!palette.repeating());
     const double released = value;
@@ -292,7 +292,8 @@ void PaletteTest::zoneCursorShowsOverAnInactiveRow() {
     const PropertyRect& t = row->thumbRect;
     QTest::mouseMove(palette.viewport(), QPoint(t.right + 16, (t.top + t.bottom) / 2));
     QTest::qWait(20);
-    QCOMPARE(palette.viewport()->cursor().pixmap().cacheKey(), speedZoneCursor(105).pixmap().cacheKey());
+    QCOMPARE(palette.viewport()->cursor().pixmap().cacheKey(),
+             speedZoneCursor(105).pixmap().cacheKey());
     QVERIFY(!row->active());
     QTest::mouseMove(palette.viewport(), QPoint(5, (t.top + t.bottom) / 2));
     QTest::qWait(20);
@@ -333,8 +334,10 @@ void PaletteTest::palettesFollowTheFirstDocument() {
     // The render palette in "Gaz": size, updates, scale, then the mode's two rows.
     PropertySet& render = renderRows().rows();
     QStringList captions;
-    for (int i = 0; i < render.count(); ++i) captions << QString::fromStdString(render.at(i)->caption());
-    QCOMPARE(captions, (QStringList{"Largeur", "Hauteur", "Mises à jour", "Echelle", "Luminosité", "Gamma"}));
+    for (int i = 0; i < render.count(); ++i)
+        captions << QString::fromStdString(render.at(i)->caption());
+    QCOMPARE(captions,
+             (QStringList{"Largeur", "Hauteur", "Mises à jour", "Echelle", "Luminosité", "Gamma"}));
     QCOMPARE(bmp.C_render->currentText(), QStringLiteral("Gaz"));
     QCOMPARE(bmp.updateCount(), 10);
 }
@@ -379,7 +382,8 @@ void PaletteTest::tickedParameterSurvivesTheSearch() {
     QCOMPARE(params.findParam("B")->get(), 28.5);
     QVERIFY(params.findParam("C")->get() != 2.5);
     // The rows show what the search found.
-    QCOMPARE(static_cast<DoubleProperty*>(attractorRows().rows().find("C"))->value(), params.findParam("C")->get());
+    QCOMPARE(static_cast<DoubleProperty*>(attractorRows().rows().find("C"))->value(),
+             params.findParam("C")->get());
     shoot(&palettes().attractorPalette(), QStringLiteral("attractor-palette"));
 }
 
@@ -501,7 +505,8 @@ void PaletteTest::renderRowsFollowTheState() {
     PropertySet& rows = renderRows().rows();
     view->adjustView(Adjust::Fit);
     QCOMPARE(view->state(), kStateRendered);
-    QVERIFY(rows.find("Luminosité")->enabled() && rows.find("Gamma")->enabled() && rows.find("Echelle")->enabled());
+    QVERIFY(rows.find("Luminosité")->enabled() && rows.find("Gamma")->enabled() &&
+            rows.find("Echelle")->enabled());
 
     // The scale applies at once and turns the document to the live preview, where the image
     // rows have nothing to act on.
@@ -564,7 +569,8 @@ void PaletteTest::palettesAreDisabledWhileSearching() {
     TForm_view* view = main_->activeDocument();
     bool disabledDuringSearch = false;
     QTimer::singleShot(0, [&] {
-        disabledDuringSearch = !attractorRows().rows().enabled() && !renderRows().rows().enabled() &&
+        disabledDuringSearch = !attractorRows().rows().enabled() &&
+                               !renderRows().rows().enabled() &&
                                !palettes().attractorPalette().C_type->isEnabled() &&
                                !palettes().renderPalette().C_render->isEnabled();
         view->A_arreter_rch->trigger();
@@ -579,7 +585,8 @@ void PaletteTest::palettesAreDisabledWhileSearching() {
 }
 
 void PaletteTest::closingTheLastDocumentHidesThePalettes() {
-    for (TForm_view* view : main_->documents()) QVERIFY(qobject_cast<QMdiSubWindow*>(view->parentWidget())->close());
+    for (TForm_view* view : main_->documents())
+        QVERIFY(qobject_cast<QMdiSubWindow*>(view->parentWidget())->close());
     QCOMPARE(main_->openDocumentCount(), 0);
     QVERIFY(!palettes().attractorPalette().isVisible() && !palettes().renderPalette().isVisible());
     QCOMPARE(attractorRows().rows().count(), 0);

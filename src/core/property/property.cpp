@@ -12,18 +12,29 @@ namespace {
 
 template <class T>
 constexpr std::int32_t typeCodeOf() {
-    if constexpr (std::is_same_v<T, char>) return Property::kChar;
-    else if constexpr (std::is_same_v<T, unsigned char>) return Property::kUChar;
-    else if constexpr (std::is_same_v<T, short>) return Property::kShort;
-    else if constexpr (std::is_same_v<T, unsigned short>) return Property::kUShort;
-    else if constexpr (std::is_same_v<T, int>) return Property::kInt;
-    else if constexpr (std::is_same_v<T, unsigned int>) return Property::kUInt;
-    else if constexpr (std::is_same_v<T, float>) return Property::kFloat;
-    else if constexpr (std::is_same_v<T, double>) return Property::kDouble;
-    else return Property::kLongDouble;
+    if constexpr (std::is_same_v<T, char>)
+        return Property::kChar;
+    else if constexpr (std::is_same_v<T, unsigned char>)
+        return Property::kUChar;
+    else if constexpr (std::is_same_v<T, short>)
+        return Property::kShort;
+    else if constexpr (std::is_same_v<T, unsigned short>)
+        return Property::kUShort;
+    else if constexpr (std::is_same_v<T, int>)
+        return Property::kInt;
+    else if constexpr (std::is_same_v<T, unsigned int>)
+        return Property::kUInt;
+    else if constexpr (std::is_same_v<T, float>)
+        return Property::kFloat;
+    else if constexpr (std::is_same_v<T, double>)
+        return Property::kDouble;
+    else
+        return Property::kLongDouble;
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 }  // namespace
 
@@ -86,7 +97,8 @@ std::string formatGeneral15(long double v, std::string_view separator) {
     if (v == 0) return "0";
     // 15 significant digits, rounded once: d.dddddddddddddde±x.
     char buf[64];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, 14);
+    const auto [end, ec] =
+        std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, 14);
     if (ec != std::errc()) return "0";
     const std::string_view text(buf, static_cast<std::size_t>(end - buf));
     const std::size_t e = text.find('e');
@@ -95,7 +107,8 @@ std::string formatGeneral15(long double v, std::string_view separator) {
     for (char c : text.substr(negative ? 1 : 0, e - (negative ? 1 : 0)))
         if (c != '.') mantissa += c;
     int exponent = 0;
-    std::from_chars(text.data() + e + (text[e + 1] == '+' ? 2 : 1), text.data() + text.size(), exponent);
+    std::from_chars(text.data() + e + (text[e + 1] == '+' ? 2 : 1), text.data() + text.size(),
+                    exponent);
     while (mantissa.size() > 1 && mantissa.back() == '0') mantissa.pop_back();
 
     std::string out = negative ? "-" : "";
@@ -130,7 +143,8 @@ std::string formatGeneral15(long double v, std::string_view separator) {
 
 // --- Property ---------------------------------------------------------------------------
 
-Property::Property(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags, std::int32_t typeCode)
+Property::Property(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags,
+                   std::int32_t typeCode)
     : palette_(palette),
       listIndex_(listIndex),
       rowHeight_((flags & kEnumerated ? palette.comboRowHeight : palette.baseRowHeight) +
@@ -143,7 +157,9 @@ Property::Property(PropertySet& palette, std::int32_t listIndex, std::uint8_t fl
       speedZones_(flags & kSpeedZones),
       hasCheckBox_(flags & kCheckBox) {}
 
-PropertyView* Property::view() const { return palette_.view(); }
+PropertyView* Property::view() const {
+    return palette_.view();
+}
 
 void Property::Draw() {
     if (PropertyView* v = view()) v->drawRow(*this);
@@ -201,7 +217,8 @@ void Property::SetAutoApply(bool on) {
 
 // --- BoolProperty and GradientfProperty -------------------------------------------------
 
-BoolProperty::BoolProperty(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags, bool* variable)
+BoolProperty::BoolProperty(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags,
+                           bool* variable)
     : Property(palette, listIndex, flags, kBool), variable_(variable) {}
 
 void BoolProperty::SetValue(bool v) {
@@ -217,16 +234,19 @@ void BoolProperty::Reload() {
     Draw();
 }
 
-GradientfProperty::GradientfProperty(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags,
-                                     Gradientf* gradient)
+GradientfProperty::GradientfProperty(PropertySet& palette, std::int32_t listIndex,
+                                     std::uint8_t flags, Gradientf* gradient)
     : Property(palette, listIndex, flags, kGradient), gradient_(gradient) {}
 
-void GradientfProperty::Reload() { Draw(); }
+void GradientfProperty::Reload() {
+    Draw();
+}
 
 // --- NumProperty ------------------------------------------------------------------------
 
 template <class T>
-NumProperty<T>::NumProperty(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags, T* variable)
+NumProperty<T>::NumProperty(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags,
+                            T* variable)
     : NumPropertyBase(palette, listIndex, flags, typeCodeOf<T>()), variable_(variable) {
     enumerated_ = flags & Property::kEnumerated;
     listOnly_ = enumerated_ && (flags & Property::kListOnly);
@@ -450,26 +470,40 @@ CharProperty* PropertySet::addBound(const std::string& name, char* variable, std
 LongProperty* PropertySet::addBound(const std::string& name, int* variable, std::uint8_t flags) {
     return add<LongProperty>(name, flags, variable);
 }
-DoubleProperty* PropertySet::addBound(const std::string& name, double* variable, std::uint8_t flags) {
+DoubleProperty* PropertySet::addBound(const std::string& name, double* variable,
+                                      std::uint8_t flags) {
     return add<DoubleProperty>(name, flags, variable);
 }
-GradientfProperty* PropertySet::addGradient(const std::string& name, Gradientf* gradient, std::uint8_t flags) {
+GradientfProperty* PropertySet::addGradient(const std::string& name, Gradientf* gradient,
+                                            std::uint8_t flags) {
     return add<GradientfProperty>(name, flags, gradient);
 }
 
-Property* PropertySet::addByType(const std::string& name, std::int32_t typeCode, std::uint8_t flags) {
+Property* PropertySet::addByType(const std::string& name, std::int32_t typeCode,
+                                 std::uint8_t flags) {
     switch (typeCode) {
-    case Property::kBool: return add<BoolProperty>(name, flags);
-    case Property::kChar: return add<IntProperty<char>>(name, flags);
-    case Property::kUChar: return add<IntProperty<unsigned char>>(name, flags);
-    case Property::kShort: return add<IntProperty<short>>(name, flags);
-    case Property::kUShort: return add<IntProperty<unsigned short>>(name, flags);
-    case Property::kInt: return add<IntProperty<int>>(name, flags);
-    case Property::kUInt: return add<IntProperty<unsigned int>>(name, flags);
-    case Property::kFloat: return add<RealProperty<float>>(name, flags);
-    case Property::kDouble: return add<RealProperty<double>>(name, flags);
-    case Property::kLongDouble: return add<RealProperty<long double>>(name, flags);
-    default: return nullptr;
+        case Property::kBool:
+            return add<BoolProperty>(name, flags);
+        case Property::kChar:
+            return add<IntProperty<char>>(name, flags);
+        case Property::kUChar:
+            return add<IntProperty<unsigned char>>(name, flags);
+        case Property::kShort:
+            return add<IntProperty<short>>(name, flags);
+        case Property::kUShort:
+            return add<IntProperty<unsigned short>>(name, flags);
+        case Property::kInt:
+            return add<IntProperty<int>>(name, flags);
+        case Property::kUInt:
+            return add<IntProperty<unsigned int>>(name, flags);
+        case Property::kFloat:
+            return add<RealProperty<float>>(name, flags);
+        case Property::kDouble:
+            return add<RealProperty<double>>(name, flags);
+        case Property::kLongDouble:
+            return add<RealProperty<long double>>(name, flags);
+        default:
+            return nullptr;
     }
 }
 

@@ -66,7 +66,16 @@ public:
     };
     // Element type codes, as the palette's add-by-code operation takes them.
     enum TypeCode : std::int32_t {
-        kBool = 0, kChar, kUChar, kShort, kUShort, kInt, kUInt, kFloat, kDouble, kLongDouble,
+        kBool = 0,
+        kChar,
+        kUChar,
+        kShort,
+        kUShort,
+        kInt,
+        kUInt,
+        kFloat,
+        kDouble,
+        kLongDouble,
         kGradient = -1,
     };
 
@@ -114,7 +123,8 @@ public:
     void SetAutoApply(bool on);
 
 protected:
-    Property(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags, std::int32_t typeCode);
+    Property(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags,
+             std::int32_t typeCode);
     void setPending(bool pending) { pending_ = pending; }
     PropertyView* view() const;
 
@@ -140,7 +150,8 @@ private:
 
 class BoolProperty final : public Property {
 public:
-    BoolProperty(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags, bool* variable = nullptr);
+    BoolProperty(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags,
+                 bool* variable = nullptr);
     bool value() const { return value_; }
     // Written to the owner's variable only with auto-apply on; always notifies.
     void SetValue(bool v);
@@ -154,7 +165,8 @@ private:
 // Shows a gradient and replaces it from a colour-map file (through the toolkit layer).
 class GradientfProperty final : public Property {
 public:
-    GradientfProperty(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags, Gradientf* gradient);
+    GradientfProperty(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags,
+                      Gradientf* gradient);
     Gradientf* gradient() const { return gradient_; }
     void Reload() override;
 
@@ -256,7 +268,8 @@ protected:
 template <class T>
 class IntProperty final : public NumProperty<T> {
 public:
-    IntProperty(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags, T* variable = nullptr)
+    IntProperty(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags,
+                T* variable = nullptr)
         : NumProperty<T>(palette, listIndex, flags, variable) {}
     // Clamped against the limits, then truncated toward zero: "2.9" gives 2.
     std::optional<T> TextToValue(std::string_view text) const override;
@@ -268,13 +281,16 @@ public:
 template <class T>
 class RealProperty final : public NumProperty<T> {
 public:
-    RealProperty(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags, T* variable = nullptr)
+    RealProperty(PropertySet& palette, std::int32_t listIndex, std::uint8_t flags,
+                 T* variable = nullptr)
         : NumProperty<T>(palette, listIndex, flags, variable) {}
     std::optional<T> TextToValue(std::string_view text) const override;
     // 15 significant digits, shortest form, the palette's decimal separator; fixed notation
     // from 0.00001 up to 15 integer digits, scientific otherwise ("1E-6").
     std::string ValueToText(T v) const override;
-    long double toElement(long double v) const override { return static_cast<long double>(static_cast<T>(v)); }
+    long double toElement(long double v) const override {
+        return static_cast<long double>(static_cast<T>(v));
+    }
     long double sliderValue(std::int32_t position, std::int32_t width) const override;
 };
 
@@ -319,7 +335,8 @@ public:
     CharProperty* addBound(const std::string& name, char* variable, std::uint8_t flags = 0);
     LongProperty* addBound(const std::string& name, int* variable, std::uint8_t flags = 0);
     DoubleProperty* addBound(const std::string& name, double* variable, std::uint8_t flags = 0);
-    GradientfProperty* addGradient(const std::string& name, Gradientf* gradient, std::uint8_t flags = 0);
+    GradientfProperty* addGradient(const std::string& name, Gradientf* gradient,
+                                   std::uint8_t flags = 0);
     // A row of the given element type code (0 to 9) holding its own value; null otherwise.
     Property* addByType(const std::string& name, std::int32_t typeCode, std::uint8_t flags = 0);
 
