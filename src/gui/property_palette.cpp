@@ -135,11 +135,20 @@ void PropertyLabel::refresh(const Property& p) {
 }
 
 PropertyCheckBox::PropertyCheckBox(QWidget* parent) : QCheckBox(parent) {
-    setAutoFillBackground(true);
-    setBackgroundRole(QPalette::Highlight);
     connect(this, &QCheckBox::clicked, this, [this](bool on) {
         if (property) property->SetChecked(on);
     });
+}
+
+void PropertyCheckBox::paintEvent(QPaintEvent*) {
+    // The same square as on the inactive rows, on the active row's highlight.
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(isEnabled() ? QPalette::Highlight : QPalette::Button));
+    paintCheckSquare(painter, QRect(0, 2, 13, 13), isChecked(), isEnabled(), palette());
+}
+
+bool PropertyCheckBox::hitButton(const QPoint& pos) const {
+    return rect().contains(pos);
 }
 
 BoolPropertyCheckBox::BoolPropertyCheckBox(QWidget* parent) : QCheckBox(parent) {
@@ -565,9 +574,8 @@ void PropertyPalette::paintLabel(QPainter& painter, const QRect& r, const QStrin
     painter.setFont(font());
 }
 
-void PropertyPalette::paintCheck(QPainter& painter, const QRect& square, bool ticked,
-                                 bool enabled) {
-    const QPalette& colours = palette();
+void paintCheckSquare(QPainter& painter, const QRect& square, bool ticked, bool enabled,
+                      const QPalette& colours) {
     painter.fillRect(square, colours.color(QPalette::Base));
     painter.setPen(colours.color(QPalette::Mid));
     painter.drawRect(square.adjusted(0, 0, -1, -1));
@@ -584,6 +592,11 @@ void PropertyPalette::paintCheck(QPainter& painter, const QRect& square, bool ti
     mark.lineTo(o + QPointF(10, 3.5));
     painter.drawPath(mark);
     painter.restore();
+}
+
+void PropertyPalette::paintCheck(QPainter& painter, const QRect& square, bool ticked,
+                                 bool enabled) {
+    paintCheckSquare(painter, square, ticked, enabled, palette());
 }
 
 void PropertyPalette::paintEditorBox(QPainter& painter, const QRect& r, const QString& text,

@@ -27,6 +27,9 @@ QCursor speedZoneCursor(int id);
 // The zone cursor id for a pointer at x over a bar whose thumb spans [thumbLeft, thumbRight],
 // or 0 outside the zones.
 int speedZoneAt(int x, int thumbLeft, int thumbRight, int zoneWidth);
+// A check box square as the rows draw it: 13 pixels, a check mark when ticked.
+void paintCheckSquare(QPainter& painter, const QRect& square, bool ticked, bool enabled,
+                      const QPalette& colours);
 // The colour strip of a gradient: column x shows the colour at x / width.
 void paintGradient(QPainter& painter, const QRect& rect, const Gradientf& gradient);
 
@@ -41,6 +44,10 @@ class PropertyCheckBox final : public QCheckBox {
 public:
     explicit PropertyCheckBox(QWidget* parent);
     Property* property = nullptr;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool hitButton(const QPoint& pos) const override;
 };
 
 class BoolPropertyCheckBox final : public QCheckBox {
