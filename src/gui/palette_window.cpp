@@ -97,11 +97,6 @@ void PaletteWindows::showRenderTarget(TBitmap3D* target) {
     bmppal_->showRenderTarget(target);
 }
 
-void PaletteWindows::clearPalettes() {
-    attpal_->clearPalette();
-    bmppal_->clearPalette();
-}
-
 void PaletteWindows::release(const Attractor* attractor, const TBitmap3D* target) {
     if (attractor && attpal_->shownAttractor() == attractor) attpal_->clearPalette();
     if (target && bmppal_->shownTarget() == target) bmppal_->clearPalette();

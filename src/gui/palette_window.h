@@ -61,7 +61,6 @@ public:
 
     void showAttractor(Attractor* attractor) override;
     void showRenderTarget(TBitmap3D* target) override;
-    void clearPalettes() override;
     void release(const Attractor* attractor, const TBitmap3D* target) override;
     void refreshValues() override;
     void fillAttractorPalette() override;

@@ -18,7 +18,6 @@ public:
     // Show the active document's objects; clear before they are destroyed.
     virtual void showAttractor(Attractor* attractor) = 0;
     virtual void showRenderTarget(TBitmap3D* target) = 0;
-    virtual void clearPalettes() = 0;
     // Forget these objects wherever a palette shows them (they are about to go).
     virtual void release(const Attractor* attractor, const TBitmap3D* target) = 0;
     // Re-read every row from the objects shown (after a search).
@@ -42,7 +41,6 @@ class NoPalettes final : public Palettes {
 public:
     void showAttractor(Attractor*) override {}
     void showRenderTarget(TBitmap3D*) override {}
-    void clearPalettes() override {}
     void release(const Attractor*, const TBitmap3D*) override {}
     void refreshValues() override {}
     void fillAttractorPalette() override {}

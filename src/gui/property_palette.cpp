@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QStyleOptionSlider>
 
+#include <array>
 #include <cmath>
 #include <fstream>
 
@@ -529,10 +530,12 @@ void PropertyPalette::paintRow(QPainter& painter, Property& p, int top) {
             const auto& b = static_cast<const BoolProperty&>(p);
             paintLabel(painter, QRect(0, top, set_.labelWidth, l.label.height()), caption(p),
                        p.pending(), on, 2);
-            paintCheck(painter, QRect(set_.labelWidth, top + 2, 13, 13), b.value(), on);
+            paintCheckSquare(painter, QRect(set_.labelWidth, top + 2, 13, 13), b.value(), on,
+                             palette());
         } else {
             paintLabel(painter, l.label, QLatin1Char(' ') + caption(p), p.pending(), on, 0);
-            if (p.hasCheckBox()) paintCheck(painter, QRect(0, top + 2, 13, 13), p.ticked(), on);
+            if (p.hasCheckBox())
+                paintCheckSquare(painter, QRect(0, top + 2, 13, 13), p.ticked(), on, palette());
         }
         if (auto* n = dynamic_cast<NumPropertyBase*>(&p)) {
             paintEditorBox(painter, l.editor, QString::fromStdString(n->shownText()), on,
@@ -592,11 +595,6 @@ void paintCheckSquare(QPainter& painter, const QRect& square, bool ticked, bool 
     mark.lineTo(o + QPointF(10, 3.5));
     painter.drawPath(mark);
     painter.restore();
-}
-
-void PropertyPalette::paintCheck(QPainter& painter, const QRect& square, bool ticked,
-                                 bool enabled) {
-    paintCheckSquare(painter, square, ticked, enabled, palette());
 }
 
 void PropertyPalette::paintEditorBox(QPainter& painter, const QRect& r, const QString& text,
@@ -659,8 +657,7 @@ void PropertyPalette::rowsCleared() {
     hideLive();
     tops_.clear();
     // The widgets go with the rows; one may be in the middle of reporting its own change.
-    for (QWidget* w : std::initializer_list<QWidget*>{label_, rowCheck_, boolCheck_, edit_, combo_,
-                                                      trackBar_, viewer_})
+    for (QWidget* w : liveWidgets())
         if (w) w->deleteLater();
     label_ = nullptr;
     rowCheck_ = nullptr;
@@ -766,8 +763,7 @@ void PropertyPalette::deactivateEditors(Property&) {
 }
 
 void PropertyPalette::hideLive() {
-    for (QWidget* w : std::initializer_list<QWidget*>{label_, rowCheck_, boolCheck_, edit_, combo_,
-                                                      trackBar_, viewer_})
+    for (QWidget* w : liveWidgets())
         if (w) w->hide();
     if (rowCheck_) rowCheck_->property = nullptr;
     if (boolCheck_) boolCheck_->property = nullptr;
@@ -778,11 +774,13 @@ void PropertyPalette::hideLive() {
     if (repeatingBar_ && !repeatingBar_->property) stopRepeat();
 }
 
+std::array<QWidget*, 7> PropertyPalette::liveWidgets() const {
+    return {label_, rowCheck_, boolCheck_, edit_, combo_, trackBar_, viewer_};
+}
+
 int PropertyPalette::liveWidgetCount() const {
     int n = 0;
-    for (QWidget* w : std::initializer_list<QWidget*>{label_, rowCheck_, boolCheck_, edit_, combo_,
-                                                      trackBar_, viewer_})
-        n += w != nullptr;
+    for (QWidget* w : liveWidgets()) n += w != nullptr;
     return n;
 }
 

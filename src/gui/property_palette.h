@@ -13,6 +13,7 @@
 #include <QSlider>
 #include <QTimer>
 
+#include <array>
 #include <functional>
 
 #include "core/property/property.h"
@@ -192,13 +193,13 @@ private:
     void paintRow(QPainter& painter, Property& p, int top);
     void paintLabel(QPainter& painter, const QRect& r, const QString& text, bool bold, bool enabled,
                     int indent);
-    void paintCheck(QPainter& painter, const QRect& square, bool ticked, bool enabled);
     void paintEditorBox(QPainter& painter, const QRect& r, const QString& text, bool enabled,
                         bool combo);
     void paintTrackBar(QPainter& painter, Property& p, const QRect& r);
     void refreshLive(Property& p, const void* except);
     void placeLive(Property& p);
     void hideLive();
+    std::array<QWidget*, 7> liveWidgets() const;
     void focusChanged(QWidget* old, QWidget* now);
     void updateScrollRange();
     int scrollOffset() const;

@@ -62,7 +62,6 @@ public:
     explicit RecordingPalettes(QStringList& calls) : calls_(calls) {}
     void showAttractor(Attractor* a) override { calls_ << (a ? "attractor" : "attractor none"); }
     void showRenderTarget(TBitmap3D* t) override { calls_ << (t ? "target" : "target none"); }
-    void clearPalettes() override { calls_ << "clear"; }
     void release(const Attractor*, const TBitmap3D*) override { calls_ << "release"; }
     void retranslate() override {}
     void refreshValues() override { calls_ << "refresh"; }

@@ -356,6 +356,14 @@ std::int32_t NumProperty<T>::sliderPosition(std::int32_t width) const {
 }
 
 template <class T>
+long double NumProperty<T>::sliderValue(std::int32_t position, std::int32_t width) const {
+    // Integers truncate toward zero through toElement.
+    const long double lo = sliderMin_, hi = sliderMax_;
+    if (width <= 1) return lo;
+    return this->toElement(lo + static_cast<long double>(position) / (width - 1) * (hi - lo));
+}
+
+template <class T>
 std::int32_t NumProperty<T>::shownEnumIndex() const {
     for (std::size_t i = 0; i < enumItems_.size(); ++i)
         if (enumItems_[i].value == shown_) return static_cast<std::int32_t>(i);
@@ -394,13 +402,6 @@ long double IntProperty<T>::toElement(long double v) const {
 }
 
 template <class T>
-long double IntProperty<T>::sliderValue(std::int32_t position, std::int32_t width) const {
-    const long double lo = this->sliderMin(), hi = this->sliderMax();
-    if (width <= 1) return lo;
-    return toElement(lo + static_cast<long double>(position) / (width - 1) * (hi - lo));
-}
-
-template <class T>
 std::optional<T> RealProperty<T>::TextToValue(std::string_view text) const {
     std::optional<long double> v = parseDecimal(text, this->palette().decimalSeparator);
     if (!v) return std::nullopt;
@@ -413,13 +414,6 @@ std::optional<T> RealProperty<T>::TextToValue(std::string_view text) const {
 template <class T>
 std::string RealProperty<T>::ValueToText(T v) const {
     return formatGeneral15(static_cast<long double>(v), this->palette().decimalSeparator);
-}
-
-template <class T>
-long double RealProperty<T>::sliderValue(std::int32_t position, std::int32_t width) const {
-    const long double lo = this->sliderMin(), hi = this->sliderMax();
-    if (width <= 1) return lo;
-    return toElement(lo + static_cast<long double>(position) / (width - 1) * (hi - lo));
 }
 
 template class NumProperty<char>;

@@ -246,6 +246,7 @@ public:
     void editorText(std::string_view text, const void* editor) override;
     void editorValue(long double v, const void* editor) override;
     std::int32_t sliderPosition(std::int32_t width) const override;
+    long double sliderValue(std::int32_t position, std::int32_t width) const override;
     std::size_t enumCount() const override { return enumItems_.size(); }
     std::string enumText(std::size_t i) const override { return enumItems_.at(i).text; }
     long double enumValue(std::size_t i) const override { return enumItems_.at(i).value; }
@@ -275,7 +276,6 @@ public:
     std::optional<T> TextToValue(std::string_view text) const override;
     std::string ValueToText(T v) const override;
     long double toElement(long double v) const override;
-    long double sliderValue(std::int32_t position, std::int32_t width) const override;
 };
 
 template <class T>
@@ -291,7 +291,6 @@ public:
     long double toElement(long double v) const override {
         return static_cast<long double>(static_cast<T>(v));
     }
-    long double sliderValue(std::int32_t position, std::int32_t width) const override;
 };
 
 using CharProperty = IntProperty<char>;
