@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "gui/language.h"
 #include "gui/main_window.h"
 #include "gui/preview_widget.h"
 
@@ -21,6 +22,9 @@ bool answeredWithoutDisplay(int argc, char* argv[]) {
                 "Usage: quillmere [FILE.qmattr ...]\n"
                 "Renders three-dimensional strange attractors. Each attractor file given opens in a new\n"
                 "document, its view fitted.\n\n"
+                "The interface is French, or English with quillmere.ENU beside the program; the\n"
+                "choice is asked at the first start and under Aide > Langue..., and is kept in\n"
+                "$XDG_CONFIG_HOME/Quillmere/Quillmere.conf (by default ~/.config).\n\n"
                 "  -h, --help     this text\n"
                 "  -v, --version  the program's version\n");
             return true;
@@ -50,7 +54,11 @@ int main(int argc, char* argv[]) {
                                   QStringLiteral("[FILE.qmattr...]"));
     options.process(app);
 
+    // The texts come first: every window takes them as it is built.
+    qm::gui::loadStartLanguage(qm::gui::LanguageSettings(), QCoreApplication::applicationFilePath(), QLocale::system());
+
     qm::gui::TMDIform window;
+    window.checkLanguage();
     // Maximising is the window manager's business; without one the frame still fills the screen.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) window.setGeometry(screen->availableGeometry());
     window.showMaximized();

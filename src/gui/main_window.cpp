@@ -28,6 +28,8 @@
 #include "core/strings/string_table.h"
 #include "gui/about_box.h"
 #include "gui/image_widget.h"
+#include "gui/lang_dialog.h"
+#include "gui/language.h"
 #include "gui/new_dialog.h"
 #include "gui/palette_window.h"
 #include "gui/palettes.h"
@@ -65,6 +67,7 @@ TMDIform::TMDIform(QWidget* parent) : QMainWindow(parent), palettes_(std::make_u
     // Floating point: SSE2 doubles with every exception masked, the platform's default, so a
     // division by zero gives an infinity and an invalid operation a NaN. Nothing to set.
     programFolder_ = std::filesystem::path(QCoreApplication::applicationDirPath().toStdString());
+    programPath_ = QCoreApplication::applicationFilePath();
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(programLogo())));
 
     mdiArea_ = new QMdiArea(this);
@@ -104,6 +107,7 @@ void TMDIform::createActions() {
     A_fermer = make(&TMDIform::A_fermerExecute, {}, false);
     A_quitter = new QAction(this);
     connect(A_quitter, &QAction::triggered, this, &QWidget::close);
+    A_langue = make(&TMDIform::A_langueExecute, {}, true);
     A_apropos = make(&TMDIform::A_aproposExecute, {}, true);
 
     MM_fichier = menuBar()->addMenu(QString());
@@ -115,6 +119,7 @@ void TMDIform::createActions() {
     MM_fichier->addSeparator();
     MM_fichier->addAction(A_quitter);
     MM_aide = menuBar()->addMenu(QString());
+    MM_aide->addAction(A_langue);
     MM_aide->addAction(A_apropos);
 }
 
@@ -147,6 +152,7 @@ void TMDIform::retranslate() {
     A_enreg_image_sous->setText(qtext(TextId::kActionSaveImage));
     A_fermer->setText(qtext(TextId::kActionClose));
     A_quitter->setText(qtext(TextId::kActionQuit));
+    A_langue->setText(qtext(TextId::kActionLanguage));
     A_apropos->setText(qtext(TextId::kActionAbout));
     if (!renderRunning_) SB_panels[2]->setText(qtext(TextId::kSpeedAtRest));
     // The panels keep their nominal widths unless the font needs more for the longest texts
@@ -159,6 +165,29 @@ void TMDIform::retranslate() {
                                                                                     QStringLiteral("00:00:00")) + margin));
     for (TForm_view* view : documents()) view->retranslate();
     palettes_->retranslate();
+}
+
+void TMDIform::setLanguageSettings(std::unique_ptr<LanguageSettings> settings, QString programPath) {
+    languageSettings_ = std::move(settings);
+    programPath_ = std::move(programPath);
+}
+
+LanguageSettings& TMDIform::languageSettings() {
+    if (!languageSettings_) languageSettings_ = std::make_unique<LanguageSettings>();
+    return *languageSettings_;
+}
+
+bool TMDIform::checkLanguage() {
+    if (!languageCheckNeeded(languageSettings(), programPath_)) return false;
+    chooseLanguage();
+    return true;
+}
+
+bool TMDIform::chooseLanguage() {
+    TForm_lang dialog(languageSettings(), programPath_, this);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    retranslate();
+    return true;
 }
 
 void TMDIform::setPalettes(std::unique_ptr<Palettes> palettes) {
@@ -416,6 +445,8 @@ void TMDIform::A_fermerExecute() {
     for (QMdiSubWindow* window : mdiArea_->subWindowList())
         if (window->widget() == activeDocument_) window->close();
 }
+
+void TMDIform::A_langueExecute() { chooseLanguage(); }
 
 void TMDIform::A_aproposExecute() {
     TForm_about about(this);

@@ -23,6 +23,7 @@ class QProgressBar;
 
 namespace qm::gui {
 
+class LanguageSettings;
 class Palettes;
 class TForm_view;
 
@@ -90,7 +91,20 @@ public:
     // Called by a document whose close was accepted.
     void documentClosed(TForm_view* view);
 
+    // Gives every window its texts from the string table again: this one, the documents and
+    // the palettes.
     void retranslate();
+
+    // The language check at start: the language dialog when no language is stored for this
+    // program, or a stored "FRA" or "ENU". Returns whether the dialog was shown.
+    bool checkLanguage();
+    // Where the choice of language is kept and the program file it is kept for; by default
+    // the user's settings and this program. Tests use their own.
+    void setLanguageSettings(std::unique_ptr<LanguageSettings> settings, QString programPath);
+    LanguageSettings& languageSettings();
+    const QString& programPath() const { return programPath_; }
+    // The language dialog, as "Langue..." shows it; true when a language was chosen.
+    bool chooseLanguage();
 
     QAction* A_nouveau = nullptr;
     QAction* A_ouvrir = nullptr;
@@ -98,6 +112,7 @@ public:
     QAction* A_enreg_image_sous = nullptr;
     QAction* A_fermer = nullptr;
     QAction* A_quitter = nullptr;
+    QAction* A_langue = nullptr;
     QAction* A_apropos = nullptr;
 
 protected:
@@ -117,10 +132,13 @@ private:
     void A_enreg_att_sousExecute();
     void A_enreg_image_sousExecute();
     void A_fermerExecute();
+    void A_langueExecute();
     void A_aproposExecute();
 
     NewDocumentDefaults defaults_;
     std::filesystem::path programFolder_;
+    QString programPath_;
+    std::unique_ptr<LanguageSettings> languageSettings_;
     std::unique_ptr<Palettes> palettes_;
     bool palettesMade_ = false;
     QMdiArea* mdiArea_ = nullptr;

@@ -82,6 +82,7 @@ TForm_view::TForm_view(TMDIform& main, const NewDocumentDefaults& settings, int 
 
     createActions();
 
+    untitledNumber_ = documentNumber;
     documentName_ = qtext(TextId::kUntitled) + QString::number(documentNumber);
     seedRandom31(static_cast<std::uint32_t>(std::time(nullptr)));
 
@@ -168,8 +169,11 @@ void TForm_view::retranslate() {
     A_centrer->setText(qtext(TextId::kActionCentre));
     A_copier->setText(qtext(TextId::kActionCopy));
     MI_ajuster_auto->setText(qtext(TextId::kActionAutoFit));
-    // The caption's suffix and kind name come from the table too.
+    // The caption's name (while untitled), kind name and suffix come from the table too, and so
+    // do the names of parameters such as Julia's level.
+    if (untitledNumber_ > 0) documentName_ = qtext(TextId::kUntitled) + QString::number(untitledNumber_);
     if (attractor_) {
+        attractor_->retranslate();
         captionName_.clear();
         updateCaption();
     }
@@ -323,6 +327,7 @@ void TForm_view::updateCaption() {
 }
 
 void TForm_view::setDocumentName(const QString& name) {
+    untitledNumber_ = 0;
     documentName_ = name;
     updateCaption();
 }

@@ -160,6 +160,7 @@ private:
     QPointer<TRenderThread> worker_;
     std::unique_ptr<Parser> parser_;
     QString documentName_;
+    int untitledNumber_ = 0;  // while the document has no file
     QString captionName_;
     double panOriginX_ = 0, panOriginY_ = 0;
     QElapsedTimer startTick_;

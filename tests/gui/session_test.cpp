@@ -94,7 +94,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
 
-    void startsWithOnlyNewQuitAndAbout();
+    void startsWithOnlyNewQuitLanguageAndAbout();
     void documentFromTheDialogIsNamedAndEmpty();
     void searchEndsRenderedAndMenusMerge();
     void mouseDragGivesTheLivePreview();
@@ -166,13 +166,13 @@ QMdiSubWindow* SessionTest::windowOf(TForm_view* view) const {
     return qobject_cast<QMdiSubWindow*>(view->parentWidget());
 }
 
-void SessionTest::startsWithOnlyNewQuitAndAbout() {
+void SessionTest::startsWithOnlyNewQuitLanguageAndAbout() {
     const QList<QAction*> menus = main_->menuBar()->actions();
     QCOMPARE(menus.size(), 2);
     QCOMPARE(menus[0]->text(), QStringLiteral("&Fichier"));
     QCOMPARE(menus[1]->text(), QStringLiteral("Aide"));
     QCOMPARE(visibleActionTexts(menus[0]->menu()), (QStringList{"&Nouveau...", "&Quitter"}));
-    QCOMPARE(visibleActionTexts(menus[1]->menu()), QStringList{"A propos..."});
+    QCOMPARE(visibleActionTexts(menus[1]->menu()), (QStringList{"&Langue...", "A propos..."}));
     QCOMPARE(main_->statusText(2), QStringLiteral("i/s :"));
 
     // "A propos..." shows the about box modally until OK.

@@ -15,6 +15,12 @@ void Attractor::setKind(AttractorKind kind) {
     displayName_ = text(TextId::kKindNameFirst + kindCode_);
 }
 
+void Attractor::retranslate() {
+    displayName_ = text(TextId::kKindNameFirst + kindCode_);
+    for (ParamEntry& entry : params_)
+        if (entry.nameTextId != 0) entry.name = text(entry.nameTextId);
+}
+
 bool Attractor::randomize(double amount) {
     params_.randomizeAll(3, amount);
     return true;

@@ -100,6 +100,9 @@ public:
     AttractorKind kind() const { return static_cast<AttractorKind>(kindCode_); }
     std::int8_t kindCode() const { return kindCode_; }
     const std::string& displayName() const { return displayName_; }
+    // Takes the kind's display name and the names of the parameters that have one in the
+    // interface language from the string table again, after a change of language.
+    void retranslate();
     ParamList& params() { return params_; }
     const ParamList& params() const { return params_; }
 

@@ -34,6 +34,8 @@ struct ParamEntry {
     const void* minimum = nullptr;
     const void* maximum = nullptr;
     std::string name;
+    // The string-table id of a name in the interface language (0: a fixed name).
+    int nameTextId = 0;
     ParamType type = ParamType::Double;
     bool randomizable = false;
     std::uint8_t size = 0;

@@ -1,5 +1,7 @@
 #include "core/strings/string_table.h"
 
+#include <algorithm>
+
 namespace qm {
 
 namespace {
@@ -80,6 +82,7 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3012, "PNG (*.png)|*.png"},
         {3013, "i/s :"},
         {3014, "Ouvrir"},
+        {3015, "&Langue..."},
         {3020, "Erreur lors de la lecture du fichier"},
         {3021, "« %s » n'a pas l'extension .qmattr : rien n'a été enregistré."},
         {3022, "Impossible d'enregistrer « %s » : %s"},
@@ -135,6 +138,15 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3306, "Charger un dégradé"},
         {3307, "Le fichier %s ne contient aucune couleur : le dégradé reste tel qu'il était."},
         {3308, "Le fichier %s ne peut pas être lu : le dégradé reste tel qu'il était."},
+        // Language dialog
+        {3350, "Language selection"},
+        {3351, "Select Quillmere interface language:"},
+        {3352, "English"},
+        {3353, "French"},
+        {3354, "&OK"},
+        {3355, "&Cancel"},
+        {3356, "Le choix de la langue n'a pas pu être enregistré dans %s : il ne vaut que jusqu'à la fermeture du programme."},
+        {3357, "Le module de langue %s est introuvable ou illisible : l'interface reste en français."},
         // Render progress
         {2500, "Plus d'attracteur après %u itérations"},
         {2501, "i/s : "},
@@ -151,15 +163,45 @@ const std::string& emptyText() {
 
 }  // namespace
 
+StringTable::StringTable() {
+    tables_.push_back(std::make_unique<const Texts>());
+    current_.store(tables_.back().get(), std::memory_order_release);
+}
+
 const std::string& StringTable::builtinText(int id) {
     const auto& texts = builtinTexts();
     const auto it = texts.find(id);
     return it != texts.end() ? it->second : emptyText();
 }
 
+bool StringTable::hasBuiltinText(int id) { return builtinTexts().contains(id); }
+
+std::vector<int> StringTable::builtinIds() {
+    std::vector<int> ids;
+    ids.reserve(builtinTexts().size());
+    for (const auto& [id, text] : builtinTexts()) ids.push_back(id);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+bool StringTable::isFileKeyword(int id) {
+    return (id >= TextId::kKindKeywordFirst && id <= TextId::kKindKeywordLast) ||
+           (id >= TextId::kFileAttractor && id <= TextId::kFileParameters);
+}
+
 const std::string& StringTable::text(int id) const {
-    if (const auto it = overrides_.find(id); it != overrides_.end()) return it->second;
+    const Texts& overrides = *current_.load(std::memory_order_acquire);
+    if (const auto it = overrides.find(id); it != overrides.end()) return it->second;
     return builtinText(id);
+}
+
+void StringTable::setOverrides(Texts overrides) {
+    std::erase_if(overrides, [](const auto& entry) {
+        return isFileKeyword(entry.first) && entry.second != builtinText(entry.first);
+    });
+    const std::lock_guard lock(changing_);
+    tables_.push_back(std::make_unique<const Texts>(std::move(overrides)));
+    current_.store(tables_.back().get(), std::memory_order_release);
 }
 
 StringTable& strings() {

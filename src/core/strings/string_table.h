@@ -2,9 +2,13 @@
 // module may override any text, and a text it lacks stays French.
 #pragma once
 
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace qm {
 
@@ -66,6 +70,7 @@ inline constexpr int kBmpFilter = 3011;
 inline constexpr int kPngFilter = 3012;
 inline constexpr int kSpeedAtRest = 3013;
 inline constexpr int kOpenDialogTitle = 3014;
+inline constexpr int kActionLanguage = 3015;
 // Messages of the main window; "%s" stands for a file name or a reason, "%d" for a size.
 inline constexpr int kReadError = 3020;
 inline constexpr int kNotAttractorExtension = 3021;
@@ -128,28 +133,54 @@ inline constexpr int kColorMapFilter = 3305;
 inline constexpr int kColorMapTitle = 3306;
 inline constexpr int kColorMapEmpty = 3307;
 inline constexpr int kColorMapUnreadable = 3308;
+
+// Language dialog and its messages ("%s" stands for a file).
+inline constexpr int kLanguageCaption = 3350;
+inline constexpr int kLanguagePrompt = 3351;
+inline constexpr int kLanguageEnglish = 3352;
+inline constexpr int kLanguageFrench = 3353;
+inline constexpr int kLanguageOk = 3354;
+inline constexpr int kLanguageCancel = 3355;
+inline constexpr int kLanguageNotStored = 3356;
+inline constexpr int kLanguageModuleMissing = 3357;
 }  // namespace TextId
 
 class StringTable {
 public:
+    using Texts = std::unordered_map<int, std::string>;
+
+    StringTable();
+    StringTable(const StringTable&) = delete;
+    StringTable& operator=(const StringTable&) = delete;
+
     // The text with this id in the current language, or the built-in French text when the
-    // language lacks it, or an empty text for an id nobody knows.
+    // language lacks it, or an empty text for an id nobody knows. The reference stays valid
+    // for the table's life, across changes of language.
     const std::string& text(int id) const;
     // The built-in French text, whatever the language.
     static const std::string& builtinText(int id);
+    static bool hasBuiltinText(int id);
+    // Every id with a built-in text, in increasing order.
+    static std::vector<int> builtinIds();
+    // The keywords of the attractor file: files are read and written with whatever the table
+    // holds, so they are the same in every language and overrides of them are dropped.
+    static bool isFileKeyword(int id);
 
-    // Overrides for the current language; an empty table means French.
-    void setOverrides(std::unordered_map<int, std::string> overrides) {
-        overrides_ = std::move(overrides);
-    }
-    void clearOverrides() { overrides_.clear(); }
+    // The texts of the current language; an empty table means French. Safe while other
+    // threads read texts.
+    void setOverrides(Texts overrides);
+    void clearOverrides() { setOverrides({}); }
+    bool isFrench() const { return current_.load(std::memory_order_acquire)->empty(); }
 
 private:
-    std::unordered_map<int, std::string> overrides_;
+    std::atomic<const Texts*> current_;
+    // Every table ever set, so that texts handed out earlier stay valid. A language changes a
+    // handful of times in a session, and a table is a few kilobytes.
+    std::vector<std::unique_ptr<const Texts>> tables_;
+    std::mutex changing_;
 };
 
-// The program's table. Read from any thread; changed only on the interface thread while no
-// worker runs.
+// The program's table, in the language chosen at start or since.
 StringTable& strings();
 
 inline const std::string& text(int id) { return strings().text(id); }

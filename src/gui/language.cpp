@@ -1,0 +1,127 @@
+#include "gui/language.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QUrl>
+
+#include <algorithm>
+
+#include "core/strings/language_module.h"
+#include "core/strings/string_table.h"
+
+namespace qm::gui {
+
+namespace {
+
+const QString kGroup = QStringLiteral("Locales");
+
+QString settingsKey(const QString& programPath) {
+    return kGroup + QLatin1Char('/') + QString::fromLatin1(QUrl::toPercentEncoding(programPath));
+}
+
+// The module of one code, when the file is there and is a module.
+bool loadModule(const QString& path) {
+    std::string error;
+    auto module = readLanguageModule(std::filesystem::path(path.toStdString()), &error);
+    if (!module) {
+        if (QFileInfo::exists(path)) qWarning("%s: %s", qPrintable(path), error.c_str());
+        return false;
+    }
+    for (const std::string& problem : module->problems)
+        qWarning("%s: %s", qPrintable(path), problem.c_str());
+    strings().setOverrides(std::move(module->texts));
+    return true;
+}
+
+}  // namespace
+
+LanguageSettings::LanguageSettings()
+    : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                            QStringLiteral("Quillmere"),
+                                            QStringLiteral("Quillmere"))) {}
+
+LanguageSettings::LanguageSettings(const QString& fileName)
+    : settings_(std::make_unique<QSettings>(fileName, QSettings::IniFormat)) {}
+
+LanguageSettings::~LanguageSettings() = default;
+
+std::optional<QString> LanguageSettings::stored(const QString& programPath) const {
+    const QVariant value = settings_->value(settingsKey(programPath));
+    if (!value.isValid()) return std::nullopt;
+    return value.toString();
+}
+
+bool LanguageSettings::store(const QString& programPath, const QString& code) {
+    settings_->setValue(settingsKey(programPath), code);
+    settings_->sync();
+    return settings_->status() == QSettings::NoError;
+}
+
+QString LanguageSettings::fileName() const {
+    return settings_->fileName();
+}
+
+bool isLanguageCode(const QString& code) {
+    if (code.size() < 2 || code.size() > 3) return false;
+    return std::all_of(code.begin(), code.end(), [](QChar c) {
+        return (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+               (c >= QLatin1Char('a') && c <= QLatin1Char('z'));
+    });
+}
+
+QString abbreviatedLanguageName(const QLocale& locale) {
+    switch (locale.language()) {
+        case QLocale::C:
+        case QLocale::AnyLanguage:
+            return {};
+        case QLocale::English:
+            return QStringLiteral("ENU");
+        case QLocale::French:
+            return QStringLiteral("FRA");
+        default:
+            return QLocale::languageToCode(locale.language(), QLocale::ISO639Part2T).toUpper();
+    }
+}
+
+QString languageModulePath(const QString& programPath, const QString& code) {
+    const QFileInfo program(programPath);
+    const QString base =
+        program.suffix().isEmpty() ? program.fileName() : program.completeBaseName();
+    return QDir(program.path()).filePath(base + QLatin1Char('.') + code);
+}
+
+QString loadLanguage(const QString& programPath, const QString& code) {
+    if (isLanguageCode(code)) {
+        QString threeLetters = code.toUpper();
+        if (threeLetters.size() == 2)
+            threeLetters = abbreviatedLanguageName(QLocale(code.toLower()));
+        QStringList tried;
+        for (const QString& name : {threeLetters, threeLetters.left(2), code.toUpper()}) {
+            if (name.size() < 2 || tried.contains(name)) continue;
+            tried.append(name);
+            const QString path = languageModulePath(programPath, name);
+            if (loadModule(path)) return path;
+        }
+    }
+    strings().clearOverrides();
+    return {};
+}
+
+QString loadStartLanguage(const LanguageSettings& settings, const QString& programPath,
+                          const QLocale& locale) {
+    if (const auto code = settings.stored(programPath)) return loadLanguage(programPath, *code);
+    const QString name = abbreviatedLanguageName(locale);
+    if (name.isEmpty()) {
+        strings().clearOverrides();
+        return {};
+    }
+    return loadLanguage(programPath, name);
+}
+
+bool languageCheckNeeded(const LanguageSettings& settings, const QString& programPath) {
+    const auto code = settings.stored(programPath);
+    return !code || *code == QLatin1String("FRA") || *code == QLatin1String("ENU");
+}
+
+}  // namespace qm::gui

@@ -1,0 +1,57 @@
+// The interface language: which module of texts the program loads, and the user's choice.
+//
+// French is built in. Another language is a module file beside the program, named after the
+// program file with the language's code as extension: "quillmere.ENU", else "quillmere.EN".
+// The choice is stored per program file, under "Locales" in the user's settings, by the full
+// path of the program (percent-encoded, since a settings key may not hold a slash).
+#pragma once
+
+#include <QLocale>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QSettings;
+
+namespace qm::gui {
+
+class LanguageSettings {
+public:
+    // The user's settings file in the configuration folder ($XDG_CONFIG_HOME, else ~/.config).
+    LanguageSettings();
+    // Another settings file.
+    explicit LanguageSettings(const QString& fileName);
+    ~LanguageSettings();
+    LanguageSettings(const LanguageSettings&) = delete;
+    LanguageSettings& operator=(const LanguageSettings&) = delete;
+
+    std::optional<QString> stored(const QString& programPath) const;
+    // False when the settings file could not be written.
+    bool store(const QString& programPath, const QString& code);
+    QString fileName() const;
+
+private:
+    std::unique_ptr<QSettings> settings_;
+};
+
+// Two or three ASCII letters: anything else would name some other file than a module.
+bool isLanguageCode(const QString& code);
+// The locale's abbreviated language name: "ENU" for English, "FRA" for French, else the ISO
+// 639-2 code in capitals ("DEU"); empty for the C locale.
+QString abbreviatedLanguageName(const QLocale& locale);
+// The program file with its extension replaced by the code.
+QString languageModulePath(const QString& programPath, const QString& code);
+
+// Loads the module of a language into the string table: the three-letter name, then its first
+// two letters ("EN" tries ENU then EN; "ENU" the same). Returns the module loaded; when none
+// loads, or for an invalid code, the built-in French texts are restored and the result is empty.
+QString loadLanguage(const QString& programPath, const QString& code);
+// At start, before any window: the stored language, or the locale's when none is stored.
+// A stored language without a module gives French.
+QString loadStartLanguage(const LanguageSettings& settings, const QString& programPath,
+                          const QLocale& locale);
+// Whether the language dialog is shown at start: nothing stored, or a stored "FRA" or "ENU".
+bool languageCheckNeeded(const LanguageSettings& settings, const QString& programPath);
+
+}  // namespace qm::gui
