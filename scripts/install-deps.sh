@@ -8,7 +8,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libgl-dev libglu1-mesa-dev libgl1-mesa-dri
-  qt6-base-dev libqt6opengl6-dev
+  qt6-base-dev libqt6opengl6-dev qt6-translations-l10n
   xvfb xauth
   clang libclang-rt-14-dev
   locales

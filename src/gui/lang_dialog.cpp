@@ -32,7 +32,7 @@ TForm_lang::TForm_lang(LanguageSettings& settings, QString programPath, QWidget*
     }
     S_lang->setCurrentRow(0);
     const int rowHeight = S_lang->sizeHintForRow(0);
-    S_lang->setFixedHeight(4 * rowHeight + 2 * S_lang->frameWidth());
+    S_lang->setFixedHeight(3 * rowHeight + 2 * S_lang->frameWidth());
     connect(S_lang, &QListWidget::itemDoubleClicked, this, &TForm_lang::B_okClick);
 
     B_ok = new QPushButton(qtext(TextId::kLanguageOk), this);

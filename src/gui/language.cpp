@@ -1,8 +1,11 @@
 #include "gui/language.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QSettings>
+#include <QTranslator>
 #include <QUrl>
 
 #include <algorithm>
@@ -32,6 +35,41 @@ bool loadModule(const QString& path) {
         qWarning("%s: %s", qPrintable(path), problem.c_str());
     strings().setOverrides(std::move(module->texts));
     return true;
+}
+
+// The toolkit's own texts (the file dialogs, the buttons of message boxes) follow the
+// program's: French with the built-in texts, the toolkit's English otherwise.
+void followToolkitLanguage() {
+    static QTranslator* installed = nullptr;
+    if (!QCoreApplication::instance()) return;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    if (!strings().isFrench()) return;
+    auto translator = std::make_unique<QTranslator>();
+    if (translator->load(QStringLiteral("qtbase_fr"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(translator.get()))
+        installed = translator.release();
+}
+
+QString loadModuleOrFrench(const QString& programPath, const QString& code) {
+    if (isLanguageCode(code)) {
+        QString threeLetters = code.toUpper();
+        if (threeLetters.size() == 2)
+            threeLetters = abbreviatedLanguageName(QLocale(code.toLower()));
+        QStringList tried;
+        for (const QString& name : {threeLetters, threeLetters.left(2), code.toUpper()}) {
+            if (name.size() < 2 || tried.contains(name)) continue;
+            tried.append(name);
+            const QString path = languageModulePath(programPath, name);
+            if (loadModule(path)) return path;
+        }
+    }
+    strings().clearOverrides();
+    return {};
 }
 
 }  // namespace
@@ -92,31 +130,16 @@ QString languageModulePath(const QString& programPath, const QString& code) {
 }
 
 QString loadLanguage(const QString& programPath, const QString& code) {
-    if (isLanguageCode(code)) {
-        QString threeLetters = code.toUpper();
-        if (threeLetters.size() == 2)
-            threeLetters = abbreviatedLanguageName(QLocale(code.toLower()));
-        QStringList tried;
-        for (const QString& name : {threeLetters, threeLetters.left(2), code.toUpper()}) {
-            if (name.size() < 2 || tried.contains(name)) continue;
-            tried.append(name);
-            const QString path = languageModulePath(programPath, name);
-            if (loadModule(path)) return path;
-        }
-    }
-    strings().clearOverrides();
-    return {};
+    QString module = loadModuleOrFrench(programPath, code);
+    followToolkitLanguage();
+    return module;
 }
 
 QString loadStartLanguage(const LanguageSettings& settings, const QString& programPath,
                           const QLocale& locale) {
     if (const auto code = settings.stored(programPath)) return loadLanguage(programPath, *code);
     const QString name = abbreviatedLanguageName(locale);
-    if (name.isEmpty()) {
-        strings().clearOverrides();
-        return {};
-    }
-    return loadLanguage(programPath, name);
+    return loadLanguage(programPath, name.isEmpty() ? QStringLiteral("FR") : name);
 }
 
 bool languageCheckNeeded(const LanguageSettings& settings, const QString& programPath) {

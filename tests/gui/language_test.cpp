@@ -83,6 +83,7 @@ private slots:
     void choiceRoundTripsThroughTheSettings();
     void dialogComesFirstAtStartThenTheWindowIsInEnglish();
     void switchingLanguageRetranslatesEveryOpenWindow();
+    void switchingDuringARenderKeepsItsState();
     void cancelChangesNothing();
     void englishWithoutItsModuleSaysSoAndStaysFrench();
     void attractorFilesAreTheSameInBothLanguages();
@@ -341,6 +342,7 @@ void LanguageTest::switchingLanguageRetranslatesEveryOpenWindow() {
     QCOMPARE(captions(bmp.palette()).mid(0, 6),
              (QStringList{"Width", "Height", "Updates", "Scale", "Brightness", "Gamma"}));
     QCOMPARE(captions(att.palette()).mid(0, 2), (QStringList{"Iterations", "Randomness"}));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
 
     // Julia's level is a name in the interface language, in documents made before the change.
     auto* juliaWindow = qobject_cast<QMdiSubWindow*>(julia->parentWidget());
@@ -364,7 +366,37 @@ void LanguageTest::switchingLanguageRetranslatesEveryOpenWindow() {
     QCOMPARE(captions(att.palette()),
              (QStringList{"Itérations", "Hasard", "Niveau", "Cr", "Ci", "Phi"}));
     QCOMPARE(bmp.windowTitle(), QStringLiteral("vue"));
+    // The toolkit's own dialogs speak French too.
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Annuler"));
     QVERIFY(messages_.isEmpty());
+    main_.reset();
+}
+
+void LanguageTest::switchingDuringARenderKeepsItsState() {
+    const QString program = makeProgram(QStringLiteral("render"), true);
+    makeMainWindow(program);
+    main_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(main_.get()));
+    QCOMPARE(main_->openFiles({QStringLiteral(QM_DATA_DIR "/examples/lorenz.qmattr")}), 1);
+    TForm_view* view = main_->activeDocument();
+    auto& palettes = dynamic_cast<PaletteWindows&>(main_->palettes());
+    view->A_demarrer->trigger();
+    QCOMPARE(view->state(), kStateRendering);
+
+    answerLanguageDialog(0);
+    main_->A_langue->trigger();
+    QCOMPARE(view->state(), kStateRendering);
+    QCOMPARE(view->windowTitle(), QStringLiteral("Untitled 1 - Lorenz (rendering)"));
+    QVERIFY(!palettes.attractorPalette().palette().isEnabled());
+    QVERIFY(!palettes.attractorPalette().C_type->isEnabled());
+    QVERIFY(!palettes.renderPalette().palette().rows().find("Brightness")->enabled());
+    QVERIFY(!main_->fileCommandsEnabled());
+
+    view->A_arreter->trigger();
+    QTRY_COMPARE(view->state(), kStateRendered);
+    QCOMPARE(view->windowTitle(), QStringLiteral("Untitled 1 - Lorenz (rendered)"));
+    QVERIFY(palettes.attractorPalette().palette().isEnabled());
+    QVERIFY(palettes.renderPalette().palette().rows().find("Brightness")->enabled());
     main_.reset();
 }
 
