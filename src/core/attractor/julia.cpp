@@ -11,7 +11,8 @@ constexpr double kMinus2 = -2, kTwo = 2, kZero = 0, kPi = 3.141592653589793;
 
 Julia::Julia() {
     setKind(AttractorKind::Julia);
-    params_.addParam(text(TextId::kJuliaLevel), ParamType::Int8, &level, &kLevelMin, &kLevelMax, false)
+    params_
+        .addParam(text(TextId::kJuliaLevel), ParamType::Int8, &level, &kLevelMin, &kLevelMax, false)
         .nameTextId = TextId::kJuliaLevel;
     params_.addParam("Cr", ParamType::Double, &Cr, &kMinus2, &kTwo, true);
     params_.addParam("Ci", ParamType::Double, &Ci, &kMinus2, &kTwo, true);
