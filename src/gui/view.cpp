@@ -80,10 +80,9 @@ TForm_view::TForm_view(TMDIform& main, const NewDocumentDefaults& settings, int 
     TT_update->setInterval(1000);
     connect(TT_update, &QTimer::timeout, this, &TForm_view::TT_updateTimer);
 
+    untitledNumber_ = documentNumber;  // the name comes with the texts, in createActions
     createActions();
 
-    untitledNumber_ = documentNumber;
-    documentName_ = qtext(TextId::kUntitled) + QString::number(documentNumber);
     seedRandom31(static_cast<std::uint32_t>(std::time(nullptr)));
 
     // A new target: the fog takes the base colours (black background, white points).

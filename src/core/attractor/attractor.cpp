@@ -12,7 +12,7 @@ Attractor::~Attractor() = default;
 
 void Attractor::setKind(AttractorKind kind) {
     kindCode_ = static_cast<std::int8_t>(kind);
-    displayName_ = text(TextId::kKindNameFirst + kindCode_);
+    retranslate();
 }
 
 void Attractor::retranslate() {

@@ -1,9 +1,8 @@
 #include "core/strings/language_module.h"
 
 #include <charconv>
-#include <fstream>
-#include <system_error>
 
+#include "core/file/parser.h"
 #include "core/strings/string_table.h"
 
 namespace qm {
@@ -160,27 +159,24 @@ std::optional<LanguageModule> parseLanguageModule(std::string_view content, std:
 
 std::optional<LanguageModule> readLanguageModule(const std::filesystem::path& file,
                                                  std::string* error) {
-    std::error_code code;
-    if (!std::filesystem::is_regular_file(file, code)) {
-        setError(error, code ? code.message() : "not a file");
-        return std::nullopt;
+    std::string content;
+    switch (readTextFile(file, kMaxLanguageModuleBytes, content)) {
+        case TextStatus::Ok:
+            return parseLanguageModule(content, error);
+        case TextStatus::CannotOpen:
+            setError(error, "not a file");
+            break;
+        case TextStatus::TooLarge:
+            setError(error, "larger than 1 MiB");
+            break;
+        case TextStatus::NotText:
+            setError(error, "not a text file");
+            break;
+        case TextStatus::ReadFailed:
+            setError(error, "cannot be read");
+            break;
     }
-    const auto size = std::filesystem::file_size(file, code);
-    if (code) {
-        setError(error, code.message());
-        return std::nullopt;
-    }
-    if (size > kMaxLanguageModuleBytes) {
-        setError(error, "larger than 1 MiB");
-        return std::nullopt;
-    }
-    std::ifstream in(file, std::ios::binary);
-    std::string content(static_cast<std::size_t>(size), '\0');
-    if (!in || !in.read(content.data(), static_cast<std::streamsize>(content.size()))) {
-        setError(error, "cannot be read");
-        return std::nullopt;
-    }
-    return parseLanguageModule(content, error);
+    return std::nullopt;
 }
 
 }  // namespace qm
