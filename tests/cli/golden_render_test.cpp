@@ -1,0 +1,125 @@
+// Golden renders: every example attractor in every mode, rendered by the tool exactly as a
+// user would, must keep its bytes. The digests were recorded from the classic one-orbit render;
+// any change to the iteration, projection, splat or development code that moves a single byte
+// of any of these images fails here, with the kind and mode to rerun.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+
+namespace qm::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// FNV-1a, 64 bits: enough to tell images apart, and stable across platforms.
+std::uint64_t fnv1a(const std::string& bytes) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : bytes) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+std::string hex(std::uint64_t v) {
+    std::ostringstream s;
+    s << std::hex << std::setw(16) << std::setfill('0') << v;
+    return s.str();
+}
+
+struct Golden {
+    const char* kind;       // file name in data/examples, without .qmattr
+    const char* digest[5];  // Gaz, Liquide, Lumière, Plasma, Solide
+};
+
+// 160x120, 300,000 iterations, 10 updates, seed 1, the shipped colour maps.
+const Golden kGolden[] = {
+    {"icon",
+     {"a0860ac8edf10492", "bada3c1f2759b09c", "f8c688e600bc08bf", "226b8319abfe4469",
+      "e5673674d6a55043"}},
+    {"ifs",
+     {"d640f37002fbd53f", "e9d22718b6be1c82", "d9add1f15e1163af", "d5bfbfcca624f1c6",
+      "29a0d515433795a1"}},
+    {"julia",
+     {"7a00bd50076acc84", "866ccef6dbfb414e", "552084556f8b45d6", "48cde10d0b15ef18",
+      "59fe8942c4fdc71f"}},
+    {"lorenz",
+     {"33644fcaf5fdc802", "8c64d47edc052f20", "48c6c76e7a804fe4", "7c9c46e86c4526bf",
+      "53752aa19321465c"}},
+    {"lorenz_84",
+     {"a7758c8fae72ba2c", "d0c2bf8d77ef94c2", "68658f67b3c928b0", "c6ec9ba7ad4c55cc",
+      "9984e49cd76af155"}},
+    {"pickover",
+     {"21e88101539dc592", "a42edd953b965016", "b0b390ff2a857b1c", "ebec84fb2d5fc548",
+      "25d494166961b8c1"}},
+    {"polynomial_a",
+     {"7eb7b5c585c77dff", "263acc7903c6a20f", "badab1e8e5f4bcc8", "a72ab379f5ae30f0",
+      "5204f03c7ab12479"}},
+    {"polynomial_b",
+     {"bbb5e6cf56e7dc64", "d37321d4fdd81411", "8ae4bbe070cc7551", "b98511794ad021ff",
+      "ed1ec4bbd233555a"}},
+    {"polynomial_c",
+     {"ee902936c6a5da65", "32408f83f9e7f5e0", "cf623849b287a33f", "4e3edb2faedbda0c",
+      "2e60fb90038449a0"}},
+    {"polynomial_sprott",
+     {"e07d700a825fd750", "806dfab5c0566ac1", "473b61d90230d236", "7c3a66ded926b250",
+      "a5e50384e6e07b39"}},
+    {"unravel",
+     {"b4ac7d99b60faedb", "9cfe34f290065291", "07cef8346f802c1d", "51b4c562b0df7e19",
+      "fcdbdcdb3c47e527"}},
+};
+
+std::string renderDigest(const std::string& kind, int mode, const fs::path& out) {
+    std::vector<std::string> args = {"quillmere-cli",
+                                     "render",
+                                     std::string(QM_DATA_DIR "/examples/") + kind + ".qmattr",
+                                     "-o",
+                                     out.string(),
+                                     "--mode",
+                                     std::to_string(mode),
+                                     "--size",
+                                     "160x120",
+                                     "--iterations",
+                                     "300000",
+                                     "--seed",
+                                     "1",
+                                     "--quiet"};
+    if (mode == 2 || mode == 3) {
+        for (const char* a :
+             {"--speed-map", QM_DATA_DIR "/speed.map", "--angle-map", QM_DATA_DIR "/angle.map"})
+            args.emplace_back(a);
+    }
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::ostringstream stdoutText, stderrText;
+    const int status = run(static_cast<int>(argv.size()), argv.data(), stdoutText, stderrText);
+    if (status != kExitOk) return "exit " + std::to_string(status) + ": " + stderrText.str();
+    std::ifstream in(out, std::ios::binary);
+    return hex(fnv1a({std::istreambuf_iterator<char>(in), {}}));
+}
+
+TEST(GoldenRender, EveryExampleInEveryModeKeepsItsBytes) {
+    const fs::path dir = fs::temp_directory_path() / "quillmere_golden_render";
+    fs::create_directories(dir);
+    for (const Golden& g : kGolden) {
+        for (int mode = 0; mode < 5; ++mode) {
+            const std::string digest = renderDigest(g.kind, mode, dir / "image.bmp");
+            EXPECT_EQ(digest, g.digest[mode])
+                << g.kind << " in mode " << mode << ": rerun with quillmere-cli render "
+                << "data/examples/" << g.kind << ".qmattr -o x.bmp --mode " << mode
+                << " --size 160x120 --iterations 300000 --seed 1";
+        }
+    }
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace qm::cli
