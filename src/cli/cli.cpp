@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "quillmere_version.h"
 
 namespace qm::cli {
 
@@ -49,7 +50,8 @@ Commands:
       and writes the image so far, reports it and exits 1; an unwritable output exits 3.
 
 Options common to all commands:
-  --help    prints this text
+  --help       prints this text
+  --version    prints the tool's name and version
 
 Exit status 2 means bad arguments or an unreadable file; nothing is written then.
 )";
@@ -66,6 +68,10 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     args.erase(args.begin());
     if (command == "--help" || command == "-h" || command == "help") {
         out << kUsage;
+        return kExitOk;
+    }
+    if (command == "--version") {
+        out << "quillmere-cli " QM_VERSION "\n";
         return kExitOk;
     }
     for (const std::string& a : args) {

@@ -23,6 +23,7 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "core/file/atomic_write.h"
+#include "core/file/data_location.h"
 #include "core/image/bmp.h"
 #include "core/property/color_map.h"
 #include "core/render/bitmap3d.h"
@@ -243,7 +244,8 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
             setBuiltinSpeedGradient(light->speedGradient);
             setBuiltinAngleGradient(light->angleGradient);
         } else {
-            loadDefaultGradients(programFolder(), light->speedGradient, light->angleGradient);
+            loadDefaultGradients(dataFolders(programFolder(), DataEnvironment::current()),
+                                 light->speedGradient, light->angleGradient);
             if (o.speedMap && !loadMapFile(*o.speedMap, light->speedGradient)) {
                 err << "quillmere-cli render: cannot read the colour map " << o.speedMap->string() << '\n';
                 return kExitUsage;

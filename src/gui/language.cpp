@@ -1,7 +1,6 @@
 #include "gui/language.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QSettings>
@@ -10,6 +9,7 @@
 
 #include <algorithm>
 
+#include "core/file/data_location.h"
 #include "core/strings/language_module.h"
 #include "core/strings/string_table.h"
 
@@ -126,7 +126,10 @@ QString languageModulePath(const QString& programPath, const QString& code) {
     const QFileInfo program(programPath);
     const QString base =
         program.suffix().isEmpty() ? program.fileName() : program.completeBaseName();
-    return QDir(program.path()).filePath(base + QLatin1Char('.') + code);
+    const std::filesystem::path module =
+        locateDataFile(std::filesystem::path(program.path().toStdString()),
+                       (base + QLatin1Char('.') + code).toStdString());
+    return QString::fromStdString(module.string());
 }
 
 QString loadLanguage(const QString& programPath, const QString& code) {

@@ -1,7 +1,8 @@
 // The interface language: which module of texts the program loads, and the user's choice.
 //
-// French is built in. Another language is a module file beside the program, named after the
-// program file with the language's code as extension: "quillmere.ENU", else "quillmere.EN".
+// French is built in. Another language is a module file named after the program file with the
+// language's code as extension: "quillmere.ENU", else "quillmere.EN", beside the program or in
+// the installed data folders (core/file/data_location.h).
 // The choice is stored per program file, under "Locales" in the user's settings, by the full
 // path of the program (percent-encoded, since a settings key may not hold a slash).
 #pragma once
@@ -40,7 +41,8 @@ bool isLanguageCode(const QString& code);
 // The locale's abbreviated language name: "ENU" for English, "FRA" for French, else the ISO
 // 639-2 code in capitals ("DEU"); empty for the C locale.
 QString abbreviatedLanguageName(const QLocale& locale);
-// The program file with its extension replaced by the code.
+// The program file with its extension replaced by the code, taken from the first data folder
+// that holds it (beside the program first); the path beside the program when none does.
 QString languageModulePath(const QString& programPath, const QString& code);
 
 // Loads the module of a language into the string table: the three-letter name, then its first

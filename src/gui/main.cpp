@@ -9,6 +9,7 @@
 #include "gui/language.h"
 #include "gui/main_window.h"
 #include "gui/preview_widget.h"
+#include "quillmere_version.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ bool answeredWithoutDisplay(int argc, char* argv[]) {
             return true;
         }
         if (arg == "-v" || arg == "--version") {
-            std::printf("quillmere 0.2.1\n");
+            std::printf("quillmere %s\n", QM_VERSION);
             return true;
         }
     }
@@ -47,7 +48,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillmere"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quillmere"));
-    QApplication::setApplicationVersion(QStringLiteral("0.2.1"));
+    QApplication::setApplicationVersion(QStringLiteral(QM_VERSION));
 
     QCommandLineParser options;
     options.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Attractor files to open."),

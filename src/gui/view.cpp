@@ -18,6 +18,7 @@
 #include "core/attractor/ifs.h"
 #include "core/attractor/polynomial.h"
 #include "core/attractor/random31.h"
+#include "core/file/data_location.h"
 #include "core/property/color_map.h"
 #include "core/render/light.h"
 #include "core/render/sampling.h"
@@ -232,7 +233,9 @@ void TForm_view::attractorDiverged() { setState(kStateNoAttractor); }
 void TForm_view::loadDefaultGradients() {
     auto* light = dynamic_cast<TBitmap3D_Light*>(target_.get());
     if (!light) return;
-    qm::loadDefaultGradients(main_.programFolder(), light->speedGradient, light->angleGradient);
+    // Beside the program, else where an installation puts them.
+    qm::loadDefaultGradients(dataFolders(main_.programFolder(), DataEnvironment::current()),
+                             light->speedGradient, light->angleGradient);
 }
 
 bool TForm_view::busy() const { return searching_ || state_ == kStateSearching || state_ == kStateRendering; }

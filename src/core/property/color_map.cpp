@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "core/file/data_location.h"
+
 namespace qm {
 
 namespace {
@@ -101,9 +103,16 @@ int loadColorMap(std::istream& in, Gradientf& gradient) {
 
 void loadDefaultGradients(const std::filesystem::path& programFolder, Gradientf& speed,
                           Gradientf& angle) {
+    loadDefaultGradients(std::vector<std::filesystem::path>{programFolder}, speed, angle);
+}
+
+void loadDefaultGradients(const std::vector<std::filesystem::path>& folders, Gradientf& speed,
+                          Gradientf& angle) {
     // A fresh stream per file, so the second file is tried whatever became of the first.
-    const auto loadFile = [&programFolder](const char* name, Gradientf& gradient) {
-        std::ifstream file(programFolder / name);
+    const auto loadFile = [&folders](const char* name, Gradientf& gradient) {
+        const auto path = findDataFile(folders, name);
+        if (!path) return false;
+        std::ifstream file(*path);
         if (!file.is_open()) return false;
         loadColorMap(file, gradient);
         return true;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <istream>
+#include <vector>
 
 #include "core/property/gradient.h"
 
@@ -23,6 +24,10 @@ int loadColorMap(std::istream& in, Gradientf& gradient);
 // be opened gives the built-in ramp instead: a hue circle from red back to red for speed, black
 // to mid grey for angle. Nothing is reported.
 void loadDefaultGradients(const std::filesystem::path& programFolder, Gradientf& speed,
+                          Gradientf& angle);
+// The same, each file taken from the first of the folders that holds it (the data folders of
+// core/file/data_location.h).
+void loadDefaultGradients(const std::vector<std::filesystem::path>& folders, Gradientf& speed,
                           Gradientf& angle);
 
 // The built-in ramps alone, whatever files there are.
