@@ -44,7 +44,8 @@ Commands:
       --rotate makes one mouse drag of DX,DY pixels; --luminosity and --gamma (Gaz,
       Liquide, Lumière, Plasma), --gamma, --opacity and --roughness (Solide) set the
       mode's parameters. Lumière and Plasma colour with speed.map and angle.map beside
-      the program (or the built-in ramps), or with the maps given. Prints the image
+      the program, else in ../share/quillmere or the XDG data folders (else the
+      built-in ramps), or with the maps given. Prints the image
       size, the iterations, the speed and the view as "key: value" lines; progress goes
       to standard error when it is a terminal (--quiet silences it). A divergence keeps
       and writes the image so far, reports it and exits 1; an unwritable output exits 3.

@@ -23,9 +23,11 @@ bool answeredWithoutDisplay(int argc, char* argv[]) {
                 "Usage: quillmere [FILE.qmattr ...]\n"
                 "Renders three-dimensional strange attractors. Each attractor file given opens in a new\n"
                 "document, its view fitted.\n\n"
-                "The interface is French, or English with quillmere.ENU beside the program; the\n"
-                "choice is asked at the first start and under Aide > Langue..., and is kept in\n"
-                "$XDG_CONFIG_HOME/Quillmere/Quillmere.conf (by default ~/.config).\n\n"
+                "The interface is French, or English with the module quillmere.ENU; the choice is\n"
+                "asked at the first start and under Aide > Langue..., and is kept in\n"
+                "$XDG_CONFIG_HOME/Quillmere/Quillmere.conf (by default ~/.config).\n"
+                "The module and the colour maps speed.map and angle.map are taken from beside the\n"
+                "program, else from ../share/quillmere, else from the XDG data folders.\n\n"
                 "  -h, --help     this text\n"
                 "  -v, --version  the program's version\n");
             return true;
