@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
-# Configures (Release unless CMAKE_BUILD_TYPE says otherwise) and builds everything into build/.
-# The programs land in build/bin/ with their data files beside them.
+# Configures build/ (Release unless CMAKE_BUILD_TYPE says otherwise, through ccache when it is
+# installed) and builds the targets given, or everything without arguments. The programs land
+# in build/bin/ with their data files beside them.
+#   scripts/build.sh quillmere quillmere-cli quillmere_data    (the programs alone)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-generator=()
-if command -v ninja >/dev/null 2>&1 && [ ! -f build/CMakeCache.txt ]; then generator=(-G Ninja); fi
-cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-Release}" >/dev/null
-cmake --build build --parallel "$(nproc)"
+args=(-DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-Release}")
+if command -v ninja >/dev/null 2>&1 && [ ! -f build/CMakeCache.txt ]; then args+=(-G Ninja); fi
+# Always the same launcher for the same machine, so that scripts calling each other never
+# change the configuration and force a rebuild.
+launcher=""
+if command -v ccache >/dev/null 2>&1; then launcher=ccache; fi
+args+=(-DCMAKE_CXX_COMPILER_LAUNCHER="$launcher")
+cmake -S . -B build "${args[@]}" >/dev/null
+targets=()
+for t in "$@"; do targets+=(--target "$t"); done
+cmake --build build --parallel "$(nproc)" "${targets[@]}"

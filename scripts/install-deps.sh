@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and benchmarking Quillmere need.
+# Installs the Debian packages that building, testing, benchmarking and packaging Quillmere need.
 # Idempotent and non-interactive: packages already present are left alone, and apt is
 # only called when something is missing. Run as root (or through sudo).
 set -euo pipefail
@@ -12,6 +12,9 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev
   locales
+  # Installing and packaging: icons, manual pages, the .deb, and the checks of each.
+  librsvg2-bin help2man dpkg-dev lintian
+  desktop-file-utils appstream libxml2-utils shared-mime-info libglib2.0-bin
 )
 
 missing=()

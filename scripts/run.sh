@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the desktop program (arguments are passed on:
-# attractor files to open). Without a display it says so and renders a demonstration image
-# with the command-line tool instead.
+# Installs what is missing, builds the two programs and their data (not the tests and
+# benchmarks: scripts/test.sh builds those), and starts the desktop program (arguments are
+# passed on: attractor files to open). Without a display it says so and renders a
+# demonstration image with the command-line tool instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-bash scripts/build.sh
+bash scripts/build.sh quillmere quillmere-cli quillmere_data
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec build/bin/quillmere "$@"
 fi

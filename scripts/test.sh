@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test under a virtual X display,
-# so that the GUI tests run headless exactly as they do on a desktop.
+# Installs what is missing, builds everything (what scripts/run.sh built is reused), and runs
+# every test under a virtual X display, so that the GUI tests run headless exactly as they do
+# on a desktop. The tests include the packaging checks: validators, an install into a
+# temporary prefix, the MIME types, and lintian on the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh

@@ -51,6 +51,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Quillmere"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quillmere"));
     QApplication::setApplicationVersion(QStringLiteral(QM_VERSION));
+    // Ties the windows to the desktop entry (icon and name in Wayland task bars).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.quillmere.Quillmere"));
 
     QCommandLineParser options;
     options.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Attractor files to open."),

@@ -68,7 +68,9 @@ TMDIform::TMDIform(QWidget* parent) : QMainWindow(parent), palettes_(std::make_u
     // division by zero gives an infinity and an invalid operation a NaN. Nothing to set.
     programFolder_ = std::filesystem::path(QCoreApplication::applicationDirPath().toStdString());
     programPath_ = QCoreApplication::applicationFilePath();
-    QApplication::setWindowIcon(QIcon(QPixmap::fromImage(programLogo())));
+    // The installed icon, as the menu entry shows it; the drawn logo when none is installed.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.quillmere.Quillmere"),
+                                                 QIcon(QPixmap::fromImage(programLogo()))));
 
     mdiArea_ = new QMdiArea(this);
     mdiArea_->setBackground(palette().brush(QPalette::Dark));
