@@ -32,6 +32,12 @@ step "validators"
 desktop-file-validate "$source_dir/packaging/$app.desktop"
 appstreamcli validate --no-net "$source_dir/packaging/$app.metainfo.xml"
 xmllint --noout "$source_dir/packaging/$app.xml"
+# A new version needs its release in the metainfo and its entry in the package's changelog.
+grep -q "<release version=\"$version\"" "$source_dir/packaging/$app.metainfo.xml" ||
+    fail "the metainfo has no release $version"
+IFS= read -r latest <"$source_dir/packaging/debian/changelog"
+[[ $latest == "quillmere ($version-"* ]] ||
+    fail "packaging/debian/changelog does not start with version $version"
 
 step "install into a temporary prefix"
 prefix=$work/prefix
