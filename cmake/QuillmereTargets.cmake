@@ -10,7 +10,13 @@ function(qm_add_gtest name)
   target_compile_definitions(${name} PRIVATE QM_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
                                              QM_DATA_DIR="${PROJECT_SOURCE_DIR}/data")
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  # The data files come from where the tests say, never from a copy of Quillmere installed on
+  # the machine (the programs also look in the XDG data folders).
+  set(no_data ${CMAKE_BINARY_DIR}/tests/no-installed-data)
+  # (Two properties of one value each: a list would not survive the test discovery.)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                       PROPERTIES ENVIRONMENT "XDG_DATA_HOME=${no_data}"
+                                  ENVIRONMENT_MODIFICATION "XDG_DATA_DIRS=set:${no_data}")
 endfunction()
 
 # qm_add_benchmark(NAME SOURCES ...): a Google Benchmark executable; never part of CTest.
