@@ -10,6 +10,10 @@ namespace qm::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitNotReached = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitWriteFailed = 3;
+inline constexpr int kExitNoMemory = 4;
+inline constexpr int kExitInterrupted = 130;  // SIGINT
+inline constexpr int kExitTerminated = 143;   // SIGTERM
 
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 

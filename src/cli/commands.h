@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/file/attractor_file.h"
+#include "core/file/input_file.h"
 
 namespace qm::cli {
 
@@ -15,6 +16,18 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
 // A user's sentence for why a file could not be read or written.
 std::string describe(FileStatus status, int systemError = 0);
+// The same for an input read within limits.
+std::string describe(ReadStatus status, const TextLimits& limits, int systemError = 0);
+
+// Where the tool reads a file, "-" names standard input.
+inline bool isStandardStream(const std::string& name) {
+    return name == "-";
+}
+// The text of a file named on the command line, or of standard input for "-", within limits.
+ReadStatus readInputText(const std::string& name, const TextLimits& limits, std::string& text,
+                         int* systemError = nullptr);
+// An attractor file named on the command line, or standard input for "-".
+LoadResult loadAttractorInput(Parser& parser, const std::string& name, int* systemError = nullptr);
 
 // The kind code named by a file keyword ("lorenz") or a code ("3"); -1 when neither.
 int parseKind(const std::string& text);

@@ -27,6 +27,12 @@ std::string describe(FileStatus status, int systemError) {
         case FileStatus::CannotOpen: text = "cannot open the file"; break;
         case FileStatus::ReadError: text = "not a valid attractor file"; break;
         case FileStatus::TooLarge: text = "too large for an attractor file"; break;
+        case FileStatus::TooManyLines:
+            text = "more than " + std::to_string(kMaxAttractorFileLines) + " lines: too long for an attractor file";
+            break;
+        case FileStatus::NotRegular:
+            text = "not a regular file (a folder, a device, a pipe or a socket)";
+            break;
         case FileStatus::WriteFailed: text = "cannot write the file"; break;
         case FileStatus::InvalidValue: text = "a parameter is not a finite number"; break;
     }
@@ -74,9 +80,10 @@ int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
     const std::string& path = arguments.positional().front();
     auto parser = makeAttractorParser();
-    LoadResult loaded = loadAttractor(*parser, path);
+    int systemError = 0;
+    LoadResult loaded = loadAttractorInput(*parser, path, &systemError);
     if (!loaded) {
-        err << "quillmere-cli info: " << path << ": " << describe(loaded.status) << '\n';
+        err << "quillmere-cli info: " << path << ": " << describe(loaded.status, systemError) << '\n';
         return kExitUsage;
     }
     Attractor& a = *loaded.attractor;

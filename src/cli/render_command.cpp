@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -41,12 +40,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kExitWriteFailed = 3;
 constexpr double kMinParameter = 0.0001;
 
 struct RenderOptions {
-    fs::path file;
-    fs::path output;
+    std::string file;    // "-": standard input
+    std::string output;  // "-": standard output, the key: value lines then on standard error
     bool png = false;
     int mode = 0;
     std::int32_t width = 640;
@@ -56,7 +54,7 @@ struct RenderOptions {
     std::uint32_t seed = 0;
     std::optional<double> scale, luminosity, gamma, opacity, roughness;
     std::optional<std::pair<double, double>> rotate;
-    std::optional<fs::path> speedMap, angleMap;
+    std::optional<std::string> speedMap, angleMap;
     bool builtinGradients = false;
     bool quiet = false;
 };
@@ -94,8 +92,8 @@ std::uint64_t physicalMemory() {
 std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::string>& args) {
     Arguments a;
     if (auto problem = a.parse(args,
-                               {"output", "mode", "size", "iterations", "updates", "seed", "scale",
-                                "rotate", "luminosity", "gamma", "opacity", "roughness",
+                               {"output", "format", "mode", "size", "iterations", "updates", "seed",
+                                "scale", "rotate", "luminosity", "gamma", "opacity", "roughness",
                                 "speed-map", "angle-map"},
                                {"builtin-gradients", "quiet"}))
         return *problem;
@@ -106,10 +104,18 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
     const auto output = a.value("output");
     if (!output || output->empty()) return std::string("-o OUT.bmp or OUT.png is required");
     o.output = *output;
-    std::string extension = o.output.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (extension != ".bmp" && extension != ".png") return std::string("the output must end in .bmp or .png");
-    o.png = extension == ".png";
+    if (const auto format = a.value("format")) {
+        if (*format != "png" && *format != "bmp") return std::string("--format takes png or bmp");
+        o.png = *format == "png";
+    } else if (isStandardStream(o.output)) {
+        return std::string("-o - writes to standard output and needs --format png or --format bmp");
+    } else {
+        std::string extension = fs::path(o.output).extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (extension != ".bmp" && extension != ".png")
+            return std::string("the output must end in .bmp or .png, or --format must name its format");
+        o.png = extension == ".png";
+    }
 
     if (const auto text = a.value("mode")) {
         o.mode = parseMode(*text);
@@ -173,8 +179,11 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
 
     const bool lightFamily = mode == RenderMode::Light || mode == RenderMode::Plasma;
     o.builtinGradients = a.has("builtin-gradients");
-    if (const auto text = a.value("speed-map")) o.speedMap = fs::path(*text);
-    if (const auto text = a.value("angle-map")) o.angleMap = fs::path(*text);
+    o.speedMap = a.value("speed-map");
+    o.angleMap = a.value("angle-map");
+    const int fromStandardInput = isStandardStream(o.file) + (o.speedMap && isStandardStream(*o.speedMap)) +
+                                  (o.angleMap && isStandardStream(*o.angleMap));
+    if (fromStandardInput > 1) return std::string("standard input (-) can be read for one file only");
     if ((o.speedMap || o.angleMap) && !lightFamily)
         return std::string("colour maps apply only to the modes Lumière and Plasma");
     if (o.builtinGradients && (o.speedMap || o.angleMap))
@@ -189,12 +198,23 @@ fs::path programFolder() {
     return ec ? fs::current_path() : exe.parent_path();
 }
 
-// Loads a colour map given on the command line; false when it cannot be read.
-bool loadMapFile(const fs::path& path, Gradientf& gradient) {
-    std::ifstream in(path);
-    if (!in.is_open()) return false;
-    loadColorMap(in, gradient);
-    return !in.bad();
+// Loads a colour map given on the command line ("-": standard input); false, with the reason
+// on err, when it cannot be read or gives too many colours.
+bool loadMapFile(const std::string& name, Gradientf& gradient, std::ostream& err) {
+    std::string text;
+    int systemError = 0;
+    const ReadStatus read = readInputText(name, kColorMapLimits, text, &systemError);
+    if (read != ReadStatus::Ok) {
+        err << "quillmere-cli render: cannot read the colour map " << name << ": "
+            << describe(read, kColorMapLimits, systemError) << '\n';
+        return false;
+    }
+    if (loadColorMapText(text, gradient).tooMany()) {
+        err << "quillmere-cli render: the colour map " << name << " gives more than "
+            << kMaxColorMapColors << " colours\n";
+        return false;
+    }
+    return true;
 }
 
 class DevelopSink final : public RenderSink {
@@ -206,15 +226,36 @@ private:
     TBitmap3D& target_;
 };
 
-WriteResult writeImage(const RenderOptions& o, const TBitmap3D& target) {
+// The image file's bytes in the format chosen; false when the encoder fails.
+bool encodeImage(const RenderOptions& o, const TBitmap3D& target, std::string& bytes) {
     const ImageView view = target.imageView();
-    if (!o.png) return writeBmp(o.output, view);
+    if (!o.png) {
+        bytes = encodeBmp(view);
+        return true;
+    }
     const QImage image(view.bits, view.width, view.height, view.bytesPerLine, QImage::Format_BGR888);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
     buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG")) return {WriteStatus::WriteFailed, 0};
-    return writeFileAtomically(o.output, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    if (!image.save(&buffer, "PNG")) return false;
+    bytes.assign(encoded.constData(), static_cast<std::size_t>(encoded.size()));
+    return true;
+}
+
+// Writes the image to the output file, or to out for "-"; the reason on failure.
+std::optional<std::string> writeImage(const RenderOptions& o, const TBitmap3D& target, std::ostream& out) {
+    std::string bytes;
+    if (!encodeImage(o, target, bytes)) return describe(FileStatus::WriteFailed);
+    if (isStandardStream(o.output)) {
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) return std::string("standard output did not take the image");
+        return std::nullopt;
+    }
+    const WriteResult written = writeFileAtomically(o.output, bytes);
+    if (written.status == WriteStatus::NotRegular) return describe(FileStatus::NotRegular) + ", left untouched";
+    if (!written) return describe(FileStatus::WriteFailed, written.systemError);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -230,9 +271,10 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     // The document: seeded, then the file loaded into it.
     seedRandom31(o.seed);
     auto parser = makeAttractorParser();
-    LoadResult loaded = loadAttractor(*parser, o.file);
+    int systemError = 0;
+    LoadResult loaded = loadAttractorInput(*parser, o.file, &systemError);
     if (!loaded) {
-        err << "quillmere-cli render: " << o.file.string() << ": " << describe(loaded.status) << '\n';
+        err << "quillmere-cli render: " << o.file << ": " << describe(loaded.status, systemError) << '\n';
         return kExitUsage;
     }
     Attractor& attractor = *loaded.attractor;
@@ -246,14 +288,8 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         } else {
             loadDefaultGradients(dataFolders(programFolder(), DataEnvironment::current()),
                                  light->speedGradient, light->angleGradient);
-            if (o.speedMap && !loadMapFile(*o.speedMap, light->speedGradient)) {
-                err << "quillmere-cli render: cannot read the colour map " << o.speedMap->string() << '\n';
-                return kExitUsage;
-            }
-            if (o.angleMap && !loadMapFile(*o.angleMap, light->angleGradient)) {
-                err << "quillmere-cli render: cannot read the colour map " << o.angleMap->string() << '\n';
-                return kExitUsage;
-            }
+            if (o.speedMap && !loadMapFile(*o.speedMap, light->speedGradient, err)) return kExitUsage;
+            if (o.angleMap && !loadMapFile(*o.angleMap, light->angleGradient, err)) return kExitUsage;
         }
     }
     target->SetWidth(o.width);
@@ -322,22 +358,23 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         std::fprintf(stderr, "\r%s%s%*s\n", text(TextId::kTotalTimeLabel).c_str(), formatClockDuration(seconds).c_str(), 40, "");
     }
 
-    const WriteResult written = writeImage(o, *target);
-    if (!written) {
-        err << "quillmere-cli render: cannot write " << o.output.string() << ": "
-            << describe(FileStatus::WriteFailed, written.systemError) << '\n';
+    if (const auto problem = writeImage(o, *target, out)) {
+        err << "quillmere-cli render: cannot write " << (isStandardStream(o.output) ? "the image" : o.output)
+            << ": " << *problem << '\n';
         return kExitWriteFailed;
     }
-    out << "width: " << target->imageWidth << '\n';
-    out << "height: " << target->imageHeight << '\n';
-    out << "iterations: " << outcome.counter << '\n';
-    out << "diverged: " << (outcome.diverged ? "yes" : "no") << '\n';
-    out << "seconds: " << formatNumber(seconds) << '\n';
-    out << "iterations_per_second: " << formatNumber(seconds > 0 ? outcome.counter / seconds : 0.0) << '\n';
-    out << "scale: " << formatNumber(target->scale) << '\n';
-    out << "pan_x: " << formatNumber(target->panX) << '\n';
-    out << "pan_y: " << formatNumber(target->panY) << '\n';
-    out << "output: " << o.output.string() << '\n';
+    // With the image on standard output, the report goes to standard error.
+    std::ostream& report = isStandardStream(o.output) ? err : out;
+    report << "width: " << target->imageWidth << '\n';
+    report << "height: " << target->imageHeight << '\n';
+    report << "iterations: " << outcome.counter << '\n';
+    report << "diverged: " << (outcome.diverged ? "yes" : "no") << '\n';
+    report << "seconds: " << formatNumber(seconds) << '\n';
+    report << "iterations_per_second: " << formatNumber(seconds > 0 ? outcome.counter / seconds : 0.0) << '\n';
+    report << "scale: " << formatNumber(target->scale) << '\n';
+    report << "pan_x: " << formatNumber(target->panX) << '\n';
+    report << "pan_y: " << formatNumber(target->panY) << '\n';
+    report << "output: " << o.output << '\n';
     if (outcome.diverged) {
         std::string message = text(TextId::kDivergedAfter);
         const auto at = message.find("%u");

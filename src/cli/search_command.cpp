@@ -8,6 +8,8 @@
 #include <ctime>
 #include <filesystem>
 #include <mutex>
+#include <sstream>
+#include <string_view>
 #include <thread>
 #include <variant>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "cli/commands.h"
 #include "core/attractor/attractor.h"
 #include "core/file/attractor_file.h"
+#include "core/file/numbered_files.h"
 
 namespace qm::cli {
 
@@ -102,12 +105,10 @@ bool sampleStaysBounded(Attractor& a) {
     return !a.diverged();
 }
 
-std::string findName(std::int64_t number) {
-    std::string digits = std::to_string(number);
-    return std::string(4 - std::min<std::size_t>(4, digits.size()), '0') + digits + ".qmattr";
-}
+constexpr std::string_view kFindExtension = ".qmattr";
 
 struct Shared {
+    std::int64_t firstNumber = 1;  // after the highest find already in the folder
     std::mutex outputLock;
     std::atomic<std::int64_t> trials{0};
     std::atomic<std::int64_t> found{0};
@@ -115,7 +116,9 @@ struct Shared {
     std::string failure;
 };
 
-// Thread i: finds numbered i + 1, i + 1 + J, ... up to K, within T / J trials.
+// Thread i: finds i + 1, i + 1 + J, ... up to K, within T / J trials. They are numbered from
+// the first number free in the folder on, and a name another program took meanwhile passes to
+// the next free number: no find ever replaces a file.
 void searchThread(const SearchOptions& o, int i, Shared& shared, std::ostream& out) {
     seedRandom31(o.seed + static_cast<std::uint32_t>(i));
     auto attractor = createAttractor(static_cast<std::int8_t>(o.kind), static_cast<std::int8_t>(o.option));
@@ -129,11 +132,19 @@ void searchThread(const SearchOptions& o, int i, Shared& shared, std::ostream& o
         shared.trials.fetch_add(1, std::memory_order_relaxed);
         if (!attractor->search(amount)) continue;
         if (!sampleStaysBounded(*attractor)) continue;  // not counted; the search goes on
-        const std::filesystem::path path = o.out / findName(number);
-        const FileResult saved = saveAttractor(*parser, *attractor, path);
+        std::ostringstream text;
+        const FileResult filled = writeAttractor(*parser, *attractor, text);
+        std::int64_t fileNumber = shared.firstNumber + number - 1;
+        std::filesystem::path path = o.out / numberedFileName(fileNumber, kFindExtension);
+        const WriteResult written =
+            filled ? writeNumberedFile(o.out, fileNumber, kFindExtension, text.str(), path) : WriteResult{};
         std::lock_guard lock(shared.outputLock);
-        if (!saved) {
-            shared.failure = path.string() + ": " + describe(saved.status, saved.systemError);
+        if (!filled || !written) {
+            shared.failure = path.string() + ": " +
+                             (filled ? describe(written.status == WriteStatus::NotRegular ? FileStatus::NotRegular
+                                                                                       : FileStatus::WriteFailed,
+                                                written.systemError)
+                                     : describe(filled.status, filled.systemError));
             shared.failed = true;
             return;
         }
@@ -160,6 +171,7 @@ int runSearch(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
 
     Shared shared;
+    shared.firstNumber = highestFileNumber(o.out, kFindExtension) + 1;
     const auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> threads;
     for (int i = 0; i < o.threads; ++i)

@@ -11,7 +11,6 @@
 
 #include <array>
 #include <cmath>
-#include <fstream>
 
 #include "core/property/color_map.h"
 #include "core/property/gradient.h"
@@ -937,16 +936,23 @@ void PropertyPalette::loadColorMapInto(GradientfProperty& p) {
             fileName = dialog.selectedFiles().first();
     }
     if (fileName.isEmpty() || !p.gradient()) return;
-    std::ifstream in(std::filesystem::path(fileName.toStdString()), std::ios::binary);
-    if (!in) {
-        showWarning(this, fillText(qtext(TextId::kColorMapUnreadable), {fileName}));
-        return;
-    }
     // Read into a copy: a file without a colour keeps the gradient (an empty one would
     // turn the image black).
     Gradientf loaded = *p.gradient();
-    if (loadColorMap(in, loaded) == 0) {
-        showWarning(this, fillText(qtext(TextId::kColorMapEmpty), {fileName}));
+    const ColorMapResult result = loadColorMapFile(std::filesystem::path(fileName.toStdString()), loaded);
+    int problem = 0;
+    switch (result.read) {
+        case ReadStatus::Ok:
+            problem = result.tooMany() ? TextId::kColorMapTooManyColors
+                                       : result.colors == 0 ? TextId::kColorMapEmpty : 0;
+            break;
+        case ReadStatus::NotRegular: problem = TextId::kColorMapNotRegular; break;
+        case ReadStatus::TooLarge:
+        case ReadStatus::TooManyLines: problem = TextId::kColorMapTooLarge; break;
+        default: problem = TextId::kColorMapUnreadable; break;
+    }
+    if (problem != 0) {
+        showWarning(this, fillText(qtext(problem), {fileName}));
         return;
     }
     *p.gradient() = std::move(loaded);

@@ -1,11 +1,13 @@
 #include "core/file/atomic_write.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <system_error>
 
@@ -15,24 +17,76 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Creates a new, unused file beside target. open with O_EXCL (rather than mkstemp) so that
-// the file gets the permissions the user's umask gives any new file.
-int createTemporary(const fs::path& target, fs::path& temporary, int& error) {
-    static std::atomic<unsigned> counter{0};
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) on "." + std::string.
-    std::string stem = ".";
-    stem += target.filename().string();
-    stem += ".tmp-";
-    stem += std::to_string(getpid());
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = folder / (stem + "-" + std::to_string(counter.fetch_add(1)));
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) return fd;
-        error = errno;
-        if (error != EEXIST) return -1;
+std::atomic<bool> anonymousTemporaries{true};
+
+// The names of temporary files that exist on disk right now, for a signal handler to remove.
+// Fixed storage and lock-free atomics only: the handler may run in the middle of any of this.
+// A slot goes free (0) -> being filled (1) -> named (2); the handler looks at named slots only.
+constexpr int kPendingSlots = 64;
+constexpr std::size_t kPendingPathMax = 4096;
+struct PendingSlot {
+    std::atomic<int> state{0};
+    char path[kPendingPathMax];
+};
+PendingSlot pendingSlots[kPendingSlots];
+
+// Registers a temporary name for the lifetime of the object. A name too long for the slots, or
+// a 65th write at once, goes unregistered: the write still works, a signal may leave it behind.
+class PendingName {
+public:
+    explicit PendingName(const fs::path& path) {
+        const std::string& text = path.native();
+        if (text.size() >= kPendingPathMax) return;
+        for (int i = 0; i < kPendingSlots; ++i) {
+            int expected = 0;
+            if (!pendingSlots[i].state.compare_exchange_strong(expected, 1)) continue;
+            std::memcpy(pendingSlots[i].path, text.c_str(), text.size() + 1);
+            pendingSlots[i].state.store(2, std::memory_order_release);
+            slot_ = i;
+            return;
+        }
     }
-    return -1;
+    ~PendingName() {
+        if (slot_ >= 0) pendingSlots[slot_].state.store(0, std::memory_order_release);
+    }
+    PendingName(const PendingName&) = delete;
+    PendingName& operator=(const PendingName&) = delete;
+
+private:
+    int slot_ = -1;
+};
+
+fs::path folderOf(const fs::path& target) {
+    return target.has_parent_path() ? target.parent_path() : fs::path(".");
+}
+
+// The temporary names of target in this process: ".NAME.tmp-PID-N", N counting up.
+fs::path temporaryName(const fs::path& target) {
+    static std::atomic<unsigned> counter{0};
+    // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) on "." + std::string.
+    std::string name = ".";
+    name += target.filename().string();
+    name += ".tmp-";
+    name += std::to_string(getpid());
+    name += '-';
+    name += std::to_string(counter.fetch_add(1));
+    return folderOf(target) / name;
+}
+
+// The file a chain of symbolic links at path ends in (up to 40 links, as the system follows
+// them). Only the last component is resolved: a link among the folders is followed by every
+// call below anyway.
+fs::path resolveLinks(const fs::path& requested) {
+    fs::path p = requested;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+        std::error_code ec;
+        const fs::path next = fs::read_symlink(p, ec);
+        if (ec) return p;
+        p = next.is_absolute() ? next : folderOf(p) / next;
+    }
+    return p;  // a loop: still a link, which is refused as not a regular file
 }
 
 bool writeAll(int fd, std::string_view bytes, int& error) {
@@ -58,51 +112,156 @@ bool writeAll(int fd, std::string_view bytes, int& error) {
 // Makes the rename itself durable. The new file is complete whether or not this succeeds,
 // so a failure here is not reported.
 void syncFolder(const fs::path& target) {
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
 }
 
+// Puts the complete file at temporary in place of target; the temporary name is gone after.
+WriteResult publish(const fs::path& temporary, const fs::path& target, Replace replace) {
+    if (replace == Replace::Allowed) {
+        if (::rename(temporary.c_str(), target.c_str()) != 0) {
+            const int error = errno;
+            ::unlink(temporary.c_str());
+            return {WriteStatus::RenameFailed, error};
+        }
+        return {};
+    }
+    // Never replace: the kernel checks and renames in one step, or a hard link does the same
+    // where the file system cannot rename that way.
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) ==
+        0)
+        return {};
+    int error = errno;
+    if (error == EINVAL || error == ENOSYS) {
+        error = ::link(temporary.c_str(), target.c_str()) == 0 ? 0 : errno;
+    }
+    ::unlink(temporary.c_str());
+    if (error == 0) return {};
+    return {error == EEXIST ? WriteStatus::Exists : WriteStatus::RenameFailed, error};
+}
+
+// A file without a name in target's folder, or -1 where the file system has none.
+int createAnonymous(const fs::path& target) {
+    if (!anonymousTemporaries.load(std::memory_order_relaxed)) return -1;
+    return ::open(folderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+}
+
+// Gives the anonymous file fd a fresh temporary name. Linking by descriptor needs a
+// privilege; linking through /proc does not.
+bool nameAnonymous(int fd, const fs::path& name, int& error) {
+    if (::linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    error = errno;
+    return false;
+}
+
+// The write with an anonymous file. Sets handled to false when the file system offers no
+// anonymous file or cannot name one, so that the caller writes a named one instead.
+WriteResult writeAnonymous(const fs::path& target, std::string_view bytes, Replace replace,
+                           const struct stat* old, bool& handled) {
+    handled = false;
+    const int fd = createAnonymous(target);
+    if (fd < 0) return {};
+    handled = true;
+    // A replaced file keeps its permissions; best effort, as some file systems have none.
+    if (old) ::fchmod(fd, old->st_mode & 07777);
+    int error = 0;
+    if (!writeAll(fd, bytes, error)) {
+        ::close(fd);
+        return {WriteStatus::WriteFailed, error};
+    }
+    if (::fsync(fd) != 0) {
+        error = errno;
+        ::close(fd);
+        return {WriteStatus::SyncFailed, error};
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path temporary = temporaryName(target);
+        const PendingName pending(temporary);
+        if (!nameAnonymous(fd, temporary, error)) {
+            if (error == EEXIST) continue;
+            ::close(fd);
+            handled = false;  // no /proc, say: the named way still works
+            return {};
+        }
+        // close may report a deferred write error (network file systems do).
+        if (::close(fd) != 0) {
+            error = errno;
+            ::unlink(temporary.c_str());
+            return {WriteStatus::CloseFailed, error};
+        }
+        return publish(temporary, target, replace);
+    }
+    ::close(fd);
+    return {WriteStatus::CannotCreate, EEXIST};
+}
+
+// The write with a named temporary file, removed on any failure.
+WriteResult writeNamed(const fs::path& target, std::string_view bytes, Replace replace,
+                       const struct stat* old) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path temporary = temporaryName(target);
+        // Registered before it exists, so that no moment has the file without the name.
+        const PendingName pending(temporary);
+        // open with O_EXCL (rather than mkstemp) so that the file gets the permissions the
+        // user's umask gives any new file.
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return {WriteStatus::CannotCreate, errno};
+        }
+        auto fail = [&](WriteStatus status, int err, bool open) {
+            if (open) ::close(fd);
+            ::unlink(temporary.c_str());
+            return WriteResult{status, err};
+        };
+        if (old) ::fchmod(fd, old->st_mode & 07777);
+        int error = 0;
+        if (!writeAll(fd, bytes, error)) return fail(WriteStatus::WriteFailed, error, true);
+        if (::fsync(fd) != 0) return fail(WriteStatus::SyncFailed, errno, true);
+        if (::close(fd) != 0) return fail(WriteStatus::CloseFailed, errno, false);
+        return publish(temporary, target, replace);
+    }
+    return {WriteStatus::CannotCreate, EEXIST};
+}
+
 }  // namespace
 
-WriteResult writeFileAtomically(const fs::path& requested, std::string_view bytes) {
-    if (requested.filename().empty()) return {WriteStatus::CannotCreate, EISDIR};
+WriteResult writeFileAtomically(const fs::path& requested, std::string_view bytes,
+                                Replace replace) {
+    if (requested.filename().empty()) return {WriteStatus::NotRegular, EISDIR};
 
     // Replace what a link points to, not the link: that is what overwriting the file in place
     // would have done.
-    fs::path target = requested;
-    std::error_code ec;
-    if (fs::is_symlink(requested, ec)) {
-        const fs::path resolved = fs::canonical(requested, ec);
-        if (!ec) target = resolved;
-    }
-
-    fs::path temporary;
-    int error = 0;
-    const int fd = createTemporary(target, temporary, error);
-    if (fd < 0) return {WriteStatus::CannotCreate, error};
-
-    auto fail = [&](WriteStatus status, int err, bool open) {
-        if (open) ::close(fd);
-        ::unlink(temporary.c_str());
-        return WriteResult{status, err};
-    };
-
-    // A replaced file keeps its permissions; best effort, as some file systems have none.
+    const fs::path target = resolveLinks(requested);
     struct stat old {};
-    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-        ::fchmod(fd, old.st_mode & 07777);
+    const bool exists = ::lstat(target.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode))
+        return {WriteStatus::NotRegular, S_ISDIR(old.st_mode) ? EISDIR : 0};
+    if (exists && replace == Replace::Never) return {WriteStatus::Exists, EEXIST};
+    const struct stat* previous = exists ? &old : nullptr;
 
-    if (!writeAll(fd, bytes, error)) return fail(WriteStatus::WriteFailed, error, true);
-    if (::fsync(fd) != 0) return fail(WriteStatus::SyncFailed, errno, true);
-    // close may report a deferred write error (network file systems do).
-    if (::close(fd) != 0) return fail(WriteStatus::CloseFailed, errno, false);
-    if (::rename(temporary.c_str(), target.c_str()) != 0)
-        return fail(WriteStatus::RenameFailed, errno, false);
-    syncFolder(target);
-    return {};
+    bool handled = false;
+    WriteResult result = writeAnonymous(target, bytes, replace, previous, handled);
+    if (!handled) result = writeNamed(target, bytes, replace, previous);
+    if (result) syncFolder(target);
+    return result;
 }
+
+void removePendingTemporaries() noexcept {
+    for (PendingSlot& slot : pendingSlots) {
+        if (slot.state.load(std::memory_order_acquire) == 2) ::unlink(slot.path);
+    }
+}
+
+namespace detail {
+void setAnonymousTemporaries(bool enabled) {
+    anonymousTemporaries.store(enabled, std::memory_order_relaxed);
+}
+}  // namespace detail
 
 }  // namespace qm

@@ -1,5 +1,7 @@
 // Writing a file completely or not at all: the bytes go to a temporary file beside the target,
-// which replaces the target only once it is complete and on disk.
+// which replaces the target only once it is complete and on disk. On Linux the temporary file
+// has no name while it is written (O_TMPFILE), so a process killed meanwhile leaves nothing;
+// it gets a name only for the moment between linking and renaming it.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +16,9 @@ enum class WriteStatus : std::uint8_t {
     WriteFailed,   // writing the bytes failed (a full disk, ...)
     SyncFailed,    // the data could not be flushed to the device
     CloseFailed,
-    RenameFailed,  // the temporary could not replace the target (a folder stands there, ...)
+    RenameFailed,  // the temporary could not replace the target
+    NotRegular,    // the target is a folder, a device, a pipe or a socket: left alone
+    Exists,        // the target exists and was not to be replaced
 };
 
 struct WriteResult {
@@ -24,9 +28,25 @@ struct WriteResult {
     explicit operator bool() const { return status == WriteStatus::Ok; }
 };
 
+enum class Replace : std::uint8_t {
+    Allowed,  // an existing regular file is replaced
+    Never,    // an existing file of any kind makes the write fail with Exists
+};
+
 // Writes bytes to target. On failure the temporary file is removed and a previous file at
 // target is left as it was. A replaced file keeps its permission bits; a symbolic link at
-// target has the file it points to replaced.
-WriteResult writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+// target keeps being a link, and the file it points to is replaced. Only a regular file is
+// ever replaced: any other existing target (folder, device, pipe, socket) is refused.
+WriteResult writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
+                                Replace replace = Replace::Allowed);
+
+// Removes every temporary file that a write in progress has given a name to. Async-signal-
+// safe: a program's SIGINT or SIGTERM handler calls it before the program exits.
+void removePendingTemporaries() noexcept;
+
+namespace detail {
+// Off, every write uses a named temporary file, as on file systems without O_TMPFILE.
+void setAnonymousTemporaries(bool enabled);
+}  // namespace detail
 
 }  // namespace qm

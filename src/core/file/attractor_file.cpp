@@ -107,24 +107,6 @@ LoadResult build(const Parser& parser) {
     return {std::move(attractor), FileStatus::Ok};
 }
 
-LoadResult fromText(Parser& parser, TextStatus status, const std::string& bytes) {
-    switch (status) {
-        case TextStatus::Ok:
-            break;
-        case TextStatus::CannotOpen:
-            return {nullptr, FileStatus::CannotOpen};
-        case TextStatus::TooLarge:
-            return {nullptr, FileStatus::TooLarge};
-        case TextStatus::NotText:
-        case TextStatus::ReadFailed:
-            return {nullptr, FileStatus::ReadError};
-    }
-    std::istringstream in(bytes);
-    in.imbue(std::locale::classic());
-    if (!parser.load(in)) return {nullptr, FileStatus::ReadError};
-    return build(parser);
-}
-
 }  // namespace
 
 std::unique_ptr<Parser> makeAttractorParser() {
@@ -153,20 +135,49 @@ FileResult saveAttractor(Parser& parser, const Attractor& attractor,
     if (const FileStatus filled = fill(parser, attractor); filled != FileStatus::Ok)
         return {filled};
     const WriteResult written = parser.save(path);
+    if (written.status == WriteStatus::NotRegular) return {FileStatus::NotRegular};
     if (!written) return {FileStatus::WriteFailed, written.systemError};
     return {};
 }
 
+FileStatus fileStatusOf(ReadStatus status) {
+    switch (status) {
+        case ReadStatus::Ok:
+            return FileStatus::Ok;
+        case ReadStatus::CannotOpen:
+            return FileStatus::CannotOpen;
+        case ReadStatus::NotRegular:
+            return FileStatus::NotRegular;
+        case ReadStatus::TooLarge:
+            return FileStatus::TooLarge;
+        case ReadStatus::TooManyLines:
+            return FileStatus::TooManyLines;
+        case ReadStatus::NotText:
+        case ReadStatus::ReadFailed:
+            break;
+    }
+    return FileStatus::ReadError;
+}
+
+LoadResult loadAttractorText(Parser& parser, ReadStatus status, const std::string& text) {
+    if (status != ReadStatus::Ok) return {nullptr, fileStatusOf(status)};
+    std::istringstream in(text);
+    in.imbue(std::locale::classic());
+    if (!parser.load(in)) return {nullptr, FileStatus::ReadError};
+    return build(parser);
+}
+
 LoadResult loadAttractor(Parser& parser, const std::filesystem::path& path) {
     std::string bytes;
-    const TextStatus status = readTextFile(path, kMaxAttractorFileBytes, bytes);
-    return fromText(parser, status, bytes);
+    const ReadStatus status =
+        readTextFile(path, TextLimits{kMaxAttractorFileBytes, kMaxAttractorFileLines}, bytes);
+    return loadAttractorText(parser, status, bytes);
 }
 
 LoadResult readAttractor(Parser& parser, std::istream& in) {
     std::string bytes;
-    const TextStatus status = readText(in, kMaxAttractorFileBytes, bytes);
-    return fromText(parser, status, bytes);
+    const ReadStatus status = readText(in, kMaxAttractorFileBytes, bytes);
+    return loadAttractorText(parser, status, bytes);
 }
 
 }  // namespace qm

@@ -22,12 +22,15 @@
 namespace qm {
 
 inline constexpr std::size_t kMaxAttractorFileBytes = std::size_t{1} << 20;
+inline constexpr std::size_t kMaxAttractorFileLines = kDefaultMaxTextLines;
 
 enum class FileStatus : std::uint8_t {
     Ok,
     CannotOpen,    // the file is missing or cannot be opened for reading
     ReadError,     // not text, truncated, or not as the template describes
     TooLarge,      // more than kMaxAttractorFileBytes
+    TooManyLines,  // more than kMaxAttractorFileLines
+    NotRegular,    // a folder, a device, a pipe or a socket: never read, never replaced
     WriteFailed,   // the file or stream could not be written completely
     InvalidValue,  // a parameter is not finite: no file could carry it and read back
 };
@@ -63,5 +66,9 @@ FileResult writeAttractor(Parser& parser, const Attractor& attractor, std::ostre
 LoadResult loadAttractor(Parser& parser, const std::filesystem::path& path);
 // As loadAttractor; consumes at most kMaxAttractorFileBytes + 1 bytes of the stream.
 LoadResult readAttractor(Parser& parser, std::istream& in);
+// As loadAttractor, for text already read (readTextFile, readTextDescriptor) with status.
+LoadResult loadAttractorText(Parser& parser, ReadStatus status, const std::string& text);
+// The file status of a text reader's status.
+FileStatus fileStatusOf(ReadStatus status);
 
 }  // namespace qm

@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <istream>
 #include <locale>
 #include <ostream>
@@ -477,39 +476,6 @@ void TokenBlock::reset() {
 
 std::unique_ptr<Token> TokenBlock::clone() const {
     return std::unique_ptr<Token>(new TokenBlock(*this));
-}
-
-// Text input
-
-TextStatus readText(std::istream& in, std::size_t maxBytes, std::string& text) {
-    text.clear();
-    char buffer[16384];
-    while (in) {
-        in.read(buffer, sizeof buffer);
-        const auto got = static_cast<std::size_t>(in.gcount());
-        if (text.size() + got > maxBytes) return TextStatus::TooLarge;
-        text.append(buffer, got);
-    }
-    if (in.bad()) return TextStatus::ReadFailed;
-    if (text.find('\0') != std::string::npos) return TextStatus::NotText;
-    return TextStatus::Ok;
-}
-
-TextStatus readTextFile(const std::filesystem::path& path, std::size_t maxBytes,
-                        std::string& text) {
-    text.clear();
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::exists(status) || std::filesystem::is_directory(status))
-        return TextStatus::CannotOpen;
-    if (std::filesystem::is_regular_file(status)) {
-        const auto size = std::filesystem::file_size(path, ec);
-        if (ec) return TextStatus::CannotOpen;
-        if (size > maxBytes) return TextStatus::TooLarge;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return TextStatus::CannotOpen;
-    return readText(in, maxBytes, text);
 }
 
 // Parser

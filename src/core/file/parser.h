@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/file/atomic_write.h"
+#include "core/file/input_file.h"
 
 namespace qm {
 
@@ -216,21 +217,6 @@ private:
     std::vector<TokenList> occurrences_;
     std::int32_t maxOccurrences_;
 };
-
-// What readText found.
-enum class TextStatus : std::uint8_t {
-    Ok,
-    CannotOpen,
-    TooLarge,  // more than the allowed bytes
-    NotText,   // a NUL byte: no text file has one
-    ReadFailed,
-};
-
-// Reads a whole stream into text, consuming at most maxBytes + 1 bytes, so that an endless
-// or huge input costs bounded memory and time.
-TextStatus readText(std::istream& in, std::size_t maxBytes, std::string& text);
-// The same for a file; a regular file larger than maxBytes is refused before it is read.
-TextStatus readTextFile(const std::filesystem::path& path, std::size_t maxBytes, std::string& text);
 
 // The root of a template: its top-level tokens, and the whole-file read and write.
 class Parser final : public Token {

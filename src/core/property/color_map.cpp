@@ -4,9 +4,10 @@
 #include <array>
 #include <climits>
 #include <cstddef>
-#include <fstream>
 #include <limits>
 #include <optional>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "core/file/data_location.h"
@@ -52,7 +53,8 @@ float toComponent(unsigned n) {
 
 // Reads every line to the end of the stream and collects the colours it accepts. Each call of
 // getline either consumes input or sets eof, fail or bad, and the loop ends on any of these, so
-// it cannot spin on a stream in an error state.
+// it cannot spin on a stream in an error state. Reading stops at the first colour beyond
+// kMaxColorMapColors.
 void readColors(std::istream& in, std::vector<ColorRGBf>& colors) {
     char line[kLineBufferSize];
     bool firstLine = true;
@@ -72,6 +74,7 @@ void readColors(std::istream& in, std::vector<ColorRGBf>& colors) {
             // as a colour of the ramp.
             if (!(firstLine && r == 0 && g == 0 && b == 0)) {
                 colors.push_back({toComponent(r), toComponent(g), toComponent(b)});
+                if (colors.size() > kMaxColorMapColors) break;
             }
         }
         firstLine = false;
@@ -79,15 +82,8 @@ void readColors(std::istream& in, std::vector<ColorRGBf>& colors) {
     }
 }
 
-}  // namespace
-
-int loadColorMap(std::istream& in, Gradientf& gradient) {
-    std::vector<ColorRGBf> colors;
-    // A stream that is already failed (a file that did not open) leaves the stops alone.
-    if (in.good()) {
-        gradient.Clear();
-        readColors(in, colors);
-    }
+// Makes the stops of gradient from the colours collected.
+void setStops(const std::vector<ColorRGBf>& colors, Gradientf& gradient) {
     const std::size_t n = colors.size();
     if (n == 1) {
         // k / (n - 1) would be 0 / 0: a single stop at 0 samples to its colour everywhere.
@@ -97,8 +93,37 @@ int loadColorMap(std::istream& in, Gradientf& gradient) {
             gradient.AddStop(static_cast<double>(k) / static_cast<double>(n - 1), colors[k]);
         }
     }
+}
+
+}  // namespace
+
+int loadColorMap(std::istream& in, Gradientf& gradient) {
+    std::vector<ColorRGBf> colors;
+    // A stream that is already failed (a file that did not open) leaves the stops alone.
+    if (in.good()) {
+        readColors(in, colors);
+        if (colors.size() > kMaxColorMapColors) return static_cast<int>(colors.size());
+        gradient.Clear();
+    }
+    setStops(colors, gradient);
     gradient.Simplify();
-    return static_cast<int>(std::min<std::size_t>(n, INT_MAX));
+    return static_cast<int>(std::min<std::size_t>(colors.size(), INT_MAX));
+}
+
+ColorMapResult loadColorMapText(std::string_view text, Gradientf& gradient) {
+    std::istringstream in{std::string(text)};
+    ColorMapResult result;
+    result.colors = static_cast<std::size_t>(loadColorMap(in, gradient));
+    return result;
+}
+
+ColorMapResult loadColorMapFile(const std::filesystem::path& path, Gradientf& gradient) {
+    std::string text;
+    ColorMapResult result;
+    result.read = readTextFile(path, kColorMapLimits, text, &result.systemError);
+    if (result.read != ReadStatus::Ok) return result;
+    result.colors = loadColorMapText(text, gradient).colors;
+    return result;
 }
 
 void loadDefaultGradients(const std::filesystem::path& programFolder, Gradientf& speed,
@@ -108,16 +133,11 @@ void loadDefaultGradients(const std::filesystem::path& programFolder, Gradientf&
 
 void loadDefaultGradients(const std::vector<std::filesystem::path>& folders, Gradientf& speed,
                           Gradientf& angle) {
-    // A fresh stream per file, so the second file is tried whatever became of the first.
+    // Each file on its own, so the second file is tried whatever became of the first.
     const auto loadFile = [&folders](const char* name, Gradientf& gradient) {
         const auto path = findDataFile(folders, name);
-        if (!path) return false;
-        std::ifstream file(*path);
-        if (!file.is_open()) return false;
-        loadColorMap(file, gradient);
-        return true;
+        return path && loadColorMapFile(*path, gradient);
     };
-
     if (!loadFile("speed.map", speed)) setBuiltinSpeedGradient(speed);
     if (!loadFile("angle.map", angle)) setBuiltinAngleGradient(angle);
 }

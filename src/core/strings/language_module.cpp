@@ -164,10 +164,16 @@ std::optional<LanguageModule> readLanguageModule(const std::filesystem::path& fi
         case TextStatus::Ok:
             return parseLanguageModule(content, error);
         case TextStatus::CannotOpen:
-            setError(error, "not a file");
+            setError(error, "cannot be opened");
+            break;
+        case TextStatus::NotRegular:
+            setError(error, "not a regular file (a folder, a device, a pipe or a socket)");
             break;
         case TextStatus::TooLarge:
             setError(error, "larger than 1 MiB");
+            break;
+        case TextStatus::TooManyLines:
+            setError(error, "more than " + std::to_string(kDefaultMaxTextLines) + " lines");
             break;
         case TextStatus::NotText:
             setError(error, "not a text file");

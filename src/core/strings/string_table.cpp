@@ -147,6 +147,12 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3355, "&Cancel"},
         {3356, "Le choix de la langue n'a pas pu être enregistré dans %s : il ne vaut que jusqu'à la fermeture du programme."},
         {3357, "Le module de langue %s est introuvable ou illisible : l'interface reste en français."},
+        // Files that are not regular files, files beyond the readers' caps
+        {3400, "Ce n'est pas un fichier ordinaire (dossier, périphérique, tube ou socket) : il reste tel qu'il est."},
+        {3401, "Le fichier a plus de 65536 lignes."},
+        {3402, "Le fichier %s donne plus de 4096 couleurs : le dégradé reste tel qu'il était."},
+        {3403, "%s n'est pas un fichier ordinaire (dossier, périphérique, tube ou socket) : le dégradé reste tel qu'il était."},
+        {3404, "Le fichier %s dépasse 4 Mio ou 262144 lignes : le dégradé reste tel qu'il était."},
         // Render progress
         {2500, "Plus d'attracteur après %u itérations"},
         {2501, "i/s : "},

@@ -143,6 +143,13 @@ inline constexpr int kLanguageOk = 3354;
 inline constexpr int kLanguageCancel = 3355;
 inline constexpr int kLanguageNotStored = 3356;
 inline constexpr int kLanguageModuleMissing = 3357;
+
+// Files that are not regular files, files beyond the readers' caps ("%s" stands for a file).
+inline constexpr int kReasonNotRegular = 3400;
+inline constexpr int kReasonTooManyLines = 3401;
+inline constexpr int kColorMapTooManyColors = 3402;
+inline constexpr int kColorMapNotRegular = 3403;
+inline constexpr int kColorMapTooLarge = 3404;
 }  // namespace TextId
 
 class StringTable {

@@ -283,7 +283,7 @@ TEST_F(AttractorFile, ValuesOfAnEarlierFileDoNotLeakIntoTheNext) {
 
 TEST_F(AttractorFile, LoadReportsMissingLargeAndForeignFiles) {
     EXPECT_EQ(loadAttractor(*parser, dir / "missing.qmattr").status, FileStatus::CannotOpen);
-    EXPECT_EQ(loadAttractor(*parser, dir).status, FileStatus::CannotOpen);
+    EXPECT_EQ(loadAttractor(*parser, dir).status, FileStatus::NotRegular);
 
     // Whitespace padding up to the limit still loads; one byte more is refused unread.
     std::string padded = kLorenzFile;

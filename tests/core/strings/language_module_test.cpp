@@ -1,6 +1,7 @@
 #include "core/strings/language_module.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -111,7 +112,13 @@ TEST(LanguageModule, ReadingRefusesWhatIsNotAModuleFile) {
     EXPECT_FALSE(readLanguageModule(dir / "missing.ENU", &error));
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(readLanguageModule(dir, &error));
-    EXPECT_EQ(error, "not a file");
+    EXPECT_EQ(error, "not a regular file (a folder, a device, a pipe or a socket)");
+    // A pipe without a writer is refused at once rather than waited on.
+    const auto fifo = dir / "fifo.ENU";
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(readLanguageModule(fifo, &error));
+    EXPECT_EQ(error, "not a regular file (a folder, a device, a pipe or a socket)");
     {
         std::ofstream big(dir / "big.ENU", std::ios::binary);
         big << kLanguageModuleHeader << '\n' << std::string(kMaxLanguageModuleBytes, '#');
