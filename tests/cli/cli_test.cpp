@@ -2,6 +2,7 @@
 #include "cli/cli.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QImage>
 
@@ -222,6 +223,54 @@ TEST_F(CliTest, RenderRejectsBadArgumentsAndReportsFailures) {
     const Outcome diverging = runCli({"render", unravel.string(), "-o", out});
     EXPECT_EQ(diverging.status, 1);
     EXPECT_FALSE(fs::exists(out));
+}
+
+TEST_F(CliTest, SearchNeverOverwritesAFindAlreadyInTheFolder) {
+    fs::create_directories(dir);
+    std::ofstream(dir / "0001.qmattr") << "an earlier find";
+    std::ofstream(dir / "0007.qmattr") << "another";
+    const Outcome r = runCli({"search", "--kind", "icon", "--count", "2", "--seed", "7", "--out", dir.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(dir / "0001.qmattr"), "an earlier find");
+    EXPECT_EQ(slurp(dir / "0007.qmattr"), "another");
+    EXPECT_NE(r.out.find("found: " + (dir / "0008.qmattr").string() + "\n"), std::string::npos);
+    EXPECT_NE(r.out.find("found: " + (dir / "0009.qmattr").string() + "\n"), std::string::npos);
+    EXPECT_TRUE(fs::exists(dir / "0009.qmattr"));
+}
+
+TEST_F(CliTest, RenderToStandardOutputAndNeverOverASpecialFile) {
+    fs::create_directories(dir);
+    const std::string file = QM_TEST_DATA_DIR "/lorenz.qmattr";
+    const std::vector<std::string> common = {"render", file, "--size", "32x32", "--iterations", "20000", "--seed", "1"};
+    auto args = common;
+    args.insert(args.end(), {"-o", "-", "--format", "png"});
+    const Outcome r = runCli(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The image on the output, the report on the error stream.
+    const QImage image = QImage::fromData(reinterpret_cast<const uchar*>(r.out.data()), static_cast<int>(r.out.size()), "PNG");
+    EXPECT_EQ(image.width(), 32);
+    EXPECT_EQ(keyValues(r.err).at("output"), "-");
+    args = common;
+    args.insert(args.end(), {"-o", "-", "--format", "bmp"});
+    EXPECT_EQ(runCli(args).out.substr(0, 2), "BM");
+    args = common;
+    args.insert(args.end(), {"-o", "-"});
+    EXPECT_EQ(runCli(args).status, 2);  // which format?
+
+    // A pipe, a folder, a link to a pipe: refused with 3 and left as they were.
+    ASSERT_EQ(mkfifo((dir / "pipe.bmp").c_str(), 0600), 0);
+    fs::create_directory(dir / "folder.bmp");
+    fs::create_symlink("pipe.bmp", dir / "link.bmp");
+    for (const char* name : {"pipe.bmp", "folder.bmp", "link.bmp"}) {
+        args = common;
+        args.insert(args.end(), {"-o", (dir / name).string()});
+        const Outcome refused = runCli(args);
+        EXPECT_EQ(refused.status, 3) << name;
+        EXPECT_NE(refused.err.find("not a regular file"), std::string::npos) << refused.err;
+    }
+    EXPECT_TRUE(fs::is_fifo(dir / "pipe.bmp"));
+    EXPECT_TRUE(fs::is_directory(dir / "folder.bmp"));
+    EXPECT_TRUE(fs::is_symlink(dir / "link.bmp"));
 }
 
 }  // namespace

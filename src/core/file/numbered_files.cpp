@@ -47,7 +47,9 @@ WriteResult writeNumberedFile(const std::filesystem::path& folder, std::int64_t&
     for (int skip = 0; skip <= kMaxSkips; ++skip, ++n) {
         path = folder / numberedFileName(n, extension);
         result = writeFileAtomically(path, bytes, Replace::Never);
-        if (result.status != WriteStatus::Exists) return result;
+        // Whatever stands under a name (a file, a folder, ...) makes it taken.
+        if (result.status != WriteStatus::Exists && result.status != WriteStatus::NotRegular)
+            return result;
     }
     return result;
 }

@@ -1,6 +1,10 @@
 #include "core/file/atomic_write.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +13,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
+#include <cstring>
 
 namespace qm {
 namespace {
@@ -55,12 +61,66 @@ TEST_F(AtomicWrite, MissingFolderFailsToCreate) {
     EXPECT_EQ(r.systemError, ENOENT);
 }
 
-TEST_F(AtomicWrite, FailedRenameRemovesTheTemporary) {
-    fs::create_directory(dir / "taken");
-    const WriteResult r = writeFileAtomically(dir / "taken", "x");
-    EXPECT_EQ(r.status, WriteStatus::RenameFailed);
-    EXPECT_TRUE(fs::is_directory(dir / "taken"));
+TEST_F(AtomicWrite, OnlyARegularFileIsEverReplaced) {
+    // A folder, a pipe, a socket and a device, named or behind a link: each refused, untouched,
+    // and nothing left beside it.
+    fs::create_directory(dir / "folder");
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (dir / "socket").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::vector<std::string> targets = {"folder", "pipe", "socket"};
+    // A device node of our own (the null device's numbers), never a real one: a faulty
+    // writer would replace it.
+    if (mknod((dir / "device").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+        targets.push_back("device");
+    for (const std::string& name : std::vector<std::string>(targets)) {
+        fs::create_symlink(name, dir / ("link-" + name));
+        targets.push_back("link-" + name);
+    }
+    const auto count = entries();
+    for (const std::string& name : targets) {
+        const WriteResult r = writeFileAtomically(dir / name, "x");
+        EXPECT_EQ(r.status, WriteStatus::NotRegular) << name;
+    }
+    close(sock);
+    EXPECT_TRUE(fs::is_directory(dir / "folder"));
+    EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+    EXPECT_TRUE(fs::is_socket(dir / "socket"));
+    if (fs::exists(dir / "device")) {
+        EXPECT_TRUE(fs::is_character_file(dir / "device"));
+    }
+    EXPECT_EQ(entries(), count);
+}
+
+TEST_F(AtomicWrite, NamedTemporaryAsWhereTheFileSystemHasNoAnonymousFile) {
+    // The fallback does what the anonymous way does, and leaves nothing behind either.
+    detail::setAnonymousTemporaries(false);
+    const fs::path target = dir / "a.txt";
+    const bool first = static_cast<bool>(writeFileAtomically(target, "first"));
+    const bool second = static_cast<bool>(writeFileAtomically(target, "second"));
+    const WriteStatus again = writeFileAtomically(target, "third", Replace::Never).status;
+    detail::setAnonymousTemporaries(true);
+    EXPECT_TRUE(first && second);
+    EXPECT_EQ(again, WriteStatus::Exists);
+    EXPECT_EQ(contents(target), "second");
     EXPECT_EQ(entries(), 1);
+}
+
+TEST_F(AtomicWrite, NeverReplaceKeepsAnExistingFile) {
+    const fs::path target = dir / "a.txt";
+    ASSERT_TRUE(writeFileAtomically(target, "first", Replace::Never));
+    EXPECT_EQ(writeFileAtomically(target, "second", Replace::Never).status, WriteStatus::Exists);
+    fs::create_symlink("dangling-target", dir / "link");
+    EXPECT_EQ(writeFileAtomically(dir / "link", "through the link", Replace::Never).status,
+              WriteStatus::Ok);
+    EXPECT_EQ(contents(target), "first");
+    EXPECT_EQ(contents(dir / "dangling-target"), "through the link");
+    EXPECT_EQ(entries(), 3);
 }
 
 TEST_F(AtomicWrite, ReadOnlyFolderKeepsThePreviousFile) {

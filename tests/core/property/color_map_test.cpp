@@ -1,5 +1,10 @@
 #include "core/property/color_map.h"
 
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -139,6 +144,59 @@ TEST(ColorMap, EachLoadReplacesAllStops) {
     EXPECT_EQ(g.count(), 0u);
     EXPECT_EQ(load("9 9 9\n0 0 255\n", g), 2);
     EXPECT_THAT(positions(g), ElementsAre(0.0, 1.0));
+}
+
+TEST(ColorMap, TheColourCapRefusesALargerMapAndKeepsTheGradient) {
+    std::string map;
+    for (std::size_t k = 0; k < kMaxColorMapColors; ++k) map += std::to_string(k % 200 + 1) + " 2 3\n";
+    Gradientf g;
+    EXPECT_EQ(load(map, g), static_cast<int>(kMaxColorMapColors));
+    const auto stops = g.stops();
+    // One colour more, and a hundred thousand: refused, the previous stops kept.
+    EXPECT_EQ(load(map + "4 5 6\n", g), static_cast<int>(kMaxColorMapColors) + 1);
+    EXPECT_EQ(g.stops(), stops);
+    std::string huge;
+    for (int k = 0; k < 100000; ++k) huge += "1 2 3\n";
+    const ColorMapResult r = loadColorMapText(huge, g);
+    EXPECT_TRUE(r.tooMany());
+    EXPECT_FALSE(r);
+    EXPECT_EQ(g.stops(), stops);
+}
+
+// Files through the bounded reader give exactly the stops the stream reader gives, NUL bytes,
+// long lines and carriage returns included; what is not a regular file, or is too large, is
+// refused unread with the gradient kept.
+TEST(ColorMapFile, ReadsAsTheStreamReaderAndRefusesSpecialOrHugeFiles) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qm-map-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const std::filesystem::path dir = pattern;
+    const std::string tricky = "0 0 0\r\n12,5,7 name\n" + std::string(300, ' ') + "1 2 3\n" +
+                               std::string("4 \0 5 6\n", 9) + "7 8 9\n255 1234 5";
+    std::ofstream(dir / "tricky.map", std::ios::binary) << tricky;
+    for (const std::filesystem::path& p : {dir / "tricky.map", std::filesystem::path(QM_DATA_DIR "/speed.map")}) {
+        Gradientf fromFile, fromStream;
+        const ColorMapResult r = loadColorMapFile(p, fromFile);
+        std::ifstream in(p, std::ios::binary);
+        EXPECT_EQ(static_cast<int>(r.colors), loadColorMap(in, fromStream)) << p;
+        EXPECT_TRUE(r);
+        EXPECT_EQ(fromFile.stops(), fromStream.stops()) << p;
+    }
+
+    Gradientf g;
+    setBuiltinAngleGradient(g);
+    const auto stops = g.stops();
+    ASSERT_EQ(mkfifo((dir / "pipe.map").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.map");
+    for (const char* special : {"/dev/zero", "/dev/urandom"})
+        EXPECT_EQ(loadColorMapFile(special, g).read, ReadStatus::NotRegular) << special;
+    EXPECT_EQ(loadColorMapFile(dir / "pipe.map", g).read, ReadStatus::NotRegular);
+    EXPECT_EQ(loadColorMapFile(dir / "zero.map", g).read, ReadStatus::NotRegular);
+    // A sparse file of 5 MB is refused by its size, before any of it is read.
+    std::ofstream(dir / "huge.map").close();
+    std::filesystem::resize_file(dir / "huge.map", kColorMapLimits.maxBytes + 1);
+    EXPECT_EQ(loadColorMapFile(dir / "huge.map", g).read, ReadStatus::TooLarge);
+    EXPECT_EQ(g.stops(), stops);
+    std::filesystem::remove_all(dir);
 }
 
 TEST(DefaultGradients, MissingFilesGiveTheBuiltInRamps) {
