@@ -23,7 +23,8 @@ Commands:
   search --kind KIND --out DIR [--option N] [--count K] [--randomness P]
          [--max-trials T] [--seed S] [--threads J]
       Searches at random for chaotic parameter sets and writes each one found as
-      DIR/NNNN.qmattr. KIND is a file keyword (icon, ifs, julia, lorenz, lorenz_84,
+      DIR/NNNN.qmattr, numbered on after the highest NNNN.qmattr already in DIR (no
+      file is ever replaced). KIND is a file keyword (icon, ifs, julia, lorenz, lorenz_84,
       pickover, polynomial_a, polynomial_b, polynomial_c, polynomial_sprott, unravel)
       or a kind code 0 to 10. N is the number of IFS maps (2 to 8, default 4) or the
       Sprott polynomial order (2 to 5, default 2). K sets to find (default 1); P the
@@ -32,7 +33,7 @@ Commands:
       Thread i seeds its generator with S + i, so a run is repeatable for the same S
       and J. Exit status 0 when K sets were found, 1 when the budget ran out first.
 
-  render FILE.qmattr -o OUT.bmp|OUT.png [--mode M] [--size WxH] [--iterations N]
+  render FILE.qmattr -o OUT.bmp|OUT.png|- [--format png|bmp] [--mode M] [--size WxH] [--iterations N]
          [--updates U] [--seed S] [--scale X] [--rotate DX,DY] [--luminosity L]
          [--gamma G] [--opacity O] [--roughness R] [--speed-map F] [--angle-map F]
          [--builtin-gradients] [--quiet]
@@ -49,12 +50,22 @@ Commands:
       size, the iterations, the speed and the view as "key: value" lines; progress goes
       to standard error when it is a terminal (--quiet silences it). A divergence keeps
       and writes the image so far, reports it and exits 1; an unwritable output exits 3.
+      The output's extension gives its format, or --format does; "-o -" writes the
+      image to standard output (--format then required) and the "key: value" lines to
+      standard error. Only a regular file is replaced: an output that is a folder, a
+      device, a pipe or a socket is refused and left alone. A map gives at most 4096
+      colours.
 
 Options common to all commands:
   --help       prints this text
   --version    prints the tool's name and version
 
 Exit status 2 means bad arguments or an unreadable file; nothing is written then.
+Where a command reads a file (FILE.qmattr, the colour maps), "-" reads standard input.
+Only regular files are read: a folder, a device, a pipe or a socket is refused at once,
+and so is a file over its size limit (1 MiB for attractor files, 4 MiB for maps).
+SIGINT and SIGTERM stop the tool with 130 and 143; the file it was writing is not
+left behind, and the one it was to replace is kept whole.
 )";
 
 }  // namespace
