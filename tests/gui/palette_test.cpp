@@ -13,6 +13,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <fstream>
 
@@ -65,6 +67,7 @@ private slots:
     void ifsRowsAreDividedMapByMapAndJuliaLevelWaits();
     void lightModeLoadsGradientsAndAGradientRendersAgain();
     void emptyColourMapKeepsTheGradient();
+    void specialOrOversizedColourMapKeepsTheGradient();
     void renderRowsFollowTheState();
     void imageSizeRowsResizeTheDocument();
     void palettesAreDisabledWhileSearching();
@@ -498,6 +501,37 @@ void PaletteTest::emptyColourMapKeepsTheGradient() {
     renderRows().loadColorMapInto(*row);
     QCOMPARE(light->angleGradient, before);
     QCOMPARE(messages_.size(), 2);
+}
+
+void PaletteTest::specialOrOversizedColourMapKeepsTheGradient() {
+    auto* light = dynamic_cast<TBitmap3D_Light*>(main_->activeDocument()->renderTarget());
+    QVERIFY(light);
+    const Gradientf before = light->speedGradient;
+    const QString pipe = folder_.filePath(QStringLiteral("pipe.map"));
+    QCOMPARE(mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
+    const QString many = folder_.filePath(QStringLiteral("many.map"));
+    {
+        std::ofstream out(many.toStdString());
+        for (int i = 0; i < 5000; ++i) out << "1 2 3\n";
+    }
+    const QString huge = folder_.filePath(QStringLiteral("huge.map"));
+    std::ofstream(huge.toStdString()).close();
+    QVERIFY(QFile::resize(huge, 100 << 20));
+    auto* row = static_cast<GradientfProperty*>(renderRows().rows().find("Dégr. Vitesse"));
+    QVERIFY(row);
+    // Each refused at once (a pipe without a writer or /dev/zero would hang a plain reader),
+    // with its own reason, and the gradient kept.
+    const std::pair<QString, int> cases[] = {{pipe, TextId::kColorMapNotRegular},
+                                             {QStringLiteral("/dev/zero"), TextId::kColorMapNotRegular},
+                                             {many, TextId::kColorMapTooManyColors},
+                                             {huge, TextId::kColorMapTooLarge}};
+    for (const auto& [file, reason] : cases) {
+        nextColorMap_ = file;
+        messages_.clear();
+        renderRows().loadColorMapInto(*row);
+        QCOMPARE(light->speedGradient, before);
+        QCOMPARE(messages_, QStringList{fillText(qtext(reason), {file})});
+    }
 }
 
 void PaletteTest::renderRowsFollowTheState() {
