@@ -148,7 +148,7 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3356, "Le choix de la langue n'a pas pu être enregistré dans %s : il ne vaut que jusqu'à la fermeture du programme."},
         {3357, "Le module de langue %s est introuvable ou illisible : l'interface reste en français."},
         // Files that are not regular files, files beyond the readers' caps
-        {3400, "Ce n'est pas un fichier ordinaire (dossier, périphérique, tube ou socket) : il reste tel qu'il est."},
+        {3400, "Ce n'est pas un fichier ordinaire (dossier, périphérique, tube ou socket)."},
         {3401, "Le fichier a plus de 65536 lignes."},
         {3402, "Le fichier %s donne plus de 4096 couleurs : le dégradé reste tel qu'il était."},
         {3403, "%s n'est pas un fichier ordinaire (dossier, périphérique, tube ou socket) : le dégradé reste tel qu'il était."},
