@@ -28,7 +28,8 @@ std::string describe(FileStatus status, int systemError) {
         case FileStatus::ReadError: text = "not a valid attractor file"; break;
         case FileStatus::TooLarge: text = "too large for an attractor file"; break;
         case FileStatus::TooManyLines:
-            text = "more than " + std::to_string(kMaxAttractorFileLines) + " lines: too long for an attractor file";
+            text = "more than " + std::to_string(kMaxAttractorFileLines) +
+                   " lines: too long for an attractor file";
             break;
         case FileStatus::NotRegular:
             text = "not a regular file (a folder, a device, a pipe or a socket)";
@@ -83,7 +84,8 @@ int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     int systemError = 0;
     LoadResult loaded = loadAttractorInput(*parser, path, &systemError);
     if (!loaded) {
-        err << "quillmere-cli info: " << path << ": " << describe(loaded.status, systemError) << '\n';
+        err << "quillmere-cli info: " << path << ": " << describe(loaded.status, systemError)
+            << '\n';
         return kExitUsage;
     }
     Attractor& a = *loaded.attractor;

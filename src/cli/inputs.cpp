@@ -11,8 +11,11 @@ namespace qm::cli {
 std::string describe(ReadStatus status, const TextLimits& limits, int systemError) {
     std::string text;
     switch (status) {
-        case ReadStatus::Ok: return "no error";
-        case ReadStatus::CannotOpen: text = "cannot open the file"; break;
+        case ReadStatus::Ok:
+            return "no error";
+        case ReadStatus::CannotOpen:
+            text = "cannot open the file";
+            break;
         case ReadStatus::NotRegular:
             text = "not a regular file (a folder, a device, a pipe or a socket)";
             break;
@@ -22,8 +25,12 @@ std::string describe(ReadStatus status, const TextLimits& limits, int systemErro
         case ReadStatus::TooManyLines:
             text = "more than " + std::to_string(limits.maxLines) + " lines";
             break;
-        case ReadStatus::NotText: text = "not a text file"; break;
-        case ReadStatus::ReadFailed: text = "reading failed"; break;
+        case ReadStatus::NotText:
+            text = "not a text file";
+            break;
+        case ReadStatus::ReadFailed:
+            text = "reading failed";
+            break;
     }
     if (systemError != 0) text += std::string(" (") + std::strerror(systemError) + ")";
     return text;

@@ -9,8 +9,8 @@
 #include <atomic>
 #include <cctype>
 #include <charconv>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <optional>
@@ -91,11 +91,11 @@ std::uint64_t physicalMemory() {
 
 std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::string>& args) {
     Arguments a;
-    if (auto problem = a.parse(args,
-                               {"output", "format", "mode", "size", "iterations", "updates", "seed",
-                                "scale", "rotate", "luminosity", "gamma", "opacity", "roughness",
-                                "speed-map", "angle-map"},
-                               {"builtin-gradients", "quiet"}))
+    if (auto problem = a.parse(
+            args,
+            {"output", "format", "mode", "size", "iterations", "updates", "seed", "scale", "rotate",
+             "luminosity", "gamma", "opacity", "roughness", "speed-map", "angle-map"},
+            {"builtin-gradients", "quiet"}))
         return *problem;
     if (a.positional().size() != 1) return std::string("give exactly one FILE.qmattr");
     RenderOptions o;
@@ -111,9 +111,11 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
         return std::string("-o - writes to standard output and needs --format png or --format bmp");
     } else {
         std::string extension = fs::path(o.output).extension().string();
-        std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
         if (extension != ".bmp" && extension != ".png")
-            return std::string("the output must end in .bmp or .png, or --format must name its format");
+            return std::string(
+                "the output must end in .bmp or .png, or --format must name its format");
         o.png = extension == ".png";
     }
 
@@ -181,9 +183,11 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
     o.builtinGradients = a.has("builtin-gradients");
     o.speedMap = a.value("speed-map");
     o.angleMap = a.value("angle-map");
-    const int fromStandardInput = isStandardStream(o.file) + (o.speedMap && isStandardStream(*o.speedMap)) +
+    const int fromStandardInput = isStandardStream(o.file) +
+                                  (o.speedMap && isStandardStream(*o.speedMap)) +
                                   (o.angleMap && isStandardStream(*o.angleMap));
-    if (fromStandardInput > 1) return std::string("standard input (-) can be read for one file only");
+    if (fromStandardInput > 1)
+        return std::string("standard input (-) can be read for one file only");
     if ((o.speedMap || o.angleMap) && !lightFamily)
         return std::string("colour maps apply only to the modes Lumière and Plasma");
     if (o.builtinGradients && (o.speedMap || o.angleMap))
@@ -243,7 +247,8 @@ bool encodeImage(const RenderOptions& o, const TBitmap3D& target, std::string& b
 }
 
 // Writes the image to the output file, or to out for "-"; the reason on failure.
-std::optional<std::string> writeImage(const RenderOptions& o, const TBitmap3D& target, std::ostream& out) {
+std::optional<std::string> writeImage(const RenderOptions& o, const TBitmap3D& target,
+                                      std::ostream& out) {
     std::string bytes;
     if (!encodeImage(o, target, bytes)) return describe(FileStatus::WriteFailed);
     if (isStandardStream(o.output)) {
@@ -253,7 +258,8 @@ std::optional<std::string> writeImage(const RenderOptions& o, const TBitmap3D& t
         return std::nullopt;
     }
     const WriteResult written = writeFileAtomically(o.output, bytes);
-    if (written.status == WriteStatus::NotRegular) return describe(FileStatus::NotRegular) + ", left untouched";
+    if (written.status == WriteStatus::NotRegular)
+        return describe(FileStatus::NotRegular) + ", left untouched";
     if (!written) return describe(FileStatus::WriteFailed, written.systemError);
     return std::nullopt;
 }
@@ -274,7 +280,8 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     int systemError = 0;
     LoadResult loaded = loadAttractorInput(*parser, o.file, &systemError);
     if (!loaded) {
-        err << "quillmere-cli render: " << o.file << ": " << describe(loaded.status, systemError) << '\n';
+        err << "quillmere-cli render: " << o.file << ": " << describe(loaded.status, systemError)
+            << '\n';
         return kExitUsage;
     }
     Attractor& attractor = *loaded.attractor;
@@ -288,8 +295,10 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         } else {
             loadDefaultGradients(dataFolders(programFolder(), DataEnvironment::current()),
                                  light->speedGradient, light->angleGradient);
-            if (o.speedMap && !loadMapFile(*o.speedMap, light->speedGradient, err)) return kExitUsage;
-            if (o.angleMap && !loadMapFile(*o.angleMap, light->angleGradient, err)) return kExitUsage;
+            if (o.speedMap && !loadMapFile(*o.speedMap, light->speedGradient, err))
+                return kExitUsage;
+            if (o.angleMap && !loadMapFile(*o.angleMap, light->angleGradient, err))
+                return kExitUsage;
         }
     }
     target->SetWidth(o.width);
@@ -359,8 +368,8 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
 
     if (const auto problem = writeImage(o, *target, out)) {
-        err << "quillmere-cli render: cannot write " << (isStandardStream(o.output) ? "the image" : o.output)
-            << ": " << *problem << '\n';
+        err << "quillmere-cli render: cannot write "
+            << (isStandardStream(o.output) ? "the image" : o.output) << ": " << *problem << '\n';
         return kExitWriteFailed;
     }
     // With the image on standard output, the report goes to standard error.
@@ -370,7 +379,8 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     report << "iterations: " << outcome.counter << '\n';
     report << "diverged: " << (outcome.diverged ? "yes" : "no") << '\n';
     report << "seconds: " << formatNumber(seconds) << '\n';
-    report << "iterations_per_second: " << formatNumber(seconds > 0 ? outcome.counter / seconds : 0.0) << '\n';
+    report << "iterations_per_second: "
+           << formatNumber(seconds > 0 ? outcome.counter / seconds : 0.0) << '\n';
     report << "scale: " << formatNumber(target->scale) << '\n';
     report << "pan_x: " << formatNumber(target->panX) << '\n';
     report << "pan_y: " << formatNumber(target->panY) << '\n';

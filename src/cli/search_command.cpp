@@ -137,12 +137,14 @@ void searchThread(const SearchOptions& o, int i, Shared& shared, std::ostream& o
         std::int64_t fileNumber = shared.firstNumber + number - 1;
         std::filesystem::path path = o.out / numberedFileName(fileNumber, kFindExtension);
         const WriteResult written =
-            filled ? writeNumberedFile(o.out, fileNumber, kFindExtension, text.str(), path) : WriteResult{};
+            filled ? writeNumberedFile(o.out, fileNumber, kFindExtension, text.str(), path)
+                   : WriteResult{};
         std::lock_guard lock(shared.outputLock);
         if (!filled || !written) {
             shared.failure = path.string() + ": " +
-                             (filled ? describe(written.status == WriteStatus::NotRegular ? FileStatus::NotRegular
-                                                                                       : FileStatus::WriteFailed,
+                             (filled ? describe(written.status == WriteStatus::NotRegular
+                                                    ? FileStatus::NotRegular
+                                                    : FileStatus::WriteFailed,
                                                 written.systemError)
                                      : describe(filled.status, filled.systemError));
             shared.failed = true;

@@ -434,9 +434,10 @@ void TMDIform::A_enreg_image_sousExecute() {
     if (fileName.isEmpty()) return;
     const WriteResult written = writeImage(fileName, *view->renderTarget());
     if (!written) {
-        const QString reason = written.status == WriteStatus::NotRegular ? qtext(TextId::kReasonNotRegular)
-                               : written.systemError != 0 ? QString::fromLocal8Bit(std::strerror(written.systemError))
-                                                          : qtext(TextId::kReasonWriteFailed);
+        const QString reason =
+            written.status == WriteStatus::NotRegular ? qtext(TextId::kReasonNotRegular)
+            : written.systemError != 0 ? QString::fromLocal8Bit(std::strerror(written.systemError))
+                                       : qtext(TextId::kReasonWriteFailed);
         showError(this, fillText(qtext(TextId::kWriteError), {fileName, reason}));
         return;
     }

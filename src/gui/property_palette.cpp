@@ -939,17 +939,25 @@ void PropertyPalette::loadColorMapInto(GradientfProperty& p) {
     // Read into a copy: a file without a colour keeps the gradient (an empty one would
     // turn the image black).
     Gradientf loaded = *p.gradient();
-    const ColorMapResult result = loadColorMapFile(std::filesystem::path(fileName.toStdString()), loaded);
+    const ColorMapResult result =
+        loadColorMapFile(std::filesystem::path(fileName.toStdString()), loaded);
     int problem = 0;
     switch (result.read) {
         case ReadStatus::Ok:
-            problem = result.tooMany() ? TextId::kColorMapTooManyColors
-                                       : result.colors == 0 ? TextId::kColorMapEmpty : 0;
+            problem = result.tooMany()     ? TextId::kColorMapTooManyColors
+                      : result.colors == 0 ? TextId::kColorMapEmpty
+                                           : 0;
             break;
-        case ReadStatus::NotRegular: problem = TextId::kColorMapNotRegular; break;
+        case ReadStatus::NotRegular:
+            problem = TextId::kColorMapNotRegular;
+            break;
         case ReadStatus::TooLarge:
-        case ReadStatus::TooManyLines: problem = TextId::kColorMapTooLarge; break;
-        default: problem = TextId::kColorMapUnreadable; break;
+        case ReadStatus::TooManyLines:
+            problem = TextId::kColorMapTooLarge;
+            break;
+        default:
+            problem = TextId::kColorMapUnreadable;
+            break;
     }
     if (problem != 0) {
         showWarning(this, fillText(qtext(problem), {fileName}));

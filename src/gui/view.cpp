@@ -49,8 +49,10 @@ QString reasonText(FileStatus status, int systemError) {
     switch (status) {
         case FileStatus::CannotOpen: return qtext(TextId::kReasonCannotOpen);
         case FileStatus::TooLarge: return qtext(TextId::kReasonTooLarge);
-        case FileStatus::TooManyLines: return qtext(TextId::kReasonTooManyLines);
-        case FileStatus::NotRegular: return qtext(TextId::kReasonNotRegular);
+        case FileStatus::TooManyLines:
+            return qtext(TextId::kReasonTooManyLines);
+        case FileStatus::NotRegular:
+            return qtext(TextId::kReasonNotRegular);
         case FileStatus::InvalidValue: return qtext(TextId::kReasonNotFinite);
         case FileStatus::WriteFailed:
             return systemError != 0 ? QString::fromLocal8Bit(std::strerror(systemError))

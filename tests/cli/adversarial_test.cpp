@@ -115,8 +115,10 @@ protected:
         std::string map;
         for (int i = 0; i < 100000; ++i) map += "12 34 56\n";
         std::ofstream(dir / "many.map") << map;
-        std::ofstream(dir / "long-line.map") << "255 0 0\n" << std::string(3 << 20, '7') << "\n0 0 255\n";
-        std::ofstream(dir / "long-line.qmattr") << "attractor { type lorenz parameters <" << std::string(2 << 20, ' ') << "1> }";
+        std::ofstream(dir / "long-line.map") << "255 0 0\n"
+                                             << std::string(3 << 20, '7') << "\n0 0 255\n";
+        std::ofstream(dir / "long-line.qmattr")
+            << "attractor { type lorenz parameters <" << std::string(2 << 20, ' ') << "1> }";
     }
 
     fs::path dir;
@@ -136,14 +138,19 @@ TEST_F(Adversarial, SpecialAndOversizedInputsAreRefusedAtOnce) {
     const fs::path out = dir / "out.bmp";
     std::ofstream(out) << "previous image";
 
-    for (const char* name : {"fifo", "folder", "zero-link", "urandom-link", "socket", "huge", "long-line.qmattr"}) {
-        expectRefused(tool({"info", (dir / name).string(), "--seed", "1"}), std::string("info ") + name);
-        expectRefused(tool({"render", (dir / name).string(), "-o", out.string()}), std::string("render ") + name);
+    for (const char* name :
+         {"fifo", "folder", "zero-link", "urandom-link", "socket", "huge", "long-line.qmattr"}) {
+        expectRefused(tool({"info", (dir / name).string(), "--seed", "1"}),
+                      std::string("info ") + name);
+        expectRefused(tool({"render", (dir / name).string(), "-o", out.string()}),
+                      std::string("render ") + name);
     }
-    for (const char* name : {"fifo", "folder", "zero-link", "urandom-link", "socket", "huge", "many.map"}) {
+    for (const char* name :
+         {"fifo", "folder", "zero-link", "urandom-link", "socket", "huge", "many.map"}) {
         for (const char* option : {"--speed-map", "--angle-map"}) {
-            const Outcome r = tool({"render", lorenz, "-o", out.string(), "--mode", "Plasma", "--size", "32x32",
-                                "--iterations", "2000", option, (dir / name).string()});
+            const Outcome r =
+                tool({"render", lorenz, "-o", out.string(), "--mode", "Plasma", "--size", "32x32",
+                      "--iterations", "2000", option, (dir / name).string()});
             expectRefused(r, std::string(option) + " " + name);
         }
     }
@@ -154,8 +161,9 @@ TEST_F(Adversarial, SpecialAndOversizedInputsAreRefusedAtOnce) {
     EXPECT_EQ(slurp(out), "previous image");
 
     // A line far longer than a map line is scanned in part and the rest skipped: the map loads.
-    const Outcome longLine = tool({"render", lorenz, "-o", out.string(), "--mode", "Plasma", "--size", "32x32",
-                               "--iterations", "2000", "--speed-map", (dir / "long-line.map").string()});
+    const Outcome longLine =
+        tool({"render", lorenz, "-o", out.string(), "--mode", "Plasma", "--size", "32x32",
+              "--iterations", "2000", "--speed-map", (dir / "long-line.map").string()});
     EXPECT_EQ(longLine.exitStatus, 0) << longLine.err;
 
     // Standard input: a device is refused, an endless pipe is cut at the cap.
@@ -185,7 +193,8 @@ TEST_F(Adversarial, SpecialAndOversizedInputsAreRefusedAtOnce) {
 // chance per SIGKILL is some 1e-5.
 TEST_F(Adversarial, KilledRenderLeavesNoTemporaryAndAWholeImage) {
     const std::string lorenz = QM_TEST_DATA_DIR "/lorenz.qmattr";
-    const std::vector<std::string> common = {"render", lorenz, "--size", "1024x1024", "--seed", "1", "--quiet"};
+    const std::vector<std::string> common = {"render", lorenz, "--size", "1024x1024",
+                                             "--seed", "1",    "--quiet"};
     auto render = [&](const fs::path& out, const char* iterations) {
         auto args = common;
         args.insert(args.end(), {"-o", out.string(), "--iterations", iterations});
@@ -198,7 +207,8 @@ TEST_F(Adversarial, KilledRenderLeavesNoTemporaryAndAWholeImage) {
 
     const auto started = Clock::now();
     tool(render(dir / "timed.bmp", "40000"));
-    const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
+    const auto runTime =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
 
     std::mt19937 random(12345);
     const int signals[] = {SIGKILL, SIGTERM, SIGINT};
@@ -212,7 +222,8 @@ TEST_F(Adversarial, KilledRenderLeavesNoTemporaryAndAWholeImage) {
         std::this_thread::sleep_for(delay);
         kill(pid, sig);
         const Outcome r = finish(pid);
-        const std::string context = "signal " + std::to_string(sig) + " after " + std::to_string(delay.count()) + " us";
+        const std::string context =
+            "signal " + std::to_string(sig) + " after " + std::to_string(delay.count()) + " us";
         EXPECT_FALSE(r.hung) << context;
         // A render that finished first has exited 0; a signal before main set the handlers
         // ends the tool as the signal does, with nothing written yet.
@@ -234,8 +245,8 @@ TEST_F(Adversarial, KilledSearchLeavesNoTemporaryAndOnlyWholeFinds) {
     std::mt19937 random(54321);
     const int signals[] = {SIGKILL, SIGTERM, SIGINT};
     for (int round = 0; round < 6; ++round) {
-        const pid_t pid = start({"search", "--kind", "lorenz", "--count", "9999", "--seed", std::to_string(round),
-                                 "--threads", "2", "--out", finds.string()});
+        const pid_t pid = start({"search", "--kind", "lorenz", "--count", "9999", "--seed",
+                                 std::to_string(round), "--threads", "2", "--out", finds.string()});
         std::this_thread::sleep_for(std::chrono::milliseconds(50 + random() % 250));
         kill(pid, signals[round % 3]);
         const Outcome r = finish(pid);

@@ -229,7 +229,8 @@ TEST_F(CliTest, SearchNeverOverwritesAFindAlreadyInTheFolder) {
     fs::create_directories(dir);
     std::ofstream(dir / "0001.qmattr") << "an earlier find";
     std::ofstream(dir / "0007.qmattr") << "another";
-    const Outcome r = runCli({"search", "--kind", "icon", "--count", "2", "--seed", "7", "--out", dir.string()});
+    const Outcome r =
+        runCli({"search", "--kind", "icon", "--count", "2", "--seed", "7", "--out", dir.string()});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(slurp(dir / "0001.qmattr"), "an earlier find");
     EXPECT_EQ(slurp(dir / "0007.qmattr"), "another");
@@ -241,13 +242,15 @@ TEST_F(CliTest, SearchNeverOverwritesAFindAlreadyInTheFolder) {
 TEST_F(CliTest, RenderToStandardOutputAndNeverOverASpecialFile) {
     fs::create_directories(dir);
     const std::string file = QM_TEST_DATA_DIR "/lorenz.qmattr";
-    const std::vector<std::string> common = {"render", file, "--size", "32x32", "--iterations", "20000", "--seed", "1"};
+    const std::vector<std::string> common = {"render",       file,    "--size", "32x32",
+                                             "--iterations", "20000", "--seed", "1"};
     auto args = common;
     args.insert(args.end(), {"-o", "-", "--format", "png"});
     const Outcome r = runCli(args);
     ASSERT_EQ(r.status, 0) << r.err;
     // The image on the output, the report on the error stream.
-    const QImage image = QImage::fromData(reinterpret_cast<const uchar*>(r.out.data()), static_cast<int>(r.out.size()), "PNG");
+    const QImage image = QImage::fromData(reinterpret_cast<const uchar*>(r.out.data()),
+                                          static_cast<int>(r.out.size()), "PNG");
     EXPECT_EQ(image.width(), 32);
     EXPECT_EQ(keyValues(r.err).at("output"), "-");
     args = common;

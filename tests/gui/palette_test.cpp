@@ -521,10 +521,11 @@ void PaletteTest::specialOrOversizedColourMapKeepsTheGradient() {
     QVERIFY(row);
     // Each refused at once (a pipe without a writer or /dev/zero would hang a plain reader),
     // with its own reason, and the gradient kept.
-    const std::pair<QString, int> cases[] = {{pipe, TextId::kColorMapNotRegular},
-                                             {QStringLiteral("/dev/zero"), TextId::kColorMapNotRegular},
-                                             {many, TextId::kColorMapTooManyColors},
-                                             {huge, TextId::kColorMapTooLarge}};
+    const std::pair<QString, int> cases[] = {
+        {pipe, TextId::kColorMapNotRegular},
+        {QStringLiteral("/dev/zero"), TextId::kColorMapNotRegular},
+        {many, TextId::kColorMapTooManyColors},
+        {huge, TextId::kColorMapTooLarge}};
     for (const auto& [file, reason] : cases) {
         nextColorMap_ = file;
         messages_.clear();

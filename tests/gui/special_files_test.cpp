@@ -61,7 +61,8 @@ void SpecialFilesTest::openingRefusesSpecialFilesAtOnceAndOpensTheRest() {
     main.resize(800, 600);
     main.show();
     QVERIFY(QTest::qWaitForWindowExposed(&main));
-    const QStringList files = {pipe, zero, folder_.path(), huge, QStringLiteral(QM_DATA_DIR "/examples/lorenz.qmattr")};
+    const QStringList files = {pipe, zero, folder_.path(), huge,
+                               QStringLiteral(QM_DATA_DIR "/examples/lorenz.qmattr")};
     QCOMPARE(main.openFiles(files), 1);
     QCOMPARE(messages_.size(), 4);
     for (int i = 0; i < 3; ++i) {
@@ -75,7 +76,9 @@ void SpecialFilesTest::openingRefusesSpecialFilesAtOnceAndOpensTheRest() {
 
 void SpecialFilesTest::languageModuleThatIsAPipeLeavesTheProgramInFrench() {
     const QString program = folder_.filePath(QStringLiteral("quillmere"));
-    QCOMPARE(mkfifo(languageModulePath(program, QStringLiteral("ENU")).toLocal8Bit().constData(), 0600), 0);
+    QCOMPARE(
+        mkfifo(languageModulePath(program, QStringLiteral("ENU")).toLocal8Bit().constData(), 0600),
+        0);
     QCOMPARE(loadLanguage(program, QStringLiteral("ENU")), QString());
     QVERIFY(strings().isFrench());
 }

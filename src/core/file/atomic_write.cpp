@@ -130,8 +130,7 @@ WriteResult publish(const fs::path& temporary, const fs::path& target, Replace r
     }
     // Never replace: the kernel checks and renames in one step, or a hard link does the same
     // where the file system cannot rename that way.
-    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) ==
-        0)
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
         return {};
     int error = errno;
     if (error == EINVAL || error == ENOSYS) {

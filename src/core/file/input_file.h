@@ -50,8 +50,7 @@ ReadStatus readText(std::istream& in, std::size_t maxBytes, std::string& text);
 ReadStatus readTextFile(const std::filesystem::path& path, const TextLimits& limits,
                         std::string& text, int* systemError = nullptr);
 // With the default line cap.
-ReadStatus readTextFile(const std::filesystem::path& path, std::size_t maxBytes,
-                        std::string& text);
+ReadStatus readTextFile(const std::filesystem::path& path, std::size_t maxBytes, std::string& text);
 
 // Reads an already open descriptor to its end within the limits: standard input given as
 // "-", which may be a pipe or a terminal as well as a file. Blocks while the writer is silent,

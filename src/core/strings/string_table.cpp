@@ -87,7 +87,9 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3021, "« %s » n'a pas l'extension .qmattr : rien n'a été enregistré."},
         {3022, "Impossible d'enregistrer « %s » : %s"},
         {3023, "Une image de %d × %d pixels est refusée : chaque côté va de 16 à 16384 pixels."},
-        {3024, "Une image de %d × %d pixels est refusée : elle demanderait plus de la moitié de la mémoire de cet ordinateur."},
+        {3024,
+         "Une image de %d × %d pixels est refusée : elle demanderait plus de la moitié de la "
+         "mémoire de cet ordinateur."},
         {3025, "Le fichier est illisible ou ne décrit pas un attracteur."},
         {3026, "Le fichier est introuvable ou ne peut pas être ouvert."},
         {3027, "Le fichier dépasse 1 Mio."},
@@ -145,13 +147,18 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3353, "French"},
         {3354, "&OK"},
         {3355, "&Cancel"},
-        {3356, "Le choix de la langue n'a pas pu être enregistré dans %s : il ne vaut que jusqu'à la fermeture du programme."},
-        {3357, "Le module de langue %s est introuvable ou illisible : l'interface reste en français."},
+        {3356,
+         "Le choix de la langue n'a pas pu être enregistré dans %s : il ne vaut que jusqu'à la "
+         "fermeture du programme."},
+        {3357,
+         "Le module de langue %s est introuvable ou illisible : l'interface reste en français."},
         // Files that are not regular files, files beyond the readers' caps
         {3400, "Ce n'est pas un fichier ordinaire (dossier, périphérique, tube ou socket)."},
         {3401, "Le fichier a plus de 65536 lignes."},
         {3402, "Le fichier %s donne plus de 4096 couleurs : le dégradé reste tel qu'il était."},
-        {3403, "%s n'est pas un fichier ordinaire (dossier, périphérique, tube ou socket) : le dégradé reste tel qu'il était."},
+        {3403,
+         "%s n'est pas un fichier ordinaire (dossier, périphérique, tube ou socket) : le dégradé "
+         "reste tel qu'il était."},
         {3404, "Le fichier %s dépasse 4 Mio ou 262144 lignes : le dégradé reste tel qu'il était."},
         // Render progress
         {2500, "Plus d'attracteur après %u itérations"},

@@ -9,12 +9,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
-#include <cstring>
 
 namespace qm {
 namespace {

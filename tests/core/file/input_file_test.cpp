@@ -47,8 +47,8 @@ TEST_F(InputFileTest, AnythingButARegularFileIsRefusedUnreadAndAtOnce) {
     fs::create_symlink("pipe", dir / "link-to-pipe");
     fs::create_directory(dir / "folder");
 
-    for (const fs::path& p : {dir / "pipe", dir / "socket", dir / "zero.map",
-                              dir / "link-to-pipe", dir / "folder", fs::path("/dev/urandom")}) {
+    for (const fs::path& p : {dir / "pipe", dir / "socket", dir / "zero.map", dir / "link-to-pipe",
+                              dir / "folder", fs::path("/dev/urandom")}) {
         std::string text = "stale";
         EXPECT_EQ(readTextFile(p, TextLimits{}, text), ReadStatus::NotRegular) << p;
         EXPECT_TRUE(text.empty());

@@ -148,7 +148,8 @@ TEST(ColorMap, EachLoadReplacesAllStops) {
 
 TEST(ColorMap, TheColourCapRefusesALargerMapAndKeepsTheGradient) {
     std::string map;
-    for (std::size_t k = 0; k < kMaxColorMapColors; ++k) map += std::to_string(k % 200 + 1) + " 2 3\n";
+    for (std::size_t k = 0; k < kMaxColorMapColors; ++k)
+        map += std::to_string(k % 200 + 1) + " 2 3\n";
     Gradientf g;
     EXPECT_EQ(load(map, g), static_cast<int>(kMaxColorMapColors));
     const auto stops = g.stops();
@@ -173,7 +174,8 @@ TEST(ColorMapFile, ReadsAsTheStreamReaderAndRefusesSpecialOrHugeFiles) {
     const std::string tricky = "0 0 0\r\n12,5,7 name\n" + std::string(300, ' ') + "1 2 3\n" +
                                std::string("4 \0 5 6\n", 9) + "7 8 9\n255 1234 5";
     std::ofstream(dir / "tricky.map", std::ios::binary) << tricky;
-    for (const std::filesystem::path& p : {dir / "tricky.map", std::filesystem::path(QM_DATA_DIR "/speed.map")}) {
+    for (const std::filesystem::path& p :
+         {dir / "tricky.map", std::filesystem::path(QM_DATA_DIR "/speed.map")}) {
         Gradientf fromFile, fromStream;
         const ColorMapResult r = loadColorMapFile(p, fromFile);
         std::ifstream in(p, std::ios::binary);
