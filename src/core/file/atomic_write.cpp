@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,19 +20,23 @@ namespace fs = std::filesystem;
 
 std::atomic<bool> anonymousTemporaries{true};
 
-// The names of temporary files that exist on disk right now, for a signal handler to remove.
-// Fixed storage and lock-free atomics only: the handler may run in the middle of any of this.
-// A slot goes free (0) -> being filled (1) -> named (2); the handler looks at named slots only.
+// The names of temporary files that exist on disk now or are about to, for a signal handler
+// to remove. Fixed storage and lock-free atomics only: the handler may run in the middle of
+// any of this, on any thread. A slot goes free (0) -> being filled (1) -> named (2).
 constexpr int kPendingSlots = 64;
 constexpr std::size_t kPendingPathMax = 4096;
 struct PendingSlot {
     std::atomic<int> state{0};
+    std::atomic<pid_t> owner{0};  // the thread writing
     char path[kPendingPathMax];
 };
 PendingSlot pendingSlots[kPendingSlots];
+// Set by the handler: no write gives a temporary file a name any more.
+std::atomic<bool> stopping{false};
 
-// Registers a temporary name for the lifetime of the object. A name too long for the slots, or
-// a 65th write at once, goes unregistered: the write still works, a signal may leave it behind.
+// Registers a temporary name for the lifetime of the object; a write gives the file that name
+// only when ready() says so. A name too long for the slots, or a 65th write at once, goes
+// unregistered: the write still works, a signal may leave it behind.
 class PendingName {
 public:
     explicit PendingName(const fs::path& path) {
@@ -41,16 +46,21 @@ public:
             int expected = 0;
             if (!pendingSlots[i].state.compare_exchange_strong(expected, 1)) continue;
             std::memcpy(pendingSlots[i].path, text.c_str(), text.size() + 1);
-            pendingSlots[i].state.store(2, std::memory_order_release);
+            pendingSlots[i].owner.store(gettid());
+            pendingSlots[i].state.store(2);
             slot_ = i;
             return;
         }
     }
     ~PendingName() {
-        if (slot_ >= 0) pendingSlots[slot_].state.store(0, std::memory_order_release);
+        if (slot_ >= 0) pendingSlots[slot_].state.store(0);
     }
     PendingName(const PendingName&) = delete;
     PendingName& operator=(const PendingName&) = delete;
+
+    // False once the program is stopping. Checked after registering, so that the handler,
+    // which sets the flag before it looks at the slots, either sees this name or is seen.
+    bool ready() const { return !stopping.load(); }
 
 private:
     int slot_ = -1;
@@ -181,6 +191,10 @@ WriteResult writeAnonymous(const fs::path& target, std::string_view bytes, Repla
     for (int attempt = 0; attempt < 100; ++attempt) {
         const fs::path temporary = temporaryName(target);
         const PendingName pending(temporary);
+        if (!pending.ready()) {
+            ::close(fd);
+            return {WriteStatus::CannotCreate, EINTR};
+        }
         if (!nameAnonymous(fd, temporary, error)) {
             if (error == EEXIST) continue;
             ::close(fd);
@@ -206,6 +220,7 @@ WriteResult writeNamed(const fs::path& target, std::string_view bytes, Replace r
         const fs::path temporary = temporaryName(target);
         // Registered before it exists, so that no moment has the file without the name.
         const PendingName pending(temporary);
+        if (!pending.ready()) return {WriteStatus::CannotCreate, EINTR};
         // open with O_EXCL (rather than mkstemp) so that the file gets the permissions the
         // user's umask gives any new file.
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -252,8 +267,21 @@ WriteResult writeFileAtomically(const fs::path& requested, std::string_view byte
 }
 
 void removePendingTemporaries() noexcept {
+    stopping.store(true);
+    // Other threads may be between naming a finished file and renaming it, a matter of
+    // microseconds: let them finish (their file is then whole and in place), for at most a
+    // fifth of a second. A slot of this thread's own is not waited for: it is interrupted here.
+    const pid_t self = gettid();
+    for (int waited = 0; waited < 200; ++waited) {
+        bool busy = false;
+        for (const PendingSlot& slot : pendingSlots)
+            busy = busy || (slot.state.load() != 0 && slot.owner.load() != self);
+        if (!busy) break;
+        const timespec millisecond{0, 1000000};
+        nanosleep(&millisecond, nullptr);
+    }
     for (PendingSlot& slot : pendingSlots) {
-        if (slot.state.load(std::memory_order_acquire) == 2) ::unlink(slot.path);
+        if (slot.state.load() == 2) ::unlink(slot.path);
     }
 }
 
