@@ -2,6 +2,7 @@
 #include "cli/cli.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <QImage>
@@ -53,7 +54,8 @@ class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("quillmere_cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+              ("quillmere_cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+               "_" + std::to_string(getpid()));
         fs::remove_all(dir);
     }
     void TearDown() override { fs::remove_all(dir); }

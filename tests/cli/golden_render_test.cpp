@@ -3,6 +3,7 @@
 // any change to the iteration, projection, splat or development code that moves a single byte
 // of any of these images fails here, with the kind and mode to rerun.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -107,7 +108,8 @@ std::string renderDigest(const std::string& kind, int mode, const fs::path& out)
 }
 
 TEST(GoldenRender, EveryExampleInEveryModeKeepsItsBytes) {
-    const fs::path dir = fs::temp_directory_path() / "quillmere_golden_render";
+    const fs::path dir = fs::temp_directory_path() /
+                         ("quillmere_golden_render_" + std::to_string(getpid()));
     fs::create_directories(dir);
     for (const Golden& g : kGolden) {
         for (int mode = 0; mode < 5; ++mode) {

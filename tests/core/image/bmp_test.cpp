@@ -1,6 +1,7 @@
 #include "core/image/bmp.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -47,7 +48,8 @@ TEST(Bmp, HeaderRowsBottomUpAndPadding) {
 
 TEST(Bmp, WriteFailureIsReportedAndLeavesNothing) {
     std::vector<std::uint8_t> bits(12 * 4, 7);
-    const auto dir = std::filesystem::temp_directory_path() / "quillmere_bmp_test";
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("quillmere_bmp_test_" + std::to_string(getpid()));
     std::filesystem::remove_all(dir);
     EXPECT_FALSE(writeBmp(dir / "missing" / "out.bmp", {bits.data(), 4, 4, 12}));
     std::filesystem::create_directories(dir);

@@ -1,6 +1,7 @@
 #include "core/strings/language_module.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -106,7 +107,8 @@ TEST(LanguageModule, DamagedLinesAreSkippedAndReportedWhileTheRestStands) {
 }
 
 TEST(LanguageModule, ReadingRefusesWhatIsNotAModuleFile) {
-    const auto dir = std::filesystem::temp_directory_path() / "qm_language_module_test";
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("qm_language_module_test_" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     std::string error;
     EXPECT_FALSE(readLanguageModule(dir / "missing.ENU", &error));
