@@ -1,9 +1,12 @@
 #include "gui/language.h"
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTranslator>
 #include <QUrl>
 
@@ -18,6 +21,12 @@ namespace qm::gui {
 namespace {
 
 const QString kGroup = QStringLiteral("Locales");
+
+// Something other than a regular file stands at path (a missing file is not special).
+bool isSpecialFile(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode);
+}
 
 QString settingsKey(const QString& programPath) {
     return kGroup + QLatin1Char('/') + QString::fromLatin1(QUrl::toPercentEncoding(programPath));
@@ -74,30 +83,42 @@ QString loadModuleOrFrench(const QString& programPath, const QString& code) {
 
 }  // namespace
 
-LanguageSettings::LanguageSettings()
-    : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                            QStringLiteral("Quillmere"),
-                                            QStringLiteral("Quillmere"))) {}
+LanguageSettings::LanguageSettings() {
+    // The files QSettings reads for this organisation and application, user's then system's;
+    // it opens them as it is built, so they are looked at first.
+    QStringList files;
+    for (const QString& folder : QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation)) {
+        files << folder + QStringLiteral("/Quillmere/Quillmere.conf") << folder + QStringLiteral("/Quillmere.conf");
+    }
+    fileName_ = files.value(0);
+    if (std::any_of(files.begin(), files.end(), isSpecialFile)) return;
+    settings_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                            QStringLiteral("Quillmere"), QStringLiteral("Quillmere"));
+    fileName_ = settings_->fileName();
+}
 
-LanguageSettings::LanguageSettings(const QString& fileName)
-    : settings_(std::make_unique<QSettings>(fileName, QSettings::IniFormat)) {}
+LanguageSettings::LanguageSettings(const QString& fileName) : fileName_(fileName) {
+    if (!isSpecialFile(fileName)) settings_ = std::make_unique<QSettings>(fileName, QSettings::IniFormat);
+}
 
 LanguageSettings::~LanguageSettings() = default;
 
 std::optional<QString> LanguageSettings::stored(const QString& programPath) const {
+    if (!settings_) return std::nullopt;
     const QVariant value = settings_->value(settingsKey(programPath));
     if (!value.isValid()) return std::nullopt;
     return value.toString();
 }
 
 bool LanguageSettings::store(const QString& programPath, const QString& code) {
+    if (!settings_) return false;
     settings_->setValue(settingsKey(programPath), code);
     settings_->sync();
     return settings_->status() == QSettings::NoError;
 }
 
 QString LanguageSettings::fileName() const {
-    return settings_->fileName();
+    return fileName_;
 }
 
 bool isLanguageCode(const QString& code) {

@@ -20,6 +20,8 @@ namespace qm::gui {
 class LanguageSettings {
 public:
     // The user's settings file in the configuration folder ($XDG_CONFIG_HOME, else ~/.config).
+    // Where a settings file is not a regular file (a pipe would block the program as it
+    // starts), nothing is read and nothing can be stored.
     LanguageSettings();
     // Another settings file.
     explicit LanguageSettings(const QString& fileName);
@@ -33,7 +35,8 @@ public:
     QString fileName() const;
 
 private:
-    std::unique_ptr<QSettings> settings_;
+    std::unique_ptr<QSettings> settings_;  // none when a file is not a regular file
+    QString fileName_;
 };
 
 // Two or three ASCII letters: anything else would name some other file than a module.

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -28,6 +29,7 @@ private slots:
     void cleanupTestCase();
     void openingRefusesSpecialFilesAtOnceAndOpensTheRest();
     void languageModuleThatIsAPipeLeavesTheProgramInFrench();
+    void settingsFileThatIsAPipeIsNeitherReadNorWritten();
 
 private:
     QTemporaryDir folder_;
@@ -81,6 +83,16 @@ void SpecialFilesTest::languageModuleThatIsAPipeLeavesTheProgramInFrench() {
         0);
     QCOMPARE(loadLanguage(program, QStringLiteral("ENU")), QString());
     QVERIFY(strings().isFrench());
+}
+
+void SpecialFilesTest::settingsFileThatIsAPipeIsNeitherReadNorWritten() {
+    const QString file = folder_.filePath(QStringLiteral("Quillmere.conf"));
+    QCOMPARE(mkfifo(file.toLocal8Bit().constData(), 0600), 0);
+    LanguageSettings settings(file);
+    QVERIFY(!settings.stored(QStringLiteral("/usr/bin/quillmere")));
+    QVERIFY(!settings.store(QStringLiteral("/usr/bin/quillmere"), QStringLiteral("ENU")));
+    QCOMPARE(settings.fileName(), file);
+    QVERIFY(!QFileInfo(file).isFile());  // the pipe still stands
 }
 
 QTEST_MAIN(SpecialFilesTest)
