@@ -188,6 +188,26 @@ WriteResult writeAnonymous(const fs::path& target, std::string_view bytes, Repla
         ::close(fd);
         return {WriteStatus::SyncFailed, error};
     }
+    if (replace == Replace::Never) {
+        // Linking fails where anything exists already: the complete file appears under its
+        // own name in one step, and never has another.
+        if (stopping.load()) {
+            ::close(fd);
+            return {WriteStatus::CannotCreate, EINTR};
+        }
+        if (nameAnonymous(fd, target, error)) {
+            if (::close(fd) != 0) {
+                error = errno;
+                ::unlink(target.c_str());
+                return {WriteStatus::CloseFailed, error};
+            }
+            return {};
+        }
+        ::close(fd);
+        if (error == EEXIST) return {WriteStatus::Exists, error};
+        handled = false;  // no /proc, say: the named way still works
+        return {};
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         const fs::path temporary = temporaryName(target);
         const PendingName pending(temporary);

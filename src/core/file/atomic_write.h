@@ -30,7 +30,8 @@ struct WriteResult {
 
 enum class Replace : std::uint8_t {
     Allowed,  // an existing regular file is replaced
-    Never,    // an existing file of any kind makes the write fail with Exists
+    Never,    // an existing file of any kind makes the write fail with Exists; the complete
+              // file is linked under the target's name in one step, without a temporary name
 };
 
 // Writes bytes to target. On failure the temporary file is removed and a previous file at
