@@ -52,19 +52,19 @@ protected:
 
     // Starts the tool with args; stdinFd (or /dev/null) as its standard input.
     pid_t start(const std::vector<std::string>& args, int stdinFd = -1) {
+        // Everything the child needs is made before fork: it only redirects and executes.
         std::vector<std::string> all = {QM_CLI_PATH};
         all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const std::string outPath = (dir / "stdout").string(), errPath = (dir / "stderr").string();
         const pid_t pid = fork();
         if (pid == 0) {
             const int in = stdinFd >= 0 ? stdinFd : open("/dev/null", O_RDONLY);
             dup2(in, STDIN_FILENO);
-            const int out = open((dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = open((dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(out, STDOUT_FILENO);
-            dup2(err, STDERR_FILENO);
-            std::vector<char*> argv;
-            for (std::string& a : all) argv.push_back(a.data());
-            argv.push_back(nullptr);
+            dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+            dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
             execv(argv[0], argv.data());
             _exit(127);
         }
