@@ -34,9 +34,9 @@ Commands:
       and J. Exit status 0 when K sets were found, 1 when the budget ran out first.
 
   render FILE.qmattr -o OUT.bmp|OUT.png|- [--format png|bmp] [--mode M] [--size WxH]
-         [--iterations N] [--updates U] [--seed S] [--scale X] [--rotate DX,DY] [--luminosity L]
-         [--gamma G] [--opacity O] [--roughness R] [--speed-map F] [--angle-map F]
-         [--builtin-gradients] [--quiet]
+         [--iterations N] [--updates U] [--seed S] [--scale X] [--rotate DX,DY]
+         [--luminosity L] [--gamma G] [--opacity O] [--roughness R] [--speed-map F]
+         [--angle-map F] [--builtin-gradients] [--quiet]
       Renders the attractor of FILE as the program does after "Nouveau" in mode M and
       size WxH, "Ouvrir..." of FILE (the view fitted) and a complete "Démarrer".
       M is Gaz, Liquide, Lumière (or lumiere), Plasma, Solide, or 0 to 4 (default Gaz);
