@@ -24,8 +24,8 @@ Commands:
          [--max-trials T] [--seed S] [--threads J]
       Searches at random for chaotic parameter sets and writes each one found as
       DIR/NNNN.qmattr, numbered on after the highest NNNN.qmattr already in DIR (no
-      file is ever replaced). KIND is a file keyword (icon, ifs, julia, lorenz, lorenz_84,
-      pickover, polynomial_a, polynomial_b, polynomial_c, polynomial_sprott, unravel)
+      file is ever replaced). KIND is a file keyword (icon, ifs, julia, lorenz,
+      lorenz_84, pickover, polynomial_a, polynomial_b, polynomial_c, polynomial_sprott, unravel)
       or a kind code 0 to 10. N is the number of IFS maps (2 to 8, default 4) or the
       Sprott polynomial order (2 to 5, default 2). K sets to find (default 1); P the
       randomness in percent, 1 to 100 (default 100); T the budget of trials in all
