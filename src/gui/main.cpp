@@ -48,9 +48,7 @@ int main(int argc, char* argv[]) {
     qm::gui::requestPreviewSurfaceFormat();
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quillmere"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Quillmere"));
-    QApplication::setApplicationVersion(QStringLiteral(QM_VERSION));
+    qm::gui::setUpApplicationNames(QStringLiteral(QM_VERSION));
     // Ties the windows to the desktop entry (icon and name in Wayland task bars).
     QGuiApplication::setDesktopFileName(QStringLiteral("org.quillmere.Quillmere"));
 

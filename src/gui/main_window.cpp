@@ -16,8 +16,11 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QOpenGLWidget>
 #include <QProgressBar>
+#include <QScrollArea>
 #include <QStatusBar>
+#include <QStyle>
 
 #include <algorithm>
 #include <cstring>
@@ -61,7 +64,47 @@ WriteResult writeImage(const QString& fileName, const TBitmap3D& target) {
     return writeFileAtomically(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
+// Cascade step of new documents, in pixels; below this width the palettes are ignored.
+constexpr int kCascadeStep = 24;
+constexpr int kMinDocumentAreaWidth = 160;
+
+// The scrolling frame around a document's image inside its window; a close asks the document.
+class DocumentScroll final : public QScrollArea {
+public:
+    DocumentScroll() {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(false);
+        setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        if (widget() && !widget()->close())
+            event->ignore();
+        else
+            event->accept();
+    }
+};
+
+TForm_view* viewOf(QMdiSubWindow* window) {
+    if (!window) return nullptr;
+    if (auto* scroll = qobject_cast<QScrollArea*>(window->widget()))
+        return qobject_cast<TForm_view*>(scroll->widget());
+    return qobject_cast<TForm_view*>(window->widget());
+}
+
 }  // namespace
+
+void setUpApplicationNames(const QString& version) {
+    QCoreApplication::setApplicationName(QStringLiteral("Quillmere"));
+    QCoreApplication::setApplicationVersion(version);
+}
+
+QMdiSubWindow* documentWindow(const QWidget* view) {
+    for (QWidget* w = view ? view->parentWidget() : nullptr; w; w = w->parentWidget())
+        if (auto* window = qobject_cast<QMdiSubWindow*>(w)) return window;
+    return nullptr;
+}
 
 TMDIform::TMDIform(QWidget* parent) : QMainWindow(parent), palettes_(std::make_unique<NoPalettes>()) {
     // Floating point: SSE2 doubles with every exception masked, the platform's default, so a
@@ -80,6 +123,13 @@ TMDIform::TMDIform(QWidget* parent) : QMainWindow(parent), palettes_(std::make_u
     setCentralWidget(mdiArea_);
     connect(mdiArea_, &QMdiArea::subWindowActivated, this, &TMDIform::subWindowActivated);
 
+    // The first document's OpenGL preview would make Qt re-create this window with an OpenGL
+    // surface (the program flickers and loses the focus). A hidden OpenGL child from the start
+    // makes the window OpenGL-ready before it is first shown.
+    auto* glReady = new QOpenGLWidget(this);
+    glReady->setObjectName(QStringLiteral("glReady"));
+    glReady->hide();
+
     createActions();
     createStatusBar();
     resize(640, 449);
@@ -90,7 +140,10 @@ TMDIform::TMDIform(QWidget* parent) : QMainWindow(parent), palettes_(std::make_u
 TMDIform::~TMDIform() {
     // Documents go first: they clear the palettes, which outlive them.
     mdiArea_->disconnect(this);
-    for (QMdiSubWindow* window : mdiArea_->subWindowList()) delete window;
+    // Closed windows waiting for their deferred deletion are no longer listed: take them too.
+    for (QMdiSubWindow* window :
+         mdiArea_->viewport()->findChildren<QMdiSubWindow*>(Qt::FindDirectChildrenOnly))
+        delete window;
 }
 
 void TMDIform::createActions() {
@@ -103,7 +156,8 @@ void TMDIform::createActions() {
         return a;
     };
     A_nouveau = make(&TMDIform::A_nouveauExecute, QKeySequence(Qt::CTRL | Qt::Key_N), true);
-    A_ouvrir = make(&TMDIform::A_ouvrirExecute, QKeySequence(Qt::CTRL | Qt::Key_O), false);
+    // "Ouvrir..." is there from the start: with no document it opens into a new one.
+    A_ouvrir = make(&TMDIform::A_ouvrirExecute, QKeySequence(Qt::CTRL | Qt::Key_O), true);
     A_enreg_att_sous = make(&TMDIform::A_enreg_att_sousExecute, {}, false);
     A_enreg_image_sous = make(&TMDIform::A_enreg_image_sousExecute, {}, false);
     A_fermer = make(&TMDIform::A_fermerExecute, {}, false);
@@ -123,6 +177,7 @@ void TMDIform::createActions() {
     MM_aide = menuBar()->addMenu(QString());
     MM_aide->addAction(A_langue);
     MM_aide->addAction(A_apropos);
+    for (QMenu* menu : {MM_fichier, MM_aide}) menu->setToolTipsVisible(true);
 }
 
 void TMDIform::createStatusBar() {
@@ -156,7 +211,23 @@ void TMDIform::retranslate() {
     A_quitter->setText(qtext(TextId::kActionQuit));
     A_langue->setText(qtext(TextId::kActionLanguage));
     A_apropos->setText(qtext(TextId::kActionAbout));
-    if (!renderRunning_) SB_panels[2]->setText(qtext(TextId::kSpeedAtRest));
+    const std::pair<QAction*, int> tips[] = {{A_nouveau, TextId::kTipNew},
+                                             {A_ouvrir, TextId::kTipOpen},
+                                             {A_enreg_att_sous, TextId::kTipSaveAttractor},
+                                             {A_enreg_image_sous, TextId::kTipSaveImage},
+                                             {A_fermer, TextId::kTipClose},
+                                             {A_quitter, TextId::kTipQuit},
+                                             {A_langue, TextId::kTipLanguage},
+                                             {A_apropos, TextId::kTipAbout}};
+    for (const auto& [action, id] : tips) action->setToolTip(qtext(id));
+    // Every panel composes its text again in the new language.
+    for (int i = 0; i < 5; ++i)
+        if (panelTexts_[i]) SB_panels[i]->setText(panelTexts_[i]());
+    const int names[5] = {TextId::kAccActivity, TextId::kAccProgress, TextId::kAccSpeed,
+                          TextId::kAccTime, 0};
+    for (int i = 0; i < 4; ++i) SB_panels[i]->setAccessibleName(qtext(names[i]));
+    PB_iter->setAccessibleName(qtext(TextId::kAccProgress));
+    statusBar()->setAccessibleName(qtext(TextId::kAccStatusBar));
     // The panels keep their nominal widths unless the font needs more for the longest texts
     // they show while a render runs.
     const QFontMetrics metrics(SB_panels[2]->font());
@@ -200,7 +271,7 @@ void TMDIform::setPalettes(std::unique_ptr<Palettes> palettes) {
 QList<TForm_view*> TMDIform::documents() const {
     QList<TForm_view*> views;
     for (QMdiSubWindow* window : mdiArea_->subWindowList())
-        if (auto* view = qobject_cast<TForm_view*>(window->widget())) views.append(view);
+        if (TForm_view* view = viewOf(window)) views.append(view);
     return views;
 }
 
@@ -208,13 +279,20 @@ QList<TForm_view*> TMDIform::documents() const {
 
 void TMDIform::resetStatus() {
     PB_iter->setValue(0);
-    SB_panels[2]->setText(qtext(TextId::kSpeedAtRest));
-    SB_panels[3]->clear();
+    setPanel(2, [] { return qtext(TextId::kSpeedAtRest); });
+    setPanel(3, {});
+}
+
+void TMDIform::setPanel(int panel, StatusText compose) {
+    panelTexts_[panel] = std::move(compose);
+    SB_panels[panel]->setText(panelTexts_[panel] ? panelTexts_[panel]() : QString());
 }
 
 void TMDIform::setActivityMark(const QString& text) { SB_panels[0]->setText(text); }
-void TMDIform::setSpeedText(const QString& text) { SB_panels[2]->setText(text); }
-void TMDIform::setTimeText(const QString& text) { SB_panels[3]->setText(text); }
+void TMDIform::setSpeedText(const QString& text) { setPanel(2, [text] { return text; }); }
+void TMDIform::setTimeText(const QString& text) { setPanel(3, [text] { return text; }); }
+void TMDIform::setSpeedText(StatusText compose) { setPanel(2, std::move(compose)); }
+void TMDIform::setTimeText(StatusText compose) { setPanel(3, std::move(compose)); }
 void TMDIform::setProgress(int position) { PB_iter->setValue(position); }
 QString TMDIform::statusText(int panel) const { return SB_panels[panel]->text(); }
 int TMDIform::progress() const { return PB_iter->value(); }
@@ -260,18 +338,25 @@ TForm_view* TMDIform::newDocument() {
     if (openDocuments_++ == 0) setDocumentCommandsShown(true);
 
     auto* view = new TForm_view(*this, defaults_, createdDocuments_);
+    // The image scrolls inside its window when the window is smaller than the image.
+    auto* scroll = new DocumentScroll;
+    scroll->setWidget(view);
     QMdiSubWindow* window = mdiArea_->addSubWindow(
-        view, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+        scroll, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     window->setAttribute(Qt::WA_DeleteOnClose);
+    // The frame shows the document's caption.
+    window->setWindowTitle(view->windowTitle());
+    connect(view, &QWidget::windowTitleChanged, window, &QWidget::setWindowTitle);
     window->show();
-    window->adjustSize();
     mdiArea_->setActiveSubWindow(window);
     if (activeDocument_ != view) subWindowActivated(window);
 
     palettes_->showAttractor(view->attractor());
     palettes_->showRenderTarget(view->renderTarget());
     palettes_->setPalettesVisible(true);
+    // Placed once the palettes are up: it goes in the room they leave.
+    placeDocument(window);
     return view;
 }
 
@@ -294,10 +379,71 @@ int TMDIform::openFiles(const QStringList& fileNames) {
     return opened;
 }
 
+QRect TMDIform::documentArea() const {
+    QWidget* viewport = mdiArea_->viewport();
+    QRect area = viewport->rect();
+    const QRect occupied = palettes_->occupiedArea();
+    if (occupied.isValid()) {
+        // The palettes form a column at the right edge of the screen: what lies left of it.
+        const QRect local = occupied.translated(-viewport->mapToGlobal(QPoint(0, 0)));
+        if (local.intersects(area) && local.left() - area.left() >= kMinDocumentAreaWidth)
+            area.setRight(local.left() - 1);
+    }
+    return area;
+}
+
+void TMDIform::placeDocument(QMdiSubWindow* window) {
+    TForm_view* view = viewOf(window);
+    if (!view) return;
+    const QRect area = documentArea();
+    fitDocument(view);
+    QPoint at = area.topLeft() + QPoint(kCascadeStep, kCascadeStep) * cascade_;
+    if (!area.contains(QRect(at, window->size()))) {
+        // Start the cascade again at the top left.
+        cascade_ = 0;
+        at = area.topLeft();
+    }
+    ++cascade_;
+    window->move(at);
+}
+
+void TMDIform::fitDocument(TForm_view* view) {
+    QMdiSubWindow* window = documentWindow(view);
+    if (!window) return;
+    const QRect area = documentArea();
+    // The frame around the image: the window's title bar and borders.
+    const QMargins frame = window->contentsMargins();
+    const QSize wanted = view->size().grownBy(frame);
+    const QSize size = wanted.boundedTo(area.size());
+    // Scroll bars take room from the image when they show.
+    QSize withBars = size;
+    auto* scroll = qobject_cast<QScrollArea*>(window->widget());
+    const int bar = scroll ? scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent) : 0;
+    if (size.width() < wanted.width())
+        withBars.rheight() = std::min(wanted.height() + bar, area.height());
+    if (withBars.height() < wanted.height())
+        withBars.rwidth() = std::min(wanted.width() + bar, area.width());
+    window->resize(withBars);
+    // Back into the free area when it reaches under the palettes or out of the frame.
+    QRect g = window->geometry();
+    if (g.right() > area.right()) g.moveRight(area.right());
+    if (g.bottom() > area.bottom()) g.moveBottom(area.bottom());
+    if (g.left() < area.left()) g.moveLeft(area.left());
+    if (g.top() < area.top()) g.moveTop(area.top());
+    window->move(g.topLeft());
+}
+
+void TMDIform::closeRefused(TForm_view* view, bool quitting) {
+    const QString name = view ? view->windowTitle() : QString();
+    showWarning(this,
+                fillText(qtext(quitting ? TextId::kQuitRefused : TextId::kCloseRefused), {name}));
+}
+
 void TMDIform::documentClosed(TForm_view* view) {
     if (mergedDocument_ == view) mergeDocumentMenus(nullptr);
     if (activeDocument_ == view) activeDocument_ = nullptr;
     if (--openDocuments_ == 0) {
+        cascade_ = 0;
         palettes_->setPalettesVisible(false);
         setDocumentCommandsShown(false);
         resetStatus();
@@ -307,7 +453,7 @@ void TMDIform::documentClosed(TForm_view* view) {
 }
 
 void TMDIform::setDocumentCommandsShown(bool shown) {
-    for (QAction* a : {A_ouvrir, A_enreg_att_sous, A_enreg_image_sous, A_fermer}) {
+    for (QAction* a : {A_enreg_att_sous, A_enreg_image_sous, A_fermer}) {
         a->setEnabled(shown);
         a->setVisible(shown);
     }
@@ -319,7 +465,7 @@ void TMDIform::subWindowActivated(QMdiSubWindow* window) {
         if (mdiArea_->subWindowList().isEmpty()) mergeDocumentMenus(nullptr);
         return;
     }
-    auto* view = qobject_cast<TForm_view*>(window->widget());
+    TForm_view* view = viewOf(window);
     if (!view) return;
     mergeDocumentMenus(view);
     if (activeDocument_ != view) {
@@ -348,6 +494,7 @@ void TMDIform::closeEvent(QCloseEvent* event) {
     for (TForm_view* view : documents()) {
         if (view->searching() || view->state() == kStateSearching || view->state() == kStateRendering) {
             event->ignore();
+            closeRefused(view, true);
             return;
         }
     }
@@ -402,9 +549,14 @@ void TMDIform::A_nouveauExecute() {
 
 void TMDIform::A_ouvrirExecute() {
     TForm_view* view = activeDocument_;
-    if (!fileCommandsEnabled_ || !view) return;
+    if (!fileCommandsEnabled_) return;
     const QString fileName = askFileName({FileDialogKind::Open, {}, {dialogFilter(TextId::kAttractorFilter)}});
     if (fileName.isEmpty()) return;
+    if (!view) {
+        // No document yet: the file opens in a new one, as on the command line.
+        openFiles({fileName});
+        return;
+    }
     // A file that cannot be read leaves the document as it was, its view included.
     if (view->loadAttractor(fileName)) view->adjustView(Adjust::Automatic);
 }
@@ -447,7 +599,7 @@ void TMDIform::A_enreg_image_sousExecute() {
 void TMDIform::A_fermerExecute() {
     if (!fileCommandsEnabled_) return;
     for (QMdiSubWindow* window : mdiArea_->subWindowList())
-        if (window->widget() == activeDocument_) window->close();
+        if (viewOf(window) == activeDocument_) window->close();
 }
 
 void TMDIform::A_langueExecute() { chooseLanguage(); }

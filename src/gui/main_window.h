@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QRect>
 
 #include <cstdint>
 #include <filesystem>
@@ -20,6 +21,7 @@ class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
 class QProgressBar;
+class QScrollArea;
 
 namespace qm::gui {
 
@@ -37,6 +39,13 @@ struct FileDialogRequest {
     QStringList filters;
 };
 using FileDialogHook = std::function<QString(const FileDialogRequest&)>;
+
+// The application's name and version. No display name: Qt would append it to every window
+// title on X11 ("Nouveau — Quillmere"), and the titles are the windows' own captions.
+void setUpApplicationNames(const QString& version);
+
+// The frame window (QMdiSubWindow) that holds a document, or null.
+QMdiSubWindow* documentWindow(const QWidget* view);
 
 class TMDIform final : public QMainWindow {
     Q_OBJECT
@@ -75,6 +84,11 @@ public:
     void setProgress(int position);
     QString statusText(int panel) const;
     int progress() const;
+    // Panels 2 and 3 built from the string table: the function composes the text again at
+    // every change of language.
+    using StatusText = std::function<QString()>;
+    void setSpeedText(StatusText compose);
+    void setTimeText(StatusText compose);
 
     // The "&Fichier" commands, off while the active document searches or renders.
     void setFileCommandsEnabled(bool enabled);
@@ -90,6 +104,16 @@ public:
 
     // Called by a document whose close was accepted.
     void documentClosed(TForm_view* view);
+    // A document refused to close (it searches or renders), or the program refused to quit:
+    // the user is told why.
+    void closeRefused(TForm_view* view, bool quitting);
+
+    // The part of the frame (in the coordinates of the frame's document area) that the
+    // palettes leave free: documents are placed and sized within it.
+    QRect documentArea() const;
+    // The document's window takes the image size, shrunk to the free area (its image then
+    // scrolls) and moved back into it when it would reach under the palettes.
+    void fitDocument(TForm_view* view);
 
     // Gives every window its texts from the string table again: this one, the documents and
     // the palettes.
@@ -126,6 +150,8 @@ private:
     void setDocumentCommandsShown(bool shown);
     QString askFileName(const FileDialogRequest& request, QString* selectedFilter = nullptr);
     bool imageSizeAccepted(const NewDocumentDefaults& settings);
+    void placeDocument(QMdiSubWindow* window);
+    void setPanel(int panel, StatusText compose);
 
     void A_nouveauExecute();
     void A_ouvrirExecute();
@@ -147,6 +173,8 @@ private:
     TForm_view* mergedDocument_ = nullptr;
     TForm_view* activeDocument_ = nullptr;
     QLabel* SB_panels[5] = {};
+    StatusText panelTexts_[5];
+    int cascade_ = 0;  // where the next new document goes
     QProgressBar* PB_iter = nullptr;
     int openDocuments_ = 0;
     int createdDocuments_ = 0;

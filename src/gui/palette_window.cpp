@@ -142,6 +142,14 @@ std::int32_t PaletteWindows::updateCount() const {
     return bmppal_->updateCount();
 }
 
+QRect PaletteWindows::occupiedArea() const {
+    QRect area;
+    for (const QWidget* w :
+         {static_cast<const QWidget*>(attpal_.get()), static_cast<const QWidget*>(bmppal_.get())})
+        if (w->isVisible()) area = area.united(w->frameGeometry());
+    return area;
+}
+
 void PaletteWindows::retranslate() {
     attpal_->retranslate();
     bmppal_->retranslate();

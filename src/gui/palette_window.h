@@ -71,6 +71,7 @@ public:
     void refreshScale() override;
     std::int32_t updateCount() const override;
     void retranslate() override;
+    QRect occupiedArea() const override;
 
 private:
     TMDIform& main_;

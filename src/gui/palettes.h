@@ -2,6 +2,8 @@
 // parameters). The palettes implement it; without windows (a test), NoPalettes stands in.
 #pragma once
 
+#include <QRect>
+
 #include <cstdint>
 
 namespace qm {
@@ -35,6 +37,8 @@ public:
     virtual std::int32_t updateCount() const = 0;
     // Every text again from the string table.
     virtual void retranslate() = 0;
+    // The screen rectangle the shown palettes cover (frames included); empty when none shows.
+    virtual QRect occupiedArea() const { return {}; }
 };
 
 class NoPalettes final : public Palettes {

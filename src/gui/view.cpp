@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QStackedLayout>
@@ -80,6 +81,16 @@ TForm_view::TForm_view(TMDIform& main, const NewDocumentDefaults& settings, int 
     layers_->addWidget(preview_);
     layers_->addWidget(image_);
     layers_->setCurrentWidget(preview_);
+
+    // A new document shows how to begin, over the empty preview.
+    hint_ = new QLabel(this);
+    hint_->setObjectName(QStringLiteral("hint"));
+    hint_->setAlignment(Qt::AlignCenter);
+    hint_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    hint_->setStyleSheet(QStringLiteral("QLabel { color: #d8d8d8; background: transparent; }"));
+    QFont hintFont = hint_->font();
+    hintFont.setPointSizeF(hintFont.pointSizeF() * 1.4);
+    hint_->setFont(hintFont);
 
     TT_update = new QTimer(this);
     TT_update->setInterval(1000);
@@ -159,6 +170,7 @@ void TForm_view::createActions() {
     viewMenu_->addAction(A_centrer);
     viewMenu_->addAction(A_ajuster);
     viewMenu_->addAction(MI_ajuster_auto);
+    for (QMenu* menu : {attractorMenu_, viewMenu_}) menu->setToolTipsVisible(true);
     retranslate();
 }
 
@@ -173,6 +185,14 @@ void TForm_view::retranslate() {
     A_centrer->setText(qtext(TextId::kActionCentre));
     A_copier->setText(qtext(TextId::kActionCopy));
     MI_ajuster_auto->setText(qtext(TextId::kActionAutoFit));
+    const std::pair<QAction*, int> tips[] = {
+        {A_rechercher, TextId::kTipSearch}, {A_arreter_rch, TextId::kTipStopSearch},
+        {A_demarrer, TextId::kTipStart},    {A_arreter, TextId::kTipStop},
+        {A_ajuster, TextId::kTipFit},       {A_centrer, TextId::kTipCentre},
+        {A_copier, TextId::kTipCopy},       {MI_ajuster_auto, TextId::kTipAutoFit}};
+    for (const auto& [action, id] : tips) action->setToolTip(qtext(id));
+    hint_->setText(qtext(TextId::kSearchHint));
+    setAccessibleDescription(qtext(TextId::kAccDocumentImage));
     // The caption's name (while untitled), kind name and suffix come from the table too, and so
     // do the names of parameters such as Julia's level.
     if (untitledNumber_ > 0) documentName_ = qtext(TextId::kUntitled) + QString::number(untitledNumber_);
@@ -300,6 +320,14 @@ void TForm_view::setState(std::uint8_t s) {
 
 void TForm_view::applyState() {
     const std::uint8_t s = state_;
+    // The hint stays until the document first shows an attractor.
+    if (s != kStateNew) everShown_ = true;
+    updateHint();
+    // Back to the preview, the last render's progress and total time are over; they stay while
+    // another document renders, whose status it is.
+    if (s == kStatePreview && previousState_ == kStateRendered && !main_.renderRunning() &&
+        main_.activeDocument() == this)
+        main_.resetStatus();
     const bool idle = s != kStateSearching && s != kStateRendering;
     setCursor(idle ? Qt::ArrowCursor : Qt::WaitCursor);
     palettes().setPalettesEnabled(idle);
@@ -329,7 +357,22 @@ void TForm_view::updateCaption() {
     if (documentName_ == captionName_ && state_ == appliedState_ && !windowTitle().isEmpty()) return;
     setWindowTitle(documentName_ + QStringLiteral(" - ") + QString::fromStdString(attractor_->displayName()) +
                    qtext(TextId::kStateSuffixFirst + state_));
+    setAccessibleName(windowTitle());
     captionName_ = documentName_;
+}
+
+void TForm_view::updateHint() {
+    const bool shown = state_ == kStateNew && !everShown_;
+    if (shown) {
+        hint_->setGeometry(rect());
+        hint_->raise();
+    }
+    hint_->setVisible(shown);
+}
+
+void TForm_view::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    hint_->setGeometry(rect());
 }
 
 void TForm_view::setDocumentName(const QString& name) {
@@ -340,6 +383,16 @@ void TForm_view::setDocumentName(const QString& name) {
 
 void TForm_view::showPreview() {
     layers_->setCurrentWidget(preview_);
+
+    // A new document shows how to begin, over the empty preview.
+    hint_ = new QLabel(this);
+    hint_->setObjectName(QStringLiteral("hint"));
+    hint_->setAlignment(Qt::AlignCenter);
+    hint_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    hint_->setStyleSheet(QStringLiteral("QLabel { color: #d8d8d8; background: transparent; }"));
+    QFont hintFont = hint_->font();
+    hintFont.setPointSizeF(hintFont.pointSizeF() * 1.4);
+    hint_->setFont(hintFont);
     preview_->update();
 }
 
@@ -382,7 +435,7 @@ bool TForm_view::setImageSize(std::int32_t w, std::int32_t h) {
     target_->SetWidth(w);
     target_->SetHeight(h);
     setFixedSize(target_->imageWidth, target_->imageHeight);
-    if (QWidget* frame = parentWidget()) frame->adjustSize();
+    main_.fitDocument(this);
     image_->clearSnapshot();
     if (state_ == kStatePreview || state_ == kStateRendered) {
         // The image is gone with the old size: the preview takes its place.
@@ -538,6 +591,7 @@ void TForm_view::wheelEvent(QWheelEvent* event) {
 void TForm_view::closeEvent(QCloseEvent* event) {
     if (searching_ || state_ == kStateSearching || state_ == kStateRendering || worker_) {
         event->ignore();
+        main_.closeRefused(this, false);
         return;
     }
     main_.palettes().release(attractor_.get(), target_.get());
@@ -619,9 +673,19 @@ void TForm_view::renderFinished() {
     if (stopRequested_ || outcome.diverged) {
         main_.resetStatus();
     } else {
+        // The whole render's average speed and its time, with tenths under ten seconds (a
+        // fast render would otherwise show no speed and a time of 00:00:00).
+        const double elapsed = static_cast<double>(startTick_.nsecsElapsed()) * 1e-9;
+        const double counter = static_cast<double>(outcome.counter);
         main_.setProgress(kProgressMaximum);
-        main_.setTimeText(qtext(TextId::kTotalTimeLabel) +
-                          QString::fromStdString(formatClockDuration(startTick_.elapsed() * 0.001)));
+        if (elapsed > 0) {
+            const auto speed = static_cast<qint64>(counter / elapsed);
+            main_.setSpeedText([speed] { return qtext(TextId::kSpeedLabel) + QString::number(speed); });
+        }
+        main_.setTimeText([elapsed] {
+            return qtext(TextId::kTotalTimeLabel) +
+                   QString::fromStdString(formatRenderTime(elapsed, text(TextId::kDecimalSeparator)));
+        });
     }
     if (outcome.diverged)
         showWarning(this, fillText(qtext(TextId::kDivergedAfter), {QString::number(static_cast<std::uint32_t>(outcome.counter))}));
@@ -637,12 +701,13 @@ void TForm_view::TT_updateTimer() {
     if (counter < 2) return;
     const double elapsed = static_cast<std::uint32_t>(startTick_.elapsed()) * 0.001;
     if (elapsed <= 0) return;
-    main_.setSpeedText(qtext(TextId::kSpeedLabel) + QString::number(static_cast<qint64>(counter / elapsed)));
+    const auto speed = static_cast<qint64>(counter / elapsed);
+    main_.setSpeedText([speed] { return qtext(TextId::kSpeedLabel) + QString::number(speed); });
     const double progress = control.progress.load(std::memory_order_relaxed);
     const QString remaining = progress > 0
                                   ? QString::fromStdString(formatClockDuration(elapsed / progress - elapsed + 1))
                                   : QStringLiteral("--:--:--");
-    main_.setTimeText(qtext(TextId::kRemainingLabel) + remaining);
+    main_.setTimeText([remaining] { return qtext(TextId::kRemainingLabel) + remaining; });
     main_.setProgress(static_cast<int>(kProgressMaximum * progress));
 }
 

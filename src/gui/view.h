@@ -18,6 +18,7 @@
 #include "gui/new_document_defaults.h"
 
 class QAction;
+class QLabel;
 class QMenu;
 class QStackedLayout;
 
@@ -127,6 +128,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void createActions();
@@ -138,6 +140,7 @@ private:
     // The cursor, commands, palettes and shown layer of the current state.
     void applyState();
     void updateCaption();
+    void updateHint();
     void showPreview();
     void showImage();
     void redrawPreview();
@@ -174,6 +177,7 @@ private:
     bool dragging_ = false;
     bool searching_ = false;
     bool stopRequested_ = false;
+    bool everShown_ = false;  // left the new state once: the hint is gone
     std::unique_ptr<Attractor> attractor_;
     std::unique_ptr<TBitmap3D> target_;
     std::int32_t totalIterations_ = 20000000;
@@ -182,6 +186,7 @@ private:
     QStackedLayout* layers_ = nullptr;
     PreviewWidget* preview_ = nullptr;
     ImageWidget* image_ = nullptr;
+    QLabel* hint_ = nullptr;
     QMenu* attractorMenu_ = nullptr;
     QMenu* viewMenu_ = nullptr;
     QTimer* TT_update = nullptr;

@@ -345,7 +345,7 @@ void LanguageTest::switchingLanguageRetranslatesEveryOpenWindow() {
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
 
     // Julia's level is a name in the interface language, in documents made before the change.
-    auto* juliaWindow = qobject_cast<QMdiSubWindow*>(julia->parentWidget());
+    auto* juliaWindow = documentWindow(julia);
     juliaWindow->mdiArea()->setActiveSubWindow(juliaWindow);
     QTRY_COMPARE(main_->activeDocument(), julia);
     QCOMPARE(captions(att.palette()),

@@ -565,7 +565,7 @@ void PaletteTest::renderRowsFollowTheState() {
     QVERIFY(other);
     QCOMPARE(palettes().updateCount(), 10);
     QVERIFY(!renderRows().rows().find("Echelle")->enabled());  // state 0: nothing sampled
-    QVERIFY(qobject_cast<QMdiSubWindow*>(other->parentWidget())->close());
+    QVERIFY(documentWindow(other)->close());
     QTRY_COMPARE(main_->activeDocument(), view);
 }
 
@@ -621,7 +621,7 @@ void PaletteTest::palettesAreDisabledWhileSearching() {
 
 void PaletteTest::closingTheLastDocumentHidesThePalettes() {
     for (TForm_view* view : main_->documents())
-        QVERIFY(qobject_cast<QMdiSubWindow*>(view->parentWidget())->close());
+        QVERIFY(documentWindow(view)->close());
     QCOMPARE(main_->openDocumentCount(), 0);
     QVERIFY(!palettes().attractorPalette().isVisible() && !palettes().renderPalette().isVisible());
     QCOMPARE(attractorRows().rows().count(), 0);
