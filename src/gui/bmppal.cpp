@@ -100,8 +100,11 @@ void TForm_bmppal::fill(TBitmap3D* target) {
     auto* scale = rows.addBound(text(TextId::kScale), &target->scale,
                                 Property::kTrackBar | Property::kSeparator);
     scale->SetMin(0.0001);
-    scale->SetSliderMin(0.01);
-    scale->SetSliderMax(1);
+    // Over every fitted kind, from a Lorenz flow (near 0.01) to a small map: the decades
+    // spread evenly along the bar. Typed values stay exact.
+    scale->SetSliderMin(0.0001);
+    scale->SetSliderMax(10);
+    scale->SetSliderLogarithmic(true);
     scale->SetAutoApply(true);
     scale->tag = kTagScale;
 

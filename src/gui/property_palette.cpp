@@ -170,7 +170,7 @@ NumPropertyEdit::NumPropertyEdit(PropertyPalette& palette, QWidget* parent)
 
 void NumPropertyEdit::refresh() {
     if (!property) return;
-    const QString text = QString::fromStdString(property->shownText());
+    const QString text = palette_.shownText(*property);
     updating = true;
     if (this->text() != text) setText(text);
     updating = false;
@@ -464,7 +464,15 @@ void PropertyPalette::fitLabelWidth(int minimum) {
         width = std::max(width, needed);
     }
     set_.labelWidth = width;
+    // The edit beside a track bar holds what the bar resolves, sign and separator included.
+    set_.editorWidth = std::max<int>(
+        set_.editorWidth, QFontMetrics(font()).horizontalAdvance(QStringLiteral("-000,0000")) + 6);
     viewport()->update();
+}
+
+QString PropertyPalette::shownText(const NumPropertyBase& p) const {
+    if (!p.hasTrackBar()) return QString::fromStdString(p.shownText());
+    return QString::fromStdString(p.barText(layoutOf(p, 0).trackBar.width()));
 }
 
 int PropertyPalette::scrollOffset() const {
@@ -537,8 +545,7 @@ void PropertyPalette::paintRow(QPainter& painter, Property& p, int top) {
                 paintCheckSquare(painter, QRect(0, top + 2, 13, 13), p.ticked(), on, palette());
         }
         if (auto* n = dynamic_cast<NumPropertyBase*>(&p)) {
-            paintEditorBox(painter, l.editor, QString::fromStdString(n->shownText()), on,
-                           n->enumerated());
+            paintEditorBox(painter, l.editor, shownText(*n), on, n->enumerated());
             if (n->hasTrackBar()) paintTrackBar(painter, p, l.trackBar);
         } else if (auto* g = dynamic_cast<GradientfProperty*>(&p); g && g->gradient()) {
             paintGradient(painter, l.viewer, *g->gradient());

@@ -141,6 +141,8 @@ public:
     bool selectRow(int index);
     // Up and Down in an edit: the row above or below becomes the active one.
     void moveActive(int delta);
+    // The text of a numeric row as its edit shows it: rounded to what its track bar resolves.
+    QString shownText(const NumPropertyBase& p) const;
     // The row's rectangle in the viewport.
     QRect rowRect(const Property& p) const;
     int rowAt(int y) const;

@@ -1,5 +1,6 @@
 #include "core/property/property.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <type_traits>
@@ -352,6 +353,8 @@ std::int32_t NumProperty<T>::sliderPosition(std::int32_t width) const {
     const long double lo = sliderMin_, hi = sliderMax_, v = shown_;
     if (v < lo || !(hi > lo)) return 0;
     if (v > hi) return width;
+    if (logSlider_ && lo > 0)
+        return static_cast<std::int32_t>(std::log(v / lo) / std::log(hi / lo) * width);
     return static_cast<std::int32_t>((v - lo) / (hi - lo) * width);
 }
 
@@ -360,7 +363,31 @@ long double NumProperty<T>::sliderValue(std::int32_t position, std::int32_t widt
     // Integers truncate toward zero through toElement.
     const long double lo = sliderMin_, hi = sliderMax_;
     if (width <= 1) return lo;
-    return this->toElement(lo + static_cast<long double>(position) / (width - 1) * (hi - lo));
+    const long double t = static_cast<long double>(position) / (width - 1);
+    if (logSlider_ && lo > 0 && hi > lo) return this->toElement(lo * std::exp(t * std::log(hi / lo)));
+    return this->toElement(lo + t * (hi - lo));
+}
+
+template <class T>
+std::string NumProperty<T>::barText(std::int32_t width) const {
+    const long double v = shown_;
+    // Off the bar (typed), the value shows whole.
+    if (!this->hasTrackBar() || !this->isReal() || width <= 2 || !(v >= sliderMin_ && v <= sliderMax_))
+        return shownText();
+    // The value step of one pixel around the shown value.
+    const std::int32_t at = std::clamp(sliderPosition(width), 0, width - 2);
+    const long double step = std::fabs(sliderValue(at + 1, width) - sliderValue(at, width));
+    if (!(step > 0)) return shownText();
+    // As many decimals as the step needs, and never fewer than two significant digits (a
+    // small value near zero does not read 0).
+    int decimals = static_cast<int>(std::ceil(-std::log10(step)));
+    if (v != 0) decimals = std::max(decimals, static_cast<int>(std::ceil(-std::log10(std::fabs(v)))) + 1);
+    decimals = std::clamp(decimals, 0, 15);
+    const long double scale = std::pow(10.0L, decimals);
+    const long double rounded = std::round(v * scale) / scale;
+    // Beyond the precision of the type, rounding only adds noise.
+    if (!std::isfinite(rounded)) return shownText();
+    return ValueToText(static_cast<T>(rounded));
 }
 
 template <class T>

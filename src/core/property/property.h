@@ -195,6 +195,15 @@ public:
     // to position direction may give width, which the bar limits to width - 1.
     virtual std::int32_t sliderPosition(std::int32_t width) const = 0;
     virtual long double sliderValue(std::int32_t position, std::int32_t width) const = 0;
+    // A logarithmic track bar spreads a range over several decades evenly (the view scale);
+    // it needs a positive slider minimum, else the bar stays linear.
+    void SetSliderLogarithmic(bool on) { logSlider_ = on; }
+    bool sliderLogarithmic() const { return logSlider_; }
+    // The shown value as a row with a track bar of this width shows it: a real is rounded to
+    // the decimals the bar resolves at that value (a drag gives 14.87, not 14.8717948717949).
+    // The value itself, in the row and in files, keeps every digit; rows without a track bar
+    // show shownText.
+    virtual std::string barText(std::int32_t width) const = 0;
     virtual std::size_t enumCount() const = 0;
     virtual std::string enumText(std::size_t i) const = 0;
     virtual long double enumValue(std::size_t i) const = 0;
@@ -207,6 +216,7 @@ protected:
     using Property::Property;
     bool enumerated_ = false;
     bool listOnly_ = false;
+    bool logSlider_ = false;
 };
 
 template <class T>
@@ -247,6 +257,7 @@ public:
     void editorValue(long double v, const void* editor) override;
     std::int32_t sliderPosition(std::int32_t width) const override;
     long double sliderValue(std::int32_t position, std::int32_t width) const override;
+    std::string barText(std::int32_t width) const override;
     std::size_t enumCount() const override { return enumItems_.size(); }
     std::string enumText(std::size_t i) const override { return enumItems_.at(i).text; }
     long double enumValue(std::size_t i) const override { return enumItems_.at(i).value; }

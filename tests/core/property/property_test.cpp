@@ -273,6 +273,56 @@ TEST(RealProperty, TextHasFifteenSignificantDigitsAndTheUsersSeparator) {
     EXPECT_EQ(d.TextToValue("1.5"), 1.5);
 }
 
+TEST(RealProperty, TrackBarRowsShowWhatTheBarResolvesAndKeepEveryDigit) {
+    PropertySet set;
+    double v = 0;
+    DoubleProperty* row = set.addBound("x", &v, Property::kTrackBar);
+    row->SetSliderMin(1);
+    row->SetSliderMax(20);
+    // A drag on a 150-pixel bar: one pixel is about 0.13, so one decimal shows.
+    row->EditorChanged(static_cast<double>(row->sliderValue(73, 150)), nullptr);
+    EXPECT_EQ(row->shownText(), "10.3087248322148");
+    EXPECT_EQ(row->barText(150), "10.3");
+    EXPECT_EQ(v, row->value());  // the model keeps the full value
+    // Typed off the bar, the value shows whole.
+    row->SetValue(0.5);
+    EXPECT_EQ(row->barText(150), "0.5");
+    row->SetValue(1.23456789);
+    EXPECT_EQ(row->barText(150), "1.2");
+    // Near zero, two significant digits at least.
+    row->SetSliderMin(-2);
+    row->SetSliderMax(2);
+    row->SetValue(-0.0429871);
+    EXPECT_EQ(row->barText(150), "-0.043");
+    // Without a track bar the text is the full value.
+    DoubleProperty* plain = set.addBound("y", &v);
+    plain->SetValue(14.871794871794872);
+    EXPECT_EQ(plain->barText(150), "14.8717948717949");
+}
+
+TEST(RealProperty, LogarithmicTrackBarSpreadsTheDecadesEvenly) {
+    PropertySet set;
+    double scale = 0.01;
+    DoubleProperty* row = set.addBound("Echelle", &scale, Property::kTrackBar);
+    row->SetMin(0.0001);
+    row->SetSliderMin(0.0001);
+    row->SetSliderMax(10);
+    row->SetSliderLogarithmic(true);
+    row->Reload();
+    // Five decades over 101 pixels: 0.01 sits 2/5 of the way along.
+    EXPECT_EQ(row->sliderPosition(101), 40);
+    EXPECT_NEAR(static_cast<double>(row->sliderValue(40, 101)), 0.01, 1e-15);  // exp/log rounding
+    EXPECT_EQ(row->sliderValue(0, 101), static_cast<long double>(0.0001));
+    EXPECT_NEAR(static_cast<double>(row->sliderValue(100, 101)), 10, 1e-13);
+    // One pixel near 0.01 is a factor of 1.12, not a jump: the ends of the range stay usable.
+    const double ratio = static_cast<double>(row->sliderValue(41, 101) / row->sliderValue(40, 101));
+    EXPECT_NEAR(ratio, std::pow(10.0, 0.05), 1e-12);
+    // Typed values are not moved to the bar.
+    row->EditorChanged(0.0123456789, nullptr);
+    EXPECT_EQ(scale, 0.0123456789);
+    EXPECT_EQ(row->barText(101), "0.012");
+}
+
 TEST(ParseDecimal, AcceptsSignedDecimalsWithAnExponentAndNothingElse) {
     const std::pair<const char*, long double> accepted[] = {
         {" \t42 ", 42.0L}, {"+1.5", 1.5L},   {"-.25", -0.25L}, {"3.", 3.0L},     {"1e3", 1000.0L},
