@@ -63,6 +63,10 @@ TForm_attpal::TForm_attpal(TMDIform& main, QWidget* parent) : PaletteWindow(main
 void TForm_attpal::retranslate() {
     setWindowTitle(qtext(TextId::kAttractorPaletteCaption));
     L_type->setText(qtext(TextId::kPaletteType));
+    C_type->setToolTip(qtext(TextId::kTipKind));
+    UD_option->setToolTip(qtext(TextId::kTipOption));
+    L_option->setToolTip(qtext(TextId::kTipOption));
+    palette().setCheckToolTip(qtext(TextId::kTipFixed));
     const int selected = C_type->currentIndex();
     C_type->clear();
     for (int id = TextId::kKindNameFirst; id <= TextId::kKindNameLast; ++id)
@@ -124,12 +128,15 @@ void TForm_attpal::fillPalette(Attractor* attractor) {
     clearPalette();
     setPaletteEnabled(view->state() != kStateSearching && view->state() != kStateRendering);
 
-    rows.addBound(text(TextId::kIterations), view->totalIterationsVariable())->SetMin(0);
+    auto* iterations = rows.addBound(text(TextId::kIterations), view->totalIterationsVariable());
+    iterations->SetMin(0);
+    iterations->toolTip = text(TextId::kTipIterations);
     auto* randomness = rows.addBound(text(TextId::kRandomness), view->randomnessVariable(),
                                      Property::kTrackBar | Property::kSeparator);
     randomness->SetAutoApply(false);
     randomness->SetMin(1);
     randomness->SetMax(100);
+    randomness->toolTip = text(TextId::kTipRandomness);
 
     ParamList& params = attractor->params();
     const std::int32_t last = params.count() - 1;
@@ -153,6 +160,9 @@ void TForm_attpal::fillPalette(Attractor* attractor) {
         }
         if (!row) continue;
         row->tag = 1;
+        // "Degree" keeps its registered name, the file's keyword; the tooltip says it in the
+        // interface's language.
+        row->toolTip = text(entry.name == "Degree" ? TextId::kTipDegree : TextId::kTipParameter);
         row->onCheck = [attractor](Property& p, bool ticked) {
             attractor->params().setRandomizable(p.caption(), !ticked);
         };

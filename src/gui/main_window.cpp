@@ -222,7 +222,7 @@ void TMDIform::retranslate() {
     for (const auto& [action, id] : tips) action->setToolTip(qtext(id));
     // Every panel composes its text again in the new language.
     for (int i = 0; i < 5; ++i)
-        if (panelTexts_[i]) SB_panels[i]->setText(panelTexts_[i]());
+        if (panelTexts_[i]) setPanel(i, panelTexts_[i]);
     const int names[5] = {TextId::kAccActivity, TextId::kAccProgress, TextId::kAccSpeed,
                           TextId::kAccTime, 0};
     for (int i = 0; i < 4; ++i) SB_panels[i]->setAccessibleName(qtext(names[i]));
@@ -286,6 +286,8 @@ void TMDIform::resetStatus() {
 void TMDIform::setPanel(int panel, StatusText compose) {
     panelTexts_[panel] = std::move(compose);
     SB_panels[panel]->setText(panelTexts_[panel] ? panelTexts_[panel]() : QString());
+    // A screen reader reads the panel's name ("Vitesse") and then what it shows.
+    SB_panels[panel]->setAccessibleDescription(SB_panels[panel]->text());
 }
 
 void TMDIform::setActivityMark(const QString& text) { SB_panels[0]->setText(text); }

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QPainter>
@@ -15,6 +17,7 @@
 #include "core/property/color_map.h"
 #include "core/property/gradient.h"
 #include "core/strings/string_table.h"
+#include "gui/palette_accessible.h"
 #include "gui/texts.h"
 
 namespace qm::gui {
@@ -431,6 +434,7 @@ PropertyPalette::PropertyPalette(QWidget* parent) : QAbstractScrollArea(parent) 
     });
     connect(qApp, &QApplication::focusChanged, this, &PropertyPalette::focusChanged);
     set_.decimalSeparator = QLocale().decimalPoint().toStdString();
+    installPaletteAccessibility();
     set_.setView(this);
     setRowFont(font());
 }
@@ -439,6 +443,7 @@ PropertyPalette::~PropertyPalette() {
     disconnect(qApp, nullptr, this, nullptr);
     set_.setView(nullptr);
     set_.Clear();
+    releaseRowAccessibles(*this);
 }
 
 void PropertyPalette::setRowFont(const QFont& f) {
@@ -662,6 +667,7 @@ void PropertyPalette::rowsCleared() {
     stopRepeat();
     hideLive();
     tops_.clear();
+    releaseRowAccessibles(*this);
     // The widgets go with the rows; one may be in the middle of reporting its own change.
     for (QWidget* w : liveWidgets())
         if (w) w->deleteLater();
@@ -683,11 +689,13 @@ void PropertyPalette::rowCaptionChanged(Property& row) {
 void PropertyPalette::drawRow(Property& row) {
     if (row.active() && !row.pending()) refreshLive(row, nullptr);
     viewport()->update(rowRect(row));
+    notifyRowChanged(*this, row);
 }
 
 void PropertyPalette::refreshEditors(Property& row, const void* except) {
     if (row.active()) refreshLive(row, except);
     viewport()->update(rowRect(row));
+    notifyRowChanged(*this, row);
 }
 
 void PropertyPalette::refreshLive(Property& p, const void* except) {
@@ -714,10 +722,12 @@ void PropertyPalette::placeLive(Property& p) {
     const QRect r = rowRect(p);
     const Layout l = layoutOf(p, r.top());
     QWidget* focus = nullptr;
-    const auto show = [&p](QWidget* w, const QRect& g) {
+    const QString tip = QString::fromStdString(p.toolTip);
+    const auto show = [&p, &tip](QWidget* w, const QRect& g) {
         w->setGeometry(g);
         w->setEnabled(p.enabled());
         w->unsetCursor();
+        w->setToolTip(tip);
         w->show();
     };
     if (p.typeCode() == Property::kBool) {
@@ -734,6 +744,7 @@ void PropertyPalette::placeLive(Property& p) {
         if (!rowCheck_) rowCheck_ = new PropertyCheckBox(viewport());
         rowCheck_->property = &p;
         show(rowCheck_, l.check);
+        rowCheck_->setToolTip(checkToolTip_);
     }
     if (auto* n = dynamic_cast<NumPropertyBase*>(&p)) {
         if (n->enumerated()) {
@@ -893,6 +904,29 @@ void PropertyPalette::scrollContentsBy(int, int) {
     // Scrolling lets go of the active row (a pending edit is discarded), then moves.
     set_.leave();
     viewport()->update();
+}
+
+bool PropertyPalette::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        // Painted rows: the row's own text, or the check box's over its square.
+        auto* help = static_cast<QHelpEvent*>(event);
+        const Property* p = set_.at(rowAt(help->pos().y()));
+        QString tip;
+        if (p) {
+            const QRect row = rowRect(*p);
+            const Layout l = layoutOf(*p, row.top());
+            tip = p->hasCheckBox() && l.check.contains(help->pos()) ? checkToolTip_
+                                                                    : QString::fromStdString(p->toolTip);
+            if (!tip.isEmpty()) {
+                QToolTip::showText(help->globalPos(), tip, viewport(), row);
+                return true;
+            }
+        }
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
 }
 
 void PropertyPalette::changeEvent(QEvent* event) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -157,6 +158,12 @@ public:
     static void setColorMapDialogHook(ColorMapDialogHook hook);
     void loadColorMapInto(GradientfProperty& p);
 
+    // The tooltip of every row's check box.
+    void setCheckToolTip(const QString& text) { checkToolTip_ = text; }
+    const QString& checkToolTip() const { return checkToolTip_; }
+    // The accessible objects of the rows, by list index (0: not made yet).
+    std::vector<QAccessible::Id>& accessibleIds() { return accessibleIds_; }
+
     // The live widgets (null until first needed), for tests.
     NumPropertyEdit* liveEdit() const { return edit_; }
     NumPropertyComboBox* liveCombo() const { return combo_; }
@@ -176,6 +183,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void changeEvent(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     // PropertyView
@@ -213,6 +221,8 @@ private:
     long double step_ = 0;
     QPointer<QWidget> forwardTarget_;
     bool deactivating_ = false;
+    QString checkToolTip_;
+    std::vector<QAccessible::Id> accessibleIds_;
 
     PropertyLabel* label_ = nullptr;
     PropertyCheckBox* rowCheck_ = nullptr;

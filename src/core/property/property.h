@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qm {
@@ -101,6 +102,9 @@ public:
 
     // Free for the owner; the framework never reads it.
     std::int32_t tag = 0;
+    // What the row is for, in the interface's language (a tooltip, a screen reader's
+    // description); empty for none.
+    std::string toolTip;
     // Last known thumb of the row's track bar, in palette coordinates (for the speed-zone
     // cursor over inactive rows).
     PropertyRect thumbRect;
@@ -204,6 +208,8 @@ public:
     // The value itself, in the row and in files, keeps every digit; rows without a track bar
     // show shownText.
     virtual std::string barText(std::int32_t width) const = 0;
+    // The track bar's range with a track bar, else the limits.
+    virtual std::pair<long double, long double> sliderRange() const = 0;
     virtual std::size_t enumCount() const = 0;
     virtual std::string enumText(std::size_t i) const = 0;
     virtual long double enumValue(std::size_t i) const = 0;
@@ -258,6 +264,10 @@ public:
     std::int32_t sliderPosition(std::int32_t width) const override;
     long double sliderValue(std::int32_t position, std::int32_t width) const override;
     std::string barText(std::int32_t width) const override;
+    std::pair<long double, long double> sliderRange() const override {
+        return this->hasTrackBar() ? std::pair<long double, long double>(sliderMin_, sliderMax_)
+                                   : std::pair<long double, long double>(min_, max_);
+    }
     std::size_t enumCount() const override { return enumItems_.size(); }
     std::string enumText(std::size_t i) const override { return enumItems_.at(i).text; }
     long double enumValue(std::size_t i) const override { return enumItems_.at(i).value; }
