@@ -46,15 +46,35 @@ bool loadModule(const QString& path) {
     return true;
 }
 
+// The texts of the toolkit that its French catalogue lacks: the file type column of the file
+// dialogs ("Folder") comes from a context the catalogue does not have.
+class MissingToolkitTexts final : public QTranslator {
+public:
+    QString translate(const char* context, const char* source, const char* = nullptr,
+                      int = -1) const override {
+        if (qstrcmp(context, "QAbstractFileIconProvider") != 0) return {};
+        static const std::pair<const char*, int> texts[] = {
+            {"Folder", TextId::kToolkitFolder},       {"File Folder", TextId::kToolkitFolder},
+            {"Drive", TextId::kToolkitDrive},         {"Shortcut", TextId::kToolkitShortcut},
+            {"Unknown", TextId::kToolkitUnknown}};
+        for (const auto& [english, id] : texts)
+            if (qstrcmp(source, english) == 0) return QString::fromStdString(text(id));
+        return {};
+    }
+    bool isEmpty() const override { return false; }
+};
+
 // The toolkit's own texts (the file dialogs, the buttons of message boxes) follow the
 // program's: French with the built-in texts, the toolkit's English otherwise.
 void followToolkitLanguage() {
     static QTranslator* installed = nullptr;
+    static QTranslator* missing = nullptr;
     if (!QCoreApplication::instance()) return;
-    if (installed) {
-        QCoreApplication::removeTranslator(installed);
-        delete installed;
-        installed = nullptr;
+    for (QTranslator** t : {&installed, &missing}) {
+        if (!*t) continue;
+        QCoreApplication::removeTranslator(*t);
+        delete *t;
+        *t = nullptr;
     }
     if (!strings().isFrench()) return;
     auto translator = std::make_unique<QTranslator>();
@@ -62,6 +82,8 @@ void followToolkitLanguage() {
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
         QCoreApplication::installTranslator(translator.get()))
         installed = translator.release();
+    auto extra = std::make_unique<MissingToolkitTexts>();
+    if (QCoreApplication::installTranslator(extra.get())) missing = extra.release();
 }
 
 QString loadModuleOrFrench(const QString& programPath, const QString& code) {

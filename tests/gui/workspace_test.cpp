@@ -1,7 +1,9 @@
 // The program as a new user meets it: where documents go beside the palettes, a main window
 // that keeps its native window, window titles, the hint of a new document, tooltips, refused
 // closes that say why, and a status bar that follows the language and the document.
+#include <QAbstractFileIconProvider>
 #include <QAction>
+#include <QFileInfo>
 #include <QApplication>
 #include <QLabel>
 #include <QMdiArea>
@@ -58,6 +60,7 @@ private slots:
     void everyCommandHasATooltipInBothLanguages();
     void aFastRenderReportsSpeedAndTenthsInTheCurrentLanguage();
     void refusedClosesSayWhy();
+    void fileDialogsSpeakTheInterfaceLanguage();
 
 private:
     void makeMainWindow();
@@ -311,6 +314,19 @@ void WorkspaceTest::refusedClosesSayWhy() {
     QVERIFY(completed.wait(20000));
     QVERIFY(documentWindow(view)->close());
     QCOMPARE(messages_.size(), 2);
+}
+
+void WorkspaceTest::fileDialogsSpeakTheInterfaceLanguage() {
+    // The type column of a file dialog: its context is missing from the toolkit's French.
+    const QFileInfo folder(QStringLiteral(QM_DATA_DIR "/examples"));
+    QAbstractFileIconProvider icons;
+    QCOMPARE(icons.type(folder), QStringLiteral("Dossier"));
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Voir dans :"));
+    useLanguage(true);
+    QCOMPARE(icons.type(folder), QStringLiteral("Folder"));
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Look in:"));
+    useLanguage(false);
+    QCOMPARE(icons.type(folder), QStringLiteral("Dossier"));
 }
 
 int main(int argc, char** argv) {
