@@ -28,8 +28,71 @@ bool isSpecialFile(const QString& path) {
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && !S_ISREG(st.st_mode);
 }
 
+// The program's path percent-encoded once: the file reads "%2Fusr%2Fbin%2Fquillmere=EN".
 QString settingsKey(const QString& programPath) {
     return kGroup + QLatin1Char('/') + QString::fromLatin1(QUrl::toPercentEncoding(programPath));
+}
+
+// The key as earlier versions wrote it: the toolkit's own settings format encoded the
+// percent signs again ("%252Fusr...").
+QString oldSettingsKey(const QString& programPath) {
+    return kGroup + QLatin1Char('/') +
+           QString::fromLatin1(QUrl::toPercentEncoding(QUrl::toPercentEncoding(programPath)));
+}
+
+// The settings file: sections and "key=value" lines, keys written as they are given (they are
+// already percent-encoded, which the toolkit's own format would encode a second time).
+bool readSettings(QIODevice& device, QSettings::SettingsMap& map) {
+    QString section;
+    while (!device.atEnd()) {
+        const QString line = QString::fromUtf8(device.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            section = line.mid(1, line.size() - 2).trimmed();
+            if (section.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0) section.clear();
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals <= 0) continue;
+        QString key = line.left(equals).trimmed();
+        key.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        QString value = line.mid(equals + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
+            value = value.mid(1, value.size() - 2);
+        map.insert(section.isEmpty() ? key : section + QLatin1Char('/') + key, value);
+    }
+    return true;
+}
+
+bool writeSettings(QIODevice& device, const QSettings::SettingsMap& map) {
+    // Grouped by section (the key's first part); the map is sorted, so sections stay together.
+    QString current;
+    bool first = true;
+    QByteArray out;
+    for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
+        const qsizetype slash = it.key().indexOf(QLatin1Char('/'));
+        const QString section = slash < 0 ? QStringLiteral("General") : it.key().left(slash);
+        QString key = slash < 0 ? it.key() : it.key().mid(slash + 1);
+        key.replace(QLatin1Char('/'), QLatin1Char('\\'));
+        if (first || section != current) {
+            if (!first) out += '\n';
+            out += '[' + section.toUtf8() + "]\n";
+            current = section;
+            first = false;
+        }
+        QString value = it.value().toString();
+        if (value != value.trimmed() || value.contains(QLatin1Char(';')) || value.contains(QLatin1Char('\n')))
+            value = QLatin1Char('"') + value.remove(QLatin1Char('\n')) + QLatin1Char('"');
+        out += key.toUtf8() + '=' + value.toUtf8() + '\n';
+    }
+    return device.write(out) == out.size();
+}
+
+QSettings::Format settingsFormat() {
+    static const QSettings::Format format =
+        QSettings::registerFormat(QStringLiteral("conf"), readSettings, writeSettings);
+    return format;
 }
 
 // The module of one code, when the file is there and is a module.
@@ -114,20 +177,21 @@ LanguageSettings::LanguageSettings() {
     }
     fileName_ = files.value(0);
     if (std::any_of(files.begin(), files.end(), isSpecialFile)) return;
-    settings_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+    settings_ = std::make_unique<QSettings>(settingsFormat(), QSettings::UserScope,
                                             QStringLiteral("Quillmere"), QStringLiteral("Quillmere"));
     fileName_ = settings_->fileName();
 }
 
 LanguageSettings::LanguageSettings(const QString& fileName) : fileName_(fileName) {
-    if (!isSpecialFile(fileName)) settings_ = std::make_unique<QSettings>(fileName, QSettings::IniFormat);
+    if (!isSpecialFile(fileName)) settings_ = std::make_unique<QSettings>(fileName, settingsFormat());
 }
 
 LanguageSettings::~LanguageSettings() = default;
 
 std::optional<QString> LanguageSettings::stored(const QString& programPath) const {
     if (!settings_) return std::nullopt;
-    const QVariant value = settings_->value(settingsKey(programPath));
+    QVariant value = settings_->value(settingsKey(programPath));
+    if (!value.isValid()) value = settings_->value(oldSettingsKey(programPath));
     if (!value.isValid()) return std::nullopt;
     return value.toString();
 }
@@ -135,6 +199,7 @@ std::optional<QString> LanguageSettings::stored(const QString& programPath) cons
 bool LanguageSettings::store(const QString& programPath, const QString& code) {
     if (!settings_) return false;
     settings_->setValue(settingsKey(programPath), code);
+    settings_->remove(oldSettingsKey(programPath));
     settings_->sync();
     return settings_->status() == QSettings::NoError;
 }

@@ -61,6 +61,7 @@ private slots:
     void aFastRenderReportsSpeedAndTenthsInTheCurrentLanguage();
     void refusedClosesSayWhy();
     void fileDialogsSpeakTheInterfaceLanguage();
+    void theLanguageIsStoredUnderThePathEncodedOnce();
 
 private:
     void makeMainWindow();
@@ -327,6 +328,28 @@ void WorkspaceTest::fileDialogsSpeakTheInterfaceLanguage() {
     QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Look in:"));
     useLanguage(false);
     QCOMPARE(icons.type(folder), QStringLiteral("Dossier"));
+}
+
+void WorkspaceTest::theLanguageIsStoredUnderThePathEncodedOnce() {
+    const QString file = folder_.filePath(QStringLiteral("locales.conf"));
+    const QString program = QStringLiteral("/opt/quill mere/bin/quillmere");
+    // As earlier versions wrote it: the path's percent signs encoded again.
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[Locales]\n%252Fopt%252Fquill%2520mere%252Fbin%252Fquillmere=EN\n");
+    }
+    {
+        LanguageSettings settings(file);
+        QCOMPARE(settings.stored(program), std::optional<QString>(QStringLiteral("EN")));
+        QVERIFY(!settings.stored(QStringLiteral("/opt/other")));
+        QVERIFY(settings.store(program, QStringLiteral("FR")));
+    }
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QString written = QString::fromUtf8(f.readAll());
+    QCOMPARE(written, QStringLiteral("[Locales]\n%2Fopt%2Fquill%20mere%2Fbin%2Fquillmere=FR\n"));
+    QCOMPARE(LanguageSettings(file).stored(program), std::optional<QString>(QStringLiteral("FR")));
 }
 
 int main(int argc, char** argv) {
