@@ -31,20 +31,21 @@ Commands:
       randomness in percent, 1 to 100 (default 100); T the budget of trials in all
       (default 100000); S the seed (default: the current time); J threads (default 1).
       Thread i seeds its generator with S + i, so a run is repeatable for the same S
-      and J. Exit status 0 when K sets were found, 1 when the budget ran out first.
+      and J. Exit status 0 when K sets were found, 1 when the budget ran out first
+      (standard error then says how many were found).
 
   render FILE.qmattr -o OUT.bmp|OUT.png|- [--format png|bmp] [--mode M] [--size WxH]
          [--iterations N] [--updates U] [--seed S] [--scale X] [--rotate DX,DY]
-         [--luminosity L] [--gamma G] [--opacity O] [--roughness R] [--speed-map F]
-         [--angle-map F] [--builtin-gradients] [--quiet]
+         [--pan X,Y] [--luminosity L] [--gamma G] [--opacity O] [--roughness R]
+         [--speed-map F] [--angle-map F] [--builtin-gradients] [--quiet]
       Renders the attractor of FILE as the program does after "Nouveau" in mode M and
       size WxH, "Ouvrir..." of FILE (the view fitted) and a complete "Démarrer".
       M is Gaz, Liquide, Lumière (or lumiere), Plasma, Solide, or 0 to 4 (default Gaz);
       WxH from 16 to 16384 per side (default 640x480); N iterations (default 20000000)
       with U image updates (1 to 100, default 10). --scale replaces the fitted zoom,
-      --rotate makes one mouse drag of DX,DY pixels; --luminosity and --gamma (Gaz,
-      Liquide, Lumière, Plasma), --gamma, --opacity and --roughness (Solide) set the
-      mode's parameters. Lumière and Plasma colour with speed.map and angle.map beside
+      --rotate makes one mouse drag of DX,DY pixels, --pan sets the view's pan (the
+      pan_x and pan_y it prints); --luminosity and --gamma (Gaz, Liquide, Lumière,
+      Plasma), --gamma, --opacity and --roughness (Solide) set the mode's parameters. Lumière and Plasma colour with speed.map and angle.map beside
       the program, else in ../share/quillmere or the XDG data folders (else the
       built-in ramps), or with the maps given. Prints the image
       size, the iterations, the speed and the view as "key: value" lines; progress goes
@@ -59,6 +60,9 @@ Commands:
 Options common to all commands:
   --help       prints this text
   --version    prints the tool's name and version
+
+Every command prints the seed it used as "seed: S", so that any run can be repeated
+with --seed S.
 
 Exit status 2 means bad arguments or an unreadable file; nothing is written then.
 Where a command reads a file (FILE.qmattr, the colour maps), "-" reads standard input.

@@ -90,6 +90,7 @@ int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     Attractor& a = *loaded.attractor;
 
+    out << "seed: " << seed << '\n';
     out << "kind: " << StringTable::builtinText(TextId::kKindKeywordFirst + a.kindCode()) << '\n';
     out << "name: " << a.displayName() << '\n';
     if (const int option = kindOption(a); option >= 0) out << "option: " << option << '\n';

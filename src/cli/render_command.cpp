@@ -53,7 +53,7 @@ struct RenderOptions {
     std::int32_t updates = 10;
     std::uint32_t seed = 0;
     std::optional<double> scale, luminosity, gamma, opacity, roughness;
-    std::optional<std::pair<double, double>> rotate;
+    std::optional<std::pair<double, double>> rotate, pan;
     std::optional<std::string> speedMap, angleMap;
     bool builtinGradients = false;
     bool quiet = false;
@@ -93,7 +93,7 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
     Arguments a;
     if (auto problem = a.parse(
             args,
-            {"output", "format", "mode", "size", "iterations", "updates", "seed", "scale", "rotate",
+            {"output", "format", "mode", "size", "iterations", "updates", "seed", "scale", "rotate", "pan",
              "luminosity", "gamma", "opacity", "roughness", "speed-map", "angle-map"},
             {"builtin-gradients", "quiet"}))
         return *problem;
@@ -155,6 +155,13 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
         const auto dy = comma == std::string::npos ? std::nullopt : parseReal(text->substr(comma + 1));
         if (!dx || !dy) return std::string("--rotate takes DX,DY in pixels");
         o.rotate = std::pair{*dx, *dy};
+    }
+    if (const auto text = a.value("pan")) {
+        const auto comma = text->find(',');
+        const auto x = comma == std::string::npos ? std::nullopt : parseReal(text->substr(0, comma));
+        const auto y = comma == std::string::npos ? std::nullopt : parseReal(text->substr(comma + 1));
+        if (!x || !y) return std::string("--pan takes X,Y as the view's pan_x and pan_y");
+        o.pan = std::pair{*x, *y};
     }
 
     // Real parameters, each only for the modes that have it.
@@ -316,6 +323,10 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     // Camera and mode settings.
     if (o.scale) target->scale = *o.scale;
     if (o.rotate) target->Rotate(o.rotate->first, o.rotate->second);
+    if (o.pan) {
+        target->panX = o.pan->first;
+        target->panY = o.pan->second;
+    }
     if (auto* gas = dynamic_cast<TBitmap3D_Gas*>(target.get())) {
         if (o.luminosity) gas->luminosity = *o.luminosity;
         if (o.gamma) gas->gamma = *o.gamma;
@@ -349,8 +360,8 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
                 const double fraction = control.progress.load(std::memory_order_relaxed);
                 if (counter < 2 || !running.load()) continue;
                 const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 30);
-                std::fprintf(stderr, "\r%s%lld   %s%s   [%s%s]", text(TextId::kSpeedLabel).c_str(),
-                             static_cast<long long>(counter / elapsed), text(TextId::kRemainingLabel).c_str(),
+                std::fprintf(stderr, "\ri/s: %lld   time left: %s   [%s%s]",
+                             static_cast<long long>(counter / elapsed),
                              fraction > 0 ? formatClockDuration(elapsed / fraction - elapsed + 1).c_str() : "--:--:--",
                              std::string(static_cast<std::size_t>(filled), '#').c_str(),
                              std::string(static_cast<std::size_t>(30 - filled), '.').c_str());
@@ -364,7 +375,7 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     running = false;
     if (progress.joinable()) {
         progress.join();
-        std::fprintf(stderr, "\r%s%s%*s\n", text(TextId::kTotalTimeLabel).c_str(), formatClockDuration(seconds).c_str(), 40, "");
+        std::fprintf(stderr, "\rtotal time: %s%*s\n", formatRenderTime(seconds, ".").c_str(), 40, "");
     }
 
     if (const auto problem = writeImage(o, *target, out)) {
@@ -384,12 +395,10 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     report << "scale: " << formatNumber(target->scale) << '\n';
     report << "pan_x: " << formatNumber(target->panX) << '\n';
     report << "pan_y: " << formatNumber(target->panY) << '\n';
+    report << "seed: " << o.seed << '\n';
     report << "output: " << o.output << '\n';
     if (outcome.diverged) {
-        std::string message = text(TextId::kDivergedAfter);
-        const auto at = message.find("%u");
-        if (at != std::string::npos) message.replace(at, 2, std::to_string(outcome.counter));
-        err << message << '\n';
+        err << "quillmere-cli render: no attractor left after " << outcome.counter << " iterations\n";
         return kExitNotReached;
     }
     return kExitOk;

@@ -172,6 +172,8 @@ int runSearch(const std::vector<std::string>& args, std::ostream& out, std::ostr
         return kExitUsage;
     }
 
+    // The seed first: any run can be repeated with it.
+    out << "seed: " << o.seed << '\n' << std::flush;
     Shared shared;
     shared.firstNumber = highestFileNumber(o.out, kFindExtension) + 1;
     const auto start = std::chrono::steady_clock::now();
@@ -187,7 +189,7 @@ int runSearch(const std::vector<std::string>& args, std::ostream& out, std::ostr
             while (!done.load()) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(250));
                 std::lock_guard lock(shared.outputLock);
-                err << "\rtrials " << shared.trials.load() << ", found " << shared.found.load()
+                err << "\rtrials: " << shared.trials.load() << ", found " << shared.found.load()
                     << " of " << o.count << std::flush;
             }
             err << '\n';
@@ -207,7 +209,12 @@ int runSearch(const std::vector<std::string>& args, std::ostream& out, std::ostr
     out << "accepted: " << shared.found.load() << '\n';
     out << "seconds: " << formatNumber(seconds) << '\n';
     out << "trials_per_second: " << formatNumber(seconds > 0 ? trials / seconds : 0.0) << '\n';
-    return shared.found.load() == o.count ? kExitOk : kExitNotReached;
+    if (shared.found.load() < o.count) {
+        err << "quillmere-cli search: the budget of " << o.maxTrials << " trials ran out: found "
+            << shared.found.load() << " of " << o.count << " sets\n";
+        return kExitNotReached;
+    }
+    return kExitOk;
 }
 
 }  // namespace qm::cli
