@@ -30,6 +30,7 @@
 #include "core/render/bitmap3d.h"
 #include "core/strings/string_table.h"
 #include "gui/about_box.h"
+#include "gui/file_dialog.h"
 #include "gui/image_widget.h"
 #include "gui/lang_dialog.h"
 #include "gui/language.h"
@@ -513,6 +514,7 @@ void TMDIform::closeEvent(QCloseEvent* event) {
 QString TMDIform::askFileName(const FileDialogRequest& request, QString* selectedFilter) {
     if (fileDialogHook_) return fileDialogHook_(request);
     QFileDialog dialog(this);
+    followInterfaceLanguage(dialog);
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setNameFilters(request.filters);
     if (request.kind == FileDialogKind::Open) {

@@ -17,6 +17,7 @@
 #include "core/property/color_map.h"
 #include "core/property/gradient.h"
 #include "core/strings/string_table.h"
+#include "gui/file_dialog.h"
 #include "gui/palette_accessible.h"
 #include "gui/texts.h"
 
@@ -970,6 +971,7 @@ void PropertyPalette::loadColorMapInto(GradientfProperty& p) {
     } else {
         QFileDialog dialog(window(), qtext(TextId::kColorMapTitle), QString(),
                            dialogFilter(TextId::kColorMapFilter));
+        followInterfaceLanguage(dialog);
         dialog.setFileMode(QFileDialog::ExistingFile);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setDefaultSuffix(QStringLiteral("map"));

@@ -3,6 +3,12 @@
 // closes that say why, and a status bar that follows the language and the document.
 #include <QAbstractFileIconProvider>
 #include <QAction>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QAbstractProxyModel>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QFileInfo>
 #include <QApplication>
 #include <QLabel>
@@ -23,10 +29,12 @@
 #include "core/strings/string_table.h"
 #include "gui/attpal.h"
 #include "gui/bmppal.h"
+#include "gui/file_dialog.h"
 #include "gui/language.h"
 #include "gui/main_window.h"
 #include "gui/palette_window.h"
 #include "gui/preview_widget.h"
+#include "gui/property_palette.h"
 #include "gui/texts.h"
 #include "gui/view.h"
 
@@ -62,6 +70,8 @@ private slots:
     void refusedClosesSayWhy();
     void fileDialogsSpeakTheInterfaceLanguage();
     void theLanguageIsStoredUnderThePathEncodedOnce();
+    // With QM_SCREENSHOTS=folder: the pictures of the README.
+    void screenshots();
 
 private:
     void makeMainWindow();
@@ -328,6 +338,20 @@ void WorkspaceTest::fileDialogsSpeakTheInterfaceLanguage() {
     QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Look in:"));
     useLanguage(false);
     QCOMPARE(icons.type(folder), QStringLiteral("Dossier"));
+
+    // Sizes, types and dates in French whatever the system's regional settings.
+    QFileDialog dialog(main_.get(), QString(), folder.absoluteFilePath());
+    followInterfaceLanguage(dialog);
+    dialog.show();
+    auto* files = dialog.findChild<QFileSystemModel*>();
+    QVERIFY(files && dialog.proxyModel());
+    const QModelIndex lorenz = dialog.proxyModel()->mapFromSource(
+        files->index(folder.absoluteFilePath() + QStringLiteral("/lorenz.qmattr")));
+    QTRY_VERIFY(dialog.proxyModel()->data(lorenz.siblingAtColumn(1)).toString().endsWith(QStringLiteral(" octets")));
+    QCOMPARE(dialog.proxyModel()->data(lorenz.siblingAtColumn(2)).toString(), QStringLiteral("Fichier QMATTR"));
+    const QDateTime modified = QFileInfo(folder.absoluteFilePath() + QStringLiteral("/lorenz.qmattr")).lastModified();
+    QCOMPARE(dialog.proxyModel()->data(lorenz.siblingAtColumn(3)).toString(),
+             QLocale(QLocale::French, QLocale::France).toString(modified, QLocale::ShortFormat));
 }
 
 void WorkspaceTest::theLanguageIsStoredUnderThePathEncodedOnce() {
@@ -350,6 +374,57 @@ void WorkspaceTest::theLanguageIsStoredUnderThePathEncodedOnce() {
     const QString written = QString::fromUtf8(f.readAll());
     QCOMPARE(written, QStringLiteral("[Locales]\n%2Fopt%2Fquill%20mere%2Fbin%2Fquillmere=FR\n"));
     QCOMPARE(LanguageSettings(file).stored(program), std::optional<QString>(QStringLiteral("FR")));
+}
+
+void WorkspaceTest::screenshots() {
+    const QString folder = qEnvironmentVariable("QM_SCREENSHOTS");
+    if (folder.isEmpty()) QSKIP("QM_SCREENSHOTS is not set");
+    QDir().mkpath(folder);
+    const auto grab = [&](const QRect& area, const QString& name) {
+        QTest::qWait(400);
+        QGuiApplication::primaryScreen()
+            ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+            .save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
+    };
+    // A new document, then four examples, beside the palettes.
+    main_->defaults().width = 640;
+    main_->defaults().height = 480;
+    TForm_view* fresh = main_->newDocument();
+    QVERIFY(fresh);
+    grab(globalFrame(documentWindow(fresh)), QStringLiteral("hint"));
+    const QString examples = QStringLiteral(QM_DATA_DIR "/examples/");
+    QCOMPARE(main_->openFiles({examples + QStringLiteral("lorenz.qmattr"), examples + QStringLiteral("icon.qmattr"),
+                               examples + QStringLiteral("julia.qmattr"), examples + QStringLiteral("pickover.qmattr")}),
+             4);
+    grab(main_->frameGeometry(), QStringLiteral("workspace"));
+
+    // A tooltip over the check box of a parameter row.
+    auto& palettes = static_cast<PaletteWindows&>(main_->palettes());
+    PropertyPalette& rows = palettes.attractorPalette().palette();
+    const QRect row = rows.rowRect(*rows.rows().at(3));
+    const QPoint at(6, row.center().y());
+    QHelpEvent help(QEvent::ToolTip, at, rows.viewport()->mapToGlobal(at));
+    QApplication::sendEvent(rows.viewport(), &help);
+    QVERIFY(QToolTip::isVisible());
+    const QRect palette = palettes.attractorPalette().frameGeometry();
+    grab(QRect(palette.left() - 120, palette.top(), palette.width() + 120, palette.height() + 40),
+         QStringLiteral("tooltip"));
+    QToolTip::hideText();
+
+    // The open dialog in French, on a copy of the examples.
+    const QString copies = folder_.filePath(QStringLiteral("exemples"));
+    QDir().mkpath(copies);
+    for (const QString& name : QDir(examples).entryList({QStringLiteral("*.qmattr")}))
+        QFile::copy(examples + name, copies + QLatin1Char('/') + name);
+    QFileDialog dialog(main_.get(), qtext(TextId::kOpenDialogTitle), copies,
+                       dialogFilter(TextId::kAttractorFilter));
+    followInterfaceLanguage(dialog);
+    dialog.setViewMode(QFileDialog::Detail);
+    dialog.resize(760, 440);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.selectFile(copies + QStringLiteral("/lorenz.qmattr"));
+    grab(dialog.frameGeometry(), QStringLiteral("file-dialog"));
 }
 
 int main(int argc, char** argv) {

@@ -212,6 +212,8 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3671, "Lecteur"},
         {3672, "Raccourci"},
         {3673, "Inconnu"},
+        {3674, "Fichier"},
+        {3675, "Fichier %s"},
         // Render progress
         {2500, "Plus d'attracteur après %u itérations"},
         {2501, "i/s : "},

@@ -203,6 +203,8 @@ inline constexpr int kToolkitFolder = 3670;
 inline constexpr int kToolkitDrive = 3671;
 inline constexpr int kToolkitShortcut = 3672;
 inline constexpr int kToolkitUnknown = 3673;
+inline constexpr int kToolkitFile = 3674;
+inline constexpr int kToolkitSuffixFile = 3675;
 }  // namespace TextId
 
 class StringTable {
