@@ -53,7 +53,7 @@ private:
 };
 
 void AccessibilityTest::initTestCase() {
-    setUpApplicationNames();
+    setUpApplicationNames(QStringLiteral("0.2.1"));
     setMessageHook([this](QMessageBox::Icon, const QString&, const QString& text) {
         messages_ << text;
         return true;
