@@ -10,6 +10,8 @@ packages=(
   libgl-dev libglu1-mesa-dev libgl1-mesa-dri
   qt6-base-dev libqt6opengl6-dev qt6-translations-l10n
   xvfb xauth
+  # xprop: the window-title test reads the titles the X server holds.
+  x11-utils
   clang libclang-rt-14-dev
   locales
   # Installing and packaging: icons, manual pages, the .deb, and the checks of each.
