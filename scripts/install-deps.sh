@@ -12,6 +12,8 @@ packages=(
   xvfb xauth
   # xprop: the window-title test reads the titles the X server holds.
   x11-utils
+  # The accessibility test: a private session bus, the AT-SPI bus and its Python client.
+  dbus-daemon at-spi2-core python3-pyatspi
   clang libclang-rt-14-dev
   locales
   # Installing and packaging: icons, manual pages, the .deb, and the checks of each.
