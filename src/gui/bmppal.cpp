@@ -131,12 +131,16 @@ void TForm_bmppal::fill(TBitmap3D* target) {
         slider(TextId::kGamma, &solid->gamma, 0.0001, 1, 5);
         slider(TextId::kRoughness, &solid->roughness, 0.0001, 0.001, 0.3);
     }
-    const std::pair<int, int> tips[] = {
-        {TextId::kImageWidth, TextId::kTipWidth},       {TextId::kImageHeight, TextId::kTipHeight},
-        {TextId::kUpdateCount, TextId::kTipUpdates},    {TextId::kScale, TextId::kTipScale},
-        {TextId::kLuminosity, TextId::kTipLuminosity},  {TextId::kGamma, TextId::kTipGamma},
-        {TextId::kOpacity, TextId::kTipOpacity},        {TextId::kRoughness, TextId::kTipRoughness},
-        {TextId::kSpeedGradient, TextId::kTipSpeedGradient}, {TextId::kAngleGradient, TextId::kTipAngleGradient}};
+    const std::pair<int, int> tips[] = {{TextId::kImageWidth, TextId::kTipWidth},
+                                        {TextId::kImageHeight, TextId::kTipHeight},
+                                        {TextId::kUpdateCount, TextId::kTipUpdates},
+                                        {TextId::kScale, TextId::kTipScale},
+                                        {TextId::kLuminosity, TextId::kTipLuminosity},
+                                        {TextId::kGamma, TextId::kTipGamma},
+                                        {TextId::kOpacity, TextId::kTipOpacity},
+                                        {TextId::kRoughness, TextId::kTipRoughness},
+                                        {TextId::kSpeedGradient, TextId::kTipSpeedGradient},
+                                        {TextId::kAngleGradient, TextId::kTipAngleGradient}};
     for (const auto& [row, tip] : tips)
         if (Property* p = rows.find(text(row))) p->toolTip = text(tip);
 }

@@ -3,9 +3,9 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QHeaderView>
-#include <QTreeView>
 #include <QIdentityProxyModel>
 #include <QLocale>
+#include <QTreeView>
 
 #include "core/strings/string_table.h"
 #include "gui/texts.h"

@@ -46,11 +46,13 @@ bool readSettings(QIODevice& device, QSettings::SettingsMap& map) {
     QString section;
     while (!device.atEnd()) {
         const QString line = QString::fromUtf8(device.readLine()).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
+            line.startsWith(QLatin1Char('#')))
             continue;
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
             section = line.mid(1, line.size() - 2).trimmed();
-            if (section.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0) section.clear();
+            if (section.compare(QLatin1String("General"), Qt::CaseInsensitive) == 0)
+                section.clear();
             continue;
         }
         const qsizetype equals = line.indexOf(QLatin1Char('='));
@@ -58,7 +60,8 @@ bool readSettings(QIODevice& device, QSettings::SettingsMap& map) {
         QString key = line.left(equals).trimmed();
         key.replace(QLatin1Char('\\'), QLatin1Char('/'));
         QString value = line.mid(equals + 1).trimmed();
-        if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
+        if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) &&
+            value.endsWith(QLatin1Char('"')))
             value = value.mid(1, value.size() - 2);
         map.insert(section.isEmpty() ? key : section + QLatin1Char('/') + key, value);
     }
@@ -82,7 +85,8 @@ bool writeSettings(QIODevice& device, const QSettings::SettingsMap& map) {
             first = false;
         }
         QString value = it.value().toString();
-        if (value != value.trimmed() || value.contains(QLatin1Char(';')) || value.contains(QLatin1Char('\n')))
+        if (value != value.trimmed() || value.contains(QLatin1Char(';')) ||
+            value.contains(QLatin1Char('\n')))
             value = QLatin1Char('"') + value.remove(QLatin1Char('\n')) + QLatin1Char('"');
         out += key.toUtf8() + '=' + value.toUtf8() + '\n';
     }
@@ -116,10 +120,11 @@ public:
     QString translate(const char* context, const char* source, const char* = nullptr,
                       int = -1) const override {
         if (qstrcmp(context, "QAbstractFileIconProvider") != 0) return {};
-        static const std::pair<const char*, int> texts[] = {
-            {"Folder", TextId::kToolkitFolder},       {"File Folder", TextId::kToolkitFolder},
-            {"Drive", TextId::kToolkitDrive},         {"Shortcut", TextId::kToolkitShortcut},
-            {"Unknown", TextId::kToolkitUnknown}};
+        static const std::pair<const char*, int> texts[] = {{"Folder", TextId::kToolkitFolder},
+                                                            {"File Folder", TextId::kToolkitFolder},
+                                                            {"Drive", TextId::kToolkitDrive},
+                                                            {"Shortcut", TextId::kToolkitShortcut},
+                                                            {"Unknown", TextId::kToolkitUnknown}};
         for (const auto& [english, id] : texts)
             if (qstrcmp(source, english) == 0) return QString::fromStdString(text(id));
         return {};

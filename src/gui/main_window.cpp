@@ -10,13 +10,13 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QIcon>
-#include <QPixmap>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QOpenGLWidget>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QScrollArea>
 #include <QStatusBar>
@@ -292,10 +292,18 @@ void TMDIform::setPanel(int panel, StatusText compose) {
 }
 
 void TMDIform::setActivityMark(const QString& text) { SB_panels[0]->setText(text); }
-void TMDIform::setSpeedText(const QString& text) { setPanel(2, [text] { return text; }); }
-void TMDIform::setTimeText(const QString& text) { setPanel(3, [text] { return text; }); }
-void TMDIform::setSpeedText(StatusText compose) { setPanel(2, std::move(compose)); }
-void TMDIform::setTimeText(StatusText compose) { setPanel(3, std::move(compose)); }
+void TMDIform::setSpeedText(const QString& text) {
+    setPanel(2, [text] { return text; });
+}
+void TMDIform::setTimeText(const QString& text) {
+    setPanel(3, [text] { return text; });
+}
+void TMDIform::setSpeedText(StatusText compose) {
+    setPanel(2, std::move(compose));
+}
+void TMDIform::setTimeText(StatusText compose) {
+    setPanel(3, std::move(compose));
+}
 void TMDIform::setProgress(int position) { PB_iter->setValue(position); }
 QString TMDIform::statusText(int panel) const { return SB_panels[panel]->text(); }
 int TMDIform::progress() const { return PB_iter->value(); }
@@ -345,8 +353,9 @@ TForm_view* TMDIform::newDocument() {
     auto* scroll = new DocumentScroll;
     scroll->setWidget(view);
     QMdiSubWindow* window = mdiArea_->addSubWindow(
-        scroll, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+        scroll, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                    Qt::WindowCloseButtonHint);
     window->setAttribute(Qt::WA_DeleteOnClose);
     // The frame shows the document's caption.
     window->setWindowTitle(view->windowTitle());

@@ -34,10 +34,12 @@ public:
     QAccessibleInterface* focusChild() const override { return nullptr; }
     QString text(QAccessible::Text t) const override {
         switch (t) {
-            case QAccessible::Name: return qtext(TextId::kTipFixed);
+            case QAccessible::Name:
+                return qtext(TextId::kTipFixed);
             case QAccessible::Value:
                 return qtext(row_.ticked() ? TextId::kAccChecked : TextId::kAccUnchecked);
-            default: return {};
+            default:
+                return {};
         }
     }
     void setText(QAccessible::Text, const QString&) override {}
@@ -73,7 +75,8 @@ private:
 };
 
 // One row: its caption, the text it shows, and a role after its editor.
-class RowAccessible final : public QAccessibleInterface, public QAccessibleValueInterface,
+class RowAccessible final : public QAccessibleInterface,
+                            public QAccessibleValueInterface,
                             public QAccessibleActionInterface {
 public:
     RowAccessible(PropertyPalette& palette, Property& row) : palette_(palette), row_(row) {}
@@ -91,7 +94,8 @@ public:
         if (index != 0 || !row_.hasCheckBox()) return nullptr;
         if (checkId_ == 0) {
             auto* self = const_cast<RowAccessible*>(this);
-            checkId_ = QAccessible::registerAccessibleInterface(new RowCheckAccessible(palette_, row_, self));
+            checkId_ = QAccessible::registerAccessibleInterface(
+                new RowCheckAccessible(palette_, row_, self));
         }
         return QAccessible::accessibleInterface(checkId_);
     }
@@ -107,14 +111,17 @@ public:
 
     QString text(QAccessible::Text t) const override {
         switch (t) {
-            case QAccessible::Name: return QString::fromStdString(row_.caption());
+            case QAccessible::Name:
+                return QString::fromStdString(row_.caption());
             case QAccessible::Value:
                 if (const auto* n = numeric()) return palette_.shownText(*n);
                 if (const auto* b = dynamic_cast<const BoolProperty*>(&row_))
                     return qtext(b->value() ? TextId::kAccChecked : TextId::kAccUnchecked);
                 return {};
-            case QAccessible::Description: return QString::fromStdString(row_.toolTip);
-            default: return {};
+            case QAccessible::Description:
+                return QString::fromStdString(row_.toolTip);
+            default:
+                return {};
         }
     }
     void setText(QAccessible::Text t, const QString& text) override {
@@ -200,7 +207,8 @@ private:
 
 QAccessibleInterface* paletteFactory(const QString& className, QObject* object) {
     if (className == QLatin1String("qm::gui::PropertyPalette"))
-        if (auto* palette = qobject_cast<PropertyPalette*>(object)) return new PropertyPaletteAccessible(palette);
+        if (auto* palette = qobject_cast<PropertyPalette*>(object))
+            return new PropertyPaletteAccessible(palette);
     return nullptr;
 }
 
@@ -213,7 +221,9 @@ PropertyPalette* PropertyPaletteAccessible::palette() const {
     return static_cast<PropertyPalette*>(widget());
 }
 
-int PropertyPaletteAccessible::childCount() const { return palette()->rows().count(); }
+int PropertyPaletteAccessible::childCount() const {
+    return palette()->rows().count();
+}
 
 QAccessibleInterface* PropertyPaletteAccessible::child(int index) const {
     Property* row = palette()->rows().at(index);
@@ -224,7 +234,8 @@ int PropertyPaletteAccessible::indexOfChild(const QAccessibleInterface* child) c
     const PropertySet& rows = palette()->rows();
     for (int i = 0; i < rows.count(); ++i)
         if (palette()->accessibleIds().size() > static_cast<std::size_t>(i) &&
-            QAccessible::accessibleInterface(palette()->accessibleIds()[static_cast<std::size_t>(i)]) == child)
+            QAccessible::accessibleInterface(
+                palette()->accessibleIds()[static_cast<std::size_t>(i)]) == child)
             return i;
     return -1;
 }
@@ -256,7 +267,8 @@ QAccessibleInterface* rowAccessible(PropertyPalette& palette, Property& row) {
     auto& ids = palette.accessibleIds();
     const auto i = static_cast<std::size_t>(row.listIndex());
     if (ids.size() <= i) ids.resize(i + 1, 0);
-    if (ids[i] == 0) ids[i] = QAccessible::registerAccessibleInterface(new RowAccessible(palette, row));
+    if (ids[i] == 0)
+        ids[i] = QAccessible::registerAccessibleInterface(new RowAccessible(palette, row));
     return QAccessible::accessibleInterface(ids[i]);
 }
 

@@ -3,13 +3,13 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QHelpEvent>
-#include <QToolTip>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
+#include <QToolTip>
 
 #include <array>
 #include <cmath>
@@ -916,8 +916,9 @@ bool PropertyPalette::viewportEvent(QEvent* event) {
         if (p) {
             const QRect row = rowRect(*p);
             const Layout l = layoutOf(*p, row.top());
-            tip = p->hasCheckBox() && l.check.contains(help->pos()) ? checkToolTip_
-                                                                    : QString::fromStdString(p->toolTip);
+            tip = p->hasCheckBox() && l.check.contains(help->pos())
+                      ? checkToolTip_
+                      : QString::fromStdString(p->toolTip);
             if (!tip.isEmpty()) {
                 QToolTip::showText(help->globalPos(), tip, viewport(), row);
                 return true;

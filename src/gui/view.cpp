@@ -680,11 +680,12 @@ void TForm_view::renderFinished() {
         main_.setProgress(kProgressMaximum);
         if (elapsed > 0) {
             const auto speed = static_cast<qint64>(counter / elapsed);
-            main_.setSpeedText([speed] { return qtext(TextId::kSpeedLabel) + QString::number(speed); });
+            main_.setSpeedText(
+                [speed] { return qtext(TextId::kSpeedLabel) + QString::number(speed); });
         }
         main_.setTimeText([elapsed] {
-            return qtext(TextId::kTotalTimeLabel) +
-                   QString::fromStdString(formatRenderTime(elapsed, text(TextId::kDecimalSeparator)));
+            return qtext(TextId::kTotalTimeLabel) + QString::fromStdString(formatRenderTime(
+                                                        elapsed, text(TextId::kDecimalSeparator)));
         });
     }
     if (outcome.diverged)

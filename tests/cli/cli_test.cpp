@@ -150,8 +150,9 @@ TEST_F(CliTest, SearchStopsWhenTheBudgetRunsOut) {
     EXPECT_EQ(kv.at("trials"), "3");
     EXPECT_LT(std::stoi(kv.at("accepted")), 5);
     // Standard error says what came of it.
-    EXPECT_NE(r.err.find("the budget of 3 trials ran out: found " + kv.at("accepted") + " of 5 sets"),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find("the budget of 3 trials ran out: found " + kv.at("accepted") + " of 5 sets"),
+        std::string::npos)
         << r.err;
 }
 
@@ -161,7 +162,8 @@ TEST_F(CliTest, EveryCommandPrintsTheSeedItUsed) {
     const std::vector<std::vector<std::string>> commands = {
         {"info", file},
         {"search", "--kind", "lorenz", "--max-trials", "1", "--out", (dir / "s").string()},
-        {"render", file, "-o", (dir / "r.bmp").string(), "--size", "32x32", "--iterations", "2000"}};
+        {"render", file, "-o", (dir / "r.bmp").string(), "--size", "32x32", "--iterations",
+         "2000"}};
     for (std::vector<std::string> args : commands) {
         const Outcome first = runCli(args);
         const std::string seed = keyValues(first.out).at("seed");
@@ -177,8 +179,9 @@ TEST_F(CliTest, RenderPansTheViewLikeTheProgram) {
     fs::create_directories(dir);
     const std::string file = QM_TEST_DATA_DIR "/lorenz.qmattr";
     const auto render = [&](const std::string& name, std::vector<std::string> extra) {
-        std::vector<std::string> args = {"render", file, "-o", (dir / name).string(), "--size", "64x48",
-                                         "--iterations", "50000", "--seed", "2"};
+        std::vector<std::string> args = {"render", file,    "-o",           (dir / name).string(),
+                                         "--size", "64x48", "--iterations", "50000",
+                                         "--seed", "2"};
         args.insert(args.end(), extra.begin(), extra.end());
         return runCli(args);
     };
@@ -190,7 +193,7 @@ TEST_F(CliTest, RenderPansTheViewLikeTheProgram) {
     EXPECT_NE(slurp(dir / "fitted.bmp"), slurp(dir / "panned.bmp"));
     // The pan it printed gives the same image again.
     const Outcome again = render("again.bmp", {"--pan", keyValues(fitted.out).at("pan_x") + "," +
-                                                           keyValues(fitted.out).at("pan_y")});
+                                                            keyValues(fitted.out).at("pan_y")});
     EXPECT_EQ(slurp(dir / "fitted.bmp"), slurp(dir / "again.bmp"));
     EXPECT_EQ(render("bad.bmp", {"--pan", "0.5"}).status, 2);
 }

@@ -93,9 +93,10 @@ void AccessibilityTest::checkRows(PaletteWindow& window) {
         // features bring their own texts).
         static const QStringList described = [] {
             QStringList names;
-            for (int id : {TextId::kIterations, TextId::kRandomness, TextId::kImageWidth, TextId::kImageHeight,
-                           TextId::kUpdateCount, TextId::kScale, TextId::kLuminosity, TextId::kGamma,
-                           TextId::kOpacity, TextId::kRoughness, TextId::kSpeedGradient, TextId::kAngleGradient})
+            for (int id : {TextId::kIterations, TextId::kRandomness, TextId::kImageWidth,
+                           TextId::kImageHeight, TextId::kUpdateCount, TextId::kScale,
+                           TextId::kLuminosity, TextId::kGamma, TextId::kOpacity,
+                           TextId::kRoughness, TextId::kSpeedGradient, TextId::kAngleGradient})
                 names << qtext(id);
             return names;
         }();
@@ -216,7 +217,8 @@ void AccessibilityTest::paintedRowsShowTooltips() {
     };
     // "Hasard" (row 1) and a parameter row's check box (row 2).
     const QRect hasard = rows.rowRect(*rows.rows().at(1));
-    QCOMPARE(tipAt(hasard.center()), QStringLiteral("Jusqu'où une recherche peut déplacer les paramètres, en pour cent"));
+    QCOMPARE(tipAt(hasard.center()),
+             QStringLiteral("Jusqu'où une recherche peut déplacer les paramètres, en pour cent"));
     const QRect parameter = rows.rowRect(*rows.rows().at(2));
     QCOMPARE(tipAt(QPoint(6, parameter.center().y())), QStringLiteral("Fixé pendant la recherche"));
     QToolTip::hideText();

@@ -620,8 +620,7 @@ void PaletteTest::palettesAreDisabledWhileSearching() {
 }
 
 void PaletteTest::closingTheLastDocumentHidesThePalettes() {
-    for (TForm_view* view : main_->documents())
-        QVERIFY(documentWindow(view)->close());
+    for (TForm_view* view : main_->documents()) QVERIFY(documentWindow(view)->close());
     QCOMPARE(main_->openDocumentCount(), 0);
     QVERIFY(!palettes().attractorPalette().isVisible() && !palettes().renderPalette().isVisible());
     QCOMPARE(attractorRows().rows().count(), 0);

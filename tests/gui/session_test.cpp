@@ -171,7 +171,8 @@ void SessionTest::startsWithOnlyNewQuitLanguageAndAbout() {
     QCOMPARE(menus.size(), 2);
     QCOMPARE(menus[0]->text(), QStringLiteral("&Fichier"));
     QCOMPARE(menus[1]->text(), QStringLiteral("Aide"));
-    QCOMPARE(visibleActionTexts(menus[0]->menu()), (QStringList{"&Nouveau...", "Ouvrir...", "&Quitter"}));
+    QCOMPARE(visibleActionTexts(menus[0]->menu()),
+             (QStringList{"&Nouveau...", "Ouvrir...", "&Quitter"}));
     QCOMPARE(visibleActionTexts(menus[1]->menu()), (QStringList{"&Langue...", "A propos..."}));
     QCOMPARE(main_->statusText(2), QStringLiteral("i/s :"));
 
@@ -545,7 +546,8 @@ void SessionTest::modeAndOptionChangesKeepTheView() {
 void SessionTest::closingTheLastDocumentHidesTheCommands() {
     for (TForm_view* view : main_->documents()) QVERIFY(windowOf(view)->close());
     QCOMPARE(main_->openDocumentCount(), 0);
-    QVERIFY(main_->A_ouvrir->isVisible() && !main_->A_enreg_att_sous->isVisible() && !main_->A_fermer->isEnabled());
+    QVERIFY(main_->A_ouvrir->isVisible() && !main_->A_enreg_att_sous->isVisible() &&
+            !main_->A_fermer->isEnabled());
     QCOMPARE(main_->menuBar()->actions().size(), 2);
     QCOMPARE(main_->createdDocumentCount(), 3);
     QVERIFY(paletteCalls_.contains(QStringLiteral("release")));

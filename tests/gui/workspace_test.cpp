@@ -2,15 +2,14 @@
 // that keeps its native window, window titles, the hint of a new document, tooltips, refused
 // closes that say why, and a status bar that follows the language and the document.
 #include <QAbstractFileIconProvider>
+#include <QAbstractProxyModel>
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
-#include <QFileSystemModel>
-#include <QAbstractProxyModel>
-#include <QHelpEvent>
-#include <QToolTip>
 #include <QFileInfo>
-#include <QApplication>
+#include <QFileSystemModel>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -24,6 +23,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 #include <QWindow>
 
 #include "core/strings/string_table.h"
@@ -347,9 +347,14 @@ void WorkspaceTest::fileDialogsSpeakTheInterfaceLanguage() {
     QVERIFY(files && dialog.proxyModel());
     const QModelIndex lorenz = dialog.proxyModel()->mapFromSource(
         files->index(folder.absoluteFilePath() + QStringLiteral("/lorenz.qmattr")));
-    QTRY_VERIFY(dialog.proxyModel()->data(lorenz.siblingAtColumn(1)).toString().endsWith(QStringLiteral(" octets")));
-    QCOMPARE(dialog.proxyModel()->data(lorenz.siblingAtColumn(2)).toString(), QStringLiteral("Fichier QMATTR"));
-    const QDateTime modified = QFileInfo(folder.absoluteFilePath() + QStringLiteral("/lorenz.qmattr")).lastModified();
+    QTRY_VERIFY(dialog.proxyModel()
+                    ->data(lorenz.siblingAtColumn(1))
+                    .toString()
+                    .endsWith(QStringLiteral(" octets")));
+    QCOMPARE(dialog.proxyModel()->data(lorenz.siblingAtColumn(2)).toString(),
+             QStringLiteral("Fichier QMATTR"));
+    const QDateTime modified =
+        QFileInfo(folder.absoluteFilePath() + QStringLiteral("/lorenz.qmattr")).lastModified();
     QCOMPARE(dialog.proxyModel()->data(lorenz.siblingAtColumn(3)).toString(),
              QLocale(QLocale::French, QLocale::France).toString(modified, QLocale::ShortFormat));
 }
@@ -393,8 +398,10 @@ void WorkspaceTest::screenshots() {
     QVERIFY(fresh);
     grab(globalFrame(documentWindow(fresh)), QStringLiteral("hint"));
     const QString examples = QStringLiteral(QM_DATA_DIR "/examples/");
-    QCOMPARE(main_->openFiles({examples + QStringLiteral("lorenz.qmattr"), examples + QStringLiteral("icon.qmattr"),
-                               examples + QStringLiteral("julia.qmattr"), examples + QStringLiteral("pickover.qmattr")}),
+    QCOMPARE(main_->openFiles({examples + QStringLiteral("lorenz.qmattr"),
+                               examples + QStringLiteral("icon.qmattr"),
+                               examples + QStringLiteral("julia.qmattr"),
+                               examples + QStringLiteral("pickover.qmattr")}),
              4);
     grab(main_->frameGeometry(), QStringLiteral("workspace"));
 

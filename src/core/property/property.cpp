@@ -364,7 +364,8 @@ long double NumProperty<T>::sliderValue(std::int32_t position, std::int32_t widt
     const long double lo = sliderMin_, hi = sliderMax_;
     if (width <= 1) return lo;
     const long double t = static_cast<long double>(position) / (width - 1);
-    if (logSlider_ && lo > 0 && hi > lo) return this->toElement(lo * std::exp(t * std::log(hi / lo)));
+    if (logSlider_ && lo > 0 && hi > lo)
+        return this->toElement(lo * std::exp(t * std::log(hi / lo)));
     return this->toElement(lo + t * (hi - lo));
 }
 
@@ -372,7 +373,8 @@ template <class T>
 std::string NumProperty<T>::barText(std::int32_t width) const {
     const long double v = shown_;
     // Off the bar (typed), the value shows whole.
-    if (!this->hasTrackBar() || !this->isReal() || width <= 2 || !(v >= sliderMin_ && v <= sliderMax_))
+    if (!this->hasTrackBar() || !this->isReal() || width <= 2 ||
+        !(v >= sliderMin_ && v <= sliderMax_))
         return shownText();
     // The value step of one pixel around the shown value.
     const std::int32_t at = std::clamp(sliderPosition(width), 0, width - 2);
@@ -381,7 +383,8 @@ std::string NumProperty<T>::barText(std::int32_t width) const {
     // As many decimals as the step needs, and never fewer than two significant digits (a
     // small value near zero does not read 0).
     int decimals = static_cast<int>(std::ceil(-std::log10(step)));
-    if (v != 0) decimals = std::max(decimals, static_cast<int>(std::ceil(-std::log10(std::fabs(v)))) + 1);
+    if (v != 0)
+        decimals = std::max(decimals, static_cast<int>(std::ceil(-std::log10(std::fabs(v)))) + 1);
     decimals = std::clamp(decimals, 0, 15);
     const long double scale = std::pow(10.0L, decimals);
     const long double rounded = std::round(v * scale) / scale;
