@@ -45,10 +45,11 @@ Commands:
       with U image updates (1 to 100, default 10). --scale replaces the fitted zoom,
       --rotate makes one mouse drag of DX,DY pixels, --pan sets the view's pan (the
       pan_x and pan_y it prints); --luminosity and --gamma (Gaz, Liquide, Lumière,
-      Plasma), --gamma, --opacity and --roughness (Solide) set the mode's parameters. Lumière and Plasma colour with speed.map and angle.map beside
-      the program, else in ../share/quillmere or the XDG data folders (else the
-      built-in ramps), or with the maps given. Prints the image
-      size, the iterations, the speed and the view as "key: value" lines; progress goes
+      Plasma), --gamma, --opacity and --roughness (Solide) set the mode's parameters.
+      Lumière and Plasma colour with speed.map and angle.map beside the program, else
+      in ../share/quillmere or the XDG data folders (else the built-in ramps), or with
+      the maps given. Prints the image size, the iterations, the speed, the view and
+      the seed as "key: value" lines; progress goes
       to standard error when it is a terminal (--quiet silences it). A divergence keeps
       and writes the image so far, reports it and exits 1; an unwritable output exits 3.
       The output's extension gives its format, or --format does; "-o -" writes the

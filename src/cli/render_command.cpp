@@ -93,8 +93,8 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
     Arguments a;
     if (auto problem = a.parse(
             args,
-            {"output", "format", "mode", "size", "iterations", "updates", "seed", "scale", "rotate", "pan",
-             "luminosity", "gamma", "opacity", "roughness", "speed-map", "angle-map"},
+            {"output", "format", "mode", "size", "iterations", "updates", "seed", "scale", "rotate",
+             "pan", "luminosity", "gamma", "opacity", "roughness", "speed-map", "angle-map"},
             {"builtin-gradients", "quiet"}))
         return *problem;
     if (a.positional().size() != 1) return std::string("give exactly one FILE.qmattr");
@@ -158,8 +158,10 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
     }
     if (const auto text = a.value("pan")) {
         const auto comma = text->find(',');
-        const auto x = comma == std::string::npos ? std::nullopt : parseReal(text->substr(0, comma));
-        const auto y = comma == std::string::npos ? std::nullopt : parseReal(text->substr(comma + 1));
+        const auto x =
+            comma == std::string::npos ? std::nullopt : parseReal(text->substr(0, comma));
+        const auto y =
+            comma == std::string::npos ? std::nullopt : parseReal(text->substr(comma + 1));
         if (!x || !y) return std::string("--pan takes X,Y as the view's pan_x and pan_y");
         o.pan = std::pair{*x, *y};
     }
@@ -362,7 +364,9 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
                 const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 30);
                 std::fprintf(stderr, "\ri/s: %lld   time left: %s   [%s%s]",
                              static_cast<long long>(counter / elapsed),
-                             fraction > 0 ? formatClockDuration(elapsed / fraction - elapsed + 1).c_str() : "--:--:--",
+                             fraction > 0
+                                 ? formatClockDuration(elapsed / fraction - elapsed + 1).c_str()
+                                 : "--:--:--",
                              std::string(static_cast<std::size_t>(filled), '#').c_str(),
                              std::string(static_cast<std::size_t>(30 - filled), '.').c_str());
                 std::fflush(stderr);
@@ -375,7 +379,8 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     running = false;
     if (progress.joinable()) {
         progress.join();
-        std::fprintf(stderr, "\rtotal time: %s%*s\n", formatRenderTime(seconds, ".").c_str(), 40, "");
+        std::fprintf(stderr, "\rtotal time: %s%*s\n", formatRenderTime(seconds, ".").c_str(), 40,
+                     "");
     }
 
     if (const auto problem = writeImage(o, *target, out)) {
@@ -398,7 +403,8 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     report << "seed: " << o.seed << '\n';
     report << "output: " << o.output << '\n';
     if (outcome.diverged) {
-        err << "quillmere-cli render: no attractor left after " << outcome.counter << " iterations\n";
+        err << "quillmere-cli render: no attractor left after " << outcome.counter
+            << " iterations\n";
         return kExitNotReached;
     }
     return kExitOk;

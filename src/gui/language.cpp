@@ -182,13 +182,15 @@ LanguageSettings::LanguageSettings() {
     }
     fileName_ = files.value(0);
     if (std::any_of(files.begin(), files.end(), isSpecialFile)) return;
-    settings_ = std::make_unique<QSettings>(settingsFormat(), QSettings::UserScope,
-                                            QStringLiteral("Quillmere"), QStringLiteral("Quillmere"));
+    settings_ =
+        std::make_unique<QSettings>(settingsFormat(), QSettings::UserScope,
+                                    QStringLiteral("Quillmere"), QStringLiteral("Quillmere"));
     fileName_ = settings_->fileName();
 }
 
 LanguageSettings::LanguageSettings(const QString& fileName) : fileName_(fileName) {
-    if (!isSpecialFile(fileName)) settings_ = std::make_unique<QSettings>(fileName, settingsFormat());
+    if (!isSpecialFile(fileName))
+        settings_ = std::make_unique<QSettings>(fileName, settingsFormat());
 }
 
 LanguageSettings::~LanguageSettings() = default;
