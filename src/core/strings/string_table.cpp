@@ -205,7 +205,6 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3653, "Temps"},
         {3654, "Barre d'état"},
         {3655, "Image de l'attracteur"},
-        {3656, "Paramètres"},
         {3657, "coché"},
         {3658, "non coché"},
         {3670, "Dossier"},

@@ -196,7 +196,6 @@ inline constexpr int kAccSpeed = 3652;
 inline constexpr int kAccTime = 3653;
 inline constexpr int kAccStatusBar = 3654;
 inline constexpr int kAccDocumentImage = 3655;
-inline constexpr int kAccRows = 3656;
 inline constexpr int kAccChecked = 3657;
 inline constexpr int kAccUnchecked = 3658;
 inline constexpr int kToolkitFolder = 3670;
