@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/attractor/param_list.h"
 #include "core/attractor/random31.h"
@@ -58,6 +59,18 @@ public:
     virtual void afterSearch() {}
     // Sets the kind's start point, then clears the iteration state.
     virtual void restart();
+
+    // A new attractor of the same kind, option and parameter values, restarted: an orbit of
+    // its own for a parallel render. The calling thread's random31 is left as it was. None for
+    // a kind the factory does not make.
+    virtual std::unique_ptr<Attractor> clone() const;
+    // What the orbit remembers beyond the current point (Julia's start point, countdown and
+    // root stack), so that an orbit can be carried to another object or a file and continue
+    // exactly. Empty for the kinds whose next point depends on the current one alone.
+    virtual std::vector<double> orbitMemory() const { return {}; }
+    // Takes a memory from orbitMemory of an attractor of the same kind and parameters;
+    // anything else is ignored.
+    virtual void setOrbitMemory(const std::vector<double>&) {}
 
     // step, then the divergence test (any coordinate beyond +-100000), then count.
     void iterate() {
@@ -109,6 +122,9 @@ public:
     const Vecd& currentPoint() const { return currentPoint_; }
     void setCurrentPoint(const Vecd& p) { currentPoint_ = p; }
     std::int32_t iterationCount() const { return iterationCount_; }
+    // For callers that count in 64 bits themselves (the parallel render's streams): keeps the
+    // 32-bit counter of a long orbit from overflowing. Iteration does not depend on it.
+    void resetIterationCount() { iterationCount_ = 0; }
     bool diverged() const { return diverged_; }
     bool searching() const { return searching_; }
     std::int8_t coordinateCount() const { return coordinateCount_; }

@@ -22,4 +22,24 @@ std::unique_ptr<Attractor> createAttractor(std::int8_t kindCode, std::int8_t opt
     return nullptr;
 }
 
+std::unique_ptr<Attractor> Attractor::clone() const {
+    // IFS's constructor draws its seed from the thread's generator: put the state back.
+    const Random31 saved = threadRandom31();
+    std::int8_t option = 0;
+    if (const auto* ifs = dynamic_cast<const IFS*>(this)) option = ifs->count();
+    if (const auto* sprott = dynamic_cast<const Polynomial_Sprott*>(this)) option = sprott->order();
+    std::unique_ptr<Attractor> copy = createAttractor(kindCode_, option);
+    if (copy) {
+        if (const auto* ifs = dynamic_cast<const IFS*>(this); ifs && ifs->coefficientMode())
+            static_cast<IFS&>(*copy).setCoefficientMode(true);
+        // Every value goes through its own type, so the copy is exact.
+        auto to = copy->params().begin();
+        for (auto from = params_.begin(); from != params_.end() && to != copy->params().end(); ++from, ++to)
+            to->set(from->get());
+        copy->restart();
+    }
+    threadRandom31() = saved;
+    return copy;
+}
+
 }  // namespace qm

@@ -39,6 +39,9 @@ public:
     Julia();
     void restart() override;
     void afterSearch() override { minCorner_.z = -maxCorner_.z; }
+    // The countdown, the start point, the last root and the root stack, as doubles.
+    std::vector<double> orbitMemory() const override;
+    void setOrbitMemory(const std::vector<double>& memory) override;
     QM_HOT_INLINE void advance(Vecd& p, Random31& rng);
 
     char level = 8;

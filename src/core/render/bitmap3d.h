@@ -213,9 +213,16 @@ public:
         std::int32_t rowLength;
     };
     QM_HOT_INLINE static bool splatCell(double x, double y, const SplatLimits& limits, Splat& s) {
+        std::int32_t row;
+        return splatCell(x, y, limits, s, row);
+    }
+    // Also gives the cell's row j: the splat touches rows j and j + 1.
+    QM_HOT_INLINE static bool splatCell(double x, double y, const SplatLimits& limits, Splat& s,
+                                        std::int32_t& row) {
         const double ci = roundHalfEven(x - 0.5);
         const double cj = roundHalfEven(y - 0.5);
         if (!(0 < ci && ci < limits.lastColumn && 0 < cj && cj < limits.lastRow)) return false;
+        row = static_cast<std::int32_t>(cj);
         const float fx = static_cast<float>(x - ci);
         const float fy = static_cast<float>(y - cj);
         const float fxy = fx * fy;

@@ -78,21 +78,28 @@ protected:
     // Takes p into the orbit memory and returns the point to draw now: the previous point,
     // coloured by the step to p and the turn it makes (plotColor), or p itself in the colour
     // left by the last plot when there is no previous point.
-    QM_HOT_INLINE Vecd advance(const Vecd& p) {
+    QM_HOT_INLINE Vecd advance(const Vecd& p) { return advanceWith(before, last, plotColor, p); }
+
+public:
+    // advance on a memory held elsewhere (a stream of the parallel render): the target only
+    // lends its ranges and gradients, so threads may call this at once for different memories.
+    QM_HOT_INLINE Vecd advanceWith(Vecd& memBefore, Vecd& memLast, ColorRGBf& color,
+                                   const Vecd& p) const {
         Vecd plotted = p;
-        if (isSet(last)) {
-            plotted = last;
+        if (isSet(memLast)) {
+            plotted = memLast;
             double speed, cosine;
-            orbitTurn(before, last, p, speed, cosine);
+            orbitTurn(memBefore, memLast, p, speed, cosine);
             const ColorRGBf s = speedGradient.ColorAt((speed - speedMin) / speedRange);
             const ColorRGBf a = angleGradient.ColorAt((cosine - cosMin) / cosRange);
-            plotColor = {s.r + a.r, s.g + a.g, s.b + a.b};
+            color = {s.r + a.r, s.g + a.g, s.b + a.b};
         }
-        before = last;
-        last = p;
+        memBefore = memLast;
+        memLast = p;
         return plotted;
     }
 
+protected:
     QM_HOT_INLINE void plotLight(const Vecd& p) {
         const Vecd q = advance(p);
         splatLight(project(q));

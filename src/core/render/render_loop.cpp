@@ -14,7 +14,7 @@ RenderOutcome runRender(Attractor& attractor, TBitmap3D& target, const RenderSet
     const std::int64_t total = std::max(settings.totalIterations, 0);
     const std::int64_t interval = total / std::max(settings.updates, 1);
     RenderOutcome outcome;
-    outcome.interval = static_cast<std::int32_t>(interval);
+    outcome.interval = interval;
     control.progress.store(0.0, std::memory_order_relaxed);
     // The scratch block lives on this stack, next to the splat's own chunk arrays: their
     // distance is then the same on every thread and in every run, and so is the speed (a heap
@@ -44,7 +44,7 @@ RenderOutcome runRender(Attractor& attractor, TBitmap3D& target, const RenderSet
         const std::int32_t got = attractor.iterateBlock(block, static_cast<std::int32_t>(want));
         target.PlotBlock(block, got);
         const std::int64_t now = attractor.iterationCount();
-        control.counter.store(static_cast<std::int32_t>(now), std::memory_order_relaxed);
+        control.counter.store(now, std::memory_order_relaxed);
         control.progress.store(static_cast<double>(now) / static_cast<double>(total),
                                std::memory_order_relaxed);
         if (interval > 0 && (now + 1) % interval == 0) {

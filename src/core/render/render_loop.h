@@ -26,7 +26,7 @@ struct RenderSettings {
 // Shared with other threads while a render runs: the stop request in, the progress out.
 struct RenderControl {
     std::atomic<bool> stopRequested{false};
-    std::atomic<std::int32_t> counter{0};  // the attractor's iteration count
+    std::atomic<std::int64_t> counter{0};  // iterations so far, every stream's counted
     std::atomic<double> progress{0.0};     // counter / total, 0 to 1
 };
 
@@ -36,11 +36,15 @@ class RenderSink {
 public:
     virtual ~RenderSink() = default;
     virtual void develop() = 0;
+    // The parallel engine calls this after every round, on one of its threads, while every
+    // stream waits: the target's buffers and the engine's stream states then agree (the place
+    // to take a checkpoint). The classic loop never calls it.
+    virtual void betweenRounds() {}
 };
 
 struct RenderOutcome {
-    std::int32_t counter = 0;
-    std::int32_t interval = 0;  // total / updates; 0 when the total is below the updates
+    std::int64_t counter = 0;
+    std::int64_t interval = 0;  // total / updates; 0 when the total is below the updates
     std::int32_t developments = 0;
     bool diverged = false;
     bool stopped = false;

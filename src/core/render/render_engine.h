@@ -1,0 +1,137 @@
+// RenderEngine: one render on every core. A render of N iterations runs as S independent
+// streams (orbits with their own random31), carried by T threads, and the image does not
+// depend on T: the same attractor, target, settings and render seed give the same bytes with
+// 1 or 64 threads. With S = 1 the render is the classic one of runRender, byte for byte.
+//
+// How a render runs:
+//   - Stream starts. S = 1: the classic orbit (the attractor restarted, generator state 0).
+//     S > 1: the classic orbit (restarted, generator state 0) is walked once; stream k starts
+//     where it is after 1000 + k * kStreamStride iterations, with its own generator seeded by
+//     streamSeed(renderSeed, k), and its point nudged by three draws of that generator (a
+//     relative 1e-9, see startStreams) so that the deterministic kinds leave the orbit their
+//     neighbours retrace. Every stream then runs its own transient of 1000 unplotted
+//     iterations.
+//   - Rounds. Each round gives every stream up to kRoundPoints iterations (the round's total,
+//     cut where a development falls due or the render ends, is shared evenly in stream order:
+//     stream k gets B / S, plus one when k < B % S). Phase 1, parallel by stream: each stream
+//     iterates and projects its block into its own buffer (the Light family colours its
+//     points here, from the stream's own orbit memory, one call late). Phase 2, parallel by
+//     bands of image rows (and of Solid's light-map rows): every band scans the round's
+//     points in stream order, stream 0's block first, and applies the part of each splat that
+//     falls in its rows. Every pixel thus sees its points in the same order whatever T is,
+//     so the order-dependent rules (Liquid's and Plasma's surface test, Solid's depth blend)
+//     come out the same. With T = 1 both phases run as one: each stream's block goes straight
+//     to the target's PlotBlock, in stream order, which is the same sequence.
+//   - Counting. The counter is the sum of every stream's iterations, transients included.
+//     A development happens when (counter + 1) is a multiple of total / updates, after the
+//     transients, exactly as in runRender. A diverged stream ends the render after its round.
+//
+// The state of a render between rounds is the target's buffers plus streamStates(); a render
+// continues exactly from startFrom(states) on a target whose buffers hold what they held
+// then. Inside RenderSink::develop and RenderSink::betweenRounds, and after run returns, both
+// agree. run may be called again after a stop request to go on.
+//
+//   RenderEngine engine(attractor, target, settings);  // target cleared, attractor as set
+//   RenderOutcome outcome = engine.run(sink, control);
+//   if (outcome.needsFinalDevelop) target.BuildImage();
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "core/attractor/attractor.h"
+#include "core/render/bitmap3d.h"
+#include "core/render/render_loop.h"
+
+namespace qm {
+
+inline constexpr std::int32_t kMaxStreams = 256;
+inline constexpr std::int32_t kMaxThreads = 256;
+inline constexpr std::int32_t kDefaultStreams = 16;
+// The walk between two streams' start points on the classic orbit.
+inline constexpr std::int32_t kStreamStride = 1000;
+// Iterations per stream per round.
+inline constexpr std::int32_t kRoundPoints = 4096;
+
+// Everything a stream carries from one round to the next. Plain values: a state file stores
+// them as they are.
+struct StreamState {
+    Vecd point{0, 0, 0};       // the orbit's current point
+    std::uint64_t random = 0;  // the stream's random31 state
+    std::uint64_t count = 0;   // iterations of this stream, transient included
+    bool diverged = false;
+    // The Light family's orbit memory (zero in the other modes): the two last points and the
+    // colour of the last plotted one.
+    Vecd before{0, 0, 0};
+    Vecd last{0, 0, 0};
+    ColorRGBf plotColor{0, 0, 0};
+    // The kind's own orbit memory (Attractor::orbitMemory; empty but for Julia).
+    std::vector<double> orbitMemory;
+
+    friend bool operator==(const StreamState&, const StreamState&) = default;
+};
+
+// The generator state of stream k for a render seed: splitmix64 of splitmix64(seed) xor k.
+// Fixed: changing it changes every multi-stream image.
+std::uint64_t streamSeed(std::uint64_t renderSeed, std::int32_t k);
+
+// The processors this process may run on (its affinity mask, else the hardware's count),
+// 1 to kMaxThreads.
+std::int32_t defaultThreadCount();
+
+struct EngineSettings {
+    std::int64_t totalIterations = 20000000;
+    std::int32_t updates = 10;     // values below 1 count as 1
+    std::int32_t streams = 1;      // 1 to kMaxStreams
+    std::int32_t threads = 1;      // 1 to kMaxThreads; 0 for defaultThreadCount()
+    std::uint64_t renderSeed = 0;  // not used with one stream
+    // Called first on each thread the engine starts (not on the caller's), e.g. to lower its
+    // priority.
+    std::function<void()> onThreadStart;
+};
+
+// Time spent by a run, for the benchmarks: wall time of the rounds, the busy time of every
+// thread in each parallel phase (summed over threads), and the time outside them (the
+// bookkeeping between rounds, developments excluded, and the developments).
+struct EngineStats {
+    std::int64_t rounds = 0;
+    double wallSeconds = 0;
+    double streamPhaseBusy = 0;
+    double bandPhaseBusy = 0;
+    double betweenRoundsSeconds = 0;
+    double developSeconds = 0;
+};
+
+class RenderEngine {
+public:
+    // Takes the render's streams from the attractor (which it copies and never iterates) and
+    // the Light family's orbit memory from the target; the caller has cleared the target.
+    // Settings out of range are clamped.
+    RenderEngine(const Attractor& attractor, TBitmap3D& target, const EngineSettings& settings);
+    ~RenderEngine();
+    RenderEngine(const RenderEngine&) = delete;
+    RenderEngine& operator=(const RenderEngine&) = delete;
+
+    // Runs rounds until the total, a stop request or a divergence; develops through the sink.
+    // On return the Light family's target holds stream 0's orbit memory.
+    RenderOutcome run(RenderSink& sink, RenderControl& control);
+
+    // The streams after the last completed round.
+    std::vector<StreamState> streamStates() const;
+    // Continues from states of a render with the same attractor, target settings, stream
+    // count and total. False (nothing changed) when the count of states is not the engine's.
+    bool startFrom(const std::vector<StreamState>& states);
+
+    std::int64_t counter() const;
+    std::int32_t streams() const;
+    std::int32_t threads() const;
+    const EngineStats& stats() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qm

@@ -1,0 +1,249 @@
+// The parallel engine: one stream gives the classic render's bytes; the bytes of a
+// multi-stream render do not depend on the number of threads, in every mode; developments,
+// counters, divergence, stops and continuing from captured stream states.
+#include "core/render/render_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/attractor/julia.h"
+#include "core/property/color_map.h"
+#include "core/render/light.h"
+#include "core/render/sampling.h"
+#include "example_sets.h"
+
+namespace qm {
+namespace {
+
+// Develops at every update and records the counter it was called at.
+struct CountingSink final : RenderSink {
+    CountingSink(TBitmap3D& t, RenderControl& c, int stopAt = 0)
+        : target(t), control(c), stopAt(stopAt) {}
+    void develop() override {
+        target.BuildImage();
+        counters.push_back(control.counter.load());
+        if (static_cast<int>(counters.size()) == stopAt) control.stopRequested = true;
+    }
+    void betweenRounds() override { ++rounds; }
+    TBitmap3D& target;
+    RenderControl& control;
+    int stopAt;
+    int rounds = 0;
+    std::vector<std::int64_t> counters;
+};
+
+// A document as the tool makes one: the example set, a target of the mode fitted to it,
+// cleared and restarted.
+struct Scene {
+    std::unique_ptr<Attractor> attractor;
+    std::unique_ptr<TBitmap3D> target;
+    Scene(int set, int mode, std::int32_t width = 96, std::int32_t height = 64) {
+        attractor = examples::makeExample(examples::exampleSets()[static_cast<std::size_t>(set)]);
+        target = CreateRenderTarget(mode);
+        if (auto* light = dynamic_cast<TBitmap3D_Light*>(target.get())) {
+            setBuiltinSpeedGradient(light->speedGradient);
+            setBuiltinAngleGradient(light->angleGradient);
+        }
+        target->SetWidth(width);
+        target->SetHeight(height);
+        target->SetEye({0, 0, -5});
+        target->SetTarget({0, 0, 0});
+        target->mirror = attractor->kind() == AttractorKind::Julia;
+        seedRandom31(77);  // Julia's sampling draws start points: the same view every time
+        EXPECT_TRUE(sampleAttractor(*attractor, *target, kPreviewIterations, SamplingMode::Fit));
+        target->ClearImage();
+        attractor->restart();
+    }
+};
+
+struct Rendered {
+    std::vector<std::uint8_t> image;
+    std::vector<std::int64_t> developments;
+    RenderOutcome outcome;
+};
+
+Rendered renderWithEngine(int set, int mode, EngineSettings settings) {
+    Scene s(set, mode);
+    RenderControl control;
+    CountingSink sink(*s.target, control);
+    RenderEngine engine(*s.attractor, *s.target, settings);
+    Rendered r;
+    r.outcome = engine.run(sink, control);
+    if (r.outcome.needsFinalDevelop) s.target->BuildImage();
+    r.image = s.target->imageBytes();
+    r.developments = sink.counters;
+    return r;
+}
+
+Rendered renderClassic(int set, int mode, std::int32_t total, std::int32_t updates) {
+    Scene s(set, mode);
+    RenderControl control;
+    CountingSink sink(*s.target, control);
+    Rendered r;
+    r.outcome = runRender(*s.attractor, *s.target, {total, updates}, sink, control);
+    if (r.outcome.needsFinalDevelop) s.target->BuildImage();
+    r.image = s.target->imageBytes();
+    r.developments = sink.counters;
+    return r;
+}
+
+bool drewSomething(const std::vector<std::uint8_t>& image) {
+    return std::count(image.begin(), image.end(), image[0]) !=
+           static_cast<std::ptrdiff_t>(image.size());
+}
+
+// Lorenz, IFS (the generator chooses the maps) and Julia (random starts, the mirror image).
+class EngineModes : public ::testing::TestWithParam<std::tuple<int, int>> {};
+
+TEST_P(EngineModes, OneStreamIsTheClassicRenderOnAnyThreadCount) {
+    const auto [mode, set] = GetParam();
+    const Rendered classic = renderClassic(set, mode, 60000, 7);
+    ASSERT_TRUE(drewSomething(classic.image));
+    for (std::int32_t threads : {1, 2, 3}) {
+        const Rendered r = renderWithEngine(set, mode, {60000, 7, 1, threads, 99, {}});
+        EXPECT_EQ(r.image, classic.image) << threads << " threads";
+        EXPECT_EQ(r.developments, classic.developments);
+        EXPECT_EQ(r.outcome.counter, classic.outcome.counter);
+    }
+}
+
+TEST_P(EngineModes, SixteenStreamsGiveTheSameBytesOnAnyThreadCount) {
+    const auto [mode, set] = GetParam();
+    const Rendered one = renderWithEngine(set, mode, {150000, 7, 16, 1, 5, {}});
+    ASSERT_TRUE(drewSomething(one.image));
+    // transients: 16 x 1000; then a development whenever (counter + 1) % 21428 == 0.
+    EXPECT_EQ(one.developments,
+              (std::vector<std::int64_t>{21427, 42855, 64283, 85711, 107139, 128567, 149995}));
+    EXPECT_EQ(one.outcome.counter, 150000);
+    for (std::int32_t threads : {2, 3, 7}) {
+        const Rendered r = renderWithEngine(set, mode, {150000, 7, 16, threads, 5, {}});
+        EXPECT_EQ(r.image, one.image) << threads << " threads";
+        EXPECT_EQ(r.developments, one.developments);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ModesAndKinds, EngineModes,
+                         ::testing::Combine(::testing::Range(0, 5), ::testing::Values(1, 2, 3)));
+
+TEST(RenderEngine, StreamsAreNotCopiesOfOneOrbitAndTheSeedMatters) {
+    // Lorenz is deterministic: without distinct orbits, 16 streams would draw the classic
+    // image's points again and again.
+    const Rendered classic = renderWithEngine(3, 0, {160000, 1, 1, 1, 0, {}});
+    const Rendered streams = renderWithEngine(3, 0, {160000, 1, 16, 2, 0, {}});
+    const Rendered reseeded = renderWithEngine(3, 0, {160000, 1, 16, 2, 1, {}});
+    EXPECT_NE(streams.image, classic.image);
+    EXPECT_NE(streams.image, reseeded.image);
+
+    Scene s(3, 0);
+    RenderEngine engine(*s.attractor, *s.target, {160000, 1, 16, 1, 0, {}});
+    const auto states = engine.streamStates();
+    ASSERT_EQ(states.size(), 16u);
+    for (std::size_t k = 1; k < states.size(); ++k) {
+        EXPECT_NE(states[k].point, states[k - 1].point);
+        EXPECT_NE(states[k].random, states[k - 1].random);
+    }
+}
+
+TEST(RenderEngine, StreamSeedIsFixed) {
+    // Changing these changes every multi-stream image ever rendered.
+    EXPECT_EQ(streamSeed(0, 0), 0xa706dd2f4d197e6full);
+    EXPECT_EQ(streamSeed(0, 1), 0x8b4fda8c892b50eull);
+    EXPECT_EQ(streamSeed(12345, 15), streamSeed(12345, 15));
+    EXPECT_NE(streamSeed(1, 0), streamSeed(0, 1));
+}
+
+TEST(RenderEngine, DivergingStreamEndsTheRenderWithTheTotalCount) {
+    // Unravel with R = 0 diverges at its first step, in every stream.
+    auto a = createAttractor(static_cast<std::int8_t>(AttractorKind::Unravel), 0);
+    a->params().findParam("R")->set(0.0);
+    a->restart();
+    auto t = CreateRenderTarget(0);
+    t->SetWidth(16);
+    t->SetHeight(16);
+    for (std::int32_t threads : {1, 2}) {
+        RenderControl control;
+        CountingSink sink(*t, control);
+        RenderEngine engine(*a, *t, {100000, 10, 1, threads, 0, {}});
+        const RenderOutcome out = engine.run(sink, control);
+        EXPECT_TRUE(out.diverged);
+        EXPECT_EQ(out.counter, 1);
+        EXPECT_EQ(control.counter.load(), 1);
+    }
+}
+
+TEST(RenderEngine, StopThenContinueFromTheStatesEqualsAnUninterruptedRender) {
+    for (int mode : {1, 3, 4}) {
+        const EngineSettings settings{150000, 7, 16, 2, 3, {}};
+        const Rendered whole = renderWithEngine(2, mode, settings);
+
+        Scene s(2, mode);
+        RenderControl control;
+        CountingSink sink(*s.target, control, 2);
+        std::vector<StreamState> states;
+        {
+            RenderEngine first(*s.attractor, *s.target, settings);
+            EXPECT_TRUE(first.run(sink, control).stopped);
+            states = first.streamStates();
+        }
+        control.stopRequested = false;
+        sink.stopAt = 0;
+        RenderEngine second(*s.attractor, *s.target, {150000, 7, 16, 3, 3, {}});
+        ASSERT_TRUE(second.startFrom(states));
+        const RenderOutcome out = second.run(sink, control);
+        if (out.needsFinalDevelop) s.target->BuildImage();
+        EXPECT_EQ(out.counter, 150000);
+        EXPECT_EQ(sink.counters, whole.developments) << "mode " << mode;
+        EXPECT_EQ(s.target->imageBytes(), whole.image) << "mode " << mode;
+        EXPECT_FALSE(second.startFrom(std::vector<StreamState>(3)));
+    }
+}
+
+TEST(RenderEngine, CountsPastTwoToTheThirtyOne) {
+    // The counters are 64-bit: a render resumed from streams that have run 2^31 iterations
+    // each goes on counting (the attractor's own 32-bit counter is reset every round).
+    Scene s(3, 0);
+    RenderEngine engine(*s.attractor, *s.target, {std::int64_t{1} << 36, 1, 16, 2, 0, {}});
+    auto states = engine.streamStates();
+    for (auto& st : states) st.count = std::uint64_t{1} << 31;
+    ASSERT_TRUE(engine.startFrom(states));
+    EXPECT_EQ(engine.counter(), std::int64_t{1} << 35);
+    RenderControl control;
+    struct StopAfterRounds final : RenderSink {
+        RenderControl* control;
+        int rounds = 0;
+        void develop() override {}
+        void betweenRounds() override {
+            if (++rounds == 3) control->stopRequested = true;
+        }
+    } sink;
+    sink.control = &control;
+    const RenderOutcome out = engine.run(sink, control);
+    EXPECT_EQ(out.counter, (std::int64_t{1} << 35) + 3 * 16 * kRoundPoints);
+    EXPECT_EQ(control.counter.load(), out.counter);
+}
+
+TEST(Attractor, CloneAndOrbitMemoryContinueTheSameOrbit) {
+    for (const auto& set : examples::exampleSets()) {
+        auto a = examples::makeExample(set);
+        a->restart();
+        threadRandom31().state = 42;
+        std::vector<Vecd> block(300);
+        a->iterateBlock(block.data(), 300);
+        const std::uint64_t before = threadRandom31().state;
+        auto b = a->clone();
+        ASSERT_TRUE(b) << set;
+        EXPECT_EQ(threadRandom31().state, before);  // IFS's constructor draws a seed
+        b->setCurrentPoint(a->currentPoint());
+        b->setOrbitMemory(a->orbitMemory());
+        const std::uint64_t rng = threadRandom31().state;
+        std::vector<Vecd> p(500), q(500);
+        a->iterateBlock(p.data(), 500);
+        threadRandom31().state = rng;
+        b->iterateBlock(q.data(), 500);
+        EXPECT_EQ(p, q) << set;
+    }
+}
+
+}  // namespace
+}  // namespace qm
