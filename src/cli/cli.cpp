@@ -37,19 +37,24 @@ Commands:
   render FILE.qmattr -o OUT.bmp|OUT.png|- [--format png|bmp] [--mode M] [--size WxH]
          [--iterations N] [--updates U] [--seed S] [--scale X] [--rotate DX,DY]
          [--pan X,Y] [--luminosity L] [--gamma G] [--opacity O] [--roughness R]
-         [--speed-map F] [--angle-map F] [--builtin-gradients] [--quiet]
+         [--speed-map F] [--angle-map F] [--builtin-gradients] [--streams S]
+         [--threads T] [--render-seed R] [--quiet]
       Renders the attractor of FILE as the program does after "Nouveau" in mode M and
       size WxH, "Ouvrir..." of FILE (the view fitted) and a complete "Démarrer".
       M is Gaz, Liquide, Lumière (or lumiere), Plasma, Solide, or 0 to 4 (default Gaz);
-      WxH from 16 to 16384 per side (default 640x480); N iterations (default 20000000)
-      with U image updates (1 to 100, default 10). --scale replaces the fitted zoom,
+      WxH from 16 to 16384 per side (default 640x480); N iterations (up to 10^15,
+      default 20000000) with U image updates (1 to 100, default 10). The render runs as
+      S independent orbits (1 to 256, default 16; 1 is the classic single-orbit render)
+      on T threads (1 to 256, default: every processor this process may use); the image
+      depends on S and on the render seed R (default 0, unused with one orbit), never
+      on T. --scale replaces the fitted zoom,
       --rotate makes one mouse drag of DX,DY pixels, --pan sets the view's pan (the
       pan_x and pan_y it prints); --luminosity and --gamma (Gaz, Liquide, Lumière,
       Plasma), --gamma, --opacity and --roughness (Solide) set the mode's parameters.
       Lumière and Plasma colour with speed.map and angle.map beside the program, else
       in ../share/quillmere or the XDG data folders (else the built-in ramps), or with
-      the maps given. Prints the image size, the iterations, the speed, the view and
-      the seed as "key: value" lines; progress goes
+      the maps given. Prints the image size, the iterations, the threads, the streams,
+      the speed, the view and the seeds as "key: value" lines; progress goes
       to standard error when it is a terminal (--quiet silences it). A divergence keeps
       and writes the image so far, reports it and exits 1; an unwritable output exits 3.
       The output's extension gives its format, or --format does; "-o -" writes the

@@ -28,7 +28,7 @@
 #include "core/render/bitmap3d.h"
 #include "core/render/gas.h"
 #include "core/render/light.h"
-#include "core/render/render_loop.h"
+#include "core/render/render_engine.h"
 #include "core/render/sampling.h"
 #include "core/render/solid.h"
 #include "core/strings/duration.h"
@@ -41,6 +41,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr double kMinParameter = 0.0001;
+constexpr std::int64_t kMaxIterations = 1000000000000000;
 
 struct RenderOptions {
     std::string file;    // "-": standard input
@@ -49,9 +50,12 @@ struct RenderOptions {
     int mode = 0;
     std::int32_t width = 640;
     std::int32_t height = 480;
-    std::int32_t iterations = 20000000;
+    std::int64_t iterations = 20000000;
     std::int32_t updates = 10;
     std::uint32_t seed = 0;
+    std::int32_t streams = kDefaultStreams;
+    std::int32_t threads = 0;  // every core the process may use
+    std::uint64_t renderSeed = 0;
     std::optional<double> scale, luminosity, gamma, opacity, roughness;
     std::optional<std::pair<double, double>> rotate, pan;
     std::optional<std::string> speedMap, angleMap;
@@ -94,7 +98,8 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
     if (auto problem = a.parse(
             args,
             {"output", "format", "mode", "size", "iterations", "updates", "seed", "scale", "rotate",
-             "pan", "luminosity", "gamma", "opacity", "roughness", "speed-map", "angle-map"},
+             "pan", "luminosity", "gamma", "opacity", "roughness", "speed-map", "angle-map",
+             "threads", "streams", "render-seed"},
             {"builtin-gradients", "quiet"}))
         return *problem;
     if (a.positional().size() != 1) return std::string("give exactly one FILE.qmattr");
@@ -134,9 +139,9 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
     if (renderTargetBytes(o.mode, o.width, o.height) > physicalMemory() / 2)
         return std::string("--size needs more than half of this machine's memory");
     if (const auto text = a.value("iterations")) {
-        const auto v = parseInteger(*text, 0, 2147483647);
-        if (!v) return std::string("--iterations takes a whole number from 0 to 2147483647");
-        o.iterations = static_cast<std::int32_t>(*v);
+        const auto v = parseInteger(*text, 0, kMaxIterations);
+        if (!v) return std::string("--iterations takes a whole number from 0 to 1000000000000000");
+        o.iterations = *v;
     }
     if (const auto text = a.value("updates")) {
         const auto v = parseInteger(*text, 1, 100);
@@ -148,6 +153,25 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
         const auto v = parseInteger(*text, 0, 0xFFFFFFFFll);
         if (!v) return std::string("--seed takes a whole number from 0 to 4294967295");
         o.seed = static_cast<std::uint32_t>(*v);
+    }
+    if (const auto text = a.value("streams")) {
+        const auto v = parseInteger(*text, 1, kMaxStreams);
+        if (!v) return std::string("--streams takes a whole number from 1 to 256");
+        o.streams = static_cast<std::int32_t>(*v);
+    }
+    if (const auto text = a.value("threads")) {
+        const auto v = parseInteger(*text, 1, kMaxThreads);
+        if (!v) return std::string("--threads takes a whole number from 1 to 256");
+        o.threads = static_cast<std::int32_t>(*v);
+    }
+    if (const auto text = a.value("render-seed")) {
+        std::uint64_t v = 0;
+        const char* first = text->data();
+        const char* last = first + text->size();
+        const auto [ptr, ec] = std::from_chars(first, last, v);
+        if (text->empty() || ec != std::errc() || ptr != last)
+            return std::string("--render-seed takes a whole number from 0 to 18446744073709551615");
+        o.renderSeed = v;
     }
     if (const auto text = a.value("rotate")) {
         const auto comma = text->find(',');
@@ -348,7 +372,8 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     attractor.restart();
     RenderControl control;
     DevelopSink sink(*target);
-    const RenderSettings settings{o.iterations, o.updates};
+    RenderEngine engine(attractor, *target,
+                        {o.iterations, o.updates, o.streams, o.threads, o.renderSeed, {}});
 
     std::atomic<bool> running{true};
     std::thread progress;
@@ -358,7 +383,7 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
             while (running.load()) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(500));
                 const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-                const std::int32_t counter = control.counter.load(std::memory_order_relaxed);
+                const std::int64_t counter = control.counter.load(std::memory_order_relaxed);
                 const double fraction = control.progress.load(std::memory_order_relaxed);
                 if (counter < 2 || !running.load()) continue;
                 const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 30);
@@ -373,7 +398,7 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
             }
         });
     }
-    const RenderOutcome outcome = runRender(attractor, *target, settings, sink, control);
+    const RenderOutcome outcome = engine.run(sink, control);
     if (outcome.needsFinalDevelop) target->BuildImage();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     running = false;
@@ -393,6 +418,9 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     report << "width: " << target->imageWidth << '\n';
     report << "height: " << target->imageHeight << '\n';
     report << "iterations: " << outcome.counter << '\n';
+    report << "threads: " << engine.threads() << '\n';
+    report << "streams: " << engine.streams() << '\n';
+    report << "render_seed: " << o.renderSeed << '\n';
     report << "diverged: " << (outcome.diverged ? "yes" : "no") << '\n';
     report << "seconds: " << formatNumber(seconds) << '\n';
     report << "iterations_per_second: "

@@ -213,6 +213,8 @@ TEST_F(CliTest, RenderIsRepeatableInEveryModeAndItsBmpDecodesElsewhere) {
             EXPECT_EQ(kv.at("height"), "50");
             EXPECT_EQ(kv.at("iterations"), "200000");
             EXPECT_EQ(kv.at("diverged"), "no");
+            EXPECT_EQ(kv.at("streams"), "16");  // the default
+            EXPECT_GE(std::stoi(kv.at("threads")), 1);
             EXPECT_EQ(kv.at("output"), out.string());
             images[pass] = slurp(out);
         }
@@ -236,6 +238,29 @@ TEST_F(CliTest, RenderIsRepeatableInEveryModeAndItsBmpDecodesElsewhere) {
               fromPng.convertToFormat(QImage::Format_RGB32));
 }
 
+TEST_F(CliTest, RenderReportsItsThreadsAndStreamsAndTheSeedChangesTheImage) {
+    fs::create_directories(dir);
+    std::string images[3];
+    const char* seeds[3] = {"0", "0", "18446744073709551615"};
+    const char* threads[3] = {"1", "3", "3"};
+    for (int i = 0; i < 3; ++i) {
+        const fs::path out = dir / ("s" + std::to_string(i) + ".bmp");
+        const Outcome r =
+            runCli({"render", QM_TEST_DATA_DIR "/lorenz.qmattr", "-o", out.string(), "--size",
+                    "64x48", "--iterations", "100000", "--seed", "1", "--streams", "5", "--threads",
+                    threads[i], "--render-seed", seeds[i]});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const auto kv = keyValues(r.out);
+        EXPECT_EQ(kv.at("threads"), threads[i]);
+        EXPECT_EQ(kv.at("streams"), "5");
+        EXPECT_EQ(kv.at("render_seed"), seeds[i]);
+        EXPECT_EQ(kv.at("iterations"), "100000");
+        images[i] = slurp(out);
+    }
+    EXPECT_EQ(images[0], images[1]);
+    EXPECT_NE(images[0], images[2]);
+}
+
 TEST_F(CliTest, RenderRejectsBadArgumentsAndReportsFailures) {
     fs::create_directories(dir);
     const std::string file = QM_TEST_DATA_DIR "/lorenz.qmattr";
@@ -248,6 +273,12 @@ TEST_F(CliTest, RenderRejectsBadArgumentsAndReportsFailures) {
         {"render", file, "-o", out, "--updates", "0"},
         {"render", file, "-o", out, "--updates", "101"},
         {"render", file, "-o", out, "--iterations", "-1"},
+        {"render", file, "-o", out, "--iterations", "1000000000000001"},
+        {"render", file, "-o", out, "--streams", "0"},
+        {"render", file, "-o", out, "--streams", "257"},
+        {"render", file, "-o", out, "--threads", "0"},
+        {"render", file, "-o", out, "--render-seed", "-1"},
+        {"render", file, "-o", out, "--render-seed", "18446744073709551616"},
         {"render", file, "-o", out, "--scale", "0.00001"},
         {"render", file, "-o", out, "--opacity", "2"},
         {"render", file, "-o", out, "--mode", "Solide", "--luminosity", "2"},

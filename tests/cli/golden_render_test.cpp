@@ -78,7 +78,45 @@ const Golden kGolden[] = {
       "fcdbdcdb3c47e527"}},
 };
 
-std::string renderDigest(const std::string& kind, int mode, const fs::path& out) {
+// The same renders as 16 streams (render seed 0), recorded from the parallel engine.
+const Golden kGoldenStreams[] = {
+    {"icon",
+     {"e3a353c0fc0f4e84", "4dd9f9d149930b83", "adb9fb4f0b406c9d", "824bc5fb6d427ceb",
+      "e50e16b7f18fcaf3"}},
+    {"ifs",
+     {"3af8264b240b7d8d", "99005955f531cc8e", "87b2da9a1c4101c3", "868fe5dc878bde8d",
+      "c00e49fac05ae17d"}},
+    {"julia",
+     {"2329142ea7f4d0e0", "b4652b100ad80ce3", "aa371318c5f3c987", "c03a42ec6bc92495",
+      "072facab6d63ec41"}},
+    {"lorenz",
+     {"257863f50bb22291", "ea940660be0b429b", "fbdb79cfd1420d72", "00a81ec07a7f5e41",
+      "2ba5f3d091e11809"}},
+    {"lorenz_84",
+     {"05608c1d857f5dca", "82c86553e5e7f332", "21aaf60385a149d8", "42bf265ac1a4d689",
+      "20041a55ea1bc756"}},
+    {"pickover",
+     {"f53bad66d2de8bb3", "0fec340529c5ff84", "7b3a6c7f1534e402", "dc6a4d7dd2b6f7f8",
+      "9a3d3439e77bd7bb"}},
+    {"polynomial_a",
+     {"dc3dc3d9e138cefb", "6ac88159d9d69814", "95004e107569972d", "8fcd7b53e1af29e7",
+      "368c02463941d944"}},
+    {"polynomial_b",
+     {"619e9a817c2485e5", "6aeeedb562eafc2c", "6ff3082c495c620c", "5238bd22ac751c67",
+      "db485cc59d3bfa67"}},
+    {"polynomial_c",
+     {"367190fed6f5336d", "f8db3cdd801d10b7", "936c49e4647673f6", "3d846beaa6a242ba",
+      "35c183336e5272ed"}},
+    {"polynomial_sprott",
+     {"66b7fb0b3e652414", "c39a815492d899d0", "628a788334354517", "ac851d446e4792ec",
+      "8b3f6253181700ab"}},
+    {"unravel",
+     {"058d487effc7a913", "8a5bb501816cd36b", "7709b3440c4ff337", "991325cd5a2ff031",
+      "2ac786c0a287d49b"}},
+};
+
+std::string renderDigest(const std::string& kind, int mode, const fs::path& out,
+                         const std::vector<std::string>& extra = {"--streams", "1"}) {
     std::vector<std::string> args = {"quillmere-cli",
                                      "render",
                                      std::string(QM_DATA_DIR "/examples/") + kind + ".qmattr",
@@ -93,6 +131,7 @@ std::string renderDigest(const std::string& kind, int mode, const fs::path& out)
                                      "--seed",
                                      "1",
                                      "--quiet"};
+    args.insert(args.end(), extra.begin(), extra.end());
     if (mode == 2 || mode == 3) {
         for (const char* a :
              {"--speed-map", QM_DATA_DIR "/speed.map", "--angle-map", QM_DATA_DIR "/angle.map"})
@@ -117,8 +156,42 @@ TEST(GoldenRender, EveryExampleInEveryModeKeepsItsBytes) {
             EXPECT_EQ(digest, g.digest[mode])
                 << g.kind << " in mode " << mode << ": rerun with quillmere-cli render "
                 << "data/examples/" << g.kind << ".qmattr -o x.bmp --mode " << mode
-                << " --size 160x120 --iterations 300000 --seed 1";
+                << " --size 160x120 --iterations 300000 --seed 1 --streams 1";
         }
+    }
+    fs::remove_all(dir);
+}
+
+TEST(GoldenRender, SixteenStreamsKeepTheirBytes) {
+    const fs::path dir = fs::temp_directory_path() / "quillmere_golden_render_streams";
+    fs::create_directories(dir);
+    for (const Golden& g : kGoldenStreams) {
+        for (int mode = 0; mode < 5; ++mode) {
+            const std::string digest = renderDigest(g.kind, mode, dir / "image.bmp",
+                                                    {"--streams", "16", "--threads", "2"});
+            EXPECT_EQ(digest, g.digest[mode])
+                << g.kind << " in mode " << mode << ": rerun with quillmere-cli render "
+                << "data/examples/" << g.kind << ".qmattr -o x.bmp --mode " << mode
+                << " --size 160x120 --iterations 300000 --seed 1 --streams 16";
+        }
+    }
+    fs::remove_all(dir);
+}
+
+TEST(GoldenRender, SixteenStreamsGiveTheSameBytesOnAnyThreadCount) {
+    // The map chosen by the generator (IFS), random starts and the mirror image (Julia), a
+    // flow (Lorenz), in every mode.
+    const fs::path dir = fs::temp_directory_path() / "quillmere_golden_render_threads";
+    fs::create_directories(dir);
+    for (const Golden& g : kGoldenStreams) {
+        const std::string kind = g.kind;
+        if (kind != "ifs" && kind != "julia" && kind != "lorenz") continue;
+        for (int mode = 0; mode < 5; ++mode)
+            for (const char* threads : {"1", "3", "7"})
+                EXPECT_EQ(renderDigest(kind, mode, dir / "image.bmp",
+                                       {"--streams", "16", "--threads", threads}),
+                          g.digest[mode])
+                    << kind << " in mode " << mode << " on " << threads << " threads";
     }
     fs::remove_all(dir);
 }
