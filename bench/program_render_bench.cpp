@@ -1,8 +1,9 @@
 // A render in the desktop program against the same render run directly, as the command-line
 // tool runs it: the example Lorenz file, 20,000,000 iterations at 640x480 with ten display
-// updates. The two run in turn, direct then program, so that a drift of the machine's speed
-// touches both alike; the figures are the medians of each and of the ratio taken pair by
-// pair. The program's time runs from "&Démarrer" to the end of its completion handler,
+// updates, on the render palette's threads and streams (the program's settings; by default
+// every processor and 16 streams). The two run in turn, direct then program, so that a drift of the
+// machine's speed touches both alike; the figures are the medians of each and of the ratio taken
+// pair by pair. The program's time runs from "&Démarrer" to the end of its completion handler,
 // display updates and timer included. Needs a display (xvfb-run).
 #include <benchmark/benchmark.h>
 
@@ -16,9 +17,10 @@
 #include "core/file/attractor_file.h"
 #include "core/property/color_map.h"
 #include "core/render/light.h"
-#include "core/render/render_loop.h"
+#include "core/render/render_engine.h"
 #include "core/render/sampling.h"
 #include "gui/main_window.h"
+#include "gui/palettes.h"
 #include "gui/preview_widget.h"
 #include "gui/view.h"
 
@@ -32,7 +34,9 @@ const char* const kFile = QM_DATA_DIR "/examples/lorenz.qmattr";
 
 using Clock = std::chrono::steady_clock;
 
-double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -52,7 +56,8 @@ private:
 // the last development.
 class DirectRender {
 public:
-    explicit DirectRender(int mode) : parser_(makeAttractorParser()) {
+    DirectRender(int mode, std::int32_t streams, std::int32_t threads)
+        : parser_(makeAttractorParser()), streams_(streams), threads_(threads) {
         attractor_ = loadAttractor(*parser_, kFile).attractor;
         target_ = CreateRenderTarget(mode);
         if (auto* light = dynamic_cast<TBitmap3D_Light*>(target_.get()))
@@ -69,7 +74,8 @@ public:
         attractor_->restart();
         RenderControl control;
         Develop sink(*target_);
-        const RenderOutcome outcome = runRender(*attractor_, *target_, {kIterations, 10}, sink, control);
+        RenderEngine engine(*attractor_, *target_, {kIterations, 10, streams_, threads_, 0, {}});
+        const RenderOutcome outcome = engine.run(sink, control);
         if (outcome.needsFinalDevelop) target_->BuildImage();
         return seconds(start);
     }
@@ -78,11 +84,11 @@ private:
     std::unique_ptr<Parser> parser_;
     std::unique_ptr<Attractor> attractor_;
     std::unique_ptr<TBitmap3D> target_;
+    std::int32_t streams_, threads_;
 };
 
 void BM_ProgramAgainstDirect(benchmark::State& state) {
     const int mode = static_cast<int>(state.range(0));
-    DirectRender direct(mode);
     TMDIform main;
     main.setProgramFolder(QM_DATA_DIR);
     main.defaults().mode = static_cast<std::uint8_t>(mode);
@@ -93,6 +99,9 @@ void BM_ProgramAgainstDirect(benchmark::State& state) {
     }
     TForm_view* view = main.activeDocument();
     view->setTotalIterations(kIterations);
+    DirectRender direct(mode, main.palettes().renderStreams(), main.palettes().renderThreads());
+    state.counters["streams"] = main.palettes().renderStreams();
+    state.counters["threads"] = main.palettes().renderThreads();
 
     std::vector<double> directTimes, programTimes, ratios;
     for (auto _ : state) {
@@ -114,7 +123,12 @@ void BM_ProgramAgainstDirect(benchmark::State& state) {
 }
 
 // 0 "Gaz", 2 "Lumière".
-BENCHMARK(BM_ProgramAgainstDirect)->Arg(0)->Arg(2)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(9);
+BENCHMARK(BM_ProgramAgainstDirect)
+    ->Arg(0)
+    ->Arg(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(9);
 
 }  // namespace
 

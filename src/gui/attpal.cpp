@@ -128,8 +128,10 @@ void TForm_attpal::fillPalette(Attractor* attractor) {
     clearPalette();
     setPaletteEnabled(view->state() != kStateSearching && view->state() != kStateRendering);
 
+    // Whole iterations, up to 10^15 (every stream's counted).
     auto* iterations = rows.addBound(text(TextId::kIterations), view->totalIterationsVariable());
     iterations->SetMin(0);
+    iterations->SetMax(1e15);
     iterations->toolTip = text(TextId::kTipIterations);
     auto* randomness = rows.addBound(text(TextId::kRandomness), view->randomnessVariable(),
                                      Property::kTrackBar | Property::kSeparator);

@@ -3,10 +3,14 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QSettings>
+
+#include <algorithm>
 
 #include "core/property/property.h"
 #include "core/render/gas.h"
 #include "core/render/light.h"
+#include "core/render/render_engine.h"
 #include "core/render/solid.h"
 #include "core/strings/string_table.h"
 #include "gui/main_window.h"
@@ -19,12 +23,37 @@ namespace qm::gui {
 
 namespace {
 // Update tags: what a change of the row asks of the document.
-enum Tag : std::int32_t { kTagNone = 0, kTagScale = 1, kTagImage = 2, kTagGradient = 3 };
+enum Tag : std::int32_t {
+    kTagNone = 0,
+    kTagScale = 1,
+    kTagImage = 2,
+    kTagGradient = 3,
+    kTagParallel = 4
+};
+
+// The program's settings, where the language choice is kept too.
+QSettings programSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quillmere"),
+                     QStringLiteral("Quillmere"));
+}
+const QString kThreadsKey = QStringLiteral("Render/threads");
+const QString kStreamsKey = QStringLiteral("Render/streams");
+
+int storedCount(const QSettings& settings, const QString& key, int fallback, int most) {
+    bool ok = false;
+    const int v = settings.value(key).toInt(&ok);
+    return ok && v >= 1 && v <= most ? v : fallback;
+}
 }  // namespace
 
 TForm_bmppal::TForm_bmppal(TMDIform& main, QWidget* parent) : PaletteWindow(main, parent) {
     resize(291, 200);
     palette().rows().setAutoApplyDefault(false);
+    {
+        const QSettings settings = programSettings();
+        threads_ = storedCount(settings, kThreadsKey, defaultThreadCount(), kMaxThreads);
+        streams_ = storedCount(settings, kStreamsKey, kDefaultStreams, kMaxStreams);
+    }
     L_render = new QLabel(PN_top);
     C_render = new QComboBox(PN_top);
     C_render->setEditable(false);
@@ -98,6 +127,15 @@ void TForm_bmppal::fill(TBitmap3D* target) {
     updates->SetMax(100);
     updates->SetValue(10);
 
+    const auto countRow = [&rows](int id, int* variable, int most) {
+        auto* p = rows.addBound(text(id), variable);
+        p->SetMin(1);
+        p->SetMax(most);
+        p->tag = kTagParallel;
+    };
+    countRow(TextId::kRenderThreads, &threads_, kMaxThreads);
+    countRow(TextId::kRenderStreams, &streams_, kMaxStreams);
+
     auto* scale = rows.addBound(text(TextId::kScale), &target->scale,
                                 Property::kTrackBar | Property::kSeparator);
     scale->SetMin(0.0001);
@@ -134,6 +172,8 @@ void TForm_bmppal::fill(TBitmap3D* target) {
     const std::pair<int, int> tips[] = {{TextId::kImageWidth, TextId::kTipWidth},
                                         {TextId::kImageHeight, TextId::kTipHeight},
                                         {TextId::kUpdateCount, TextId::kTipUpdates},
+                                        {TextId::kRenderThreads, TextId::kTipRenderThreads},
+                                        {TextId::kRenderStreams, TextId::kTipRenderStreams},
                                         {TextId::kScale, TextId::kTipScale},
                                         {TextId::kLuminosity, TextId::kTipLuminosity},
                                         {TextId::kGamma, TextId::kTipGamma},
@@ -158,6 +198,12 @@ void TForm_bmppal::paletteChanged(Property& p) {
         case kTagGradient:
             view->gradientChanged();
             break;
+        case kTagParallel: {
+            QSettings settings = programSettings();
+            settings.setValue(kThreadsKey, threads_);
+            settings.setValue(kStreamsKey, streams_);
+            break;
+        }
         default:
             if (&p == palette().rows().find(text(TextId::kImageWidth)) ||
                 &p == palette().rows().find(text(TextId::kImageHeight))) {

@@ -28,6 +28,10 @@ public:
     void selectMode(int mode);
     // "Mises à jour": image developments per render.
     std::int32_t updateCount() const;
+    // "Fils de calcul" and "Flux", read from the program's settings when the palette is made
+    // and written back at every change.
+    std::int32_t renderThreads() const { return threads_; }
+    std::int32_t renderStreams() const { return streams_; }
     TBitmap3D* shownTarget() const { return shown_; }
     void retranslate();
 
@@ -44,6 +48,8 @@ private:
     // The size rows' values; a change resizes the document's image.
     int width_ = 0;
     int height_ = 0;
+    int threads_ = 1;
+    int streams_ = 16;
 };
 
 }  // namespace qm::gui

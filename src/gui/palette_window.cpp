@@ -141,6 +141,12 @@ void PaletteWindows::refreshScale() {
 std::int32_t PaletteWindows::updateCount() const {
     return bmppal_->updateCount();
 }
+std::int32_t PaletteWindows::renderThreads() const {
+    return bmppal_->renderThreads();
+}
+std::int32_t PaletteWindows::renderStreams() const {
+    return bmppal_->renderStreams();
+}
 
 QRect PaletteWindows::occupiedArea() const {
     QRect area;

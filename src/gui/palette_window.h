@@ -70,6 +70,8 @@ public:
     void selectMode(int mode) override;
     void refreshScale() override;
     std::int32_t updateCount() const override;
+    std::int32_t renderThreads() const override;
+    std::int32_t renderStreams() const override;
     void retranslate() override;
     QRect occupiedArea() const override;
 

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "core/render/render_engine.h"
+
 namespace qm {
 class Attractor;
 class TBitmap3D;
@@ -35,6 +37,10 @@ public:
     virtual void refreshScale() = 0;
     // "Mises à jour": image developments per render.
     virtual std::int32_t updateCount() const = 0;
+    // "Fils de calcul" and "Flux": the threads and the streams of a render, kept with the
+    // program's settings. Without a palette: every processor, the default streams.
+    virtual std::int32_t renderThreads() const { return defaultThreadCount(); }
+    virtual std::int32_t renderStreams() const { return kDefaultStreams; }
     // Every text again from the string table.
     virtual void retranslate() = 0;
     // The screen rectangle the shown palettes cover (frames included); empty when none shows.

@@ -22,7 +22,8 @@ public:
         thread_.target_.BuildImage();
         QImage image = imageOf(thread_.target_).copy();
         QMetaObject::invokeMethod(
-            thread_.receiver_, [update = thread_.displayUpdate_, image = std::move(image)] { update(image); },
+            thread_.receiver_,
+            [update = thread_.displayUpdate_, image = std::move(image)] { update(image); },
             Qt::QueuedConnection);
     }
 
@@ -30,7 +31,19 @@ private:
     TRenderThread& thread_;
 };
 
-TRenderThread::TRenderThread(Attractor& attractor, TBitmap3D& target, RenderSettings settings,
+namespace {
+
+// QThread priorities do nothing on Linux: one nice step below the process, for the calling
+// thread alone, keeps the interface ahead of the render.
+void lowerThreadPriority() {
+    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+    const int current = ::getpriority(PRIO_PROCESS, tid);
+    ::setpriority(PRIO_PROCESS, tid, current + 5 > 19 ? 19 : current + 5);
+}
+
+}  // namespace
+
+TRenderThread::TRenderThread(Attractor& attractor, TBitmap3D& target, EngineSettings settings,
                              QObject* receiver, std::function<void(const QImage&)> displayUpdate)
     : attractor_(attractor),
       target_(target),
@@ -39,13 +52,15 @@ TRenderThread::TRenderThread(Attractor& attractor, TBitmap3D& target, RenderSett
       displayUpdate_(std::move(displayUpdate)) {}
 
 void TRenderThread::run() {
-    // QThread priorities do nothing on Linux: one nice step below the process, for this
-    // thread alone, keeps the interface ahead of the render.
-    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-    const int current = ::getpriority(PRIO_PROCESS, tid);
-    ::setpriority(PRIO_PROCESS, tid, current + 5 > 19 ? 19 : current + 5);
+    lowerThreadPriority();
     Sink sink(*this);
-    outcome_ = runRender(attractor_, target_, settings_, sink, control_);
+    EngineSettings settings = settings_;
+    settings.onThreadStart = lowerThreadPriority;
+    // The engine copies the attractor: its streams never touch the document's orbit.
+    RenderEngine engine(attractor_, target_, settings);
+    outcome_ = engine.run(sink, control_);
+    // The document hears of a divergence as it did when the worker iterated its attractor.
+    if (outcome_.diverged) attractor_.diverge();
 }
 
 }  // namespace qm::gui

@@ -642,7 +642,8 @@ void TForm_view::A_demarrerExecute() {
     startTick_.start();
     TT_update->start();
 
-    const RenderSettings settings{totalIterations_, std::max(palettes().updateCount(), 1)};
+    const EngineSettings settings{totalIterations(), std::max(palettes().updateCount(), 1),
+                                  palettes().renderStreams(), palettes().renderThreads(), renderSeed_, {}};
     auto* worker = new TRenderThread(*attractor_, *target_, settings, this, [this](const QImage& image) { displayUpdate(image); });
     worker_ = worker;
     connect(worker, &QThread::finished, this, &TForm_view::renderFinished);
@@ -689,7 +690,7 @@ void TForm_view::renderFinished() {
         });
     }
     if (outcome.diverged)
-        showWarning(this, fillText(qtext(TextId::kDivergedAfter), {QString::number(static_cast<std::uint32_t>(outcome.counter))}));
+        showWarning(this, fillText(qtext(TextId::kDivergedAfter), {QString::number(static_cast<qint64>(outcome.counter))}));
     main_.setRenderRunning(false);
     setState(kStateRendered);
     emit renderCompleted();
@@ -698,7 +699,7 @@ void TForm_view::renderFinished() {
 void TForm_view::TT_updateTimer() {
     if (!worker_) return;
     const RenderControl& control = worker_->control();
-    const std::int32_t counter = control.counter.load(std::memory_order_relaxed);
+    const std::int64_t counter = control.counter.load(std::memory_order_relaxed);
     if (counter < 2) return;
     const double elapsed = static_cast<std::uint32_t>(startTick_.elapsed()) * 0.001;
     if (elapsed <= 0) return;

@@ -31,9 +31,9 @@ class ImageWidget;
 class TRenderThread;
 
 enum DocumentState : std::uint8_t {
-    kStateNew = 0,        // new or changed attractor, nothing computed
+    kStateNew = 0,  // new or changed attractor, nothing computed
     kStateSearching = 1,
-    kStatePreview = 2,    // live preview
+    kStatePreview = 2,      // live preview
     kStateNoAttractor = 3,  // the orbit diverged
     kStateRendering = 4,
     kStateRendered = 5,
@@ -66,12 +66,16 @@ public:
     void loadDefaultGradients();
 
     // "Itérations" and "Hasard" of the attractor palette.
-    std::int32_t totalIterations() const { return totalIterations_; }
-    void setTotalIterations(std::int32_t n) { totalIterations_ = n; }
+    std::int64_t totalIterations() const { return static_cast<std::int64_t>(totalIterations_); }
+    void setTotalIterations(std::int64_t n) { totalIterations_ = static_cast<double>(n); }
     std::uint8_t randomness() const { return static_cast<std::uint8_t>(randomness_); }
     void setRandomness(std::uint8_t percent) { randomness_ = static_cast<char>(percent); }
     // The variables the attractor palette's rows write through to.
-    std::int32_t* totalIterationsVariable() { return &totalIterations_; }
+    // The count is kept in a double, whose integers are exact far beyond the row's maximum.
+    double* totalIterationsVariable() { return &totalIterations_; }
+    // The seed of the render's streams (0 unless set), kept with the document.
+    std::uint64_t renderSeed() const { return renderSeed_; }
+    void setRenderSeed(std::uint64_t seed) { renderSeed_ = seed; }
     char* randomnessVariable() { return &randomness_; }
 
     // What the render palette's rows ask for after a change: the scale redraws the live
@@ -180,7 +184,8 @@ private:
     bool everShown_ = false;  // left the new state once: the hint is gone
     std::unique_ptr<Attractor> attractor_;
     std::unique_ptr<TBitmap3D> target_;
-    std::int32_t totalIterations_ = 20000000;
+    double totalIterations_ = 20000000;
+    std::uint64_t renderSeed_ = 0;
     char randomness_ = 100;  // percent; an 8-bit row of the palette
 
     QStackedLayout* layers_ = nullptr;

@@ -334,13 +334,14 @@ void PaletteTest::palettesFollowTheFirstDocument() {
     QVERIFY(!att.UD_option->isVisible());
     QCOMPARE(att.C_type->currentIndex(), 3);
 
-    // The render palette in "Gaz": size, updates, scale, then the mode's two rows.
+    // The render palette in "Gaz": size, updates, threads, streams, scale, then the mode's two
+    // rows.
     PropertySet& render = renderRows().rows();
     QStringList captions;
     for (int i = 0; i < render.count(); ++i)
         captions << QString::fromStdString(render.at(i)->caption());
-    QCOMPARE(captions,
-             (QStringList{"Largeur", "Hauteur", "Mises à jour", "Echelle", "Luminosité", "Gamma"}));
+    QCOMPARE(captions, (QStringList{"Largeur", "Hauteur", "Mises à jour", "Fils de calcul", "Flux",
+                                    "Echelle", "Luminosité", "Gamma"}));
     QCOMPARE(bmp.C_render->currentText(), QStringLiteral("Gaz"));
     QCOMPARE(bmp.updateCount(), 10);
 }

@@ -441,7 +441,8 @@ struct RenderEngine::Impl {
     RenderControl* control = nullptr;
     RenderOutcome outcome;
     std::atomic<std::int32_t> nextStream{0};
-    std::vector<double> streamBusy, bandBusy;  // per thread
+    std::vector<double> streamBusy, bandBusy, wake;  // per thread
+    Clock::time_point released;                      // when the last barrier let go
 
     Impl(const Attractor& attractor, TBitmap3D& t, const EngineSettings& s) : target(t) {
         streamCount = std::clamp(s.streams, 1, kMaxStreams);
@@ -600,11 +601,12 @@ struct RenderEngine::Impl {
         plan();
         nextStream.store(0, std::memory_order_relaxed);
         stats.betweenRoundsSeconds += secondsSince(start);
+        released = Clock::now();
     }
 
     struct Completion {
         Impl* impl;
-        void operator()() noexcept {}
+        void operator()() noexcept { impl->released = Clock::now(); }
     };
     struct RoundEnd {
         Impl* impl;
@@ -654,6 +656,7 @@ struct RenderEngine::Impl {
     void runPool() {
         streamBusy.assign(static_cast<std::size_t>(threadCount), 0.0);
         bandBusy.assign(static_cast<std::size_t>(threadCount), 0.0);
+        wake.assign(static_cast<std::size_t>(threadCount), 0.0);
         std::barrier phaseEnd(threadCount, Completion{this});
         std::barrier roundEnd(threadCount, RoundEnd{this});
         auto work = [&](std::int32_t b) {
@@ -665,12 +668,14 @@ struct RenderEngine::Impl {
                     runStream(k, block, false);
                 streamBusy[static_cast<std::size_t>(b)] += secondsSince(t);
                 phaseEnd.arrive_and_wait();
+                wake[static_cast<std::size_t>(b)] += secondsSince(released);
                 if (round == Round::Main) {
                     t = Clock::now();
                     ops->band(b, threadCount);
                     bandBusy[static_cast<std::size_t>(b)] += secondsSince(t);
                 }
                 roundEnd.arrive_and_wait();
+                wake[static_cast<std::size_t>(b)] += secondsSince(released);
             }
         };
         std::vector<std::thread> helpers;
@@ -685,6 +690,7 @@ struct RenderEngine::Impl {
         for (std::int32_t b = 0; b < threadCount; ++b) {
             stats.streamPhaseBusy += streamBusy[static_cast<std::size_t>(b)];
             stats.bandPhaseBusy += bandBusy[static_cast<std::size_t>(b)];
+            stats.wakeSeconds += wake[static_cast<std::size_t>(b)] / threadCount;
         }
     }
 };

@@ -94,7 +94,8 @@ struct EngineSettings {
 
 // Time spent by a run, for the benchmarks: wall time of the rounds, the busy time of every
 // thread in each parallel phase (summed over threads), and the time outside them (the
-// bookkeeping between rounds, developments excluded, and the developments).
+// bookkeeping between rounds, developments included, the developments alone, and the
+// barriers' wake-up).
 struct EngineStats {
     std::int64_t rounds = 0;
     double wallSeconds = 0;
@@ -102,6 +103,8 @@ struct EngineStats {
     double bandPhaseBusy = 0;
     double betweenRoundsSeconds = 0;
     double developSeconds = 0;
+    // How long a thread takes, on average, to resume after a barrier lets it go.
+    double wakeSeconds = 0;
 };
 
 class RenderEngine {

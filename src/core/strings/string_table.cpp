@@ -160,6 +160,11 @@ const std::unordered_map<int, std::string>& builtinTexts() {
          "%s n'est pas un fichier ordinaire (dossier, périphérique, tube ou socket) : le dégradé "
          "reste tel qu'il était."},
         {3404, "Le fichier %s dépasse 4 Mio ou 262144 lignes : le dégradé reste tel qu'il était."},
+        // The parallel render
+        {3450, "Fils de calcul"},
+        {3451, "Flux"},
+        {3452, "Nombre de processeurs qui calculent un rendu ; l'image n'en dépend pas"},
+        {3453, "Nombre d'orbites indépendantes d'un rendu (1 : le rendu classique d'une seule orbite)"},
         // The first hour: refusals, hint, tooltips, accessible names, toolkit texts
         {3600, "« %s » ne peut pas être fermé pendant une recherche ou un rendu : arrêtez d'abord la recherche (Maj+F3) ou le rendu (F5)."},
         {3601, "Quillmere ne peut pas se fermer pendant que « %s » recherche ou rend une image : arrêtez d'abord la recherche (Maj+F3) ou le rendu (F5)."},

@@ -150,6 +150,12 @@ inline constexpr int kReasonTooManyLines = 3401;
 inline constexpr int kColorMapTooManyColors = 3402;
 inline constexpr int kColorMapNotRegular = 3403;
 inline constexpr int kColorMapTooLarge = 3404;
+
+// The parallel render (render palette rows and their tooltips).
+inline constexpr int kRenderThreads = 3450;
+inline constexpr int kRenderStreams = 3451;
+inline constexpr int kTipRenderThreads = 3452;
+inline constexpr int kTipRenderStreams = 3453;
 // The first hour: refusals, the new document's hint, tooltips, accessible names, and
 // the toolkit's texts that its own French translation lacks.
 inline constexpr int kCloseRefused = 3600;
