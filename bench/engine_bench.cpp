@@ -107,6 +107,8 @@ void BM_Engine(benchmark::State& state) {
         stats.betweenRoundsSeconds += s.betweenRoundsSeconds - s.developSeconds;
         stats.wakeSeconds += s.wakeSeconds;
         stats.rounds += s.rounds;
+        stats.streamPhaseCpu += s.streamPhaseCpu;
+        stats.bandPhaseCpu += s.bandPhaseCpu;
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * kIterations);
@@ -115,6 +117,10 @@ void BM_Engine(benchmark::State& state) {
                          ? (stats.betweenRoundsSeconds + stats.wakeSeconds) / stats.wallSeconds
                          : 0;
     state.counters["outside_fraction"] = f;
+    // Processor time per iteration in each phase, all threads together, in nanoseconds.
+    const double points = static_cast<double>(state.iterations()) * kIterations;
+    state.counters["stream_cpu_ns"] = stats.streamPhaseCpu / points * 1e9;
+    state.counters["band_cpu_ns"] = stats.bandPhaseCpu / points * 1e9;
     for (int n : {8, 32, 64}) state.counters["amdahl_" + std::to_string(n)] = 1 / (f + (1 - f) / n);
 }
 

@@ -20,8 +20,8 @@
 //     points in stream order, stream 0's block first, and applies the part of each splat that
 //     falls in its rows. Every pixel thus sees its points in the same order whatever T is,
 //     so the order-dependent rules (Liquid's and Plasma's surface test, Solid's depth blend)
-//     come out the same. With T = 1 both phases run as one: each stream's block goes straight
-//     to the target's PlotBlock, in stream order, which is the same sequence.
+//     come out the same. With T = 1 in Gas both phases run as one: each stream's block goes
+//     straight to the target's PlotBlock, in stream order, which is the same sequence.
 //   - Counting. The counter is the sum of every stream's iterations, transients included.
 //     A development happens when (counter + 1) is a multiple of total / updates, after the
 //     transients, exactly as in runRender. A diverged stream ends the render after its round.
@@ -105,6 +105,9 @@ struct EngineStats {
     double developSeconds = 0;
     // How long a thread takes, on average, to resume after a barrier lets it go.
     double wakeSeconds = 0;
+    // Processor time of the phases, summed over threads (where the system measures it).
+    double streamPhaseCpu = 0;
+    double bandPhaseCpu = 0;
 };
 
 class RenderEngine {
