@@ -125,7 +125,7 @@ public:
           families_(families),
           lists_(banded ? static_cast<std::size_t>(streams * families) : 0) {
         // Each point may splat twice (its mirror image).
-        for (auto& list : lists_) list.reserve(2 * static_cast<std::size_t>(kRoundPoints));
+        for (auto& list : lists_) list.reserve(2 * static_cast<std::size_t>(roundPoints(streams)));
     }
     void clearLists(std::int32_t k) override {
         for (std::int32_t f = 0; f < families_; ++f) list(k, f).used = 0;
@@ -554,8 +554,8 @@ struct RenderEngine::Impl {
             return;
         }
         if (now >= total) return;
-        std::int64_t budget =
-            std::min<std::int64_t>(std::int64_t{kRoundPoints} * streamCount, total - now);
+        std::int64_t budget = std::min<std::int64_t>(
+            std::int64_t{roundPoints(streamCount)} * streamCount, total - now);
         if (interval > 0) {
             std::int64_t untilDevelop = (interval - (now + 1) % interval) % interval;
             if (untilDevelop == 0) untilDevelop = interval;

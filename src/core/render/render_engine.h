@@ -11,7 +11,7 @@
 //     relative 1e-9, see startStreams) so that the deterministic kinds leave the orbit their
 //     neighbours retrace. Every stream then runs its own transient of 1000 unplotted
 //     iterations.
-//   - Rounds. Each round gives every stream up to kRoundPoints iterations (the round's total,
+//   - Rounds. Each round gives every stream up to roundPoints(S) iterations (the round's total,
 //     cut where a development falls due or the render ends, is shared evenly in stream order:
 //     stream k gets B / S, plus one when k < B % S). Phase 1, parallel by stream: each stream
 //     iterates and projects its block into its own buffer (the Light family colours its
@@ -52,8 +52,13 @@ inline constexpr std::int32_t kMaxThreads = 256;
 inline constexpr std::int32_t kDefaultStreams = 16;
 // The walk between two streams' start points on the classic orbit.
 inline constexpr std::int32_t kStreamStride = 1000;
-// Iterations per stream per round.
-inline constexpr std::int32_t kRoundPoints = 4096;
+// Iterations per stream per round: 4096 up to 16 streams, then fewer, so that a round's
+// lists stay about the same size (65536 points); at least 256. Part of what fixes the image:
+// where a round is cut, every stream's share changes.
+constexpr std::int32_t roundPoints(std::int32_t streams) {
+    const std::int32_t n = 65536 / (streams < 1 ? 1 : streams);
+    return n > 4096 ? 4096 : n < 256 ? 256 : n;
+}
 
 // Everything a stream carries from one round to the next. Plain values: a state file stores
 // them as they are.

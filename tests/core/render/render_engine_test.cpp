@@ -123,6 +123,19 @@ TEST_P(EngineModes, SixteenStreamsGiveTheSameBytesOnAnyThreadCount) {
     }
 }
 
+TEST(RenderEngine, ManyStreamsWithShortRoundsGiveTheSameBytesOnAnyThreadCount) {
+    for (int mode : {0, 4}) {
+        const Rendered one = renderWithEngine(1, mode, {400000, 3, kMaxStreams, 1, 8, {}});
+        const Rendered three = renderWithEngine(1, mode, {400000, 3, kMaxStreams, 3, 8, {}});
+        EXPECT_TRUE(drewSomething(one.image));
+        EXPECT_EQ(one.image, three.image) << "mode " << mode;
+        EXPECT_EQ(one.outcome.counter, 400000);
+    }
+    EXPECT_EQ(roundPoints(1), 4096);
+    EXPECT_EQ(roundPoints(16), 4096);
+    EXPECT_EQ(roundPoints(256), 256);
+}
+
 INSTANTIATE_TEST_SUITE_P(ModesAndKinds, EngineModes,
                          ::testing::Combine(::testing::Range(0, 5), ::testing::Values(1, 2, 3)));
 
@@ -219,7 +232,7 @@ TEST(RenderEngine, CountsPastTwoToTheThirtyOne) {
     } sink;
     sink.control = &control;
     const RenderOutcome out = engine.run(sink, control);
-    EXPECT_EQ(out.counter, (std::int64_t{1} << 35) + 3 * 16 * kRoundPoints);
+    EXPECT_EQ(out.counter, (std::int64_t{1} << 35) + 3 * 16 * roundPoints(16));
     EXPECT_EQ(control.counter.load(), out.counter);
 }
 
