@@ -33,6 +33,7 @@ echo "# $(nproc) processors, load average $(cut -d' ' -f1-3 /proc/loadavg), $rep
         else {
             key = "S" part[5] "T" part[6]
             v[label, key] = ips
+            cpu[label, key] = $col["stream_cpu_ns"] + $col["band_cpu_ns"]
             if (key == "S16T2") {
                 outside[label] = $col["outside_fraction"]; a8[label] = $col["amdahl_8"]
                 a32[label] = $col["amdahl_32"]; a64[label] = $col["amdahl_64"]
@@ -48,6 +49,15 @@ echo "# $(nproc) processors, load average $(cut -d' ' -f1-3 /proc/loadavg), $rep
             printf "%-26s %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f %8.2f\n", l, v[l, "S1T1"], v[l, "S1T2"], v[l, "S16T1"], \
                 v[l, "S16T2"], pair[l], (pair[l] > 0 ? v[l, "S16T2"] / pair[l] : 0), \
                 (v[l, "S1T1"] > 0 ? v[l, "S16T1"] / v[l, "S1T1"] : 0)
+        }
+        # Processor time per iteration, all threads together: what the wall time would be on
+        # idle processors, without waits; cpu(T=1) / cpu(T=2) is the share of two lone
+        # single-thread renders that two threads can reach at best.
+        printf "\n%-26s %10s %10s %10s %10s\n", "processor ns/iteration", "S1T1", "S16T1", "S16T2", "T1/T2"
+        for (i = 1; i <= n; ++i) {
+            l = order[i]
+            printf "%-26s %10.2f %10.2f %10.2f %10.2f\n", l, cpu[l, "S1T1"], cpu[l, "S16T1"], cpu[l, "S16T2"], \
+                (cpu[l, "S16T2"] > 0 ? cpu[l, "S16T1"] / cpu[l, "S16T2"] : 0)
         }
         printf "\n%-26s %10s %10s %10s %8s %8s %8s\n", "S16T2", "stream ns", "band ns", "outside", "A(8)", "A(32)", "A(64)"
         for (i = 1; i <= n; ++i) {
