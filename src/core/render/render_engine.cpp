@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <system_error>
 #include <thread>
 
 #if defined(__linux__)
@@ -453,6 +454,7 @@ struct RenderEngine::Impl {
     RenderControl* control = nullptr;
     RenderOutcome outcome;
     std::atomic<std::int32_t> nextStream{0};
+    std::atomic<std::int32_t> nextBand{0};
     std::vector<double> streamBusy, bandBusy, wake, streamCpu, bandCpu;  // per thread
     Clock::time_point released;  // when the last barrier let go
 
@@ -623,7 +625,10 @@ struct RenderEngine::Impl {
 
     struct Completion {
         Impl* impl;
-        void operator()() noexcept { impl->released = Clock::now(); }
+        void operator()() noexcept {
+            impl->nextBand.store(0, std::memory_order_relaxed);
+            impl->released = Clock::now();
+        }
     };
     struct RoundEnd {
         Impl* impl;
@@ -702,7 +707,12 @@ struct RenderEngine::Impl {
                 if (round == Round::Main) {
                     t = Clock::now();
                     c = threadCpuSeconds();
-                    ops->band(b, threadCount);
+                    // Bands are taken like streams: a thread the system would not start
+                    // leaves its band to the others.
+                    for (std::int32_t band = nextBand.fetch_add(1, std::memory_order_relaxed);
+                         band < threadCount;
+                         band = nextBand.fetch_add(1, std::memory_order_relaxed))
+                        ops->band(band, threadCount);
                     bandBusy[static_cast<std::size_t>(b)] += secondsSince(t);
                     bandCpu[static_cast<std::size_t>(b)] += threadCpuSeconds() - c;
                 }
@@ -712,11 +722,18 @@ struct RenderEngine::Impl {
         };
         std::vector<std::thread> helpers;
         helpers.reserve(static_cast<std::size_t>(threadCount - 1));
-        for (std::int32_t b = 1; b < threadCount; ++b)
-            helpers.emplace_back([&, b] {
-                if (onThreadStart) onThreadStart();
-                work(b);
-            });
+        for (std::int32_t b = 1; b < threadCount; ++b) {
+            try {
+                helpers.emplace_back([&, b] {
+                    if (onThreadStart) onThreadStart();
+                    work(b);
+                });
+            } catch (const std::system_error&) {
+                // No thread (a process limit): the render goes on with those it has.
+                phaseEnd.arrive_and_drop();
+                roundEnd.arrive_and_drop();
+            }
+        }
         work(0);
         for (std::thread& h : helpers) h.join();
         for (std::int32_t b = 0; b < threadCount; ++b) {
