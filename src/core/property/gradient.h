@@ -4,8 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <list>
 #include <ostream>
+#include <vector>
 
 namespace qm {
 
@@ -52,13 +52,17 @@ std::ostream& operator<<(std::ostream& os, const ColorEntry<T>& e) {
 // may call ColorAt; the stops must not be replaced while a worker samples the gradient.
 class Gradientf {
 public:
-    void Clear() { stops_.clear(); }
+    void Clear() {
+        stops_.clear();
+        keys_.clear();
+    }
 
     // Inserts before the first stop whose position is >= position, so a stop at an existing
     // position goes in front of the stops already there; a NaN position goes to the end.
     void AddStop(double position, ColorRGBf color);
 
     // (0, 0, 0) for an empty gradient; the end colours outside (0, 1); t = NaN gives the first.
+    // Inside, the pair of stops around t is found by binary search.
     ColorRGBf ColorAt(double t) const;
 
     // Removes interior stops that linear interpolation between their neighbours reproduces,
@@ -66,13 +70,37 @@ public:
     void Simplify();
 
     std::size_t count() const { return stops_.size(); }
-    const std::list<ColorEntry<float>>& stops() const { return stops_; }
+    const std::vector<ColorEntry<float>>& stops() const { return stops_; }
 
-    friend bool operator==(const Gradientf&, const Gradientf&) = default;
+    friend bool operator==(const Gradientf& a, const Gradientf& b) { return a.stops_ == b.stops_; }
 
 private:
-    std::list<ColorEntry<float>> stops_;
+    // Index of the first stop whose position is >= t, or count() if none; NaN positions never
+    // qualify. t is not NaN.
+    std::size_t firstAtOrAbove(double t) const;
+    void rebuildKeys();
+
+    std::vector<ColorEntry<float>> stops_;
+    // The search keys, one per stop: its position, or for a NaN position the key of the stop
+    // before it (NaN for leading NaN stops). Numeric positions are non-decreasing whichever way
+    // the stops came (AddStop skips NaN stops as it walks), so "key >= t" is false on a prefix
+    // of the keys and true after it, and the first key >= t belongs to the first stop whose
+    // position is >= t: exactly the stop a walk from the first stop would find.
+    std::vector<double> keys_;
 };
+
+namespace detail {
+
+// The two steps of ColorAt between stops P (at p) and S (at s), exposed for the tests that hold
+// the fast paths to the extended-precision ones. fraction: float((t - p) / (s - p)); mix:
+// float(g * lower + f * upper) with g = 1 - f in double. The plain forms take a double-precision
+// path where it is proven to give the same float, and the extended forms otherwise.
+float gradientFraction(double t, double p, double s);
+float gradientMix(float f, float lower, float upper);
+[[gnu::noinline]] float gradientFractionExtended(double t, double p, double s);
+[[gnu::noinline]] float gradientMixExtended(float f, float lower, float upper);
+
+}  // namespace detail
 
 std::ostream& operator<<(std::ostream& os, const Gradientf& gradient);
 
