@@ -9,83 +9,9 @@ namespace qm {
 
 namespace detail {
 
-// ColorAt's arithmetic is defined in extended precision: the fraction
-// f = float((t - p) / (s - p)) with the difference and the quotient rounded to long double, and
-// each component float(g * lower + f * upper) with g = 1 - f in double and the products and the
-// sum rounded to long double. On x86-64 that is x87 code, with loads and stores through memory
-// at every step. The fast paths compute the same expressions in double and return
-// float(double result) only where that is provably float(long double result):
-//
-// 1. Rounding to float. Round to nearest sends every value of an open interval between two
-//    consecutive float midpoints (the rounding boundaries) to the float inside it. So if the
-//    double result y and the long double result x differ by less than the distance from y to
-//    the nearest float midpoint, no boundary lies between them or on either, and
-//    float(y) == float(x). Each of x and y is rounded twice (the exact value to its own
-//    precision, then to float); the argument compares x and y directly and needs no other
-//    property of the first rounding than its error bound.
-//
-// 2. Distance to the nearest midpoint. For 2^-126 <= |y| < 2^127 (normal floats, no
-//    overflow), with |y| in [2^e, 2^(e+1)) and ulp = 2^(e-52) the spacing of doubles there, a
-//    float has 24 significant bits, so the low 29 bits L of y's significand decide the
-//    rounding: the floats around |y| are |y| - L ulp and that plus 2^29 ulp, with their
-//    midpoint at L = 2^28. The next midpoint above is 2^28 ulp or more beyond that float; the
-//    next below is at least 2^27 ulp below |y| (2^27 when the lower float is a power of two,
-//    where the spacing halves). So the distance to the nearest midpoint is at least
-//    min(|L - 2^28|, 2^27) ulp.
-//
-// 3. Error of the fraction, for results y in [2^-126, 1]. With u = 2^-53, v = 2^-64 and
-//    E = (t - p) / (s - p) exactly: such a y implies finite, non-zero t - p and s - p (an
-//    overflow gives an infinite or zero quotient, a NaN fails the test), and a difference of
-//    doubles is correctly rounded even below the normal range, so
-//    y = E (1 + e1)(1 + e3) / (1 + e2) with |ei| <= u (the quotient is normal), and
-//    |y - E| <= 3.0000001 u |E|. Likewise |x - E| <= 3.0000001 v |E|: long double has the
-//    exponent range for any double operands. Then
-//    |y - x| <= (3.0000001 u + 3.0000001 v) |E| <= 3.002 u |y| < 3.01 ulp, since |y| < 2^53 ulp.
-//
-// 4. Error of a mix, for f in [0, 1] (g = 1 - f is then 0 or at least 2^-24, in [0, 1]) and
-//    products A = g * lower and B = f * upper of the same sign or zero. B, a product of two
-//    24-bit significands, is exact in both precisions; A, zero or at least 2^-173 in
-//    magnitude, is a normal double, rounded with relative error u (v in long double). With
-//    E = A + B and |A|, |B| <= |E| (same signs): the double sum is
-//    y = (A (1 + a) + B)(1 + b), |a|, |b| <= u (a sum below the normal range is exact), so
-//    |y - E| <= u |A| + u (1 + u) |E| <= 2.0000001 u |E|; likewise |x - E| <= 2.0000001 v |E|;
-//    |y - x| <= 2.002 u |y| < 2.01 ulp. Products of opposite signs can cancel and are left to
-//    the extended path; so are results below 2^-126 or at 2^127 and above (a result of 0 with
-//    same-sign products means both products were exactly 0, and is returned as it is: both
-//    precisions add zeros with the same sign rules).
-//
-// A margin of 4 ulp therefore covers both. It fails for about one result in 2^25, and the
-// extended path then gives the answer.
-namespace {
-
-constexpr std::uint64_t kMarginUlps = 4;
-
-// Whether the double y, 2^-126 <= |y| < 2^127, lies at least kMarginUlps of its own last place
-// away from every float rounding boundary (point 2 above).
-bool farFromFloatMidpoint(double y) {
-    constexpr std::uint64_t kLowBits = (std::uint64_t{1} << 29) - 1;
-    constexpr std::uint64_t kMidpoint = std::uint64_t{1} << 28;
-    const std::uint64_t low = std::bit_cast<std::uint64_t>(y) & kLowBits;
-    const std::uint64_t distance = low > kMidpoint ? low - kMidpoint : kMidpoint - low;
-    return distance >= kMarginUlps;
-}
-
-bool inFloatNormalRange(double y) {
-    const double a = std::fabs(y);
-    return a >= 0x1p-126 && a < 0x1p127;
-}
-
-}  // namespace
-
 float gradientFractionExtended(double t, double p, double s) {
     return static_cast<float>((static_cast<long double>(t) - p) /
                               (static_cast<long double>(s) - p));
-}
-
-float gradientFraction(double t, double p, double s) {
-    const double y = (t - p) / (s - p);
-    if (y >= 0x1p-126 && y <= 1.0 && farFromFloatMidpoint(y)) return static_cast<float>(y);
-    return gradientFractionExtended(t, p, s);
 }
 
 float gradientMixExtended(float f, float lower, float upper) {
@@ -94,22 +20,15 @@ float gradientMixExtended(float f, float lower, float upper) {
                               static_cast<long double>(f) * upper);
 }
 
+float gradientFraction(double t, double p, double s) {
+    return fraction(t, p, s);
+}
 float gradientMix(float f, float lower, float upper) {
-    if (f >= 0.0f && f <= 1.0f) {
-        const double g = 1.0 - static_cast<double>(f);
-        const double a = g * lower;
-        const double b = static_cast<double>(f) * upper;
-        // Same signs (a zero counts as either): no cancellation. NaN products fail below.
-        if ((a >= 0) == (b >= 0) || a == 0 || b == 0) {
-            const double y = a + b;
-            if (inFloatNormalRange(y)) {
-                if (farFromFloatMidpoint(y)) return static_cast<float>(y);
-            } else if (y == 0 && (a == 0 || b == 0)) {
-                return static_cast<float>(y);
-            }
-        }
-    }
-    return gradientMixExtended(f, lower, upper);
+    return mix(f, lower, upper);
+}
+
+ColorRGBf gradientMixColors(float f, const ColorRGBf& lower, const ColorRGBf& upper) {
+    return {mix(f, lower.r, upper.r), mix(f, lower.g, upper.g), mix(f, lower.b, upper.b)};
 }
 
 }  // namespace detail
@@ -129,31 +48,6 @@ void Gradientf::AddStop(double position, ColorRGBf color) {
     stops_.insert(stops_.begin() + static_cast<std::ptrdiff_t>(i), {position, color});
 }
 
-std::size_t Gradientf::firstAtOrAbove(double t) const {
-    // A binary search without branches on the comparisons (they are unpredictable for the
-    // values a render samples). !(key >= t) rather than key < t, so that the NaN keys of
-    // leading NaN stops count as below every t.
-    const std::size_t n = keys_.size();
-    if (n == 0) return 0;
-    const double* base = keys_.data();
-    std::size_t length = n;
-    while (length > 1) {
-        const std::size_t half = length / 2;
-        base = !(base[half] >= t) ? base + half : base;
-        length -= half;
-    }
-    return static_cast<std::size_t>(base - keys_.data()) + (!(*base >= t) ? 1 : 0);
-}
-
-void Gradientf::rebuildKeys() {
-    keys_.resize(stops_.size());
-    double key = std::numeric_limits<double>::quiet_NaN();
-    for (std::size_t i = 0; i < stops_.size(); ++i) {
-        if (!std::isnan(stops_[i].position)) key = stops_[i].position;
-        keys_[i] = key;
-    }
-}
-
 ColorRGBf Gradientf::ColorAt(double t) const {
     if (stops_.empty()) return {0.0f, 0.0f, 0.0f};
     // !(t > 0) rather than t <= 0, so that NaN also takes the first colour.
@@ -170,11 +64,34 @@ ColorRGBf Gradientf::ColorAt(double t) const {
     // The fraction is formed in extended precision and rounded to float before use; the weight
     // of the lower stop is 1 - f from that rounded f, in double (exact for most f, and a single
     // rounding otherwise). Each component is mixed in extended precision and rounded once to
-    // float. Both steps take a double-precision path where it gives the same floats.
-    const float f = detail::gradientFraction(t, p.position, s.position);
-    return {detail::gradientMix(f, p.color.r, s.color.r),
-            detail::gradientMix(f, p.color.g, s.color.g),
-            detail::gradientMix(f, p.color.b, s.color.b)};
+    // float.
+    if constexpr (!detail::kDoubleFastPath) {
+        const float f = static_cast<float>((static_cast<long double>(t) - p.position) /
+                                           (static_cast<long double>(s.position) - p.position));
+        const double g = 1.0 - static_cast<double>(f);
+        const auto mix = [g, f](float lower, float upper) {
+            return static_cast<float>(static_cast<long double>(g) * lower +
+                                      static_cast<long double>(f) * upper);
+        };
+        return {mix(p.color.r, s.color.r), mix(p.color.g, s.color.g), mix(p.color.b, s.color.b)};
+    }
+    // The same floats through the double-precision paths.
+    const float f = detail::fraction(t, p.position, s.position);
+    const detail::Mixed r = detail::mixDouble(f, p.color.r, s.color.r);
+    const detail::Mixed g = detail::mixDouble(f, p.color.g, s.color.g);
+    const detail::Mixed b = detail::mixDouble(f, p.color.b, s.color.b);
+    if (r.exact & g.exact & b.exact)
+        return {static_cast<float>(r.y), static_cast<float>(g.y), static_cast<float>(b.y)};
+    return detail::gradientMixColors(f, p.color, s.color);
+}
+
+void Gradientf::rebuildKeys() {
+    keys_.resize(stops_.size());
+    double key = std::numeric_limits<double>::quiet_NaN();
+    for (std::size_t i = 0; i < stops_.size(); ++i) {
+        if (!std::isnan(stops_[i].position)) key = stops_[i].position;
+        keys_[i] = key;
+    }
 }
 
 namespace {

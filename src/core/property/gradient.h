@@ -2,6 +2,9 @@
 // interpolation. The Light and Plasma render modes colour points with it.
 #pragma once
 
+#include "core/hot_path.h"
+
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
@@ -47,6 +50,149 @@ std::ostream& operator<<(std::ostream& os, const ColorEntry<T>& e) {
     return os;
 }
 
+namespace detail {
+
+// ColorAt's arithmetic is defined in extended precision: the fraction
+// f = float((t - p) / (s - p)) with the difference and the quotient rounded to long double, and
+// each component float(g * lower + f * upper) with g = 1 - f in double and the products and the
+// sum rounded to long double. On x86-64 that is x87 code, with loads and stores through memory
+// at every step. The fast paths compute the same expressions in double and return
+// float(double result) only where that is provably float(long double result):
+//
+// 1. Rounding to float. Round to nearest sends every value of an open interval between two
+//    consecutive float midpoints (the rounding boundaries) to the float inside it. So if the
+//    double result y and the long double result x differ by less than the distance from y to
+//    the nearest float midpoint, no boundary lies between them or on either, and
+//    float(y) == float(x). Each of x and y is rounded twice (the exact value to its own
+//    precision, then to float); the argument compares x and y directly and needs no other
+//    property of the first rounding than its error bound.
+//
+// 2. Distance to the nearest midpoint. For 2^-126 <= |y| < 2^127 (normal floats, no
+//    overflow), with |y| in [2^e, 2^(e+1)) and ulp = 2^(e-52) the spacing of doubles there, a
+//    float has 24 significant bits, so the low 29 bits L of y's significand decide the
+//    rounding: the floats around |y| are |y| - L ulp and that plus 2^29 ulp, with their
+//    midpoint at L = 2^28. The next midpoint above is 2^28 ulp or more beyond that float; the
+//    next below is at least 2^27 ulp below |y| (2^27 when the lower float is a power of two,
+//    where the spacing halves). So the distance to the nearest midpoint is at least
+//    min(|L - 2^28|, 2^27) ulp.
+//
+// 3. Error of the fraction, for results y in [2^-126, 1]. With u = 2^-53, v = 2^-64 and
+//    E = (t - p) / (s - p) exactly: such a y implies finite, non-zero t - p and s - p (an
+//    overflow gives an infinite or zero quotient, a NaN fails the test), and a difference of
+//    doubles is correctly rounded even below the normal range, so
+//    y = E (1 + e1)(1 + e3) / (1 + e2) with |ei| <= u (the quotient is normal), and
+//    |y - E| <= 3.0000001 u |E|. Likewise |x - E| <= 3.0000001 v |E|: long double has the
+//    exponent range for any double operands. Then
+//    |y - x| <= (3.0000001 u + 3.0000001 v) |E| <= 3.002 u |y| < 3.01 ulp, since |y| < 2^53 ulp.
+//
+// 4. Error of a mix, for f in [0, 1] (g = 1 - f is then 0 or at least 2^-24, in [0, 1]) and
+//    products A = g * lower and B = f * upper of the same sign or zero. B, a product of two
+//    24-bit significands, is exact in both precisions; A, zero or at least 2^-173 in
+//    magnitude, is a normal double, rounded with relative error u (v in long double). With
+//    E = A + B and |A|, |B| <= |E| (same signs): the double sum is
+//    y = (A (1 + a) + B)(1 + b), |a|, |b| <= u (a sum below the normal range is exact), so
+//    |y - E| <= u |A| + u (1 + u) |E| <= 2.0000001 u |E|; likewise |x - E| <= 2.0000001 v |E|;
+//    |y - x| <= 2.002 u |y| < 2.01 ulp. Products of opposite signs can cancel and are left to
+//    the extended path; so are results below 2^-126 or at 2^127 and above (a result of 0 with
+//    same-sign products means both products were exactly 0, and is returned as it is: both
+//    precisions add zeros with the same sign rules).
+//
+// 5. Exact results. Whatever the distance to a midpoint, a mix whose double computation is
+//    exact rounds alike in both precisions: g * lower exact in double is exact in long double,
+//    and so is a sum that is exact in double, so y == x. This matters for colour components of
+//    0 and 1, common in colour maps: there y is 1 - f or f * upper, which for small f lies on a
+//    float midpoint as often as not. The product is exact when the significant bits of g and
+//    lower together fit in 53 (no product here underflows, point 4), the sum when the error term
+//    of Knuth's two-sum is 0.
+//
+// A margin of 4 ulp therefore covers points 3 and 4. It fails for about one inexact result in
+// 2^25, and the extended path then gives the answer.
+constexpr std::int64_t kMarginUlps = 4;
+
+// Whether ColorAt takes the double-precision paths. Measured on the render benchmark (Lumiere
+// and Plasma on Lorenz, x86-64), they were slower than the x87 code they replace: the x87
+// arithmetic is short and overlaps the splats, while the tests of the double results add about
+// sixty instructions per sample. They stay built and tested against the extended path, for
+// the day a profile says otherwise.
+inline constexpr bool kDoubleFastPath = false;
+
+// The tests below work on the bits of the double, without branches: the fast paths then cost
+// one branch per colour, which the extended path hardly ever takes.
+
+// Whether y, with 2^-126 <= |y| < 2^127, lies at least kMarginUlps of its own last place away
+// from every float rounding boundary (point 2 above): |L - 2^28| >= kMarginUlps.
+QM_HOT_INLINE bool farFromFloatMidpoint(std::uint64_t bits) {
+    const auto low = static_cast<std::int64_t>(bits & ((std::uint64_t{1} << 29) - 1));
+    const auto offset = static_cast<std::uint64_t>(low - (std::int64_t{1} << 28) + kMarginUlps - 1);
+    return offset > static_cast<std::uint64_t>(2 * (kMarginUlps - 1));
+}
+
+// 2^-126 <= |y| < 2^127: the biased exponent of y is 1023 - 126 to 1023 + 126.
+QM_HOT_INLINE bool inFloatNormalRange(std::uint64_t bits) {
+    const std::uint64_t exponent = (bits >> 52) & 0x7ff;
+    return exponent - (1023 - 126) <= 2 * 126;
+}
+
+// 2^-126 <= y <= 1 (positive doubles order as their bits; negatives and NaN fall outside).
+QM_HOT_INLINE bool inFractionRange(std::uint64_t bits) {
+    constexpr std::uint64_t lo = std::bit_cast<std::uint64_t>(0x1p-126);
+    constexpr std::uint64_t hi = std::bit_cast<std::uint64_t>(1.0);
+    return bits - lo <= hi - lo;
+}
+
+// The extended-precision steps, out of line: the fast paths below hardly ever need them.
+[[gnu::noinline]] float gradientFractionExtended(double t, double p, double s);
+[[gnu::noinline]] float gradientMixExtended(float f, float lower, float upper);
+// The three components with fallbacks where needed.
+[[gnu::noinline]] ColorRGBf gradientMixColors(float f, const ColorRGBf& lower,
+                                              const ColorRGBf& upper);
+// fraction and mix, out of line for the tests that hold them to the extended steps.
+float gradientFraction(double t, double p, double s);
+float gradientMix(float f, float lower, float upper);
+
+QM_HOT_INLINE float fraction(double t, double p, double s) {
+    const double y = (t - p) / (s - p);
+    const auto bits = std::bit_cast<std::uint64_t>(y);
+    if (inFractionRange(bits) & farFromFloatMidpoint(bits)) return static_cast<float>(y);
+    return gradientFractionExtended(t, p, s);
+}
+
+// The double mix of one component, and whether it is proven to round as the extended one.
+struct Mixed {
+    double y;
+    bool exact;
+};
+
+QM_HOT_INLINE Mixed mixDouble(float f, float lower, float upper) {
+    const double g = 1.0 - static_cast<double>(f);
+    const double a = g * lower;
+    const double b = static_cast<double>(f) * upper;
+    const double y = a + b;
+    const auto bits = std::bit_cast<std::uint64_t>(y);
+    // Point 4: products of the same sign (a zero counts as positive; NaN fails the range
+    // test), a result away from the float midpoints.
+    const bool sameSign = (a >= 0) == (b >= 0);
+    const bool fInRange = (f >= 0.0f) & (f <= 1.0f);
+    const bool far = fInRange & sameSign & inFloatNormalRange(bits) & farFromFloatMidpoint(bits);
+    // Point 5: an exact double result. g * lower is exact when their significant bits fit in
+    // 53; the sum is exact when the error term of the two-sum is 0 (NaN otherwise fails).
+    constexpr std::uint64_t kImplicit = std::uint64_t{1} << 52;
+    const int gBits = 53 - std::countr_zero(std::bit_cast<std::uint64_t>(g) | kImplicit);
+    const int lowerBits =
+        53 - std::countr_zero(std::bit_cast<std::uint64_t>(static_cast<double>(lower)) | kImplicit);
+    const double bPart = y - a;
+    const double sumError = (a - (y - bPart)) + (b - bPart);
+    const bool exact = (gBits + lowerBits <= 53) & (sumError == 0);
+    return {y, far | exact};
+}
+
+QM_HOT_INLINE float mix(float f, float lower, float upper) {
+    const Mixed m = mixDouble(f, lower, upper);
+    return m.exact ? static_cast<float>(m.y) : gradientMixExtended(f, lower, upper);
+}
+
+}  // namespace detail
+
 // Stops are kept in non-decreasing order of position; every builder in the program puts the
 // first stop at 0 and the last at 1. Sampling neither locks nor allocates, so the render worker
 // may call ColorAt; the stops must not be replaced while a worker samples the gradient.
@@ -77,7 +223,32 @@ public:
 private:
     // Index of the first stop whose position is >= t, or count() if none; NaN positions never
     // qualify. t is not NaN.
-    std::size_t firstAtOrAbove(double t) const;
+    QM_HOT_INLINE std::size_t firstAtOrAbove(double t) const {
+        // !(key >= t) rather than key < t, so that the NaN keys of leading NaN stops count as below
+        // every t. Halving narrows a long gradient down to a few stops; among those, the keys below
+        // t are a prefix, so counting them finds the stop without a branch per key (the branches of
+        // a search mispredict whenever consecutive samples fall between different stops).
+        constexpr std::size_t kCounted = 16;
+        const double* keys = keys_.data();
+        std::size_t first = 0;
+        std::size_t length = keys_.size();
+        while (length > kCounted) {
+            const std::size_t half = length / 2;
+            if (!(keys[first + half] >= t)) {
+                first += half + 1;
+                length -= half + 1;
+            } else {
+                length = half;
+            }
+        }
+        // The walk's branches follow the orbit: consecutive points mostly sample the same
+        // pair of stops, so they are predicted, and the loads and the arithmetic after the
+        // search start before it has ended.
+        const double* key = keys + first;
+        const double* end = key + length;
+        while (key != end && !(*key >= t)) ++key;
+        return static_cast<std::size_t>(key - keys);
+    }
     void rebuildKeys();
 
     std::vector<ColorEntry<float>> stops_;
@@ -88,19 +259,6 @@ private:
     // position is >= t: exactly the stop a walk from the first stop would find.
     std::vector<double> keys_;
 };
-
-namespace detail {
-
-// The two steps of ColorAt between stops P (at p) and S (at s), exposed for the tests that hold
-// the fast paths to the extended-precision ones. fraction: float((t - p) / (s - p)); mix:
-// float(g * lower + f * upper) with g = 1 - f in double. The plain forms take a double-precision
-// path where it is proven to give the same float, and the extended forms otherwise.
-float gradientFraction(double t, double p, double s);
-float gradientMix(float f, float lower, float upper);
-[[gnu::noinline]] float gradientFractionExtended(double t, double p, double s);
-[[gnu::noinline]] float gradientMixExtended(float f, float lower, float upper);
-
-}  // namespace detail
 
 std::ostream& operator<<(std::ostream& os, const Gradientf& gradient);
 
