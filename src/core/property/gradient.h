@@ -183,7 +183,7 @@ QM_HOT_INLINE Mixed mixDouble(float f, float lower, float upper) {
     const double bPart = y - a;
     const double sumError = (a - (y - bPart)) + (b - bPart);
     const bool exact = (gBits + lowerBits <= 53) & (sumError == 0);
-    return {y, far | exact};
+    return {y, far || exact};
 }
 
 QM_HOT_INLINE float mix(float f, float lower, float upper) {
