@@ -23,7 +23,8 @@ struct Mat4 {
 
     // this = this x other
     Mat4& multiply(const Mat4& other);
-    Mat4& ortho(double left, double right, double bottom, double top, double nearVal, double farVal);
+    Mat4& ortho(double left, double right, double bottom, double top, double nearVal,
+                double farVal);
     Mat4& lookAt(const Vecd& eye, const Vecd& center, const Vecd& up);
     Mat4& scale(double x, double y, double z);
     Mat4& translate(double x, double y, double z);
@@ -42,6 +43,10 @@ Mat4 operator*(const Mat4& a, const Mat4& b);
 // with the model-view matrix, the projection matrix and the viewport (x, y, width, height).
 std::optional<Vecd> unproject(const Vecd& window, const Mat4& modelView, const Mat4& projection,
                               const std::array<int, 4>& viewport);
+// unproject with the inverse of projection x modelView given: the same operations per point,
+// for callers that unproject many points through one camera.
+std::optional<Vecd> unprojectWith(const Mat4& inverse, const Vecd& window,
+                                  const std::array<int, 4>& viewport);
 
 std::ostream& operator<<(std::ostream& os, const Mat4& m);
 

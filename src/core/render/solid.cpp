@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 namespace qm {
 
@@ -27,7 +28,9 @@ struct Vec3f {
     float x, y, z;
 };
 
-float dotf(const Vec3f& a, const Vec3f& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+float dotf(const Vec3f& a, const Vec3f& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 
 Vec3f normalisedf(const Vec3f& v) {
     const float length = std::sqrt(dotf(v, v));
@@ -40,11 +43,22 @@ float dotMixed(const Vec3f& a, const Vecd& b) {
     return static_cast<float>(a.x * b.x + a.y * b.y + a.z * b.z);
 }
 
-float clamp01(float v) { return v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v; }
+float clamp01(float v) {
+    return v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v;
+}
 
 // pow in double on float operands, rounded to float.
 float powf64(float base, float exponent) {
     return static_cast<float>(std::pow(static_cast<double>(base), static_cast<double>(exponent)));
+}
+
+// powf64 without the call where its result is known: pow(1, y) is exactly 1 and pow(+0, y) is
+// +0 for y > 0 (both required of pow); pow(x, 1) is x, and even a pow a unit off in double
+// rounds back to the float x.
+float powOrExact(float base, float exponent) {
+    if (base == 1.0f || exponent == 1.0f) return base;
+    if (base == 0.0f && exponent > 0.0f && !std::signbit(base)) return base;
+    return powf64(base, exponent);
 }
 
 }  // namespace
@@ -89,11 +103,15 @@ void Light::ScanPoint(const Vecd& p) {
     const Vecd l = lightSpace(p);
     const Vecd n{(l.x + 1) / 2, (l.y + 1) / 2, (l.z + 1) / 2};
     // NaN coordinates fail both comparisons and leave the box as it is.
-    boundsMin = {std::min(boundsMin.x, n.x), std::min(boundsMin.y, n.y), std::min(boundsMin.z, n.z)};
-    boundsMax = {std::max(boundsMax.x, n.x), std::max(boundsMax.y, n.y), std::max(boundsMax.z, n.z)};
+    boundsMin = {std::min(boundsMin.x, n.x), std::min(boundsMin.y, n.y),
+                 std::min(boundsMin.z, n.z)};
+    boundsMax = {std::max(boundsMax.x, n.x), std::max(boundsMax.y, n.y),
+                 std::max(boundsMax.z, n.z)};
 }
 
-void Light::EndScan() { ComputeMatrix(); }
+void Light::EndScan() {
+    ComputeMatrix();
+}
 
 void Light::ComputeMatrix() {
     const double b = 1 + softness;
@@ -108,9 +126,9 @@ void Light::ComputeMatrix() {
     // A box without extent in some axis (every point at one place, or a flat cloud seen edge
     // on) or with non-finite bounds gives a matrix that divides by zero: such a light keeps no
     // map and lights everything.
-    mapValid_ = hi.x - lo.x > 0 && hi.y - lo.y > 0 && hi.z - lo.z > 0 &&
-                std::all_of(matrix.m.begin(), matrix.m.end(),
-                            [](double v) { return std::isfinite(v); });
+    mapValid_ =
+        hi.x - lo.x > 0 && hi.y - lo.y > 0 && hi.z - lo.z > 0 &&
+        std::all_of(matrix.m.begin(), matrix.m.end(), [](double v) { return std::isfinite(v); });
 }
 
 void Light::FindPeak() {
@@ -165,7 +183,9 @@ float Light::Visibility(const Vecd& p) const {
 // ---------------------------------------------------------------------------------------------
 // TBitmap3D_Solid
 
-TBitmap3D_Solid::TBitmap3D_Solid() { SetDefaults(); }
+TBitmap3D_Solid::TBitmap3D_Solid() {
+    SetDefaults();
+}
 
 TBitmap3D_Solid::TBitmap3D_Solid(const TBitmap3D& source, ModeSwitch tag) : TBitmap3D(source, tag) {
     SetDefaults();
@@ -262,87 +282,106 @@ void TBitmap3D_Solid::BuildImage() {
     if (!(peak > 0)) return;
 
     // Constants of the development, in single precision.
-    const auto iOpacity = static_cast<float>(1 / opacity);
-    const auto iGamma = static_cast<float>(1 / gamma);
-    const auto iRough = static_cast<float>(1 / roughness);
-    const float pix = 1.0f / static_cast<float>(imageWidth);
-    const auto depthScale = static_cast<float>(projectionMatrix[10] * 0.5);
-    const std::array<int, 4> viewport{0, 0, imageWidth, imageHeight};
-    const std::uint8_t background[3] = {channelByte(backgroundColor.b),
-                                        channelByte(backgroundColor.g),
-                                        channelByte(backgroundColor.r)};
-    const double nan = std::numeric_limits<double>::quiet_NaN();
+    Development d;
+    d.iOpacity = static_cast<float>(1 / opacity);
+    d.iGamma = static_cast<float>(1 / gamma);
+    d.iRough = static_cast<float>(1 / roughness);
+    d.pix = 1.0f / static_cast<float>(imageWidth);
+    d.depthScale = static_cast<float>(projectionMatrix[10] * 0.5);
+    d.viewport = {0, 0, imageWidth, imageHeight};
+    d.background[0] = channelByte(backgroundColor.b);
+    d.background[1] = channelByte(backgroundColor.g);
+    d.background[2] = channelByte(backgroundColor.r);
+    // The inverse of the camera transform, once for every pixel: the same matrix that
+    // unproject would form at each one.
+    d.inverse = (projectionMatrix * viewMatrix).inverse();
 
     // The top row and the right column have no neighbour for the normal: they keep what
-    // ClearImage gave them.
-    for (std::int32_t y = imageHeight - 2; y >= 0; --y) {
-        for (std::int32_t x = imageWidth - 2; x >= 0; --x) {
-            const auto k = static_cast<std::size_t>(x) + static_cast<std::size_t>(y) * imageWidth;
-            std::uint8_t* out = rowBuffer.data() + 3 * static_cast<std::size_t>(x);
-            const float dens = density[k];
-            if (!(dens > 0)) {
-                std::memcpy(out, background, 3);
-                continue;
-            }
-            const float D = depth[k];
+    // ClearImage gave them. Rows are independent of each other.
+    for (std::int32_t y = imageHeight - 2; y >= 0; --y) developRow(y, d);
+}
 
-            // Screen point, and the object point under the pixel (a camera that cannot be
-            // inverted gives a point that no light map holds: fully lit).
-            const Vec3f P{static_cast<float>(x - imageWidth / 2) * pix,
-                          static_cast<float>(y - imageHeight / 2) * pix, D / depthScale};
-            const Vecd Q = unproject({static_cast<double>(x), static_cast<double>(y), D},
-                                     viewMatrix, projectionMatrix, viewport)
-                               .value_or(Vecd{nan, nan, nan});
+void TBitmap3D_Solid::developRow(std::int32_t y, const Development& d) {
+    if (rowBuffer.size() < static_cast<std::size_t>(bytesPerLine()) || imageWidth < 1) return;
+    std::uint8_t* row =
+        image_.data() + static_cast<std::size_t>(imageHeight - 1 - y) * bytesPerLine();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const float pix = d.pix;
+    const float depthScale = d.depthScale;
+    const float iOpacity = d.iOpacity;
+    const float iGamma = d.iGamma;
+    const float iRough = d.iRough;
 
-            // Normal from the depth differences to the right and upper neighbours.
-            const Vec3f n = normalisedf({-pix * (depth[k + 1] - D) / depthScale,
-                                         -pix * (depth[k + static_cast<std::size_t>(imageWidth)] - D) /
-                                             depthScale,
-                                         pix * pix});
-            ColorRGBf c = ambient;
-            const Vec3f v = normalisedf({static_cast<float>(P.x - eye.x),
-                                         static_cast<float>(P.y - eye.y),
-                                         static_cast<float>(P.z - eye.z)});
-
-            // Diffuse and specular light of every source, last to first.
-            for (auto it = lights.rbegin(); it != lights.rend(); ++it) {
-                const Light& light = **it;
-                const float t = light.Visibility(Q);
-                const ColorRGBf lc{light.color.r * t, light.color.g * t, light.color.b * t};
-                const float kd = clamp01(dotMixed(n, light.direction));
-                c.r += diffuse.r * lc.r * kd;
-                c.g += diffuse.g * lc.g * kd;
-                c.b += diffuse.b * lc.b * kd;
-                const Vec3f h{static_cast<float>((light.direction.x + v.x) * 0.5),
-                              static_cast<float>((light.direction.y + v.y) * 0.5),
-                              static_cast<float>((light.direction.z + v.z) * 0.5)};
-                const float g = dotf(h, n) / std::sqrt(dotf(h, h));
-                if (g > 0) {
-                    const float ks = powf64(g, iRough);
-                    c.r += specular.r * lc.r * ks;
-                    c.g += specular.g * lc.g * ks;
-                    c.b += specular.b * lc.b * ks;
-                }
-            }
-
-            // Opacity from the density: from peak / opacity up the pixel is opaque.
-            const auto ratio = static_cast<float>(dens / peak * opacity);
-            const float a = powf64(clamp01(ratio), iOpacity);
-
-            c = {clamp01(c.r), clamp01(c.g), clamp01(c.b)};
-            if (iGamma > 0) {
-                c.r = c.r > 0 ? powf64(c.r, iGamma) : 0.0f;
-                c.g = c.g > 0 ? powf64(c.g, iGamma) : 0.0f;
-                c.b = c.b > 0 ? powf64(c.b, iGamma) : 0.0f;
-            }
-
-            const float keep = 1 - a;
-            out[0] = channelByte(keep * backgroundColor.b + a * c.b);
-            out[1] = channelByte(keep * backgroundColor.g + a * c.g);
-            out[2] = channelByte(keep * backgroundColor.r + a * c.r);
+    for (std::int32_t x = imageWidth - 2; x >= 0; --x) {
+        const auto k = static_cast<std::size_t>(x) + static_cast<std::size_t>(y) * imageWidth;
+        std::uint8_t* out = row + 3 * static_cast<std::size_t>(x);
+        const float dens = density[k];
+        if (!(dens > 0)) {
+            std::memcpy(out, d.background, 3);
+            continue;
         }
-        StoreRow(y);
+        const float D = depth[k];
+
+        // Screen point, and the object point under the pixel (a camera that cannot be
+        // inverted gives a point that no light map holds: fully lit).
+        const Vec3f P{static_cast<float>(x - imageWidth / 2) * pix,
+                      static_cast<float>(y - imageHeight / 2) * pix, D / depthScale};
+        const Vecd Q =
+            d.inverse
+                ? unprojectWith(*d.inverse, {static_cast<double>(x), static_cast<double>(y), D},
+                                d.viewport)
+                      .value_or(Vecd{nan, nan, nan})
+                : Vecd{nan, nan, nan};
+
+        // Normal from the depth differences to the right and upper neighbours.
+        const Vec3f n = normalisedf(
+            {-pix * (depth[k + 1] - D) / depthScale,
+             -pix * (depth[k + static_cast<std::size_t>(imageWidth)] - D) / depthScale, pix * pix});
+        ColorRGBf c = ambient;
+        const Vec3f v =
+            normalisedf({static_cast<float>(P.x - eye.x), static_cast<float>(P.y - eye.y),
+                         static_cast<float>(P.z - eye.z)});
+
+        // Diffuse and specular light of every source, last to first.
+        for (auto it = lights.rbegin(); it != lights.rend(); ++it) {
+            const Light& light = **it;
+            const float t = light.Visibility(Q);
+            const ColorRGBf lc{light.color.r * t, light.color.g * t, light.color.b * t};
+            const float kd = clamp01(dotMixed(n, light.direction));
+            c.r += diffuse.r * lc.r * kd;
+            c.g += diffuse.g * lc.g * kd;
+            c.b += diffuse.b * lc.b * kd;
+            const Vec3f h{static_cast<float>((light.direction.x + v.x) * 0.5),
+                          static_cast<float>((light.direction.y + v.y) * 0.5),
+                          static_cast<float>((light.direction.z + v.z) * 0.5)};
+            const float g = dotf(h, n) / std::sqrt(dotf(h, h));
+            if (g > 0) {
+                const float ks = powf64(g, iRough);
+                c.r += specular.r * lc.r * ks;
+                c.g += specular.g * lc.g * ks;
+                c.b += specular.b * lc.b * ks;
+            }
+        }
+
+        // Opacity from the density: from peak / opacity up the pixel is opaque.
+        const auto ratio = static_cast<float>(dens / peak * opacity);
+        const float a = powOrExact(clamp01(ratio), iOpacity);
+
+        c = {clamp01(c.r), clamp01(c.g), clamp01(c.b)};
+        if (iGamma > 0) {
+            c.r = c.r > 0 ? powOrExact(c.r, iGamma) : 0.0f;
+            c.g = c.g > 0 ? powOrExact(c.g, iGamma) : 0.0f;
+            c.b = c.b > 0 ? powOrExact(c.b, iGamma) : 0.0f;
+        }
+
+        const float keep = 1 - a;
+        out[0] = channelByte(keep * backgroundColor.b + a * c.b);
+        out[1] = channelByte(keep * backgroundColor.g + a * c.g);
+        out[2] = channelByte(keep * backgroundColor.r + a * c.r);
     }
+    // The right column comes from the row buffer, as a stored row would take it.
+    const std::size_t last = 3 * static_cast<std::size_t>(imageWidth - 1);
+    std::memcpy(row + last, rowBuffer.data() + last, 3);
 }
 
 }  // namespace qm

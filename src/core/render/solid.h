@@ -10,8 +10,10 @@
 
 #include "core/hot_path.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/render/bitmap3d.h"
@@ -65,7 +67,7 @@ public:
     // towards its own depth d by w. The blend depth * (1 - w) + w * d is formed in double from
     // the float depth and weight and rounded once; d itself stays a double.
     QM_HOT_INLINE static void addDepthSamples(float* density, float* depth, std::int32_t width,
-                                const qm::Splat& s, double d) {
+                                              const qm::Splat& s, double d) {
         const std::int32_t k[4] = {s.index, s.index + 1, s.index + width, s.index + width + 1};
         const float w[4] = {s.w00, s.w10, s.w01, s.w11};
         for (int q = 0; q < 4; ++q) {
@@ -143,6 +145,18 @@ public:
     double roughness = 0.008;
 
 private:
+    // What every pixel of one development shares.
+    struct Development {
+        float iOpacity, iGamma, iRough, pix, depthScale;
+        std::array<int, 4> viewport;
+        std::uint8_t background[3];
+        std::optional<Mat4> inverse;
+    };
+    // Develops image row y (all but its last pixel, which comes from the row buffer). Reads
+    // the buffers and the lights, writes that row of the image only: rows may be developed in
+    // any order, or at once.
+    void developRow(std::int32_t y, const Development& d);
+
     QM_HOT_INLINE void plotSolid(const Vecd& p) {
         splatSolid(p);
         if (mirror) splatSolid({p.x, p.y, -p.z});
