@@ -147,8 +147,8 @@ std::string renderDigest(const std::string& kind, int mode, const fs::path& out,
 }
 
 TEST(GoldenRender, EveryExampleInEveryModeKeepsItsBytes) {
-    const fs::path dir = fs::temp_directory_path() /
-                         ("quillmere_golden_render_" + std::to_string(getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("quillmere_golden_render_" + std::to_string(getpid()));
     fs::create_directories(dir);
     for (const Golden& g : kGolden) {
         for (int mode = 0; mode < 5; ++mode) {
@@ -163,7 +163,8 @@ TEST(GoldenRender, EveryExampleInEveryModeKeepsItsBytes) {
 }
 
 TEST(GoldenRender, SixteenStreamsKeepTheirBytes) {
-    const fs::path dir = fs::temp_directory_path() / "quillmere_golden_render_streams";
+    const fs::path dir =
+        fs::temp_directory_path() / ("quillmere_golden_render_streams_" + std::to_string(getpid()));
     fs::create_directories(dir);
     for (const Golden& g : kGoldenStreams) {
         for (int mode = 0; mode < 5; ++mode) {
@@ -181,7 +182,8 @@ TEST(GoldenRender, SixteenStreamsKeepTheirBytes) {
 TEST(GoldenRender, SixteenStreamsGiveTheSameBytesOnAnyThreadCount) {
     // The map chosen by the generator (IFS), random starts and the mirror image (Julia), a
     // flow (Lorenz), in every mode.
-    const fs::path dir = fs::temp_directory_path() / "quillmere_golden_render_threads";
+    const fs::path dir =
+        fs::temp_directory_path() / ("quillmere_golden_render_threads_" + std::to_string(getpid()));
     fs::create_directories(dir);
     for (const Golden& g : kGoldenStreams) {
         const std::string kind = g.kind;
@@ -192,6 +194,38 @@ TEST(GoldenRender, SixteenStreamsGiveTheSameBytesOnAnyThreadCount) {
                                        {"--streams", "16", "--threads", threads}),
                           g.digest[mode])
                     << kind << " in mode " << mode << " on " << threads << " threads";
+    }
+    fs::remove_all(dir);
+}
+
+// The Solid development away from its defaults: gamma other than 1 and the opacity and
+// specular powers over their ranges, which the defaults above leave partly unexercised.
+TEST(GoldenRender, SolidKeepsItsBytesAtOtherSettings) {
+    struct Case {
+        const char* kind;
+        std::vector<std::string> extra;
+        const char* digest;
+    };
+    const Case cases[] = {
+        {"lorenz", {"--gamma", "2.2", "--opacity", "3", "--roughness", "0.05"}, "7c0c1a7e1dc336b3"},
+        {"ifs", {"--gamma", "2.2", "--opacity", "3", "--roughness", "0.05"}, "3a6304ff3b40c706"},
+        {"lorenz",
+         {"--gamma", "5", "--opacity", "10", "--roughness", "0.001", "--rotate", "40,-25"},
+         "4157d84dd2834404"},
+        {"ifs",
+         {"--gamma", "5", "--opacity", "10", "--roughness", "0.001", "--rotate", "40,-25"},
+         "31c9a771a6cdddc0"},
+    };
+    const fs::path dir =
+        fs::temp_directory_path() / ("quillmere_golden_solid_" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    for (const Case& c : cases) {
+        std::string settings;
+        for (const std::string& a : c.extra) settings += " " + a;
+        std::vector<std::string> extra = {"--streams", "1"};
+        extra.insert(extra.end(), c.extra.begin(), c.extra.end());
+        EXPECT_EQ(renderDigest(c.kind, 4, dir / "image.bmp", extra), c.digest)
+            << c.kind << " in Solide with" << settings;
     }
     fs::remove_all(dir);
 }

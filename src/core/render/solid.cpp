@@ -295,6 +295,12 @@ void TBitmap3D_Solid::BuildImage() {
     // The inverse of the camera transform, once for every pixel: the same matrix that
     // unproject would form at each one.
     d.inverse = (projectionMatrix * viewMatrix).inverse();
+    // Below this g, g^iRough is under 2^-151 (pow is within a unit of double), which rounds to
+    // float +0: the specular power is 0 without calling pow. The margin of 2^-0.5 covers the
+    // rounding of the bound itself for any exponent up to 10^6; other exponents (and NaN) get
+    // no shortcut.
+    const double exponent = static_cast<double>(d.iRough);
+    d.specularZero = exponent > 0 && exponent <= 1e6 ? std::pow(2.0, -151.5 / exponent) : 0.0;
 
     // The top row and the right column have no neighbour for the normal: they keep what
     // ClearImage gave them. Rows are independent of each other.
@@ -356,7 +362,7 @@ void TBitmap3D_Solid::developRow(std::int32_t y, const Development& d) {
                           static_cast<float>((light.direction.z + v.z) * 0.5)};
             const float g = dotf(h, n) / std::sqrt(dotf(h, h));
             if (g > 0) {
-                const float ks = powf64(g, iRough);
+                const float ks = static_cast<double>(g) < d.specularZero ? 0.0f : powf64(g, iRough);
                 c.r += specular.r * lc.r * ks;
                 c.g += specular.g * lc.g * ks;
                 c.b += specular.b * lc.b * ks;

@@ -148,6 +148,7 @@ private:
     // What every pixel of one development shares.
     struct Development {
         float iOpacity, iGamma, iRough, pix, depthScale;
+        double specularZero;
         std::array<int, 4> viewport;
         std::uint8_t background[3];
         std::optional<Mat4> inverse;
