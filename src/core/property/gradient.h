@@ -67,14 +67,13 @@ namespace detail {
 //    precision, then to float); the argument compares x and y directly and needs no other
 //    property of the first rounding than its error bound.
 //
-// 2. Distance to the nearest midpoint. For 2^-126 <= |y| < 2^127 (normal floats, no
-//    overflow), with |y| in [2^e, 2^(e+1)) and ulp = 2^(e-52) the spacing of doubles there, a
-//    float has 24 significant bits, so the low 29 bits L of y's significand decide the
-//    rounding: the floats around |y| are |y| - L ulp and that plus 2^29 ulp, with their
-//    midpoint at L = 2^28. The next midpoint above is 2^28 ulp or more beyond that float; the
-//    next below is at least 2^27 ulp below |y| (2^27 when the lower float is a power of two,
-//    where the spacing halves). So the distance to the nearest midpoint is at least
-//    min(|L - 2^28|, 2^27) ulp.
+// 2. The test. With y finite and non-zero, |y| in [2^e, 2^(e+1)) and ulp = 2^(e-52) the spacing
+//    of doubles there, let w = y (1 + 2^-49) and w' = y (1 - 2^-49), each rounded to double.
+//    2^-49 |y| is at least 8 ulp and each rounding moves its product by at most one ulp (half a
+//    unit of the next binade up), so w and w' lie at least 7 ulp beyond y on either side.
+//    Rounding to float is monotonic: if float(w) == float(w'), every value between them rounds
+//    to that float, y and any x within 7 ulp of y included. Near a float midpoint (about one
+//    value in 2^25) the test fails and the extended path answers.
 //
 // 3. Error of the fraction, for results y in [2^-126, 1]. With u = 2^-53, v = 2^-64 and
 //    E = (t - p) / (s - p) exactly: such a y implies finite, non-zero t - p and s - p (an
@@ -83,7 +82,8 @@ namespace detail {
 //    y = E (1 + e1)(1 + e3) / (1 + e2) with |ei| <= u (the quotient is normal), and
 //    |y - E| <= 3.0000001 u |E|. Likewise |x - E| <= 3.0000001 v |E|: long double has the
 //    exponent range for any double operands. Then
-//    |y - x| <= (3.0000001 u + 3.0000001 v) |E| <= 3.002 u |y| < 3.01 ulp, since |y| < 2^53 ulp.
+//    |y - x| <= (3.0000001 u + 3.0000001 v) |E| <= 3.002 u |y| < 3.01 ulp, since |y| < 2^53 ulp,
+//    well within the 7 ulp of point 2.
 //
 // 4. Error of a mix, for f in [0, 1] (g = 1 - f is then 0 or at least 2^-24, in [0, 1]) and
 //    products A = g * lower and B = f * upper of the same sign or zero. B, a product of two
@@ -92,52 +92,35 @@ namespace detail {
 //    E = A + B and |A|, |B| <= |E| (same signs): the double sum is
 //    y = (A (1 + a) + B)(1 + b), |a|, |b| <= u (a sum below the normal range is exact), so
 //    |y - E| <= u |A| + u (1 + u) |E| <= 2.0000001 u |E|; likewise |x - E| <= 2.0000001 v |E|;
-//    |y - x| <= 2.002 u |y| < 2.01 ulp. Products of opposite signs can cancel and are left to
-//    the extended path; so are results below 2^-126 or at 2^127 and above (a result of 0 with
-//    same-sign products means both products were exactly 0, and is returned as it is: both
-//    precisions add zeros with the same sign rules).
+//    |y - x| <= 2.002 u |y| < 2.01 ulp (within point 2's 7). Products of opposite signs can
+//    cancel and are left to the extended path, as are non-finite results. Same-sign products
+//    give y = 0 only when both are exactly 0; both precisions then add the same zeros alike.
 //
-// 5. Exact results. Whatever the distance to a midpoint, a mix whose double computation is
-//    exact rounds alike in both precisions: g * lower exact in double is exact in long double,
-//    and so is a sum that is exact in double, so y == x. This matters for colour components of
-//    0 and 1, common in colour maps: there y is 1 - f or f * upper, which for small f lies on a
-//    float midpoint as often as not. The product is exact when the significant bits of g and
-//    lower together fit in 53 (no product here underflows, point 4), the sum when the error term
-//    of Knuth's two-sum is 0.
-//
-// A margin of 4 ulp therefore covers points 3 and 4. It fails for about one inexact result in
-// 2^25, and the extended path then gives the answer.
-constexpr std::int64_t kMarginUlps = 4;
+// 5. Exact results. Whatever the distance to a midpoint, a mix computed exactly in double is
+//    exact in long double too, so y == x. Two cheap cases cover the colour components 0 and 1
+//    that colour maps are full of, where y (f * upper, or 1 - f) lies on a float midpoint as
+//    often as not: A = 0 (then y = B, exact), and B = 0 with g of at most 29 significant bits
+//    (g times a 24-bit lower is then exact: every f from 2^-6 up gives such a g). NaN results
+//    are left to the extended path, whose payload rules differ.
 
-// Whether ColorAt takes the double-precision paths. Measured on the render benchmark (Lumiere
-// and Plasma on Lorenz, x86-64), they were slower than the x87 code they replace: the x87
-// arithmetic is short and overlaps the splats, while the tests of the double results add about
-// sixty instructions per sample. They stay built and tested against the extended path, for
-// the day a profile says otherwise.
+// Whether ColorAt takes the double-precision paths. Not today: in the render benchmark (Lumiere
+// and Plasma on Lorenz, one core of an x86-64 server) they made the render about a fifth
+// slower. The x87 code is short (about thirty-five operations for the three components) and
+// throughput-bound; the double arithmetic alone is shorter and half again as fast, but the
+// tests of points 2 and 5 double its length. They stay built, and tested against the extended
+// path, for a processor or a compiler that changes the balance.
 inline constexpr bool kDoubleFastPath = false;
 
-// The tests below work on the bits of the double, without branches: the fast paths then cost
-// one branch per colour, which the extended path hardly ever takes.
-
-// Whether y, with 2^-126 <= |y| < 2^127, lies at least kMarginUlps of its own last place away
-// from every float rounding boundary (point 2 above): |L - 2^28| >= kMarginUlps.
-QM_HOT_INLINE bool farFromFloatMidpoint(std::uint64_t bits) {
-    const auto low = static_cast<std::int64_t>(bits & ((std::uint64_t{1} << 29) - 1));
-    const auto offset = static_cast<std::uint64_t>(low - (std::int64_t{1} << 28) + kMarginUlps - 1);
-    return offset > static_cast<std::uint64_t>(2 * (kMarginUlps - 1));
-}
-
-// 2^-126 <= |y| < 2^127: the biased exponent of y is 1023 - 126 to 1023 + 126.
-QM_HOT_INLINE bool inFloatNormalRange(std::uint64_t bits) {
-    const std::uint64_t exponent = (bits >> 52) & 0x7ff;
-    return exponent - (1023 - 126) <= 2 * 126;
+// Point 2: whether everything within 7 units of y's last place rounds to the same float.
+QM_HOT_INLINE bool roundsAlone(double y) {
+    return static_cast<float>(y * (1 + 0x1p-49)) == static_cast<float>(y * (1 - 0x1p-49));
 }
 
 // 2^-126 <= y <= 1 (positive doubles order as their bits; negatives and NaN fall outside).
-QM_HOT_INLINE bool inFractionRange(std::uint64_t bits) {
+QM_HOT_INLINE bool inFractionRange(double y) {
     constexpr std::uint64_t lo = std::bit_cast<std::uint64_t>(0x1p-126);
     constexpr std::uint64_t hi = std::bit_cast<std::uint64_t>(1.0);
-    return bits - lo <= hi - lo;
+    return std::bit_cast<std::uint64_t>(y) - lo <= hi - lo;
 }
 
 // The extended-precision steps, out of line: the fast paths below hardly ever need them.
@@ -152,8 +135,7 @@ float gradientMix(float f, float lower, float upper);
 
 QM_HOT_INLINE float fraction(double t, double p, double s) {
     const double y = (t - p) / (s - p);
-    const auto bits = std::bit_cast<std::uint64_t>(y);
-    if (inFractionRange(bits) & farFromFloatMidpoint(bits)) return static_cast<float>(y);
+    if (inFractionRange(y) && roundsAlone(y)) return static_cast<float>(y);
     return gradientFractionExtended(t, p, s);
 }
 
@@ -168,22 +150,14 @@ QM_HOT_INLINE Mixed mixDouble(float f, float lower, float upper) {
     const double a = g * lower;
     const double b = static_cast<double>(f) * upper;
     const double y = a + b;
-    const auto bits = std::bit_cast<std::uint64_t>(y);
-    // Point 4: products of the same sign (a zero counts as positive; NaN fails the range
-    // test), a result away from the float midpoints.
-    const bool sameSign = (a >= 0) == (b >= 0);
     const bool fInRange = (f >= 0.0f) & (f <= 1.0f);
-    const bool far = fInRange & sameSign & inFloatNormalRange(bits) & farFromFloatMidpoint(bits);
-    // Point 5: an exact double result. g * lower is exact when their significant bits fit in
-    // 53; the sum is exact when the error term of the two-sum is 0 (NaN otherwise fails).
-    constexpr std::uint64_t kImplicit = std::uint64_t{1} << 52;
-    const int gBits = 53 - std::countr_zero(std::bit_cast<std::uint64_t>(g) | kImplicit);
-    const int lowerBits =
-        53 - std::countr_zero(std::bit_cast<std::uint64_t>(static_cast<double>(lower)) | kImplicit);
-    const double bPart = y - a;
-    const double sumError = (a - (y - bPart)) + (b - bPart);
-    const bool exact = (gBits + lowerBits <= 53) & (sumError == 0);
-    return {y, far || exact};
+    // Point 4: products of the same sign (a zero counts as positive), a finite result.
+    const bool sameSign = (a >= 0) == (b >= 0);
+    const bool bounded = sameSign & (y - y == 0) & roundsAlone(y);
+    // Point 5: an exact result.
+    const bool gShort = (std::bit_cast<std::uint64_t>(g) & 0xffffff) == 0;
+    const bool exact = ((a == 0) | ((b == 0) & gShort)) & (y == y);
+    return {y, fInRange && (bounded || exact)};
 }
 
 QM_HOT_INLINE float mix(float f, float lower, float upper) {
