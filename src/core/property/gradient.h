@@ -182,7 +182,7 @@ public:
     void AddStop(double position, ColorRGBf color);
 
     // (0, 0, 0) for an empty gradient; the end colours outside (0, 1); t = NaN gives the first.
-    // Inside, the pair of stops around t is found by binary search.
+    // Inside, the pair of stops around t is found by binary search (halving, then a short walk).
     ColorRGBf ColorAt(double t) const;
 
     // Removes interior stops that linear interpolation between their neighbours reproduces,
@@ -198,15 +198,14 @@ private:
     // Index of the first stop whose position is >= t, or count() if none; NaN positions never
     // qualify. t is not NaN.
     QM_HOT_INLINE std::size_t firstAtOrAbove(double t) const {
-        // !(key >= t) rather than key < t, so that the NaN keys of leading NaN stops count as below
-        // every t. Halving narrows a long gradient down to a few stops; among those, the keys below
-        // t are a prefix, so counting them finds the stop without a branch per key (the branches of
-        // a search mispredict whenever consecutive samples fall between different stops).
-        constexpr std::size_t kCounted = 16;
+        // !(key >= t) rather than key < t, so that the NaN keys of leading NaN stops count as
+        // below every t. Halving narrows a long gradient (a colour map of thousands of lines)
+        // down to a few stops, which a walk then covers.
+        constexpr std::size_t kWalked = 16;
         const double* keys = keys_.data();
         std::size_t first = 0;
         std::size_t length = keys_.size();
-        while (length > kCounted) {
+        while (length > kWalked) {
             const std::size_t half = length / 2;
             if (!(keys[first + half] >= t)) {
                 first += half + 1;
