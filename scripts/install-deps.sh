@@ -8,6 +8,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libgl-dev libglu1-mesa-dev libgl1-mesa-dri
+  zlib1g-dev
   qt6-base-dev libqt6opengl6-dev qt6-translations-l10n
   xvfb xauth
   # xprop: the window-title test reads the titles the X server holds.

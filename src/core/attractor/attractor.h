@@ -119,6 +119,13 @@ public:
     ParamList& params() { return params_; }
     const ParamList& params() const { return params_; }
 
+    // Puts a restarted attractor where a saved orbit stood.
+    void resumeOrbit(const Vecd& point, std::int32_t count, bool diverged) {
+        currentPoint_ = point;
+        iterationCount_ = count;
+        diverged_ = diverged;
+    }
+
     const Vecd& currentPoint() const { return currentPoint_; }
     void setCurrentPoint(const Vecd& p) { currentPoint_ = p; }
     std::int32_t iterationCount() const { return iterationCount_; }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -119,6 +120,9 @@ bool writeAll(int fd, std::string_view bytes, int& error) {
     return true;
 }
 
+// Writes the file's contents into fd; false with error set on failure.
+using Filler = std::function<bool(int fd, int& error)>;
+
 // Makes the rename itself durable. The new file is complete whether or not this succeeds,
 // so a failure here is not reported.
 void syncFolder(const fs::path& target) {
@@ -170,7 +174,7 @@ bool nameAnonymous(int fd, const fs::path& name, int& error) {
 
 // The write with an anonymous file. Sets handled to false when the file system offers no
 // anonymous file or cannot name one, so that the caller writes a named one instead.
-WriteResult writeAnonymous(const fs::path& target, std::string_view bytes, Replace replace,
+WriteResult writeAnonymous(const fs::path& target, const Filler& fill, Replace replace,
                            const struct stat* old, bool& handled) {
     handled = false;
     const int fd = createAnonymous(target);
@@ -179,7 +183,7 @@ WriteResult writeAnonymous(const fs::path& target, std::string_view bytes, Repla
     // A replaced file keeps its permissions; best effort, as some file systems have none.
     if (old) ::fchmod(fd, old->st_mode & 07777);
     int error = 0;
-    if (!writeAll(fd, bytes, error)) {
+    if (!fill(fd, error)) {
         ::close(fd);
         return {WriteStatus::WriteFailed, error};
     }
@@ -234,7 +238,7 @@ WriteResult writeAnonymous(const fs::path& target, std::string_view bytes, Repla
 }
 
 // The write with a named temporary file, removed on any failure.
-WriteResult writeNamed(const fs::path& target, std::string_view bytes, Replace replace,
+WriteResult writeNamed(const fs::path& target, const Filler& fill, Replace replace,
                        const struct stat* old) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const fs::path temporary = temporaryName(target);
@@ -255,7 +259,7 @@ WriteResult writeNamed(const fs::path& target, std::string_view bytes, Replace r
         };
         if (old) ::fchmod(fd, old->st_mode & 07777);
         int error = 0;
-        if (!writeAll(fd, bytes, error)) return fail(WriteStatus::WriteFailed, error, true);
+        if (!fill(fd, error)) return fail(WriteStatus::WriteFailed, error, true);
         if (::fsync(fd) != 0) return fail(WriteStatus::SyncFailed, errno, true);
         if (::close(fd) != 0) return fail(WriteStatus::CloseFailed, errno, false);
         return publish(temporary, target, replace);
@@ -265,8 +269,9 @@ WriteResult writeNamed(const fs::path& target, std::string_view bytes, Replace r
 
 }  // namespace
 
-WriteResult writeFileAtomically(const fs::path& requested, std::string_view bytes,
-                                Replace replace) {
+namespace {
+
+WriteResult writeWith(const fs::path& requested, const Filler& fill, Replace replace) {
     if (requested.filename().empty()) return {WriteStatus::NotRegular, EISDIR};
 
     // Replace what a link points to, not the link: that is what overwriting the file in place
@@ -280,10 +285,62 @@ WriteResult writeFileAtomically(const fs::path& requested, std::string_view byte
     const struct stat* previous = exists ? &old : nullptr;
 
     bool handled = false;
-    WriteResult result = writeAnonymous(target, bytes, replace, previous, handled);
-    if (!handled) result = writeNamed(target, bytes, replace, previous);
+    WriteResult result = writeAnonymous(target, fill, replace, previous, handled);
+    if (!handled) result = writeNamed(target, fill, replace, previous);
     if (result) syncFolder(target);
     return result;
+}
+
+}  // namespace
+
+WriteResult writeFileAtomically(const fs::path& requested, std::string_view bytes,
+                                Replace replace) {
+    return writeWith(
+        requested, [bytes](int fd, int& error) { return writeAll(fd, bytes, error); }, replace);
+}
+
+bool FileSink::write(std::string_view bytes) {
+    if (error_ != 0) return false;
+    if (!writeAll(fd_, bytes, error_)) return false;
+    size_ += bytes.size();
+    return true;
+}
+
+bool FileSink::writeAt(std::uint64_t offset, std::string_view bytes) {
+    if (error_ != 0) return false;
+    if (offset > size_ || bytes.size() > size_ - offset) {
+        error_ = EINVAL;
+        return false;
+    }
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    auto at = static_cast<off_t>(offset);
+    while (left > 0) {
+        const ssize_t n = ::pwrite(fd_, p, left, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error_ = n < 0 ? errno : EIO;
+            return false;
+        }
+        p += n;
+        at += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+WriteResult writeFileInPieces(const fs::path& requested, const std::function<bool(FileSink&)>& fill,
+                              Replace replace) {
+    return writeWith(
+        requested,
+        [&fill](int fd, int& error) {
+            FileSink sink(fd);
+            const bool filled = fill(sink);
+            if (filled && sink.error() == 0) return true;
+            error = sink.error() != 0 ? sink.error() : ECANCELED;
+            return false;
+        },
+        replace);
 }
 
 void removePendingTemporaries() noexcept {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string_view>
 
 namespace qm {
@@ -40,6 +41,32 @@ enum class Replace : std::uint8_t {
 // ever replaced: any other existing target (folder, device, pipe, socket) is refused.
 WriteResult writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
                                 Replace replace = Replace::Allowed);
+
+// Where writeFileInPieces puts the bytes, as they come.
+class FileSink {
+public:
+    explicit FileSink(int fd) : fd_(fd) {}
+    // Appends bytes; false once anything has failed.
+    bool write(std::string_view bytes);
+    // Overwrites bytes already written, at offset from the start (a header patched once the
+    // sizes it declares are known); the range must lie within what was written.
+    bool writeAt(std::uint64_t offset, std::string_view bytes);
+    std::uint64_t size() const { return size_; }
+    // The errno of the first failure; 0 while none.
+    int error() const { return error_; }
+
+private:
+    int fd_;
+    std::uint64_t size_ = 0;
+    int error_ = 0;
+};
+
+// As writeFileAtomically, for contents too large to build in memory first: fill writes them
+// piece by piece into the sink. When fill returns false or a write into the sink fails, the
+// write fails (WriteFailed) and the target is left as it was.
+WriteResult writeFileInPieces(const std::filesystem::path& target,
+                              const std::function<bool(FileSink&)>& fill,
+                              Replace replace = Replace::Allowed);
 
 // Removes every temporary file that a write in progress has given a name to. Async-signal-
 // safe: a program's SIGINT or SIGTERM handler calls it before the program exits.

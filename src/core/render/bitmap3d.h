@@ -28,6 +28,8 @@
 namespace qm {
 
 class TBitmap3D;
+struct RenderState;
+struct StreamState;
 
 // The drawing-context side of a render target (context, fixed GL state, preview drawing).
 // The GUI provides it; without one (command-line tool, tests) the target renders in software
@@ -103,6 +105,17 @@ public:
     }
 
     void SetBackgroundColor(const ColorRGBf& c);
+    // The state a render needs to go on later, in this target or in a new one of the same mode
+    // and size: the mode, the size, the camera and the mode's settings as settings, the
+    // accumulation buffers, and what the mode derived at ClearImage (ranges, light-map fits).
+    // restoreState refuses, changing nothing, a state of another mode or size or one that lacks
+    // anything; it leaves the image at the background, to be developed with BuildImage.
+    virtual void captureState(RenderState& state) const;
+    virtual bool restoreState(const RenderState& state);
+    // The memory of the orbit a mode keeps between points (the Light family's), per stream.
+    virtual void captureOrbitMemory(StreamState&) const {}
+    virtual void restoreOrbitMemory(const StreamState&) {}
+
     void SetPointColor(const ColorRGBf& c);
     void SetEye(const Vecd& p);
     void SetTarget(const Vecd& p);

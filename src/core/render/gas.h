@@ -23,6 +23,8 @@ public:
     void PlotPoint(const Vecd& p) override { plotGas(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
     void BuildImage() override;
+    void captureState(RenderState& state) const override;
+    bool restoreState(const RenderState& state) override;
 
     std::vector<float> density;
     float peak = 0;
@@ -54,6 +56,8 @@ public:
     void ClearImage() override;
     void PlotPoint(const Vecd& p) override { plotLiquid(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
+    void captureState(RenderState& state) const override;
+    bool restoreState(const RenderState& state) override;
 
     std::vector<float> surface;
 

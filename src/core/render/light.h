@@ -39,6 +39,10 @@ public:
     // and plotColor as PlotPoint does, without touching the buffer.
     void ProjectPoint(const Vecd& p, Vecd& out) override;
     void BuildImage() override;
+    void captureState(RenderState& state) const override;
+    bool restoreState(const RenderState& state) override;
+    void captureOrbitMemory(StreamState& record) const override;
+    void restoreOrbitMemory(const StreamState& record) override;
 
     double speedMin = 0;
     double speedMax = 0;
@@ -134,6 +138,8 @@ public:
     void ClearImage() override;
     void PlotPoint(const Vecd& p) override { plotPlasma(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
+    void captureState(RenderState& state) const override;
+    bool restoreState(const RenderState& state) override;
 
     // Depth of the front surface built so far per pixel, 0 near to 1 far.
     std::vector<float> surface;

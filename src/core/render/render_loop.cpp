@@ -10,7 +10,7 @@ constexpr std::int32_t kBlock = 512;  // points stepped, then splatted, per pass
 
 RenderOutcome runRender(Attractor& attractor, TBitmap3D& target, const RenderSettings& settings,
                         RenderSink& sink, RenderControl& control) {
-    threadRandom31().state = 0;
+    threadRandom31().state = settings.randomState;
     const std::int64_t total = std::max(settings.totalIterations, 0);
     const std::int64_t interval = total / std::max(settings.updates, 1);
     RenderOutcome outcome;
@@ -58,6 +58,7 @@ RenderOutcome runRender(Attractor& attractor, TBitmap3D& target, const RenderSet
     outcome.stopped = control.stopRequested.load(std::memory_order_relaxed);
     outcome.needsFinalDevelop = interval == 0 || outcome.counter % interval != 0;
     return outcome;
+    outcome.randomState = threadRandom31().state;
 }
 
 }  // namespace qm

@@ -6,6 +6,11 @@
 // runRender on the thread that renders; afterwards it develops the image once more when the
 // outcome says so. The random generator of the rendering thread starts at state 0, as on a
 // new thread, so that a render gives the same image whichever thread runs it.
+//
+// A render may stop and go on later, in this process or another: the attractor's point and
+// counter are where the stop left them (an attractor restored from a saved state, whose
+// counter is past the transient, skips it), and the generator goes on from the state the
+// outcome reports (RenderSettings::randomState). Developments fall at the same counts.
 #pragma once
 
 #include <atomic>
@@ -21,6 +26,9 @@ inline constexpr std::int32_t kRenderTransient = 1000;
 struct RenderSettings {
     std::int32_t totalIterations = 20000000;
     std::int32_t updates = 10;  // periodic developments; values below 1 count as 1
+    // The rendering thread's generator at the start: 0 for a new render, the state a stopped
+    // render reported to go on with it.
+    std::uint64_t randomState = 0;
 };
 
 // Shared with other threads while a render runs: the stop request in, the progress out.
@@ -51,6 +59,8 @@ struct RenderOutcome {
     // The last points have not reached the image yet: the counter is not a multiple of the
     // interval (always so without an interval).
     bool needsFinalDevelop = false;
+    // The rendering thread's generator at the end, to go on with the render later.
+    std::uint64_t randomState = 0;
 };
 
 RenderOutcome runRender(Attractor& attractor, TBitmap3D& target, const RenderSettings& settings,

@@ -62,6 +62,10 @@ public:
         return {(l.x + 1) * mapWidth * 0.5, (l.y + 1) * mapHeight * 0.5, (l.z + 1) * 0.5};
     }
     bool hasMap() const { return mapValid_; }
+    // The fit of the maps and the light's frame, as ClearImage left them, to go on with a
+    // render: setFit refuses values of another length and changes nothing then.
+    std::vector<double> fit() const;
+    bool setFit(const std::vector<double>& values);
 
     // One camera or light splat: density += w; a point in front of the stored depth pulls it
     // towards its own depth d by w. The blend depth * (1 - w) + w * d is formed in double from
@@ -132,6 +136,8 @@ public:
     void PlotPoint(const Vecd& p) override { plotSolid(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
     void BuildImage() override;
+    void captureState(RenderState& state) const override;
+    bool restoreState(const RenderState& state) override;
 
     std::vector<float> density;
     std::vector<float> depth;

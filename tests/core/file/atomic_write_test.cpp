@@ -55,6 +55,33 @@ TEST_F(AtomicWrite, ReplacesTheTargetAndLeavesNoTemporary) {
     EXPECT_EQ(entries(), 1);
 }
 
+TEST_F(AtomicWrite, PiecewiseWritePatchesWhatItWroteAndAFailedOneLeavesNoTrace) {
+    const fs::path target = dir / "a.bin";
+    ASSERT_TRUE(writeFileAtomically(target, "old"));
+    // Patching past the end, or giving up, fails the write; the old file stays.
+    const WriteResult past = writeFileInPieces(target, [](FileSink& out) {
+        out.write("header....");
+        out.write("body");
+        EXPECT_FALSE(out.writeAt(12, "xyz"));
+        EXPECT_FALSE(out.write("more"));  // the first failure sticks
+        return true;
+    });
+    EXPECT_EQ(past.status, WriteStatus::WriteFailed);
+    EXPECT_EQ(writeFileInPieces(target, [](FileSink& out) { return out.write("x") && false; }).status,
+              WriteStatus::WriteFailed);
+    EXPECT_EQ(contents(target), "old");
+    EXPECT_EQ(entries(), 1);
+
+    ASSERT_TRUE(writeFileInPieces(target, [](FileSink& out) {
+        out.write("header....");
+        out.write("body");
+        EXPECT_EQ(out.size(), 14u);
+        return out.writeAt(6, "1234");
+    }));
+    EXPECT_EQ(contents(target), "header1234body");
+    EXPECT_EQ(entries(), 1);
+}
+
 TEST_F(AtomicWrite, MissingFolderFailsToCreate) {
     const WriteResult r = writeFileAtomically(dir / "missing" / "a.txt", "x");
     EXPECT_EQ(r.status, WriteStatus::CannotCreate);

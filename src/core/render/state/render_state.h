@@ -1,0 +1,96 @@
+// RenderState: everything a render needs to go on exactly where it stopped, as plain values:
+// the scene text, the settings, one record per stream (orbit, generator, counter), the global
+// counters, the accumulation buffers of the render target and the values the target derived
+// when the render started. render_state_file.h writes and reads it as a .qmrender file.
+//
+// Capture, between two rounds of a render: target.captureState(state) (settings, buffers,
+// values), the engine's streamStates(), and the caller's own settings and counters. Restore,
+// the other way round: a target of the same mode and size takes restoreState, and an engine
+// made on it with the scene's attractor takes the streams (RenderEngine::startFrom).
+//
+// The classic loop (runRender) has one orbit in the attractor itself: captureStream and
+// restoreStream carry it, and the target's captureOrbitMemory the Light family's memory.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/attractor/attractor.h"
+#include "core/attractor/vec.h"
+#include "core/property/gradient.h"
+#include "core/render/render_engine.h"
+
+namespace qm {
+
+inline constexpr std::uint32_t kRenderStateVersion = 1;
+
+// An accumulation buffer, by name ("density", "light", "light0.depth", ...).
+struct StateBuffer {
+    std::string name;
+    std::vector<float> values;
+
+    friend bool operator==(const StateBuffer&, const StateBuffer&) = default;
+};
+
+// Exact doubles that the render derived at its start and must continue with (the Light
+// family's ranges, the Solid light maps' fits, the colour ramps).
+struct StateValues {
+    std::string name;
+    std::vector<double> values;
+
+    friend bool operator==(const StateValues&, const StateValues&) = default;
+};
+
+struct RenderState {
+    std::uint32_t version = kRenderStateVersion;
+    // The scene as its file writes it (today an attractor file), UTF-8, kept as it is.
+    std::string scene;
+    // Settings as text: numbers in their shortest exact form, in the order they were set.
+    std::vector<std::pair<std::string, std::string>> settings;
+    std::vector<StreamState> streams;  // as RenderEngine::streamStates gives them
+    std::uint64_t iterationsDone = 0;    // every stream's iterations together
+    std::uint64_t developmentsDone = 0;  // periodic developments so far
+    std::vector<StateBuffer> buffers;
+    std::vector<StateValues> values;
+
+    friend bool operator==(const RenderState&, const RenderState&) = default;
+
+    // Replaces a setting of that key or adds it at the end.
+    void set(std::string_view key, std::string value);
+    void set(std::string_view key, double value);
+    void set(std::string_view key, const Vecd& value);
+    const std::string* setting(std::string_view key) const;
+    // A setting read as a number (as set(key, double) writes it), or none when it is missing
+    // or not a finite number.
+    std::optional<double> number(std::string_view key) const;
+    std::optional<Vecd> vector(std::string_view key) const;
+
+    StateBuffer& addBuffer(std::string name, std::vector<float> values);
+    const StateBuffer* buffer(std::string_view name) const;
+    void setValues(std::string name, std::vector<double> values);
+    const StateValues* valuesOf(std::string_view name) const;
+    // The buffer, when it is there with exactly `size` elements.
+    const std::vector<float>* bufferOfSize(std::string_view name, std::size_t size) const;
+    const std::vector<double>* valuesOfSize(std::string_view name, std::size_t size) const;
+};
+
+// The shortest text that reads back as the same double, whatever the locale.
+std::string formatExact(double v);
+std::optional<double> parseExact(std::string_view text);
+
+// The orbit of an attractor that runRender iterates and the generator state that goes with it.
+StreamState captureStream(const Attractor& attractor, std::uint64_t randomState);
+// Puts an attractor, read from the state's scene and restarted, where the saved orbit stood.
+// False when the memory is not this kind's or the counter does not fit the attractor's.
+bool restoreStream(const StreamState& stream, Attractor& attractor);
+
+// A colour ramp as values (position, red, green, blue per stop) and back.
+std::vector<double> gradientValues(const Gradientf& gradient);
+bool gradientFromValues(const std::vector<double>& values, Gradientf& gradient);
+
+}  // namespace qm

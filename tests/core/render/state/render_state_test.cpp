@@ -1,0 +1,305 @@
+// A render stopped at an awkward count, saved to a state file, read back into a new target and
+// a new attractor and run to its end gives the bytes of a render that never stopped, in every
+// mode; and a target refuses a state that is not its own.
+#include "core/render/state/render_state.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "core/file/attractor_file.h"
+#include "core/property/color_map.h"
+#include "core/render/light.h"
+#include "core/render/render_loop.h"
+#include "core/render/sampling.h"
+#include "core/render/solid.h"
+#include "core/render/state/render_state_file.h"
+#include "example_sets.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::int32_t kTotal = 240000;
+constexpr std::int32_t kUpdates = 7;
+
+struct DevelopSink final : RenderSink {
+    DevelopSink(TBitmap3D& t, RenderControl& c, int stopAt = 0)
+        : target(t), control(c), stopAt(stopAt) {}
+    void develop() override {
+        target.BuildImage();
+        if (++developments == stopAt) control.stopRequested = true;
+    }
+    TBitmap3D& target;
+    RenderControl& control;
+    int stopAt;
+    int developments = 0;
+};
+
+const examples::ExampleSet& exampleOf(AttractorKind kind) {
+    for (const auto& set : examples::exampleSets())
+        if (set.kind == kind) return set;
+    throw std::logic_error("no example");
+}
+
+// The target of a new document in the mode, with the attractor's preview fitted, ready to
+// render (ClearImage done, attractor restarted).
+std::unique_ptr<TBitmap3D> preparedTarget(int mode, Attractor& attractor) {
+    auto target = CreateRenderTarget(mode);
+    if (auto* light = dynamic_cast<TBitmap3D_Light*>(target.get())) {
+        setBuiltinSpeedGradient(light->speedGradient);
+        setBuiltinAngleGradient(light->angleGradient);
+    }
+    target->SetWidth(96);
+    target->SetHeight(72);
+    target->SetEye({0, 0, -5});
+    target->SetTarget({0, 0, 0});
+    target->mirror = attractor.kind() == AttractorKind::Julia;
+    // Julia's sampling draws from the generator: the same draws give the same fitted view.
+    threadRandom31().state = 12345;
+    sampleAttractor(attractor, *target, kPreviewIterations, SamplingMode::Fit);
+    target->SetView();
+    target->ClearImage();
+    attractor.restart();
+    return target;
+}
+
+std::vector<std::uint8_t> finish(Attractor& attractor, TBitmap3D& target,
+                                 std::uint64_t randomState) {
+    RenderControl control;
+    DevelopSink sink(target, control);
+    RenderSettings settings{kTotal, kUpdates, randomState};
+    const RenderOutcome out = runRender(attractor, target, settings, sink, control);
+    if (out.needsFinalDevelop) target.BuildImage();
+    return target.imageBytes();
+}
+
+class TempDir : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "qm-state-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir;
+};
+
+struct ResumeCase {
+    int mode;
+    AttractorKind kind;
+    int stopAtDevelopment;
+    std::int32_t extraPoints;  // plotted by hand after the stop, as the loop would
+};
+
+std::ostream& operator<<(std::ostream& os, const ResumeCase& c) {
+    return os << "mode " << c.mode << ", kind " << static_cast<int>(c.kind)
+              << ", stop at development " << c.stopAtDevelopment << " + " << c.extraPoints;
+}
+
+std::string caseName(const ::testing::TestParamInfo<ResumeCase>& info) {
+    static const char* const modes[] = {"Gas", "Liquid", "Light", "Plasma", "Solid"};
+    static const char* const kinds[] = {"Icon", "IFS", "Julia", "Lorenz"};
+    return std::string(modes[info.param.mode]) + kinds[static_cast<int>(info.param.kind)] + "Plus" +
+           std::to_string(info.param.extraPoints);
+}
+
+class Resume : public TempDir, public ::testing::WithParamInterface<ResumeCase> {};
+
+TEST_P(Resume, ResumedRenderGivesTheBytesOfAnUninterruptedOne) {
+    const ResumeCase& c = GetParam();
+    const auto& set = exampleOf(c.kind);
+
+    auto reference = examples::makeExample(set);
+    auto referenceTarget = preparedTarget(c.mode, *reference);
+    const std::vector<std::uint8_t> expected = finish(*reference, *referenceTarget, 0);
+
+    // The first part: stopped at a development, then a few hundred points more by hand, so that
+    // the stop falls between developments and inside a block of the loop.
+    auto attractor = examples::makeExample(set);
+    auto target = preparedTarget(c.mode, *attractor);
+    {
+        RenderControl control;
+        DevelopSink sink(*target, control, c.stopAtDevelopment);
+        const RenderOutcome out = runRender(*attractor, *target, {kTotal, kUpdates}, sink, control);
+        ASSERT_TRUE(out.stopped);
+        std::vector<Vecd> block(static_cast<std::size_t>(c.extraPoints));
+        const std::int32_t got = attractor->iterateBlock(block.data(), c.extraPoints);
+        target->PlotBlock(block.data(), got);
+    }
+    ASSERT_GT(attractor->iterationCount(), 1000);
+    ASSERT_LT(attractor->iterationCount(), kTotal);
+
+    RenderState state;
+    auto parser = makeAttractorParser();
+    std::ostringstream scene;
+    ASSERT_TRUE(writeAttractor(*parser, *attractor, scene));
+    state.scene = scene.str();
+    target->captureState(state);
+    StreamState stream = captureStream(*attractor, threadRandom31().state);
+    target->captureOrbitMemory(stream);
+    state.streams.push_back(stream);
+    state.iterationsDone = stream.count;
+    const fs::path file = dir / "render.qmrender";
+    ASSERT_TRUE(writeRenderState(file, state));
+    // The state of the interrupted process is gone from here on.
+    attractor.reset();
+    target.reset();
+
+    RenderState read;
+    ASSERT_TRUE(readRenderState(file, read));
+    EXPECT_EQ(read, state);
+    std::istringstream sceneIn(read.scene);
+    LoadResult loaded = readAttractor(*makeAttractorParser(), sceneIn);
+    ASSERT_TRUE(loaded);
+    loaded.attractor->restart();
+    ASSERT_TRUE(restoreStream(read.streams[0], *loaded.attractor));
+    auto resumed = CreateRenderTarget(c.mode);
+    resumed->SetWidth(96);
+    resumed->SetHeight(72);
+    ASSERT_TRUE(resumed->restoreState(read));
+    resumed->restoreOrbitMemory(read.streams[0]);
+    EXPECT_EQ(finish(*loaded.attractor, *resumed, read.streams[0].random), expected);
+}
+
+std::vector<ResumeCase> resumeCases() {
+    std::vector<ResumeCase> cases;
+    for (int mode = 0; mode < kRenderModeCount; ++mode) {
+        cases.push_back({mode, AttractorKind::Lorenz, 2, 777});
+        cases.push_back({mode, AttractorKind::Julia, 3, 1});
+        cases.push_back({mode, AttractorKind::IFS, 1, 4099});
+    }
+    // Stopped exactly at a development.
+    cases.push_back({static_cast<int>(RenderMode::Solid), AttractorKind::Lorenz, 4, 0});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryMode, Resume, ::testing::ValuesIn(resumeCases()), caseName);
+
+// A target with the render's camera, buffers and settings, to capture from.
+struct Rendered {
+    std::unique_ptr<Attractor> attractor = examples::makeExample(exampleOf(AttractorKind::Lorenz));
+    std::unique_ptr<TBitmap3D> target;
+    RenderState state;
+    explicit Rendered(int mode) {
+        target = preparedTarget(mode, *attractor);
+        RenderControl control;
+        DevelopSink sink(*target, control, 1);
+        runRender(*attractor, *target, {kTotal, kUpdates}, sink, control);
+        target->captureState(state);
+    }
+};
+
+TEST(TargetState, RefusesAStateOfAnotherModeSizeOrWithAPartMissing) {
+    for (int mode = 0; mode < kRenderModeCount; ++mode) {
+        SCOPED_TRACE(mode);
+        Rendered r(mode);
+        auto fresh = [&](int m, std::int32_t w, std::int32_t h) {
+            auto t = CreateRenderTarget(m);
+            t->SetWidth(w);
+            t->SetHeight(h);
+            return t;
+        };
+        EXPECT_FALSE(fresh((mode + 1) % kRenderModeCount, 96, 72)->restoreState(r.state));
+        EXPECT_FALSE(fresh(mode, 100, 72)->restoreState(r.state));
+        EXPECT_FALSE(fresh(mode, 96, 70)->restoreState(r.state));
+
+        // Each buffer, each value array and each setting is needed.
+        for (std::size_t i = 0; i < r.state.buffers.size(); ++i) {
+            RenderState damaged = r.state;
+            damaged.buffers[i].values.pop_back();
+            EXPECT_FALSE(fresh(mode, 96, 72)->restoreState(damaged)) << r.state.buffers[i].name;
+        }
+        for (std::size_t i = 0; i < r.state.values.size(); ++i) {
+            RenderState damaged = r.state;
+            damaged.values[i].values.push_back(0);
+            // A ramp of any length is a ramp: only a length that is not whole stops is wrong.
+            EXPECT_FALSE(fresh(mode, 96, 72)->restoreState(damaged)) << r.state.values[i].name;
+        }
+        for (std::size_t i = 0; i < r.state.settings.size(); ++i) {
+            RenderState damaged = r.state;
+            damaged.settings[i].second.assign(1, 'x');
+            EXPECT_FALSE(fresh(mode, 96, 72)->restoreState(damaged)) << r.state.settings[i].first;
+        }
+
+        // A refused state changes nothing: the target still renders as before.
+        auto target = fresh(mode, 96, 72);
+        RenderState empty;
+        target->captureState(empty);
+        RenderState otherSize = r.state;
+        otherSize.set("width", "100");
+        EXPECT_FALSE(target->restoreState(otherSize));
+        RenderState after;
+        target->captureState(after);
+        EXPECT_EQ(after, empty);
+
+        // And the whole state is taken.
+        ASSERT_TRUE(target->restoreState(r.state));
+        RenderState again;
+        target->captureState(again);
+        EXPECT_EQ(again, r.state);
+    }
+}
+
+TEST(TargetState, GradientsComeBackStopForStopWithEqualPositionsInOrder) {
+    Gradientf g;
+    g.AddStop(0, {0, 0, 0});
+    g.AddStop(1, {1, 1, 1});
+    g.AddStop(0.5, {0.25f, 0.5f, 0.75f});
+    g.AddStop(0.5, {0.1f, 0.2f, 0.3f});  // goes in front of the first stop at 0.5
+    Gradientf back;
+    ASSERT_TRUE(gradientFromValues(gradientValues(g), back));
+    EXPECT_EQ(back, g);
+    EXPECT_FALSE(gradientFromValues({0, 0.1, 0, 0}, back));  // 0.1 is no float
+    EXPECT_FALSE(gradientFromValues({0, 0, 0}, back));
+}
+
+TEST(StreamOfTheClassicLoop, JuliaWalkComesBackAndWhatDoesNotFitIsRefused) {
+    auto julia = examples::makeExample(exampleOf(AttractorKind::Julia));
+    std::vector<Vecd> block(1234);
+    julia->iterateBlock(block.data(), 1234);
+    const StreamState stream = captureStream(*julia, 99);
+    EXPECT_EQ(stream.count, 1234u);
+    EXPECT_EQ(stream.random, 99u);
+    EXPECT_FALSE(stream.orbitMemory.empty());
+
+    auto lorenz = examples::makeExample(exampleOf(AttractorKind::Lorenz));
+    EXPECT_TRUE(captureStream(*lorenz, 0).orbitMemory.empty());
+    // A Lorenz orbit is no Julia walk, and a counter past the attractor's range is refused.
+    EXPECT_FALSE(restoreStream(stream, *lorenz));
+    StreamState far = captureStream(*lorenz, 0);
+    far.count = std::uint64_t{1} << 31;
+    EXPECT_FALSE(restoreStream(far, *lorenz));
+    StreamState badWalk = stream;
+    badWalk.orbitMemory.pop_back();
+    auto other = examples::makeExample(exampleOf(AttractorKind::Julia));
+    EXPECT_FALSE(restoreStream(badWalk, *other));
+    EXPECT_EQ(other->iterationCount(), 0);
+    ASSERT_TRUE(restoreStream(stream, *other));
+    EXPECT_EQ(captureStream(*other, 99), stream);
+}
+
+TEST(RenderStateSettings, NumbersKeepEveryBitWhateverTheLocale) {
+    RenderState s;
+    s.set("a", 0.1);
+    s.set("v", Vecd{-1e-300, 5e-324, 1.7976931348623157e308});
+    s.set("a", 2.0 / 3.0);  // replaces
+    ASSERT_EQ(s.settings.size(), 2u);
+    EXPECT_EQ(s.number("a"), 2.0 / 3.0);
+    EXPECT_EQ(*s.setting("a"), "0.6666666666666666");
+    const auto v = s.vector("v");
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->y, 5e-324);
+    s.set("bad", "1 2");
+    EXPECT_FALSE(s.vector("bad"));
+    s.set("bad", "1 2 3 ");
+    EXPECT_FALSE(s.vector("bad"));
+    s.set("bad", "nan");
+    EXPECT_FALSE(s.number("bad"));
+}
+
+}  // namespace
+}  // namespace qm
