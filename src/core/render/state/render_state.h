@@ -52,7 +52,7 @@ struct RenderState {
     std::string scene;
     // Settings as text: numbers in their shortest exact form, in the order they were set.
     std::vector<std::pair<std::string, std::string>> settings;
-    std::vector<StreamState> streams;  // as RenderEngine::streamStates gives them
+    std::vector<StreamState> streams;    // as RenderEngine::streamStates gives them
     std::uint64_t iterationsDone = 0;    // every stream's iterations together
     std::uint64_t developmentsDone = 0;  // periodic developments so far
     std::vector<StateBuffer> buffers;

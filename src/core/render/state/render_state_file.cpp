@@ -155,8 +155,9 @@ bool parseTextSection(std::string_view bytes, RenderState& s) {
 
 bool streamsFit(const RenderState& s) {
     return s.streams.size() <= kMaxStreamRecords &&
-           std::all_of(s.streams.begin(), s.streams.end(),
-                       [](const StreamState& r) { return r.orbitMemory.size() <= kMaxOrbitMemory; });
+           std::all_of(s.streams.begin(), s.streams.end(), [](const StreamState& r) {
+               return r.orbitMemory.size() <= kMaxOrbitMemory;
+           });
 }
 
 std::string streamSection(const RenderState& s) {
@@ -185,8 +186,8 @@ bool parseStreamSection(std::string_view bytes, std::uint32_t count, RenderState
     for (StreamState& record : s.streams) {
         std::uint32_t flags = 0, memorySize = 0, padding = 0;
         if (!r.vec(record.point) || !r.u64(record.random) || !r.u64(record.count) ||
-            !r.u32(flags) || !r.u32(memorySize) || !r.vec(record.before) ||
-            !r.vec(record.last) || !r.f32(record.plotColor.r) || !r.f32(record.plotColor.g) ||
+            !r.u32(flags) || !r.u32(memorySize) || !r.vec(record.before) || !r.vec(record.last) ||
+            !r.f32(record.plotColor.r) || !r.f32(record.plotColor.g) ||
             !r.f32(record.plotColor.b) || !r.u32(padding))
             return false;
         if (flags > 1 || memorySize > kMaxOrbitMemory) return false;
@@ -426,7 +427,8 @@ std::uint64_t availableMemoryBytes() {
 
 WriteResult writeRenderState(const std::filesystem::path& path, const RenderState& state) {
     // What no reader would take back is not written.
-    if (!streamsFit(state) || state.buffers.size() > kMaxBuffers) return {WriteStatus::WriteFailed, EINVAL};
+    if (!streamsFit(state) || state.buffers.size() > kMaxBuffers)
+        return {WriteStatus::WriteFailed, EINVAL};
     const std::string text = textSection(state);
     const std::string streams = streamSection(state);
     const std::string values = valuesSection(state);

@@ -179,6 +179,124 @@ std::vector<ResumeCase> resumeCases() {
 
 INSTANTIATE_TEST_SUITE_P(EveryMode, Resume, ::testing::ValuesIn(resumeCases()), caseName);
 
+// The parallel engine: stopped between two rounds, saved, read back into a new target and a
+// new engine made from the scene, and run to the end on another number of threads.
+struct EngineCase {
+    int mode;
+    AttractorKind kind;
+    std::int32_t streams;
+    int stopAtRound;
+};
+
+std::ostream& operator<<(std::ostream& os, const EngineCase& c) {
+    return os << "mode " << c.mode << ", kind " << static_cast<int>(c.kind) << ", " << c.streams
+              << " streams, stop after round " << c.stopAtRound;
+}
+
+// Develops at every update; stops the render after the n-th round.
+struct RoundSink final : RenderSink {
+    RoundSink(TBitmap3D& t, RenderControl& c, int stopAt = 0)
+        : target(t), control(c), stopAt(stopAt) {}
+    void develop() override { target.BuildImage(); }
+    void betweenRounds() override {
+        if (++rounds == stopAt) control.stopRequested = true;
+    }
+    TBitmap3D& target;
+    RenderControl& control;
+    int stopAt;
+    int rounds = 0;
+};
+
+class EngineResume : public TempDir, public ::testing::WithParamInterface<EngineCase> {};
+
+TEST_P(EngineResume, ResumedRenderGivesTheBytesOfAnUninterruptedOne) {
+    const EngineCase& c = GetParam();
+    const auto& set = exampleOf(c.kind);
+    EngineSettings settings;
+    settings.totalIterations = kTotal;
+    settings.updates = kUpdates;
+    settings.streams = c.streams;
+    settings.renderSeed = 42;
+
+    auto reference = examples::makeExample(set);
+    auto referenceTarget = preparedTarget(c.mode, *reference);
+    std::vector<std::uint8_t> expected;
+    {
+        settings.threads = 1;
+        RenderEngine engine(*reference, *referenceTarget, settings);
+        RenderControl control;
+        RoundSink sink(*referenceTarget, control);
+        if (engine.run(sink, control).needsFinalDevelop) referenceTarget->BuildImage();
+        expected = referenceTarget->imageBytes();
+    }
+
+    auto attractor = examples::makeExample(set);
+    auto target = preparedTarget(c.mode, *attractor);
+    RenderState state;
+    {
+        settings.threads = 2;
+        RenderEngine engine(*attractor, *target, settings);
+        RenderControl control;
+        RoundSink sink(*target, control, c.stopAtRound);
+        const RenderOutcome out = engine.run(sink, control);
+        ASSERT_TRUE(out.stopped);
+        ASSERT_GT(out.counter, 0);
+        ASSERT_LT(out.counter, kTotal);
+        auto parser = makeAttractorParser();
+        std::ostringstream scene;
+        ASSERT_TRUE(writeAttractor(*parser, *attractor, scene));
+        state.scene = scene.str();
+        target->captureState(state);
+        state.streams = engine.streamStates();
+        state.iterationsDone = static_cast<std::uint64_t>(out.counter);
+    }
+    const fs::path file = dir / "render.qmrender";
+    ASSERT_TRUE(writeRenderState(file, state));
+    attractor.reset();
+    target.reset();
+
+    RenderState read;
+    ASSERT_TRUE(readRenderState(file, read));
+    EXPECT_EQ(read, state);
+    std::istringstream sceneIn(read.scene);
+    LoadResult loaded = readAttractor(*makeAttractorParser(), sceneIn);
+    ASSERT_TRUE(loaded);
+    loaded.attractor->restart();
+    auto resumed = CreateRenderTarget(c.mode);
+    resumed->SetWidth(96);
+    resumed->SetHeight(72);
+    ASSERT_TRUE(resumed->restoreState(read));
+    settings.threads = 3;
+    RenderEngine engine(*loaded.attractor, *resumed, settings);
+    ASSERT_TRUE(engine.startFrom(read.streams));
+    EXPECT_EQ(static_cast<std::uint64_t>(engine.counter()), read.iterationsDone);
+    RenderControl control;
+    RoundSink sink(*resumed, control);
+    if (engine.run(sink, control).needsFinalDevelop) resumed->BuildImage();
+    EXPECT_EQ(resumed->imageBytes(), expected);
+}
+
+std::vector<EngineCase> engineCases() {
+    std::vector<EngineCase> cases;
+    for (int mode = 0; mode < kRenderModeCount; ++mode) {
+        cases.push_back({mode, AttractorKind::Lorenz, 16, 2});
+        cases.push_back({mode, AttractorKind::Julia, 16, 3});
+        cases.push_back({mode, AttractorKind::IFS, 1, 7});
+    }
+    cases.push_back({static_cast<int>(RenderMode::Plasma), AttractorKind::Lorenz, 1, 9});
+    return cases;
+}
+
+std::string engineCaseName(const ::testing::TestParamInfo<EngineCase>& info) {
+    static const char* const modes[] = {"Gas", "Liquid", "Light", "Plasma", "Solid"};
+    static const char* const kinds[] = {"Icon", "IFS", "Julia", "Lorenz"};
+    return std::string(modes[info.param.mode]) + kinds[static_cast<int>(info.param.kind)] +
+           std::to_string(info.param.streams) + "Streams";
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryMode, EngineResume, ::testing::ValuesIn(engineCases()),
+                         engineCaseName);
+
 // A target with the render's camera, buffers and settings, to capture from.
 struct Rendered {
     std::unique_ptr<Attractor> attractor = examples::makeExample(exampleOf(AttractorKind::Lorenz));
