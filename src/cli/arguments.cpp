@@ -54,6 +54,16 @@ std::optional<std::int64_t> parseInteger(std::string_view text, std::int64_t lo,
     return v;
 }
 
+std::optional<double> parseCheckpointSeconds(std::string_view text) {
+    double v = 0;
+    const char* first = text.data();
+    const char* last = first + text.size();
+    const auto [ptr, ec] = std::from_chars(first, last, v);
+    if (ec != std::errc() || ptr != last || first == last || !(v >= 0.01 && v <= 1e9))
+        return std::nullopt;
+    return v;
+}
+
 std::string formatNumber(double v) {
     char buffer[64];
     const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, v);

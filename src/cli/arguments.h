@@ -32,6 +32,9 @@ private:
 // Whole-string integer in [lo, hi]; none for anything else.
 std::optional<std::int64_t> parseInteger(std::string_view text, std::int64_t lo, std::int64_t hi);
 
+// Seconds between two checkpoints: a number from 0.01 to 1e9.
+std::optional<double> parseCheckpointSeconds(std::string_view text);
+
 // Shortest text that reads back to the same double, independent of the locale.
 std::string formatNumber(double v);
 

@@ -38,7 +38,8 @@ Commands:
          [--iterations N] [--updates U] [--seed S] [--scale X] [--rotate DX,DY]
          [--pan X,Y] [--luminosity L] [--gamma G] [--opacity O] [--roughness R]
          [--speed-map F] [--angle-map F] [--builtin-gradients] [--streams S]
-         [--threads T] [--render-seed R] [--quiet]
+         [--threads T] [--render-seed R]
+         [--checkpoint FILE [--checkpoint-every SECONDS]] [--quiet]
       Renders the attractor of FILE as the program does after "Nouveau" in mode M and
       size WxH, "Ouvrir..." of FILE (the view fitted) and a complete "Démarrer".
       M is Gaz, Liquide, Lumière (or lumiere), Plasma, Solide, or 0 to 4 (default Gaz);
@@ -62,6 +63,20 @@ Commands:
       standard error. Only a regular file is replaced: an output that is a folder, a
       device, a pipe or a socket is refused and left alone. A map gives at most 4096
       colours.
+      --checkpoint saves the render's state to FILE (a .qmrender file) as it goes,
+      every SECONDS (default 300, from 0.01), each time replacing the file whole; on
+      SIGINT or SIGTERM the render stops after its current round, saves its state
+      once more and exits 130 or 143 without writing the image.
+
+  resume FILE.qmrender -o OUT.bmp|OUT.png|- [--format png|bmp] [--threads T]
+         [--checkpoint-every SECONDS] [--quiet]
+      Continues a render saved with --checkpoint to its end and writes the image the
+      render would have written had it never stopped, on any number of threads T. The
+      state keeps going to FILE as with --checkpoint (every SECONDS, by default as the
+      render chose, and on SIGINT or SIGTERM). Prints what render prints and
+      resumed_from, the iterations done before; -o and --format as for render. A
+      truncated, damaged or unknown state file exits 2, one too large for this
+      machine's memory exits 4; nothing is overwritten then.
 
 Options common to all commands:
   --help       prints this text
@@ -105,6 +120,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     if (command == "info") return runInfo(args, out, err);
     if (command == "search") return runSearch(args, out, err);
     if (command == "render") return runRender(args, out, err);
+    if (command == "resume") return runResume(args, out, err);
     err << "quillmere-cli: unknown command '" << command << "'; see quillmere-cli --help\n";
     return kExitUsage;
 }

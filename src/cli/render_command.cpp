@@ -2,8 +2,6 @@
 // "Ouvrir..." of a file (fitted view) and a complete render.
 #include <unistd.h>
 
-#include <QBuffer>
-#include <QImage>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +12,7 @@
 #include <cstdio>
 #include <ctime>
 #include <optional>
+#include <sstream>
 #include <thread>
 #include <utility>
 #include <variant>
@@ -21,6 +20,7 @@
 #include "cli/arguments.h"
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "cli/render_job.h"
 #include "core/file/atomic_write.h"
 #include "core/file/data_location.h"
 #include "core/image/bmp.h"
@@ -61,6 +61,8 @@ struct RenderOptions {
     std::optional<std::string> speedMap, angleMap;
     bool builtinGradients = false;
     bool quiet = false;
+    std::optional<std::string> checkpoint;
+    double checkpointSeconds = kDefaultCheckpointSeconds;
 };
 
 // The mode named as the interface writes it ("Lumière", also "lumiere"), or its index.
@@ -99,7 +101,7 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
             args,
             {"output", "format", "mode", "size", "iterations", "updates", "seed", "scale", "rotate",
              "pan", "luminosity", "gamma", "opacity", "roughness", "speed-map", "angle-map",
-             "threads", "streams", "render-seed"},
+             "threads", "streams", "render-seed", "checkpoint", "checkpoint-every"},
             {"builtin-gradients", "quiet"}))
         return *problem;
     if (a.positional().size() != 1) return std::string("give exactly one FILE.qmattr");
@@ -226,6 +228,17 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
     if (o.builtinGradients && (o.speedMap || o.angleMap))
         return std::string("--builtin-gradients and a colour map exclude each other");
     o.quiet = a.has("quiet");
+    if (const auto text = a.value("checkpoint")) {
+        if (text->empty() || isStandardStream(*text))
+            return std::string("--checkpoint takes a file name");
+        o.checkpoint = *text;
+    }
+    if (const auto text = a.value("checkpoint-every")) {
+        if (!o.checkpoint) return std::string("--checkpoint-every needs --checkpoint FILE");
+        const auto v = parseCheckpointSeconds(*text);
+        if (!v) return std::string("--checkpoint-every takes a number of seconds from 0.01 to 1e9");
+        o.checkpointSeconds = *v;
+    }
     return o;
 }
 
@@ -252,49 +265,6 @@ bool loadMapFile(const std::string& name, Gradientf& gradient, std::ostream& err
         return false;
     }
     return true;
-}
-
-class DevelopSink final : public RenderSink {
-public:
-    explicit DevelopSink(TBitmap3D& target) : target_(target) {}
-    void develop() override { target_.BuildImage(); }
-
-private:
-    TBitmap3D& target_;
-};
-
-// The image file's bytes in the format chosen; false when the encoder fails.
-bool encodeImage(const RenderOptions& o, const TBitmap3D& target, std::string& bytes) {
-    const ImageView view = target.imageView();
-    if (!o.png) {
-        bytes = encodeBmp(view);
-        return true;
-    }
-    const QImage image(view.bits, view.width, view.height, view.bytesPerLine, QImage::Format_BGR888);
-    QByteArray encoded;
-    QBuffer buffer(&encoded);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG")) return false;
-    bytes.assign(encoded.constData(), static_cast<std::size_t>(encoded.size()));
-    return true;
-}
-
-// Writes the image to the output file, or to out for "-"; the reason on failure.
-std::optional<std::string> writeImage(const RenderOptions& o, const TBitmap3D& target,
-                                      std::ostream& out) {
-    std::string bytes;
-    if (!encodeImage(o, target, bytes)) return describe(FileStatus::WriteFailed);
-    if (isStandardStream(o.output)) {
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) return std::string("standard output did not take the image");
-        return std::nullopt;
-    }
-    const WriteResult written = writeFileAtomically(o.output, bytes);
-    if (written.status == WriteStatus::NotRegular)
-        return describe(FileStatus::NotRegular) + ", left untouched";
-    if (!written) return describe(FileStatus::WriteFailed, written.systemError);
-    return std::nullopt;
 }
 
 }  // namespace
@@ -367,75 +337,36 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     target->SetView();
 
     // The render, as "&Démarrer" runs it.
-    const auto start = std::chrono::steady_clock::now();
     target->ClearImage();
     attractor.restart();
-    RenderControl control;
-    DevelopSink sink(*target);
     RenderEngine engine(attractor, *target,
                         {o.iterations, o.updates, o.streams, o.threads, o.renderSeed, {}});
 
-    std::atomic<bool> running{true};
-    std::thread progress;
-    const bool showProgress = !o.quiet && isatty(STDERR_FILENO);
-    if (showProgress) {
-        progress = std::thread([&] {
-            while (running.load()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(500));
-                const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-                const std::int64_t counter = control.counter.load(std::memory_order_relaxed);
-                const double fraction = control.progress.load(std::memory_order_relaxed);
-                if (counter < 2 || !running.load()) continue;
-                const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 30);
-                std::fprintf(stderr, "\ri/s: %lld   time left: %s   [%s%s]",
-                             static_cast<long long>(counter / elapsed),
-                             fraction > 0
-                                 ? formatClockDuration(elapsed / fraction - elapsed + 1).c_str()
-                                 : "--:--:--",
-                             std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                             std::string(static_cast<std::size_t>(30 - filled), '.').c_str());
-                std::fflush(stderr);
-            }
-        });
+    RenderJob job;
+    job.attractor = &attractor;
+    job.target = target.get();
+    job.engine = &engine;
+    job.output = o.output;
+    job.png = o.png;
+    job.quiet = o.quiet;
+    job.renderSeed = o.renderSeed;
+    job.seed = std::to_string(o.seed);
+    if (o.checkpoint) {
+        job.checkpoint = fs::path(*o.checkpoint);
+        job.checkpointSeconds = o.checkpointSeconds;
+        // The scene the state goes on with: the file's attractor as it was read.
+        std::ostringstream scene;
+        if (const FileResult r = writeAttractor(*parser, attractor, scene); !r) {
+            err << "quillmere-cli render: " << o.file << ": " << describe(r.status) << '\n';
+            return kExitUsage;
+        }
+        job.base.scene = scene.str();
+        setRenderSettings(job.base,
+                          {o.iterations, o.updates, engine.streams(), 0, o.renderSeed, {}});
+        job.base.set("checkpoint_every", o.checkpointSeconds);
+        job.base.set("seed", std::to_string(o.seed));
     }
-    const RenderOutcome outcome = engine.run(sink, control);
-    if (outcome.needsFinalDevelop) target->BuildImage();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    running = false;
-    if (progress.joinable()) {
-        progress.join();
-        std::fprintf(stderr, "\rtotal time: %s%*s\n", formatRenderTime(seconds, ".").c_str(), 40,
-                     "");
-    }
-
-    if (const auto problem = writeImage(o, *target, out)) {
-        err << "quillmere-cli render: cannot write "
-            << (isStandardStream(o.output) ? "the image" : o.output) << ": " << *problem << '\n';
-        return kExitWriteFailed;
-    }
-    // With the image on standard output, the report goes to standard error.
-    std::ostream& report = isStandardStream(o.output) ? err : out;
-    report << "width: " << target->imageWidth << '\n';
-    report << "height: " << target->imageHeight << '\n';
-    report << "iterations: " << outcome.counter << '\n';
-    report << "threads: " << engine.threads() << '\n';
-    report << "streams: " << engine.streams() << '\n';
-    report << "render_seed: " << o.renderSeed << '\n';
-    report << "diverged: " << (outcome.diverged ? "yes" : "no") << '\n';
-    report << "seconds: " << formatNumber(seconds) << '\n';
-    report << "iterations_per_second: "
-           << formatNumber(seconds > 0 ? outcome.counter / seconds : 0.0) << '\n';
-    report << "scale: " << formatNumber(target->scale) << '\n';
-    report << "pan_x: " << formatNumber(target->panX) << '\n';
-    report << "pan_y: " << formatNumber(target->panY) << '\n';
-    report << "seed: " << o.seed << '\n';
-    report << "output: " << o.output << '\n';
-    if (outcome.diverged) {
-        err << "quillmere-cli render: no attractor left after " << outcome.counter
-            << " iterations\n";
-        return kExitNotReached;
-    }
-    return kExitOk;
+    return runToEnd(job, out, err);
 }
 
 }  // namespace qm::cli

@@ -1,0 +1,301 @@
+#include "cli/render_job.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QImage>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <thread>
+
+#include "cli/arguments.h"
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "core/file/atomic_write.h"
+#include "core/image/bmp.h"
+#include "core/strings/duration.h"
+#include "core/strings/string_table.h"
+
+namespace qm::cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The signal that asked the render to stop, and the stop request it sets. Both are lock-free
+// atomics, which a signal handler may store to.
+std::atomic<int> gSignal{0};
+std::atomic<std::atomic<bool>*> gStopRequest{nullptr};
+// The handlers before ours, which a second signal reaches.
+struct sigaction gPreviousInt {};
+struct sigaction gPreviousTerm {};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free &&
+              std::atomic<std::atomic<bool>*>::is_always_lock_free);
+
+extern "C" void onRoundStopSignal(int signal) {
+    gSignal.store(signal);
+    if (std::atomic<bool>* stop = gStopRequest.load()) stop->store(true);
+    // sigaction is async-signal-safe: from now on the tool's own handling applies.
+    sigaction(SIGINT, &gPreviousInt, nullptr);
+    sigaction(SIGTERM, &gPreviousTerm, nullptr);
+}
+
+// SIGINT and SIGTERM stop the render at the end of its round instead of ending the tool, for
+// as long as this lives. Once only: a second signal reaches the handling the tool had before.
+class StopSignals {
+public:
+    explicit StopSignals(std::atomic<bool>& stopRequest) {
+        gSignal.store(0);
+        gStopRequest.store(&stopRequest);
+        struct sigaction action {};
+        action.sa_handler = onRoundStopSignal;
+        sigemptyset(&action.sa_mask);
+        sigaddset(&action.sa_mask, SIGINT);
+        sigaddset(&action.sa_mask, SIGTERM);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGINT, nullptr, &gPreviousInt);
+        sigaction(SIGTERM, nullptr, &gPreviousTerm);
+        // A signal ignored by the caller (nohup, a shell's background job) stays ignored.
+        if (gPreviousInt.sa_handler != SIG_IGN) sigaction(SIGINT, &action, nullptr);
+        if (gPreviousTerm.sa_handler != SIG_IGN) sigaction(SIGTERM, &action, nullptr);
+    }
+    ~StopSignals() {
+        sigaction(SIGINT, &gPreviousInt, nullptr);
+        sigaction(SIGTERM, &gPreviousTerm, nullptr);
+        gStopRequest.store(nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+};
+
+// The render's state now: between two rounds, or after the engine has returned.
+WriteResult saveState(const RenderJob& job, std::uint64_t developments) {
+    RenderState state = job.base;
+    job.target->captureState(state);
+    state.streams = job.engine->streamStates();
+    state.iterationsDone = static_cast<std::uint64_t>(job.engine->counter());
+    state.developmentsDone = developments;
+    return writeRenderState(*job.checkpoint, state);
+}
+
+// Develops at the updates; writes a checkpoint between two rounds when one is due.
+class JobSink final : public RenderSink {
+public:
+    JobSink(const RenderJob& job, std::ostream& err) : job_(job), err_(err) {
+        developments = job.developmentsBefore;
+        due_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                  std::chrono::duration<double>(job.checkpointSeconds));
+    }
+    void develop() override {
+        job_.target->BuildImage();
+        ++developments;
+    }
+    void betweenRounds() override {
+        if (!job_.checkpoint || Clock::now() < due_ || gSignal.load() != 0) return;
+        const WriteResult written = saveState(job_, developments);
+        if (!written)
+            err_ << "quillmere-cli " << job_.command << ": cannot write the checkpoint "
+                 << job_.checkpoint->string() << ": "
+                 << describe(FileStatus::WriteFailed, written.systemError) << '\n';
+        ++checkpoints;
+        // Counted from the end of the write, so that a slow disk never writes back to back.
+        due_ = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                  std::chrono::duration<double>(job_.checkpointSeconds));
+    }
+
+    std::uint64_t developments = 0;
+    std::int64_t checkpoints = 0;
+
+private:
+    const RenderJob& job_;
+    std::ostream& err_;
+    Clock::time_point due_;
+};
+
+// The image file's bytes in the format chosen; false when the encoder fails.
+bool encodeImage(const RenderJob& job, std::string& bytes) {
+    const ImageView view = job.target->imageView();
+    if (!job.png) {
+        bytes = encodeBmp(view);
+        return true;
+    }
+    const QImage image(view.bits, view.width, view.height, view.bytesPerLine,
+                       QImage::Format_BGR888);
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG")) return false;
+    bytes.assign(encoded.constData(), static_cast<std::size_t>(encoded.size()));
+    return true;
+}
+
+// Writes the image to the output file, or to out for "-"; the reason on failure.
+std::optional<std::string> writeImage(const RenderJob& job, std::ostream& out) {
+    std::string bytes;
+    if (!encodeImage(job, bytes)) return describe(FileStatus::WriteFailed);
+    if (isStandardStream(job.output)) {
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) return std::string("standard output did not take the image");
+        return std::nullopt;
+    }
+    const WriteResult written = writeFileAtomically(job.output, bytes);
+    if (written.status == WriteStatus::NotRegular)
+        return describe(FileStatus::NotRegular) + ", left untouched";
+    if (!written) return describe(FileStatus::WriteFailed, written.systemError);
+    return std::nullopt;
+}
+
+}  // namespace
+
+void setRenderSettings(RenderState& state, std::int64_t iterations, std::int32_t updates,
+                       std::int32_t streams, std::uint64_t renderSeed, double checkpointSeconds) {
+    state.set("iterations", std::to_string(iterations));
+    state.set("updates", std::to_string(updates));
+    state.set("streams", std::to_string(streams));
+    state.set("render_seed", std::to_string(renderSeed));
+    state.set("checkpoint_every", checkpointSeconds);
+}
+
+std::string describeState(const StateReadResult& r) {
+    std::string text;
+    switch (r.status) {
+        case StateReadStatus::Ok:
+            return "no error";
+        case StateReadStatus::CannotOpen:
+            text = "cannot open the file";
+            break;
+        case StateReadStatus::NotRegularFile:
+            text = "not a regular file";
+            break;
+        case StateReadStatus::NotAState:
+            text = "not a render-state file";
+            break;
+        case StateReadStatus::OtherVersion:
+            text = "a render-state file of format version " + std::to_string(r.version) +
+                   ", which this program does not read (it reads version " +
+                   std::to_string(kRenderStateVersion) + ")";
+            break;
+        case StateReadStatus::Truncated:
+            text = "the render-state file is truncated";
+            break;
+        case StateReadStatus::Corrupt:
+            text = "the render-state file is damaged (a checksum or a size does not match)";
+            break;
+        case StateReadStatus::TooLarge:
+            text = "the render state needs " + std::to_string(r.neededBytes >> 20) +
+                   " MiB of memory, more than this machine has available";
+            break;
+        case StateReadStatus::ReadFailed:
+            text = "reading the file failed";
+            break;
+    }
+    if (r.systemError != 0) text += std::string(" (") + std::strerror(r.systemError) + ")";
+    return text;
+}
+
+int exitStatusFor(const StateReadResult& r) {
+    return r.status == StateReadStatus::TooLarge ? kExitNoMemory : kExitUsage;
+}
+
+int runToEnd(RenderJob& job, std::ostream& out, std::ostream& err) {
+    const auto start = Clock::now();
+    RenderControl control;
+    JobSink sink(job, err);
+    std::optional<StopSignals> stopSignals;
+    if (job.checkpoint) stopSignals.emplace(control.stopRequested);
+
+    // Progress on a terminal: the speed of this run, the time left and a bar.
+    const std::int64_t startCounter = job.engine->counter();
+    std::atomic<bool> running{true};
+    std::thread progress;
+    if (!job.quiet && isatty(STDERR_FILENO)) {
+        progress = std::thread([&] {
+            while (running.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+                const std::int64_t counter = control.counter.load(std::memory_order_relaxed);
+                const double fraction = control.progress.load(std::memory_order_relaxed);
+                if (counter - startCounter < 2 || !running.load()) continue;
+                const double rate = static_cast<double>(counter - startCounter) / elapsed;
+                const double left = fraction > 0 ? (1 - fraction) / fraction * counter / rate : -1;
+                const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 30);
+                std::fprintf(stderr, "\ri/s: %lld   time left: %s   [%s%s]",
+                             static_cast<long long>(rate),
+                             left >= 0 ? formatClockDuration(left + 1).c_str() : "--:--:--",
+                             std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                             std::string(static_cast<std::size_t>(30 - filled), '.').c_str());
+                std::fflush(stderr);
+            }
+        });
+    }
+    const RenderOutcome outcome = job.engine->run(sink, control);
+    const int signal = gSignal.load();
+    stopSignals.reset();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    running = false;
+    if (progress.joinable()) {
+        progress.join();
+        std::fprintf(stderr, "\rtotal time: %s%*s\n", formatRenderTime(seconds, ".").c_str(), 40,
+                     "");
+    }
+
+    // Stopped by a signal: the state as the last round left it, then the conventional status.
+    if (signal != 0 && job.checkpoint) {
+        const WriteResult written = saveState(job, sink.developments);
+        if (written)
+            err << "quillmere-cli " << job.command << ": stopped after " << outcome.counter
+                << " iterations; the render goes on with: quillmere-cli resume "
+                << job.checkpoint->string() << " -o " << job.output << '\n';
+        else
+            err << "quillmere-cli " << job.command << ": cannot write the checkpoint "
+                << job.checkpoint->string() << ": "
+                << describe(FileStatus::WriteFailed, written.systemError) << '\n';
+        std::ostream& report = isStandardStream(job.output) ? err : out;
+        report << "iterations: " << outcome.counter << '\n';
+        report << "checkpoint: " << job.checkpoint->string() << '\n';
+        return signal == SIGINT ? kExitInterrupted : kExitTerminated;
+    }
+
+    if (outcome.needsFinalDevelop) job.target->BuildImage();
+    if (const auto problem = writeImage(job, out)) {
+        err << "quillmere-cli " << job.command << ": cannot write "
+            << (isStandardStream(job.output) ? "the image" : job.output) << ": " << *problem
+            << '\n';
+        return kExitWriteFailed;
+    }
+    // With the image on standard output, the report goes to standard error.
+    std::ostream& report = isStandardStream(job.output) ? err : out;
+    const double done = static_cast<double>(outcome.counter - startCounter);
+    report << "width: " << job.target->imageWidth << '\n';
+    report << "height: " << job.target->imageHeight << '\n';
+    report << "iterations: " << outcome.counter << '\n';
+    if (job.resumedFrom) report << "resumed_from: " << *job.resumedFrom << '\n';
+    report << "threads: " << job.engine->threads() << '\n';
+    report << "streams: " << job.engine->streams() << '\n';
+    report << "render_seed: " << job.renderSeed << '\n';
+    report << "diverged: " << (outcome.diverged ? "yes" : "no") << '\n';
+    report << "seconds: " << formatNumber(seconds) << '\n';
+    report << "iterations_per_second: " << formatNumber(seconds > 0 ? done / seconds : 0.0)
+           << '\n';
+    report << "scale: " << formatNumber(job.target->scale) << '\n';
+    report << "pan_x: " << formatNumber(job.target->panX) << '\n';
+    report << "pan_y: " << formatNumber(job.target->panY) << '\n';
+    if (!job.seed.empty()) report << "seed: " << job.seed << '\n';
+    if (job.checkpoint) report << "checkpoints: " << sink.checkpoints << '\n';
+    report << "output: " << job.output << '\n';
+    if (outcome.diverged) {
+        err << "quillmere-cli " << job.command << ": no attractor left after " << outcome.counter
+            << " iterations\n";
+        return kExitNotReached;
+    }
+    return kExitOk;
+}
+
+}  // namespace qm::cli

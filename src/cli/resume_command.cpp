@@ -1,0 +1,159 @@
+// quillmere-cli resume: a render saved with --checkpoint, continued to its end. The image is
+// the one the render would have written had it never stopped; the state file goes on
+// receiving checkpoints.
+#include <cctype>
+#include <charconv>
+#include <sstream>
+#include <variant>
+
+#include "cli/arguments.h"
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "cli/render_job.h"
+#include "core/file/attractor_file.h"
+#include "core/render/bitmap3d.h"
+#include "core/render/render_engine.h"
+#include "core/render/state/render_state_file.h"
+
+namespace qm::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ResumeOptions {
+    fs::path state;
+    std::string output;
+    bool png = false;
+    std::int32_t threads = 0;
+    std::optional<double> checkpointSeconds;
+    bool quiet = false;
+};
+
+std::variant<ResumeOptions, std::string> parseOptions(const std::vector<std::string>& args) {
+    Arguments a;
+    if (auto problem = a.parse(args, {"output", "format", "threads", "checkpoint-every"}, {"quiet"}))
+        return *problem;
+    if (a.positional().size() != 1) return std::string("give exactly one FILE.qmrender");
+    ResumeOptions o;
+    o.state = a.positional().front();
+    const auto output = a.value("output");
+    if (!output || output->empty()) return std::string("-o OUT.bmp or OUT.png is required");
+    o.output = *output;
+    if (const auto format = a.value("format")) {
+        if (*format != "png" && *format != "bmp") return std::string("--format takes png or bmp");
+        o.png = *format == "png";
+    } else if (isStandardStream(o.output)) {
+        return std::string("-o - writes to standard output and needs --format png or --format bmp");
+    } else {
+        std::string extension = fs::path(o.output).extension().string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (extension != ".bmp" && extension != ".png")
+            return std::string("the output must end in .bmp or .png, or --format must name its format");
+        o.png = extension == ".png";
+    }
+    if (const auto text = a.value("threads")) {
+        const auto v = parseInteger(*text, 1, kMaxThreads);
+        if (!v) return std::string("--threads takes a whole number from 1 to 256");
+        o.threads = static_cast<std::int32_t>(*v);
+    }
+    if (const auto text = a.value("checkpoint-every")) {
+        o.checkpointSeconds = parseCheckpointSeconds(*text);
+        if (!o.checkpointSeconds)
+            return std::string("--checkpoint-every takes a number of seconds from 0.01 to 1e9");
+    }
+    o.quiet = a.has("quiet");
+    return o;
+}
+
+std::optional<std::int64_t> integerSetting(const RenderState& s, const char* key, std::int64_t lo,
+                                           std::int64_t hi) {
+    const std::string* text = s.setting(key);
+    return text ? parseInteger(*text, lo, hi) : std::nullopt;
+}
+
+}  // namespace
+
+int runResume(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    auto parsed = parseOptions(args);
+    if (auto* problem = std::get_if<std::string>(&parsed)) {
+        err << "quillmere-cli resume: " << *problem << '\n';
+        return kExitUsage;
+    }
+    const ResumeOptions& o = std::get<ResumeOptions>(parsed);
+
+    RenderState state;
+    const StateReadResult read = readRenderState(o.state, state);
+    if (!read) {
+        err << "quillmere-cli resume: " << o.state.string() << ": " << describeState(read) << '\n';
+        return exitStatusFor(read);
+    }
+    auto broken = [&](const char* what) {
+        err << "quillmere-cli resume: " << o.state.string() << ": " << what << '\n';
+        return kExitUsage;
+    };
+
+    // The render's settings, each within what the render command takes.
+    const auto mode = integerSetting(state, "mode", 0, kRenderModeCount - 1);
+    const auto width = integerSetting(state, "width", 16, 16384);
+    const auto height = integerSetting(state, "height", 16, 16384);
+    const auto iterations = integerSetting(state, "iterations", 0, 1000000000000000);
+    const auto updates = integerSetting(state, "updates", 1, 100);
+    const auto streams = integerSetting(state, "streams", 1, kMaxStreams);
+    const std::string* seedText = state.setting("render_seed");
+    std::uint64_t renderSeed = 0;
+    if (!mode || !width || !height || !iterations || !updates || !streams || !seedText ||
+        std::from_chars(seedText->data(), seedText->data() + seedText->size(), renderSeed).ptr !=
+            seedText->data() + seedText->size())
+        return broken("the state's render settings are missing or out of range");
+    double checkpointSeconds = kDefaultCheckpointSeconds;
+    if (const std::string* text = state.setting("checkpoint_every"))
+        if (const auto v = parseCheckpointSeconds(*text)) checkpointSeconds = *v;
+    if (o.checkpointSeconds) checkpointSeconds = *o.checkpointSeconds;
+
+    // The scene, restarted, and a target of the render's mode and size holding its buffers.
+    std::istringstream sceneText(state.scene);
+    LoadResult loaded = readAttractor(*makeAttractorParser(), sceneText);
+    if (!loaded) return broken("the state's attractor cannot be read");
+    Attractor& attractor = *loaded.attractor;
+    attractor.restart();
+    auto target = CreateRenderTarget(static_cast<int>(*mode));
+    target->SetWidth(static_cast<std::int32_t>(*width));
+    target->SetHeight(static_cast<std::int32_t>(*height));
+    if (!target->restoreState(state))
+        return broken("the state's buffers or view do not match its mode and size");
+
+    EngineSettings settings;
+    settings.totalIterations = *iterations;
+    settings.updates = static_cast<std::int32_t>(*updates);
+    settings.streams = static_cast<std::int32_t>(*streams);
+    settings.threads = o.threads;
+    settings.renderSeed = renderSeed;
+    RenderEngine engine(attractor, *target, settings);
+    if (!engine.startFrom(state.streams))
+        return broken("the state's streams do not match its stream count");
+
+    RenderJob job;
+    job.command = "resume";
+    job.attractor = &attractor;
+    job.target = target.get();
+    job.engine = &engine;
+    job.output = o.output;
+    job.png = o.png;
+    job.quiet = o.quiet;
+    job.renderSeed = renderSeed;
+    job.checkpoint = o.state;
+    job.checkpointSeconds = checkpointSeconds;
+    job.base.scene = state.scene;
+    setRenderSettings(job.base, *iterations, settings.updates, settings.streams, renderSeed,
+                      checkpointSeconds);
+    if (const std::string* seed = state.setting("seed")) {
+        job.base.set("seed", *seed);
+        job.seed = *seed;
+    }
+    job.developmentsBefore = state.developmentsDone;
+    job.resumedFrom = engine.counter();
+    return runToEnd(job, out, err);
+}
+
+}  // namespace qm::cli

@@ -1,0 +1,191 @@
+// quillmere-cli render --checkpoint and resume: a render stopped by a signal leaves a state
+// that resume finishes into the bytes of an uninterrupted render; state files that cannot be
+// used are refused with their status and nothing is written.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli.h"
+
+namespace qm::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome runCli(std::vector<std::string> args) {
+    args.insert(args.begin(), "quillmere-cli");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    const int status = run(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, out.str(), err.str()};
+}
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class Checkpoint : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "qm-checkpoint-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::vector<std::string> renderArgs(const std::string& file, const std::string& output,
+                                        const std::string& mode) const {
+        return {"render", std::string(QM_DATA_DIR "/examples/") + file,
+                "-o",     (dir / output).string(),
+                "--mode", mode,
+                "--size", "160x120",
+                "--seed", "5",
+                "--quiet"};
+    }
+
+    // Runs a render with checkpoints every 10 ms and sends it the signal once the first
+    // checkpoint is on disk.
+    Outcome interrupted(std::vector<std::string> args, const fs::path& state, int signal) {
+        args.insert(args.end(), {"--checkpoint", state.string(), "--checkpoint-every", "0.01"});
+        auto render = std::async(std::launch::async, [args] { return runCli(args); });
+        while (!fs::exists(state) &&
+               render.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready) {
+        }
+        if (fs::exists(state)) ::kill(::getpid(), signal);
+        return render.get();
+    }
+
+    fs::path dir;
+};
+
+TEST_F(Checkpoint, RenderStoppedBySignalResumesToTheUninterruptedBytes) {
+    struct Case {
+        const char* file;
+        const char* mode;
+        const char* streams;
+        int signal;
+    };
+    for (const Case& c : {Case{"julia.qmattr", "Plasma", "16", SIGINT},
+                          Case{"ifs.qmattr", "Solide", "1", SIGTERM}}) {
+        SCOPED_TRACE(c.file);
+        auto args = renderArgs(c.file, "full.bmp", c.mode);
+        args.insert(args.end(),
+                    {"--iterations", "6000000", "--streams", c.streams, "--threads", "2"});
+        ASSERT_EQ(runCli(args).status, 0);
+
+        const fs::path state = dir / "render.qmrender";
+        fs::remove(state);
+        args[3] = (dir / "part.bmp").string();
+        const Outcome stopped = interrupted(args, state, c.signal);
+        ASSERT_EQ(stopped.status, 128 + c.signal) << stopped.err;
+        EXPECT_FALSE(fs::exists(dir / "part.bmp"));
+        EXPECT_NE(stopped.err.find("quillmere-cli resume"), std::string::npos);
+
+        const Outcome resumed =
+            runCli({"resume", state.string(), "-o", (dir / "resumed.bmp").string(), "--threads",
+                    "3", "--quiet", "--checkpoint-every", "1000"});
+        ASSERT_EQ(resumed.status, 0) << resumed.err;
+        EXPECT_NE(resumed.out.find("resumed_from: "), std::string::npos);
+        EXPECT_NE(resumed.out.find("iterations: 6000000\n"), std::string::npos);
+        EXPECT_EQ(slurp(dir / "resumed.bmp"), slurp(dir / "full.bmp"));
+    }
+}
+
+// The state file of a short render, stopped by a signal.
+class DamagedState : public Checkpoint {
+protected:
+    void SetUp() override {
+        Checkpoint::SetUp();
+        state = dir / "render.qmrender";
+        output = dir / "out.png";
+        auto args = renderArgs("lorenz.qmattr", "x.bmp", "Gaz");
+        args.insert(args.end(), {"--iterations", "100000000", "--streams", "4"});
+        ASSERT_EQ(interrupted(args, state, SIGINT).status, 130);
+        bytes = slurp(state);
+    }
+    Outcome resumeBytes(const std::string& b) {
+        std::ofstream(dir / "damaged.qmrender", std::ios::binary) << b;
+        return runCli({"resume", (dir / "damaged.qmrender").string(), "-o", output.string()});
+    }
+    fs::path state, output;
+    std::string bytes;
+};
+
+TEST_F(DamagedState, IsRefusedWithStatusTwoOrFourAndNothingIsWritten) {
+    EXPECT_EQ(resumeBytes(bytes.substr(0, bytes.size() / 2)).status, kExitUsage);
+    std::string flipped = bytes;
+    flipped[bytes.size() - 10] ^= 0x10;
+    const Outcome corrupt = resumeBytes(flipped);
+    EXPECT_EQ(corrupt.status, kExitUsage);
+    EXPECT_NE(corrupt.err.find("damaged"), std::string::npos);
+    std::string other = bytes;
+    other[8] = 9;
+    EXPECT_NE(resumeBytes(other).err.find("version 9"), std::string::npos);
+    EXPECT_EQ(resumeBytes(slurp(QM_DATA_DIR "/examples/lorenz.qmattr")).status, kExitUsage);
+
+    // A buffer declared larger than any memory, under valid checksums.
+    std::string huge = bytes;
+    // Header: text and stream section sizes at 40 and 48, values and directory at 64 and 72.
+    std::uint64_t sizes[4];
+    std::memcpy(&sizes[0], huge.data() + 40, 16);
+    std::memcpy(&sizes[2], huge.data() + 64, 16);
+    const std::size_t directoryAt = 112 + sizes[0] + sizes[1] + sizes[2];
+    ASSERT_LT(directoryAt + sizes[3], huge.size());
+    std::uint32_t nameLength;
+    std::memcpy(&nameLength, huge.data() + directoryAt, 4);
+    const std::uint64_t elements = std::uint64_t{1} << 50;
+    std::memcpy(huge.data() + directoryAt + 4 + nameLength, &elements, 8);
+    auto crc = [](const char* p, std::size_t n) {
+        return static_cast<std::uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(p), n));
+    };
+    const std::uint32_t directoryCrc = crc(huge.data() + directoryAt, sizes[3]);
+    std::memcpy(huge.data() + 104, &directoryCrc, 4);
+    const std::uint32_t headerCrc = crc(huge.data(), 108);
+    std::memcpy(huge.data() + 108, &headerCrc, 4);
+    const Outcome tooLarge = resumeBytes(huge);
+    EXPECT_EQ(tooLarge.status, 4) << tooLarge.err;
+    EXPECT_NE(tooLarge.err.find("memory"), std::string::npos);
+
+    EXPECT_EQ(runCli({"resume", (dir / "missing.qmrender").string(), "-o", output.string()}).status,
+              kExitUsage);
+    EXPECT_EQ(runCli({"resume", dir.string(), "-o", output.string()}).status, kExitUsage);
+    EXPECT_FALSE(fs::exists(output));
+    // The damaged files stay as they were, and so does the good one.
+    EXPECT_EQ(slurp(state), bytes);
+}
+
+TEST_F(Checkpoint, OptionsOfCheckpointsAreChecked) {
+    auto args = renderArgs("lorenz.qmattr", "x.bmp", "Gaz");
+    auto with = [&](std::vector<std::string> extra) {
+        auto a = args;
+        a.insert(a.end(), extra.begin(), extra.end());
+        return runCli(a).status;
+    };
+    EXPECT_EQ(with({"--checkpoint-every", "5"}), kExitUsage);  // without --checkpoint
+    EXPECT_EQ(with({"--checkpoint", (dir / "s").string(), "--checkpoint-every", "0"}), kExitUsage);
+    EXPECT_EQ(with({"--checkpoint", (dir / "s").string(), "--checkpoint-every", "x"}), kExitUsage);
+    EXPECT_EQ(runCli({"resume", (dir / "s").string()}).status, kExitUsage);  // no output
+    EXPECT_FALSE(fs::exists(dir / "x.bmp"));
+}
+
+}  // namespace
+}  // namespace qm::cli
