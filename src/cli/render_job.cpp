@@ -77,6 +77,8 @@ public:
 // The render's state now: between two rounds, or after the engine has returned.
 WriteResult saveState(const RenderJob& job, std::uint64_t developments) {
     RenderState state = job.base;
+    // Written at once, while every stream waits: the target's own buffers serve.
+    state.borrowBuffers = true;
     job.target->captureState(state);
     state.streams = job.engine->streamStates();
     state.iterationsDone = static_cast<std::uint64_t>(job.engine->counter());

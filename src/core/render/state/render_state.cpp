@@ -66,8 +66,16 @@ std::optional<Vecd> RenderState::vector(std::string_view key) const {
     return Vecd{c[0], c[1], c[2]};
 }
 
-StateBuffer& RenderState::addBuffer(std::string name, std::vector<float> data) {
-    buffers.push_back({std::move(name), std::move(data)});
+StateBuffer& RenderState::addBuffer(std::string name, std::span<const float> data) {
+    if (borrowBuffers) {
+        buffers.push_back({std::move(name), {}, data});
+        return buffers.back();
+    }
+    return addBuffer(std::move(name), std::vector<float>(data.begin(), data.end()));
+}
+
+StateBuffer& RenderState::addBuffer(std::string name, std::vector<float>&& data) {
+    buffers.push_back({std::move(name), std::move(data), {}});
     return buffers.back();
 }
 
@@ -93,9 +101,11 @@ const StateValues* RenderState::valuesOf(std::string_view name) const {
     return nullptr;
 }
 
-const std::vector<float>* RenderState::bufferOfSize(std::string_view name, std::size_t size) const {
+std::optional<std::span<const float>> RenderState::bufferOfSize(std::string_view name,
+                                                                std::size_t size) const {
     const StateBuffer* b = buffer(name);
-    return b && b->values.size() == size ? &b->values : nullptr;
+    if (!b || b->data().size() != size) return std::nullopt;
+    return b->data();
 }
 
 const std::vector<double>* RenderState::valuesOfSize(std::string_view name,

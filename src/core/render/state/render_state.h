@@ -12,9 +12,11 @@
 // restoreStream carry it, and the target's captureOrbitMemory the Light family's memory.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,11 +32,19 @@ namespace qm {
 inline constexpr std::uint32_t kRenderStateVersion = 1;
 
 // An accumulation buffer, by name ("density", "light", "light0.depth", ...).
+// Its floats are its own, or borrowed from the target they were captured from (see
+// RenderState::borrowBuffers).
 struct StateBuffer {
     std::string name;
     std::vector<float> values;
+    std::span<const float> borrowed;
 
-    friend bool operator==(const StateBuffer&, const StateBuffer&) = default;
+    std::span<const float> data() const {
+        return borrowed.empty() ? std::span<const float>(values) : borrowed;
+    }
+    friend bool operator==(const StateBuffer& a, const StateBuffer& b) {
+        return a.name == b.name && std::ranges::equal(a.data(), b.data());
+    }
 };
 
 // Exact doubles that the render derived at its start and must continue with (the Light
@@ -57,6 +67,10 @@ struct RenderState {
     std::uint64_t developmentsDone = 0;  // periodic developments so far
     std::vector<StateBuffer> buffers;
     std::vector<StateValues> values;
+    // Capture refers to the target's buffers instead of copying them, for a state written at
+    // once while the target stands still (a checkpoint of a large image would otherwise need
+    // its memory twice). Such a state is valid only until the target changes.
+    bool borrowBuffers = false;
 
     friend bool operator==(const RenderState&, const RenderState&) = default;
 
@@ -70,12 +84,15 @@ struct RenderState {
     std::optional<double> number(std::string_view key) const;
     std::optional<Vecd> vector(std::string_view key) const;
 
-    StateBuffer& addBuffer(std::string name, std::vector<float> values);
+    // Copies the floats, or borrows them when borrowBuffers is set.
+    StateBuffer& addBuffer(std::string name, std::span<const float> values);
+    StateBuffer& addBuffer(std::string name, std::vector<float>&& values);
     const StateBuffer* buffer(std::string_view name) const;
     void setValues(std::string name, std::vector<double> values);
     const StateValues* valuesOf(std::string_view name) const;
     // The buffer, when it is there with exactly `size` elements.
-    const std::vector<float>* bufferOfSize(std::string_view name, std::size_t size) const;
+    std::optional<std::span<const float>> bufferOfSize(std::string_view name,
+                                                       std::size_t size) const;
     const std::vector<double>* valuesOfSize(std::string_view name, std::size_t size) const;
 };
 

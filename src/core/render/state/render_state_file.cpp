@@ -13,6 +13,7 @@
 #include <fstream>
 #include <limits>
 #include <new>
+#include <span>
 #include <string>
 
 namespace qm {
@@ -255,7 +256,7 @@ bool parseDirectory(std::string_view bytes, std::uint32_t count, std::vector<Dir
 }
 
 // Compresses one buffer into the writer; fills the entry's compressed size and checksum.
-bool writeCompressed(FileSink& writer, const std::vector<float>& values,
+bool writeCompressed(FileSink& writer, std::span<const float> values,
                      DirectoryEntry& entry) {
     z_stream z{};
     if (deflateInit(&z, kCompressionLevel) != Z_OK) return false;
@@ -433,7 +434,7 @@ WriteResult writeRenderState(const std::filesystem::path& path, const RenderStat
     const std::string streams = streamSection(state);
     const std::string values = valuesSection(state);
     std::vector<DirectoryEntry> entries;
-    for (const StateBuffer& b : state.buffers) entries.push_back({b.name, b.values.size(), 0, 0});
+    for (const StateBuffer& b : state.buffers) entries.push_back({b.name, b.data().size(), 0, 0});
     const std::uint64_t directorySize = directorySection(entries).size();
 
     // The file goes out piece by piece: each buffer is compressed straight into it, and the
@@ -450,7 +451,7 @@ WriteResult writeRenderState(const std::filesystem::path& path, const RenderStat
         std::uint64_t dataSize = 0;
         for (std::size_t i = 0; i < entries.size(); ++i) {
             entries[i].compressedSize = 0;
-            if (!writeCompressed(out, state.buffers[i].values, entries[i])) {
+            if (!writeCompressed(out, state.buffers[i].data(), entries[i])) {
                 compressed = out.error() != 0;
                 return false;
             }

@@ -3,7 +3,9 @@
 // its base, and applies its own part only once the base has applied its own: a refused state
 // leaves the target as it was.
 #include <cmath>
+#include <span>
 #include <string>
+#include <type_traits>
 
 #include "core/render/gas.h"
 #include "core/render/light.h"
@@ -27,15 +29,14 @@ std::optional<ColorRGBf> color(const RenderState& s, std::string_view key) {
     return c;
 }
 
-std::vector<float> floatsOf(const std::vector<ColorRGBf>& colors) {
-    std::vector<float> v;
-    v.reserve(3 * colors.size());
-    for (const ColorRGBf& c : colors) {
-        v.push_back(c.r);
-        v.push_back(c.g);
-        v.push_back(c.b);
-    }
-    return v;
+// The colour sums as the floats they are made of, red, green, blue per pixel.
+static_assert(sizeof(ColorRGBf) == 3 * sizeof(float) && std::is_standard_layout_v<ColorRGBf>);
+std::span<const float> floatsOf(const std::vector<ColorRGBf>& colors) {
+    return {reinterpret_cast<const float*>(colors.data()), 3 * colors.size()};
+}
+
+void assign(std::vector<float>& to, std::span<const float> from) {
+    to.assign(from.begin(), from.end());
 }
 
 bool positive(const std::optional<double>& v) {
@@ -120,12 +121,12 @@ void TBitmap3D_Gas::captureState(RenderState& s) const {
 }
 
 bool TBitmap3D_Gas::restoreState(const RenderState& s) {
-    const auto* d = s.bufferOfSize("density", density.size());
+    const auto d = s.bufferOfSize("density", density.size());
     const auto l = s.number("luminosity"), g = s.number("gamma");
     if (!d || !positive(l) || !positive(g) || !TBitmap3D::restoreState(s)) return false;
     luminosity = *l;
     gamma = *g;
-    density = *d;
+    assign(density, *d);
     peak = 0;
     return true;
 }
@@ -136,9 +137,9 @@ void TBitmap3D_Liquid::captureState(RenderState& s) const {
 }
 
 bool TBitmap3D_Liquid::restoreState(const RenderState& s) {
-    const auto* d = s.bufferOfSize("surface", surface.size());
+    const auto d = s.bufferOfSize("surface", surface.size());
     if (!d || !TBitmap3D_Gas::restoreState(s)) return false;
-    surface = *d;
+    assign(surface, *d);
     return true;
 }
 
@@ -156,7 +157,7 @@ void TBitmap3D_Light::captureState(RenderState& s) const {
 }
 
 bool TBitmap3D_Light::restoreState(const RenderState& s) {
-    const auto* light = s.bufferOfSize("light", 3 * lightBuffer.size());
+    const auto light = s.bufferOfSize("light", 3 * lightBuffer.size());
     const auto* ranges = s.valuesOfSize("light.ranges", 6);
     const StateValues* speed = s.valuesOf("light.speed_gradient");
     const StateValues* angle = s.valuesOf("light.angle_gradient");
@@ -202,9 +203,9 @@ void TBitmap3D_Plasma::captureState(RenderState& s) const {
 }
 
 bool TBitmap3D_Plasma::restoreState(const RenderState& s) {
-    const auto* d = s.bufferOfSize("surface", surface.size());
+    const auto d = s.bufferOfSize("surface", surface.size());
     if (!d || !TBitmap3D_Light::restoreState(s)) return false;
-    surface = *d;
+    assign(surface, *d);
     return true;
 }
 
@@ -291,8 +292,8 @@ void TBitmap3D_Solid::captureState(RenderState& s) const {
 }
 
 bool TBitmap3D_Solid::restoreState(const RenderState& s) {
-    const auto* d = s.bufferOfSize("density", density.size());
-    const auto* z = s.bufferOfSize("depth", depth.size());
+    const auto d = s.bufferOfSize("density", density.size());
+    const auto z = s.bufferOfSize("depth", depth.size());
     const auto g = s.number("gamma"), o = s.number("opacity"), r = s.number("roughness");
     const auto a = color(s, "solid.ambient"), df = color(s, "solid.diffuse"),
                sp = color(s, "solid.specular");
@@ -302,8 +303,8 @@ bool TBitmap3D_Solid::restoreState(const RenderState& s) {
         return false;
     struct Map {
         const std::vector<double>* fit;
-        const std::vector<float>* density;
-        const std::vector<float>* depth;
+        std::optional<std::span<const float>> density;
+        std::optional<std::span<const float>> depth;
     };
     std::vector<Map> maps;
     for (std::size_t i = 0; i < lights.size(); ++i) {
@@ -322,15 +323,15 @@ bool TBitmap3D_Solid::restoreState(const RenderState& s) {
     ambient = *a;
     diffuse = *df;
     specular = *sp;
-    density = *d;
-    depth = *z;
+    assign(density, *d);
+    assign(depth, *z);
     peak = 0;
     // After the base's SetView, which gave every light the camera's rotation: the saved frames
     // are the ones the render used.
     for (std::size_t i = 0; i < lights.size(); ++i) {
         lights[i]->setFit(*maps[i].fit);
-        lights[i]->mapDensity = *maps[i].density;
-        lights[i]->mapDepth = *maps[i].depth;
+        assign(lights[i]->mapDensity, *maps[i].density);
+        assign(lights[i]->mapDepth, *maps[i].depth);
     }
     return true;
 }

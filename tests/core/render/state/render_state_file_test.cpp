@@ -43,7 +43,7 @@ RenderState smallState() {
         density[i] = static_cast<float>(i % 37) * 0.125f;
     s.addBuffer("density", density);
     s.addBuffer("depth", std::vector<float>(600, 1.0f));
-    s.addBuffer("empty", {});
+    s.addBuffer("empty", std::vector<float>{});
     s.setValues("light.ranges", {0.1, 0.2, 0.1, -1, 1, 2});
     s.setValues("nothing", {});
     return s;

@@ -362,6 +362,33 @@ TEST(TargetState, RefusesAStateOfAnotherModeSizeOrWithAPartMissing) {
     }
 }
 
+TEST(TargetState, ABorrowingCaptureWritesTheSameFileWithoutCopyingTheBuffers) {
+    for (int mode : {static_cast<int>(RenderMode::Light), static_cast<int>(RenderMode::Solid)}) {
+        Rendered r(mode);
+        RenderState borrowed;
+        borrowed.borrowBuffers = true;
+        r.target->captureState(borrowed);
+        for (const StateBuffer& b : borrowed.buffers) EXPECT_TRUE(b.values.empty()) << b.name;
+        const auto* solid = dynamic_cast<const TBitmap3D_Solid*>(r.target.get());
+        if (solid) {
+            EXPECT_EQ(borrowed.buffer("depth")->data().data(), solid->depth.data());
+        }
+
+        const fs::path dir = fs::temp_directory_path();
+        const fs::path a = dir / ("qm-borrow-a-" + std::to_string(getpid()));
+        const fs::path b = dir / ("qm-borrow-b-" + std::to_string(getpid()));
+        ASSERT_TRUE(writeRenderState(a, r.state));
+        ASSERT_TRUE(writeRenderState(b, borrowed));
+        RenderState readA, readB;
+        ASSERT_TRUE(readRenderState(a, readA));
+        ASSERT_TRUE(readRenderState(b, readB));
+        EXPECT_EQ(readA, readB);
+        EXPECT_EQ(fs::file_size(a), fs::file_size(b));
+        fs::remove(a);
+        fs::remove(b);
+    }
+}
+
 TEST(TargetState, GradientsComeBackStopForStopWithEqualPositionsInOrder) {
     Gradientf g;
     g.AddStop(0, {0, 0, 0});
