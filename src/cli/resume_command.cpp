@@ -111,6 +111,18 @@ int runResume(const std::vector<std::string>& args, std::ostream& out, std::ostr
         if (const auto v = parseCheckpointSeconds(*text)) checkpointSeconds = *v;
     if (o.checkpointSeconds) checkpointSeconds = *o.checkpointSeconds;
 
+    // The target takes as much memory again as the buffers just read.
+    const std::uint64_t targetBytes =
+        renderTargetBytes(static_cast<int>(*mode), static_cast<std::int32_t>(*width),
+                          static_cast<std::int32_t>(*height));
+    if (targetBytes > availableMemoryBytes()) {
+        err << "quillmere-cli resume: " << o.state.string() << ": the render needs "
+            << (targetBytes >> 20)
+            << " MiB of memory for its image besides its state, more than this machine has "
+               "available\n";
+        return kExitTooLarge;
+    }
+
     // The scene, restarted, and a target of the render's mode and size holding its buffers.
     std::istringstream sceneText(state.scene);
     LoadResult loaded = readAttractor(*makeAttractorParser(), sceneText);

@@ -29,7 +29,8 @@ constexpr std::uint64_t kMaxValuesBytes = 16ull << 20;
 constexpr std::uint32_t kMaxStreamRecords = 65536;
 constexpr std::uint32_t kMaxBuffers = 256;
 constexpr std::uint32_t kMaxNameBytes = 64;
-constexpr std::uint64_t kMaxBufferElements = std::uint64_t{1} << 60;
+// 2^52 floats: 256 such buffers still add up to less than 2^64 bytes.
+constexpr std::uint64_t kMaxBufferElements = std::uint64_t{1} << 52;
 
 constexpr std::size_t kChunk = std::size_t{1} << 18;     // compressed bytes per write or read
 constexpr std::size_t kZlibStep = std::size_t{1} << 30;  // bytes per zlib call (uInt counts)
@@ -576,7 +577,7 @@ StateReadResult readRenderState(const std::filesystem::path& path, RenderState& 
     for (const DirectoryEntry& e : entries) {
         if (e.compressedSize > dataSize - compressed) return fail(StateReadStatus::Corrupt);
         compressed += e.compressedSize;
-        needed += e.elements * sizeof(float);  // at most 256 * 2^62: no overflow
+        needed += e.elements * sizeof(float);  // at most 256 * 2^54: no overflow
     }
     if (compressed != dataSize) return fail(StateReadStatus::Corrupt);
     const std::uint64_t limit = options.memoryLimit ? options.memoryLimit : availableMemoryBytes();
