@@ -79,10 +79,7 @@ WriteResult saveState(const RenderJob& job, std::uint64_t developments) {
     RenderState state = job.base;
     // Written at once, while every stream waits: the target's own buffers serve.
     state.borrowBuffers = true;
-    job.target->captureState(state);
-    state.streams = job.engine->streamStates();
-    state.iterationsDone = static_cast<std::uint64_t>(job.engine->counter());
-    state.developmentsDone = developments;
+    captureRender(*job.target, *job.engine, developments, state);
     return writeRenderState(*job.checkpoint, state);
 }
 
@@ -155,15 +152,6 @@ std::optional<std::string> writeImage(const RenderJob& job, std::ostream& out) {
 }
 
 }  // namespace
-
-void setRenderSettings(RenderState& state, std::int64_t iterations, std::int32_t updates,
-                       std::int32_t streams, std::uint64_t renderSeed, double checkpointSeconds) {
-    state.set("iterations", std::to_string(iterations));
-    state.set("updates", std::to_string(updates));
-    state.set("streams", std::to_string(streams));
-    state.set("render_seed", std::to_string(renderSeed));
-    state.set("checkpoint_every", checkpointSeconds);
-}
 
 std::string describeState(const StateReadResult& r) {
     std::string text;

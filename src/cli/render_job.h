@@ -12,6 +12,7 @@
 #include "core/attractor/attractor.h"
 #include "core/render/bitmap3d.h"
 #include "core/render/render_engine.h"
+#include "core/render/state/render_resume.h"
 #include "core/render/state/render_state.h"
 #include "core/render/state/render_state_file.h"
 
@@ -45,10 +46,6 @@ struct RenderJob {
 // with a checkpoint, the first SIGINT or SIGTERM stops the render after its round instead of
 // the tool; a second one acts as before.
 int runToEnd(RenderJob& job, std::ostream& out, std::ostream& err);
-
-// The tool's settings of a render, as a state file keeps them.
-void setRenderSettings(RenderState& state, std::int64_t iterations, std::int32_t updates,
-                       std::int32_t streams, std::uint64_t renderSeed, double checkpointSeconds);
 
 // The user's sentence for a state file that cannot be read, and the exit status for it: 4 when
 // it is too large for this machine, 2 otherwise.

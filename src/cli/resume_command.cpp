@@ -66,12 +66,6 @@ std::variant<ResumeOptions, std::string> parseOptions(const std::vector<std::str
     return o;
 }
 
-std::optional<std::int64_t> integerSetting(const RenderState& s, const char* key, std::int64_t lo,
-                                           std::int64_t hi) {
-    const std::string* text = s.setting(key);
-    return text ? parseInteger(*text, lo, hi) : std::nullopt;
-}
-
 }  // namespace
 
 int runResume(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -92,79 +86,48 @@ int runResume(const std::vector<std::string>& args, std::ostream& out, std::ostr
         err << "quillmere-cli resume: " << o.state.string() << ": " << what << '\n';
         return kExitUsage;
     };
-
-    // The render's settings, each within what the render command takes.
-    const auto mode = integerSetting(state, "mode", 0, kRenderModeCount - 1);
-    const auto width = integerSetting(state, "width", 16, 16384);
-    const auto height = integerSetting(state, "height", 16, 16384);
-    const auto iterations = integerSetting(state, "iterations", 0, 1000000000000000);
-    const auto updates = integerSetting(state, "updates", 1, 100);
-    const auto streams = integerSetting(state, "streams", 1, kMaxStreams);
-    const std::string* seedText = state.setting("render_seed");
-    std::uint64_t renderSeed = 0;
-    if (!mode || !width || !height || !iterations || !updates || !streams || !seedText ||
-        std::from_chars(seedText->data(), seedText->data() + seedText->size(), renderSeed).ptr !=
-            seedText->data() + seedText->size())
-        return broken("the state's render settings are missing or out of range");
+    ResumedRender render;
+    switch (prepareResume(state, o.threads, render)) {
+        case ResumeStatus::Ok:
+            break;
+        case ResumeStatus::TooLarge:
+            err << "quillmere-cli resume: " << o.state.string()
+                << ": the render's image would not fit in this machine's memory beside its state\n";
+            return kExitTooLarge;
+        case ResumeStatus::BadSettings:
+            return broken("the state's render settings are missing or out of range");
+        case ResumeStatus::BadScene:
+            return broken("the state's attractor cannot be read");
+        case ResumeStatus::BadTarget:
+            return broken("the state's buffers or view do not match its mode and size");
+        case ResumeStatus::BadStreams:
+            return broken("the state's streams do not match its stream count");
+    }
     double checkpointSeconds = kDefaultCheckpointSeconds;
     if (const std::string* text = state.setting("checkpoint_every"))
         if (const auto v = parseCheckpointSeconds(*text)) checkpointSeconds = *v;
     if (o.checkpointSeconds) checkpointSeconds = *o.checkpointSeconds;
 
-    // The target takes as much memory again as the buffers just read.
-    const std::uint64_t targetBytes =
-        renderTargetBytes(static_cast<int>(*mode), static_cast<std::int32_t>(*width),
-                          static_cast<std::int32_t>(*height));
-    if (targetBytes > availableMemoryBytes()) {
-        err << "quillmere-cli resume: " << o.state.string() << ": the render needs "
-            << (targetBytes >> 20)
-            << " MiB of memory for its image besides its state, more than this machine has "
-               "available\n";
-        return kExitTooLarge;
-    }
-
-    // The scene, restarted, and a target of the render's mode and size holding its buffers.
-    std::istringstream sceneText(state.scene);
-    LoadResult loaded = readAttractor(*makeAttractorParser(), sceneText);
-    if (!loaded) return broken("the state's attractor cannot be read");
-    Attractor& attractor = *loaded.attractor;
-    attractor.restart();
-    auto target = CreateRenderTarget(static_cast<int>(*mode));
-    target->SetWidth(static_cast<std::int32_t>(*width));
-    target->SetHeight(static_cast<std::int32_t>(*height));
-    if (!target->restoreState(state))
-        return broken("the state's buffers or view do not match its mode and size");
-
-    EngineSettings settings;
-    settings.totalIterations = *iterations;
-    settings.updates = static_cast<std::int32_t>(*updates);
-    settings.streams = static_cast<std::int32_t>(*streams);
-    settings.threads = o.threads;
-    settings.renderSeed = renderSeed;
-    RenderEngine engine(attractor, *target, settings);
-    if (!engine.startFrom(state.streams))
-        return broken("the state's streams do not match its stream count");
-
     RenderJob job;
     job.command = "resume";
-    job.attractor = &attractor;
-    job.target = target.get();
-    job.engine = &engine;
+    job.attractor = render.attractor.get();
+    job.target = render.target.get();
+    job.engine = render.engine.get();
     job.output = o.output;
     job.png = o.png;
     job.quiet = o.quiet;
-    job.renderSeed = renderSeed;
+    job.renderSeed = render.settings.renderSeed;
     job.checkpoint = o.state;
     job.checkpointSeconds = checkpointSeconds;
     job.base.scene = state.scene;
-    setRenderSettings(job.base, *iterations, settings.updates, settings.streams, renderSeed,
-                      checkpointSeconds);
+    setRenderSettings(job.base, render.settings);
+    job.base.set("checkpoint_every", checkpointSeconds);
     if (const std::string* seed = state.setting("seed")) {
         job.base.set("seed", *seed);
         job.seed = *seed;
     }
     job.developmentsBefore = state.developmentsDone;
-    job.resumedFrom = engine.counter();
+    job.resumedFrom = render.engine->counter();
     return runToEnd(job, out, err);
 }
 

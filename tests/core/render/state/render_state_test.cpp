@@ -15,6 +15,7 @@
 #include "core/render/render_loop.h"
 #include "core/render/sampling.h"
 #include "core/render/solid.h"
+#include "core/render/state/render_resume.h"
 #include "core/render/state/render_state_file.h"
 #include "example_sets.h"
 
@@ -246,9 +247,9 @@ TEST_P(EngineResume, ResumedRenderGivesTheBytesOfAnUninterruptedOne) {
         std::ostringstream scene;
         ASSERT_TRUE(writeAttractor(*parser, *attractor, scene));
         state.scene = scene.str();
-        target->captureState(state);
-        state.streams = engine.streamStates();
-        state.iterationsDone = static_cast<std::uint64_t>(out.counter);
+        setRenderSettings(state, settings);
+        captureRender(*target, engine, 0, state);
+        EXPECT_EQ(state.iterationsDone, static_cast<std::uint64_t>(out.counter));
     }
     const fs::path file = dir / "render.qmrender";
     ASSERT_TRUE(writeRenderState(file, state));
@@ -258,22 +259,14 @@ TEST_P(EngineResume, ResumedRenderGivesTheBytesOfAnUninterruptedOne) {
     RenderState read;
     ASSERT_TRUE(readRenderState(file, read));
     EXPECT_EQ(read, state);
-    std::istringstream sceneIn(read.scene);
-    LoadResult loaded = readAttractor(*makeAttractorParser(), sceneIn);
-    ASSERT_TRUE(loaded);
-    loaded.attractor->restart();
-    auto resumed = CreateRenderTarget(c.mode);
-    resumed->SetWidth(96);
-    resumed->SetHeight(72);
-    ASSERT_TRUE(resumed->restoreState(read));
-    settings.threads = 3;
-    RenderEngine engine(*loaded.attractor, *resumed, settings);
-    ASSERT_TRUE(engine.startFrom(read.streams));
-    EXPECT_EQ(static_cast<std::uint64_t>(engine.counter()), read.iterationsDone);
+    ResumedRender r;
+    ASSERT_EQ(prepareResume(read, 3, r), ResumeStatus::Ok);
+    EXPECT_EQ(r.engine->threads(), 3);
+    EXPECT_EQ(static_cast<std::uint64_t>(r.engine->counter()), read.iterationsDone);
     RenderControl control;
-    RoundSink sink(*resumed, control);
-    if (engine.run(sink, control).needsFinalDevelop) resumed->BuildImage();
-    EXPECT_EQ(resumed->imageBytes(), expected);
+    RoundSink sink(*r.target, control);
+    if (r.engine->run(sink, control).needsFinalDevelop) r.target->BuildImage();
+    EXPECT_EQ(r.target->imageBytes(), expected);
 }
 
 std::vector<EngineCase> engineCases() {
@@ -387,6 +380,39 @@ TEST(TargetState, ABorrowingCaptureWritesTheSameFileWithoutCopyingTheBuffers) {
         fs::remove(a);
         fs::remove(b);
     }
+}
+
+TEST(PrepareResume, RefusesWhatCannotBeThatRenderAndLeavesNothingHalfBuilt) {
+    Rendered r(static_cast<int>(RenderMode::Plasma));
+    RenderState state = r.state;
+    std::ostringstream scene;
+    ASSERT_TRUE(writeAttractor(*makeAttractorParser(), *r.attractor, scene));
+    state.scene = scene.str();
+    EngineSettings settings;
+    settings.totalIterations = kTotal;
+    settings.streams = 2;
+    setRenderSettings(state, settings);
+    RenderEngine engine(*r.attractor, *r.target, settings);
+    state.streams = engine.streamStates();
+
+    ResumedRender out;
+    EXPECT_EQ(prepareResume(state, 1, out), ResumeStatus::Ok);
+    auto refused = [&](auto damage) {
+        RenderState s = state;
+        damage(s);
+        ResumedRender none;
+        const ResumeStatus status = prepareResume(s, 1, none);
+        EXPECT_FALSE(none.engine || none.target || none.attractor);
+        return status;
+    };
+    EXPECT_EQ(refused([](RenderState& s) { s.set("streams", "0"); }), ResumeStatus::BadSettings);
+    EXPECT_EQ(refused([](RenderState& s) { s.set("iterations", "-1"); }),
+              ResumeStatus::BadSettings);
+    EXPECT_EQ(refused([](RenderState& s) { s.set("mode", "5"); }), ResumeStatus::BadSettings);
+    EXPECT_EQ(refused([](RenderState& s) { s.set("width", "99999"); }), ResumeStatus::BadSettings);
+    EXPECT_EQ(refused([](RenderState& s) { s.scene = "nothing"; }), ResumeStatus::BadScene);
+    EXPECT_EQ(refused([](RenderState& s) { s.set("height", "100"); }), ResumeStatus::BadTarget);
+    EXPECT_EQ(refused([](RenderState& s) { s.streams.pop_back(); }), ResumeStatus::BadStreams);
 }
 
 TEST(TargetState, GradientsComeBackStopForStopWithEqualPositionsInOrder) {
