@@ -7,6 +7,7 @@
 // values), the engine's streamStates(), and the caller's own settings and counters. Restore,
 // the other way round: a target of the same mode and size takes restoreState, and an engine
 // made on it with the scene's attractor takes the streams (RenderEngine::startFrom).
+// captureRender and prepareResume (render_resume.h) do each in one call.
 //
 // The classic loop (runRender) has one orbit in the attractor itself: captureStream and
 // restoreStream carry it, and the target's captureOrbitMemory the Light family's memory.
