@@ -272,8 +272,7 @@ int runToEnd(RenderJob& job, std::ostream& out, std::ostream& err) {
     report << "render_seed: " << job.renderSeed << '\n';
     report << "diverged: " << (outcome.diverged ? "yes" : "no") << '\n';
     report << "seconds: " << formatNumber(seconds) << '\n';
-    report << "iterations_per_second: " << formatNumber(seconds > 0 ? done / seconds : 0.0)
-           << '\n';
+    report << "iterations_per_second: " << formatNumber(seconds > 0 ? done / seconds : 0.0) << '\n';
     report << "scale: " << formatNumber(job.target->scale) << '\n';
     report << "pan_x: " << formatNumber(job.target->panX) << '\n';
     report << "pan_y: " << formatNumber(job.target->panY) << '\n';

@@ -32,7 +32,8 @@ struct ResumeOptions {
 
 std::variant<ResumeOptions, std::string> parseOptions(const std::vector<std::string>& args) {
     Arguments a;
-    if (auto problem = a.parse(args, {"output", "format", "threads", "checkpoint-every"}, {"quiet"}))
+    if (auto problem =
+            a.parse(args, {"output", "format", "threads", "checkpoint-every"}, {"quiet"}))
         return *problem;
     if (a.positional().size() != 1) return std::string("give exactly one FILE.qmrender");
     ResumeOptions o;
@@ -47,9 +48,11 @@ std::variant<ResumeOptions, std::string> parseOptions(const std::vector<std::str
         return std::string("-o - writes to standard output and needs --format png or --format bmp");
     } else {
         std::string extension = fs::path(o.output).extension().string();
-        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : extension)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (extension != ".bmp" && extension != ".png")
-            return std::string("the output must end in .bmp or .png, or --format must name its format");
+            return std::string(
+                "the output must end in .bmp or .png, or --format must name its format");
         o.png = extension == ".png";
     }
     if (const auto text = a.value("threads")) {
@@ -93,7 +96,7 @@ int runResume(const std::vector<std::string>& args, std::ostream& out, std::ostr
         case ResumeStatus::TooLarge:
             err << "quillmere-cli resume: " << o.state.string()
                 << ": the render's image would not fit in this machine's memory beside its state\n";
-            return kExitTooLarge;
+            return kExitNoMemory;
         case ResumeStatus::BadSettings:
             return broken("the state's render settings are missing or out of range");
         case ResumeStatus::BadScene:

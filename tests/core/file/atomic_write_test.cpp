@@ -67,8 +67,9 @@ TEST_F(AtomicWrite, PiecewiseWritePatchesWhatItWroteAndAFailedOneLeavesNoTrace) 
         return true;
     });
     EXPECT_EQ(past.status, WriteStatus::WriteFailed);
-    EXPECT_EQ(writeFileInPieces(target, [](FileSink& out) { return out.write("x") && false; }).status,
-              WriteStatus::WriteFailed);
+    EXPECT_EQ(
+        writeFileInPieces(target, [](FileSink& out) { return out.write("x") && false; }).status,
+        WriteStatus::WriteFailed);
     EXPECT_EQ(contents(target), "old");
     EXPECT_EQ(entries(), 1);
 

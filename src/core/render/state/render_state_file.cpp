@@ -16,6 +16,8 @@
 #include <span>
 #include <string>
 
+#include "core/file/input_file.h"
+
 namespace qm {
 
 namespace {
@@ -257,8 +259,7 @@ bool parseDirectory(std::string_view bytes, std::uint32_t count, std::vector<Dir
 }
 
 // Compresses one buffer into the writer; fills the entry's compressed size and checksum.
-bool writeCompressed(FileSink& writer, std::span<const float> values,
-                     DirectoryEntry& entry) {
+bool writeCompressed(FileSink& writer, std::span<const float> values, DirectoryEntry& entry) {
     z_stream z{};
     if (deflateInit(&z, kCompressionLevel) != Z_OK) return false;
     std::string out(kChunk, '\0');
@@ -298,34 +299,15 @@ bool writeCompressed(FileSink& writer, std::span<const float> values,
 // ---------------------------------------------------------------------------------------------
 // Reading
 
-class File {
-public:
-    ~File() {
-        if (fd >= 0) ::close(fd);
-    }
-    // Whole-range read; Truncated when the file ends first (it shrank under us).
-    StateReadStatus read(std::uint64_t offset, void* into, std::size_t n, int& error) const {
-        auto* p = static_cast<char*>(into);
-        while (n > 0) {
-            const ssize_t got = ::pread(fd, p, n, static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) {
-                error = errno;
-                return StateReadStatus::ReadFailed;
-            }
-            if (got == 0) return StateReadStatus::Truncated;
-            p += got;
-            offset += static_cast<std::uint64_t>(got);
-            n -= static_cast<std::size_t>(got);
-        }
-        return StateReadStatus::Ok;
-    }
+// The outcome of reading n bytes of an input file, as a state read's status.
+StateReadStatus readFrom(InputFile& file, void* into, std::size_t n, int& error) {
+    if (file.read(into, n) == ReadStatus::Ok) return StateReadStatus::Ok;
+    error = file.systemError();
+    return StateReadStatus::ReadFailed;  // shrunk since it was opened, or failed
+}
 
-    int fd = -1;
-};
-
-// Inflates entry.compressedSize bytes at offset into exactly entry.elements floats.
-StateReadStatus readCompressed(const File& file, std::uint64_t offset, const DirectoryEntry& entry,
+// Inflates the next entry.compressedSize bytes into exactly entry.elements floats.
+StateReadStatus readCompressed(InputFile& file, const DirectoryEntry& entry,
                                std::vector<float>& values, int& error) {
     z_stream z{};
     if (inflateInit(&z) != Z_OK) return StateReadStatus::TooLarge;
@@ -339,9 +321,8 @@ StateReadStatus readCompressed(const File& file, std::uint64_t offset, const Dir
     StateReadStatus status = StateReadStatus::Ok;
     while (inLeft > 0 && status == StateReadStatus::Ok) {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(inLeft, in.size()));
-        status = file.read(offset, in.data(), n, error);
+        status = readFrom(file, in.data(), n, error);
         if (status != StateReadStatus::Ok) break;
-        offset += n;
         inLeft -= n;
         running = crc(running, in.data(), n);
         if (ended) {  // bytes after the end of the stream
@@ -497,20 +478,25 @@ StateReadResult readRenderState(const std::filesystem::path& path, RenderState& 
     };
 
     // Open without waiting on a pipe or a device, and read only a regular file.
-    File file;
-    file.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (file.fd < 0) return fail(StateReadStatus::CannotOpen, errno);
-    struct stat st {};
-    if (::fstat(file.fd, &st) != 0) return fail(StateReadStatus::ReadFailed, errno);
-    if (!S_ISREG(st.st_mode)) return fail(StateReadStatus::NotRegularFile);
-    const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+    InputFile file;
+    switch (file.open(path)) {
+        case ReadStatus::Ok:
+            break;
+        case ReadStatus::NotRegular:
+            return fail(StateReadStatus::NotRegularFile);
+        case ReadStatus::CannotOpen:
+            return fail(StateReadStatus::CannotOpen, file.systemError());
+        default:
+            return fail(StateReadStatus::ReadFailed, file.systemError());
+    }
+    const std::uint64_t fileSize = file.size();
 
     // Header: magic, version, then the rest under its checksum.
     char header[kRenderStateHeaderSize];
     const auto headerBytes =
         static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, sizeof header));
     int error = 0;
-    if (auto s = file.read(0, header, headerBytes, error); s != StateReadStatus::Ok)
+    if (auto s = readFrom(file, header, headerBytes, error); s != StateReadStatus::Ok)
         return fail(s, error);
     if (std::memcmp(header, kRenderStateMagic, std::min<std::size_t>(headerBytes, 8)) != 0)
         return fail(StateReadStatus::NotAState);
@@ -548,8 +534,7 @@ StateReadResult readRenderState(const std::filesystem::path& path, RenderState& 
 
     // The small sections, each under its checksum.
     std::string sections(static_cast<std::size_t>(sectionsEnd - kRenderStateHeaderSize), '\0');
-    if (auto s = file.read(kRenderStateHeaderSize, sections.data(), sections.size(), error);
-        s != StateReadStatus::Ok)
+    if (auto s = readFrom(file, sections.data(), sections.size(), error); s != StateReadStatus::Ok)
         return fail(s, error);
     const std::string_view all(sections);
     const std::string_view textBytes = all.substr(0, textSize);
@@ -587,7 +572,6 @@ StateReadResult readRenderState(const std::filesystem::path& path, RenderState& 
         return r;
     }
 
-    std::uint64_t offset = sectionsEnd;
     read.buffers.reserve(entries.size());
     for (const DirectoryEntry& e : entries) {
         StateBuffer* buffer = nullptr;
@@ -599,10 +583,8 @@ StateReadResult readRenderState(const std::filesystem::path& path, RenderState& 
             r.neededBytes = needed;
             return r;
         }
-        if (auto s = readCompressed(file, offset, e, buffer->values, error);
-            s != StateReadStatus::Ok)
+        if (auto s = readCompressed(file, e, buffer->values, error); s != StateReadStatus::Ok)
             return fail(s, error);
-        offset += e.compressedSize;
     }
     state = std::move(read);
     return {};

@@ -212,7 +212,7 @@ TEST_F(StateFile, WhatIsNoStateFileIsRefusedWithoutWaiting) {
 TEST_F(StateFile, AFailedWriteLeavesThePreviousStateInPlace) {
     fs::create_directory(dir / "taken.qmrender");
     EXPECT_EQ(writeRenderState(dir / "taken.qmrender", smallState()).status,
-              WriteStatus::RenameFailed);
+              WriteStatus::NotRegular);
     EXPECT_FALSE(writeRenderState(dir / "missing" / "s.qmrender", smallState()));
     EXPECT_EQ(contents(file), bytes);
     // No temporary is left behind.
