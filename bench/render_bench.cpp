@@ -77,6 +77,26 @@ void BM_Render(benchmark::State& state, int mode, bool ifs) {
     state.SetItemsProcessed(state.iterations() * kBlock);
 }
 
+// Developing a rendered 640x480 image: BuildImage into bytes, or BuildImage16 into the 16-bit
+// pixels of a PNG. Items are pixels.
+void BM_Develop(benchmark::State& state, int mode, bool deep) {
+    auto a = makeLorenz();
+    auto t = makeTarget(mode, *a);
+    std::vector<Vecd> block(kBlock);
+    for (int i = 0; i < 2000; ++i)
+        t->PlotBlock(block.data(), a->iterateBlock(block.data(), kBlock));
+    std::vector<std::uint16_t> wide(static_cast<std::size_t>(t->pixelCount) * 4);
+    for (auto _ : state) {
+        if (deep)
+            t->BuildImage16(wide.data(), 4 * t->imageWidth);
+        else
+            t->BuildImage();
+        benchmark::ClobberMemory();
+    }
+    benchmark::DoNotOptimize(wide.data());
+    state.SetItemsProcessed(state.iterations() * t->pixelCount);
+}
+
 // The same work as Gas on Lorenz, with every abstraction removed.
 void BM_BareLorenzGas(benchmark::State& state) {
     auto a = makeLorenz();
@@ -118,6 +138,11 @@ const bool registered = [] {
                 (std::string("Render/") + (ifs ? "IFS4/" : "Lorenz/") + modes[mode]).c_str(),
                 BM_Render, mode, ifs != 0);
     benchmark::RegisterBenchmark("Render/Lorenz/BareBaseline", BM_BareLorenzGas);
+    for (int mode = 0; mode < 5; ++mode)
+        for (int deep = 0; deep < 2; ++deep)
+            benchmark::RegisterBenchmark(
+                (std::string("Develop/") + modes[mode] + (deep ? "/16bit" : "/8bit")).c_str(),
+                BM_Develop, mode, deep != 0);
     return true;
 }();
 

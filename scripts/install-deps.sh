@@ -15,6 +15,7 @@ packages=(
   x11-utils
   # The accessibility test: a private session bus, the AT-SPI bus and its Python client.
   dbus-daemon at-spi2-core python3-pyatspi
+  python3 python3-pil
   clang libclang-rt-14-dev
   locales
   # Installing and packaging: icons, manual pages, the .deb, and the checks of each.

@@ -14,11 +14,14 @@ namespace {
 constexpr std::string_view kUsage = R"(Usage: quillmere-cli COMMAND [OPTIONS]
 
 Commands:
-  info FILE.qmattr [--seed S]
-      Loads an attractor file and prints its kind, its parameters and the search's
-      estimates on them (Lyapunov exponent, correlation dimension) as "key: value" lines.
+  info FILE.qmattr|FILE.qmscene|IMAGE.png [--seed S] [--scene]
+      Loads an attractor file, a scene file or the scene a PNG image carries and prints
+      its kind, its parameters and the search's estimates on them (Lyapunov exponent,
+      correlation dimension) as "key: value" lines; for a scene also its render mode,
+      size and counts (render.*), for an image its software and description texts.
       S seeds the random generator (default: the current time); it matters for IFS,
       whose chaos game is seeded on loading, and for the dimension's random pairs.
+      --scene prints the scene's text instead, as a .qmscene file holds it.
 
   search --kind KIND --out DIR [--option N] [--count K] [--randomness P]
          [--max-trials T] [--seed S] [--threads J]
@@ -39,7 +42,8 @@ Commands:
          [--pan X,Y] [--luminosity L] [--gamma G] [--opacity O] [--roughness R]
          [--speed-map F] [--angle-map F] [--builtin-gradients] [--streams S]
          [--threads T] [--render-seed R]
-         [--checkpoint FILE [--checkpoint-every SECONDS]] [--quiet]
+         [--checkpoint FILE [--checkpoint-every SECONDS]] [--depth 8|16]
+         [--quiet]
       Renders the attractor of FILE as the program does after "Nouveau" in mode M and
       size WxH, "Ouvrir..." of FILE (the view fitted) and a complete "Démarrer".
       M is Gaz, Liquide, Lumière (or lumiere), Plasma, Solide, or 0 to 4 (default Gaz);
@@ -77,6 +81,16 @@ Commands:
       resumed_from, the iterations done before; -o and --format as for render. A
       truncated, damaged or unknown state file exits 2, one too large for this
       machine's memory exits 4; nothing is overwritten then.
+
+  render FILE.qmscene|IMAGE.png -o OUT.bmp|OUT.png [--iterations N] [--updates U] ...
+      Renders a scene, from its file or from a PNG image that carries one, as the
+      program renders it once opened: same mode, size, framing, settings, streams,
+      render seed and random states, so the same image. Only --iterations and --updates
+      may change it; --threads (the machine's) never changes the image.
+
+  Every PNG written carries its scene in a text chunk "quillmere-scene", with the texts
+  "Software" and "Description". --depth 16 writes 16 bits per channel (PNG only),
+  developed from the same buffers as the 8-bit image.
 
 Options common to all commands:
   --help       prints this text

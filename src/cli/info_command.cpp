@@ -9,7 +9,10 @@
 #include "core/attractor/ifs.h"
 #include "core/attractor/polynomial.h"
 #include "core/file/attractor_file.h"
+#include "core/render/bitmap3d.h"
+#include "core/scene/scene_file.h"
 #include "core/strings/string_table.h"
+#include "png/png_image.h"
 
 namespace qm::cli {
 
@@ -25,7 +28,9 @@ std::string describe(FileStatus status, int systemError) {
     switch (status) {
         case FileStatus::Ok: return "no error";
         case FileStatus::CannotOpen: text = "cannot open the file"; break;
-        case FileStatus::ReadError: text = "not a valid attractor file"; break;
+        case FileStatus::ReadError:
+            text = "not a valid attractor or scene file";
+            break;
         case FileStatus::TooLarge: text = "too large for an attractor file"; break;
         case FileStatus::TooManyLines:
             text = "more than " + std::to_string(kMaxAttractorFileLines) +
@@ -36,6 +41,12 @@ std::string describe(FileStatus status, int systemError) {
             break;
         case FileStatus::WriteFailed: text = "cannot write the file"; break;
         case FileStatus::InvalidValue: text = "a parameter is not a finite number"; break;
+        case FileStatus::NewerVersion:
+            text = "written by a later version of Quillmere";
+            break;
+        case FileStatus::NoScene:
+            text = "the image carries no scene";
+            break;
     }
     if (systemError != 0) text += std::string(" (") + std::strerror(systemError) + ")";
     return text;
@@ -60,12 +71,12 @@ std::string formatValue(const ParamEntry& e) {
 
 int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Arguments arguments;
-    if (const auto problem = arguments.parse(args, {"seed"}, {})) {
+    if (const auto problem = arguments.parse(args, {"seed"}, {"scene"})) {
         err << "quillmere-cli info: " << *problem << '\n';
         return kExitUsage;
     }
     if (arguments.positional().size() != 1) {
-        err << "quillmere-cli info: give exactly one FILE.qmattr\n";
+        err << "quillmere-cli info: give exactly one FILE.qmattr, FILE.qmscene or IMAGE.png\n";
         return kExitUsage;
     }
     std::uint32_t seed = static_cast<std::uint32_t>(std::time(nullptr));
@@ -79,16 +90,61 @@ int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     seedRandom31(seed);
 
-    const std::string& path = arguments.positional().front();
-    auto parser = makeAttractorParser();
-    int systemError = 0;
-    LoadResult loaded = loadAttractorInput(*parser, path, &systemError);
-    if (!loaded) {
-        err << "quillmere-cli info: " << path << ": " << describe(loaded.status, systemError)
-            << '\n';
-        return kExitUsage;
+    const std::filesystem::path path = arguments.positional().front();
+    const bool png = isPngFile(path);
+    const bool scene = png || path.extension() == kSceneExtension;
+    std::unique_ptr<Attractor> attractor;
+    RenderScene render;
+    if (scene) {
+        SceneLoad loaded = loadSceneOrImage(path);
+        if (!loaded) {
+            err << "quillmere-cli info: " << path.string();
+            if (loaded.line > 0) err << ", line " << loaded.line;
+            err << ": " << describe(loaded.status) << '\n';
+            return kExitUsage;
+        }
+        attractor = std::move(loaded.attractor);
+        render = loaded.render;
+    } else {
+        auto parser = makeAttractorParser();
+        int systemError = 0;
+        LoadResult loaded = loadAttractorInput(*parser, path.string(), &systemError);
+        if (!loaded) {
+            err << "quillmere-cli info: " << path.string() << ": "
+                << describe(loaded.status, systemError) << '\n';
+            return kExitUsage;
+        }
+        attractor = std::move(loaded.attractor);
     }
-    Attractor& a = *loaded.attractor;
+    Attractor& a = *attractor;
+
+    // The scene as it stands in the file, to keep as a scene file of its own.
+    if (arguments.has("scene")) {
+        if (!scene) {
+            err << "quillmere-cli info: --scene needs a scene file or an image that carries one\n";
+            return kExitUsage;
+        }
+        PngTexts texts;
+        if (png) readPngTexts(path, texts);
+        out << (png ? texts.scene : sceneText(a, render));
+        return kExitOk;
+    }
+    if (png) {
+        PngTexts texts;
+        std::string software;
+        readPngTexts(path, texts, &software);
+        out << "software: " << software << '\n';
+        out << "description: " << texts.description << '\n';
+    }
+    if (scene) {
+        out << "render.mode: " << StringTable::builtinText(TextId::kModeNameFirst + render.mode)
+            << '\n';
+        out << "render.width: " << render.width << '\n';
+        out << "render.height: " << render.height << '\n';
+        out << "render.iterations: " << render.iterations << '\n';
+        out << "render.updates: " << render.updates << '\n';
+        out << "render.framed: " << (render.camera ? "yes" : "no") << '\n';
+    }
 
     out << "seed: " << seed << '\n';
     out << "kind: " << StringTable::builtinText(TextId::kKindKeywordFirst + a.kindCode()) << '\n';

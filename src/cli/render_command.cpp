@@ -31,8 +31,11 @@
 #include "core/render/render_engine.h"
 #include "core/render/sampling.h"
 #include "core/render/solid.h"
+#include "core/scene/scene.h"
+#include "core/scene/scene_file.h"
 #include "core/strings/duration.h"
 #include "core/strings/string_table.h"
+#include "png/png_image.h"
 
 namespace qm::cli {
 
@@ -46,7 +49,9 @@ constexpr std::int64_t kMaxIterations = 1000000000000000;
 struct RenderOptions {
     std::string file;    // "-": standard input
     std::string output;  // "-": standard output, the key: value lines then on standard error
+    bool scene = false;  // a scene file or an image that carries one, not an attractor file
     bool png = false;
+    int depth = 8;
     int mode = 0;
     std::int32_t width = 640;
     std::int32_t height = 480;
@@ -101,12 +106,26 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
             args,
             {"output", "format", "mode", "size", "iterations", "updates", "seed", "scale", "rotate",
              "pan", "luminosity", "gamma", "opacity", "roughness", "speed-map", "angle-map",
-             "threads", "streams", "render-seed", "checkpoint", "checkpoint-every"},
+             "threads", "streams", "render-seed", "checkpoint", "checkpoint-every", "depth"},
             {"builtin-gradients", "quiet"}))
         return *problem;
-    if (a.positional().size() != 1) return std::string("give exactly one FILE.qmattr");
+    if (a.positional().size() != 1)
+        return std::string("give exactly one FILE.qmattr, FILE.qmscene or IMAGE.png");
     RenderOptions o;
     o.file = a.positional().front();
+    o.scene = !isStandardStream(o.file) &&
+              (fs::path(o.file).extension() == kSceneExtension || isPngFile(o.file));
+    if (o.scene) {
+        // A scene holds its own mode, size, framing, settings, streams and their seed. Its
+        // render keeps no checkpoints: a render state holds the attractor file, not the scene.
+        for (const char* name :
+             {"mode", "size", "seed", "scale", "rotate", "pan", "luminosity", "gamma", "opacity",
+              "roughness", "speed-map", "angle-map", "builtin-gradients", "streams", "render-seed",
+              "checkpoint", "checkpoint-every"})
+            if (a.has(name))
+                return "--" + std::string(name) +
+                       " does not apply to a scene, which holds its own settings";
+    }
 
     const auto output = a.value("output");
     if (!output || output->empty()) return std::string("-o OUT.bmp or OUT.png is required");
@@ -124,6 +143,11 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
             return std::string(
                 "the output must end in .bmp or .png, or --format must name its format");
         o.png = extension == ".png";
+    }
+    if (const auto text = a.value("depth")) {
+        if (*text != "8" && *text != "16") return std::string("--depth takes 8 or 16");
+        o.depth = *text == "16" ? 16 : 8;
+        if (o.depth == 16 && !o.png) return std::string("--depth 16 needs a PNG output");
     }
 
     if (const auto text = a.value("mode")) {
@@ -267,6 +291,134 @@ bool loadMapFile(const std::string& name, Gradientf& gradient, std::ostream& err
     return true;
 }
 
+// What a render starts from: the attractor and its target, sampled and framed.
+struct Start {
+    std::unique_ptr<Attractor> attractor;
+    std::unique_ptr<TBitmap3D> target;
+    std::uint64_t previewRandom = 0;
+    std::int64_t iterations = 0;
+    std::int32_t updates = 0;
+    std::int32_t streams = 1;
+    std::uint64_t renderSeed = 0;
+};
+
+// "Nouveau" in the mode and size, "Ouvrir..." of the attractor file (the view fitted), then
+// the options' camera and settings.
+std::optional<Start> startFromAttractorFile(const RenderOptions& o, std::ostream& err,
+                                            int& exitCode) {
+    // The document: seeded, then the file loaded into it.
+    seedRandom31(o.seed);
+    auto parser = makeAttractorParser();
+    int systemError = 0;
+    LoadResult loaded = loadAttractorInput(*parser, o.file, &systemError);
+    if (!loaded) {
+        err << "quillmere-cli render: " << o.file << ": " << describe(loaded.status, systemError)
+            << '\n';
+        exitCode = kExitUsage;
+        return std::nullopt;
+    }
+    Start s;
+    s.attractor = std::move(loaded.attractor);
+    s.iterations = o.iterations;
+    s.updates = o.updates;
+    s.streams = o.streams;
+    s.renderSeed = o.renderSeed;
+    Attractor& attractor = *s.attractor;
+
+    // The render target, as "Nouveau" makes it.
+    s.target = CreateRenderTarget(o.mode);
+    TBitmap3D* target = s.target.get();
+    if (auto* light = dynamic_cast<TBitmap3D_Light*>(target)) {
+        if (o.builtinGradients) {
+            setBuiltinSpeedGradient(light->speedGradient);
+            setBuiltinAngleGradient(light->angleGradient);
+        } else {
+            loadDefaultGradients(dataFolders(programFolder(), DataEnvironment::current()),
+                                 light->speedGradient, light->angleGradient);
+            if ((o.speedMap && !loadMapFile(*o.speedMap, light->speedGradient, err)) ||
+                (o.angleMap && !loadMapFile(*o.angleMap, light->angleGradient, err))) {
+                exitCode = kExitUsage;
+                return std::nullopt;
+            }
+        }
+    }
+    target->SetWidth(o.width);
+    target->SetHeight(o.height);
+    target->SetEye({0, 0, -5});
+    target->SetTarget({0, 0, 0});
+    target->mirror = attractor.kind() == AttractorKind::Julia;
+
+    // "Ouvrir...": the preview sampling with the view fitted.
+    s.previewRandom = threadRandom31().state;
+    if (!sampleAttractor(attractor, *target, kPreviewIterations, SamplingMode::Fit)) {
+        err << "quillmere-cli render: the attractor diverges while it is sampled; nothing to render\n";
+        exitCode = kExitNotReached;
+        return std::nullopt;
+    }
+
+    // Camera and mode settings.
+    if (o.scale) target->scale = *o.scale;
+    if (o.rotate) target->Rotate(o.rotate->first, o.rotate->second);
+    if (o.pan) {
+        target->panX = o.pan->first;
+        target->panY = o.pan->second;
+    }
+    if (auto* gas = dynamic_cast<TBitmap3D_Gas*>(target)) {
+        if (o.luminosity) gas->luminosity = *o.luminosity;
+        if (o.gamma) gas->gamma = *o.gamma;
+    } else if (auto* light = dynamic_cast<TBitmap3D_Light*>(target)) {
+        if (o.luminosity) light->luminosity = *o.luminosity;
+        if (o.gamma) light->gamma = *o.gamma;
+    } else if (auto* solid = dynamic_cast<TBitmap3D_Solid*>(target)) {
+        if (o.opacity) solid->opacity = *o.opacity;
+        if (o.gamma) solid->gamma = *o.gamma;
+        if (o.roughness) solid->roughness = *o.roughness;
+    }
+    target->SetView();
+    return s;
+
+}
+
+// The scene of a scene file or an image, as the program opens it.
+std::optional<Start> startFromScene(const RenderOptions& o, const Arguments& given,
+                                    std::ostream& err, int& exitCode) {
+    exitCode = kExitUsage;
+    SceneLoad loaded = loadSceneOrImage(o.file);
+    if (!loaded) {
+        err << "quillmere-cli render: " << o.file;
+        if (loaded.line > 0) err << ", line " << loaded.line;
+        err << ": " << describe(loaded.status) << '\n';
+        return std::nullopt;
+    }
+    RenderScene& scene = loaded.render;
+    if (given.has("iterations")) scene.iterations = o.iterations;
+    if (given.has("updates")) scene.updates = o.updates;
+    if (renderTargetBytes(scene.mode, scene.width, scene.height) > physicalMemory() / 2) {
+        err << "quillmere-cli render: the scene's image needs more than half of this machine's "
+               "memory\n";
+        return std::nullopt;
+    }
+    Gradientf speed, angle;
+    loadDefaultGradients(dataFolders(programFolder(), DataEnvironment::current()), speed, angle);
+    PreparedScene prepared = prepareScene(*loaded.attractor, scene, speed, angle);
+    if (!prepared.target) return std::nullopt;
+    if (!prepared.bounded) {
+        err << "quillmere-cli render: the attractor diverges while it is sampled; nothing to "
+               "render\n";
+        exitCode = kExitNotReached;
+        return std::nullopt;
+    }
+    Start s;
+    s.attractor = std::move(loaded.attractor);
+    s.target = std::move(prepared.target);
+    s.previewRandom = prepared.previewRandom;
+    s.iterations = scene.iterations;
+    s.updates = scene.updates;
+    s.streams = scene.streams.value_or(kDefaultStreams);
+    s.renderSeed = scene.renderSeed.value_or(0);
+    return s;
+}
+
 }  // namespace
 
 int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -277,90 +429,53 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
     const RenderOptions& o = std::get<RenderOptions>(parsed);
 
-    // The document: seeded, then the file loaded into it.
-    seedRandom31(o.seed);
-    auto parser = makeAttractorParser();
-    int systemError = 0;
-    LoadResult loaded = loadAttractorInput(*parser, o.file, &systemError);
-    if (!loaded) {
-        err << "quillmere-cli render: " << o.file << ": " << describe(loaded.status, systemError)
-            << '\n';
-        return kExitUsage;
-    }
-    Attractor& attractor = *loaded.attractor;
+    Arguments given;
+    given.parse(args,
+                {"output", "format", "mode", "size", "iterations", "updates", "seed", "scale",
+                 "rotate", "pan", "luminosity", "gamma", "opacity", "roughness", "speed-map",
+                 "angle-map", "threads", "streams", "render-seed", "checkpoint",
+                 "checkpoint-every", "depth"},
+                {"builtin-gradients", "quiet"});
 
-    // The render target, as "Nouveau" makes it.
-    auto target = CreateRenderTarget(o.mode);
-    if (auto* light = dynamic_cast<TBitmap3D_Light*>(target.get())) {
-        if (o.builtinGradients) {
-            setBuiltinSpeedGradient(light->speedGradient);
-            setBuiltinAngleGradient(light->angleGradient);
-        } else {
-            loadDefaultGradients(dataFolders(programFolder(), DataEnvironment::current()),
-                                 light->speedGradient, light->angleGradient);
-            if (o.speedMap && !loadMapFile(*o.speedMap, light->speedGradient, err))
-                return kExitUsage;
-            if (o.angleMap && !loadMapFile(*o.angleMap, light->angleGradient, err))
-                return kExitUsage;
-        }
-    }
-    target->SetWidth(o.width);
-    target->SetHeight(o.height);
-    target->SetEye({0, 0, -5});
-    target->SetTarget({0, 0, 0});
-    target->mirror = attractor.kind() == AttractorKind::Julia;
-
-    // "Ouvrir...": the preview sampling with the view fitted.
-    if (!sampleAttractor(attractor, *target, kPreviewIterations, SamplingMode::Fit)) {
-        err << "quillmere-cli render: the attractor diverges while it is sampled; nothing to render\n";
-        return kExitNotReached;
-    }
-
-    // Camera and mode settings.
-    if (o.scale) target->scale = *o.scale;
-    if (o.rotate) target->Rotate(o.rotate->first, o.rotate->second);
-    if (o.pan) {
-        target->panX = o.pan->first;
-        target->panY = o.pan->second;
-    }
-    if (auto* gas = dynamic_cast<TBitmap3D_Gas*>(target.get())) {
-        if (o.luminosity) gas->luminosity = *o.luminosity;
-        if (o.gamma) gas->gamma = *o.gamma;
-    } else if (auto* light = dynamic_cast<TBitmap3D_Light*>(target.get())) {
-        if (o.luminosity) light->luminosity = *o.luminosity;
-        if (o.gamma) light->gamma = *o.gamma;
-    } else if (auto* solid = dynamic_cast<TBitmap3D_Solid*>(target.get())) {
-        if (o.opacity) solid->opacity = *o.opacity;
-        if (o.gamma) solid->gamma = *o.gamma;
-        if (o.roughness) solid->roughness = *o.roughness;
-    }
-    target->SetView();
+    int exitCode = kExitOk;
+    std::optional<Start> begun = o.scene ? startFromScene(o, given, err, exitCode)
+                                         : startFromAttractorFile(o, err, exitCode);
+    if (!begun) return exitCode;
+    Attractor& attractor = *begun->attractor;
+    TBitmap3D* target = begun->target.get();
+    // The scene the render starts from, for the image to carry.
+    const RenderScene scene = captureScene(attractor, *target, begun->iterations, begun->updates,
+                                           begun->previewRandom, begun->streams, begun->renderSeed);
 
     // The render, as "&Démarrer" runs it.
     target->ClearImage();
     attractor.restart();
     RenderEngine engine(attractor, *target,
-                        {o.iterations, o.updates, o.streams, o.threads, o.renderSeed, {}});
+                        {begun->iterations, begun->updates, begun->streams, o.threads,
+                         begun->renderSeed, {}});
 
     RenderJob job;
     job.attractor = &attractor;
-    job.target = target.get();
+    job.target = target;
     job.engine = &engine;
     job.output = o.output;
     job.png = o.png;
+    job.depth = o.depth;
+    job.texts = {sceneText(attractor, scene), sceneDescription(attractor, scene)};
     job.quiet = o.quiet;
-    job.renderSeed = o.renderSeed;
-    job.seed = std::to_string(o.seed);
+    job.renderSeed = begun->renderSeed;
+    // A scene's render draws nothing from --seed.
+    if (!o.scene) job.seed = std::to_string(o.seed);
     if (o.checkpoint) {
         job.checkpoint = fs::path(*o.checkpoint);
         job.checkpointSeconds = o.checkpointSeconds;
         // The scene the state goes on with: the file's attractor as it was read.
-        std::ostringstream scene;
-        if (const FileResult r = writeAttractor(*parser, attractor, scene); !r) {
+        std::ostringstream attractorText;
+        if (const FileResult r = writeAttractor(*makeAttractorParser(), attractor, attractorText); !r) {
             err << "quillmere-cli render: " << o.file << ": " << describe(r.status) << '\n';
             return kExitUsage;
         }
-        job.base.scene = scene.str();
+        job.base.scene = attractorText.str();
         setRenderSettings(job.base,
                           {o.iterations, o.updates, engine.streams(), 0, o.renderSeed, {}});
         job.base.set("checkpoint_every", o.checkpointSeconds);

@@ -3,8 +3,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <QBuffer>
-#include <QImage>
 
 #include <algorithm>
 #include <atomic>
@@ -117,20 +115,16 @@ private:
     Clock::time_point due_;
 };
 
-// The image file's bytes in the format chosen; false when the encoder fails.
+// The image file's bytes in the format chosen; false when the encoder fails. A PNG carries
+// the job's texts, at its depth.
 bool encodeImage(const RenderJob& job, std::string& bytes) {
-    const ImageView view = job.target->imageView();
     if (!job.png) {
-        bytes = encodeBmp(view);
+        bytes = encodeBmp(job.target->imageView());
         return true;
     }
-    const QImage image(view.bits, view.width, view.height, view.bytesPerLine,
-                       QImage::Format_BGR888);
-    QByteArray encoded;
-    QBuffer buffer(&encoded);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG")) return false;
-    bytes.assign(encoded.constData(), static_cast<std::size_t>(encoded.size()));
+    const std::optional<QByteArray> encoded = encodePng(*job.target, job.depth, job.texts);
+    if (!encoded) return false;
+    bytes.assign(encoded->constData(), static_cast<std::size_t>(encoded->size()));
     return true;
 }
 

@@ -15,6 +15,7 @@
 #include "core/render/state/render_resume.h"
 #include "core/render/state/render_state.h"
 #include "core/render/state/render_state_file.h"
+#include "png/png_image.h"
 
 namespace qm::cli {
 
@@ -28,6 +29,8 @@ struct RenderJob {
     RenderEngine* engine = nullptr;
     std::string output;  // "-": standard output, the key: value lines then on standard error
     bool png = false;
+    int depth = 8;   // of a PNG: 8 or 16 bits a channel
+    PngTexts texts;  // what a PNG carries besides "Software": the scene and its description
     bool quiet = false;
     std::uint64_t renderSeed = 0;
     std::string seed;  // the document's --seed, printed when known

@@ -182,7 +182,7 @@ void TForm_attpal::paletteChanged(Property& p) {
     // A parameter restarts the attractor and the preview; "Itérations" and "Hasard" only
     // store their values.
     if (p.tag != 1) return;
-    if (TForm_view* view = activeDocument()) view->adjustView(Adjust::Automatic);
+    if (TForm_view* view = activeDocument()) view->attractorParameterChanged();
 }
 
 void TForm_attpal::refreshValues() {

@@ -121,11 +121,14 @@ void TForm_bmppal::fill(TBitmap3D* target) {
     sizeRow(TextId::kImageWidth, &width_, {320, 640, 1024, 1280, 1600});
     sizeRow(TextId::kImageHeight, &height_, {240, 480, 768, 1024, 1200});
 
-    auto* updates =
-        static_cast<CharProperty*>(rows.addByType(text(TextId::kUpdateCount), Property::kChar));
+    // The document keeps its count, so that its scene holds it.
+    TForm_view* view = owner(target);
+    auto* updates = view ? rows.addBound(text(TextId::kUpdateCount), view->updatesVariable())
+                         : static_cast<CharProperty*>(
+                               rows.addByType(text(TextId::kUpdateCount), Property::kChar));
     updates->SetMin(1);
     updates->SetMax(100);
-    updates->SetValue(10);
+    if (!view) updates->SetValue(10);
 
     const auto countRow = [&rows](int id, int* variable, int most) {
         auto* p = rows.addBound(text(id), variable);

@@ -20,9 +20,10 @@ bool answeredWithoutDisplay(int argc, char* argv[]) {
         if (arg == "--") break;
         if (arg == "-h" || arg == "--help") {
             std::printf(
-                "Usage: quillmere [FILE.qmattr ...]\n"
-                "Renders three-dimensional strange attractors. Each attractor file given opens in a new\n"
-                "document, its view fitted.\n\n"
+                "Usage: quillmere [FILE.qmattr|FILE.qmscene|IMAGE.png ...]\n"
+                "Renders three-dimensional strange attractors. Each file given opens in a new\n"
+                "document: an attractor file with its view fitted, a scene file or a PNG image\n"
+                "that carries a scene as the scene was framed.\n\n"
                 "The interface is French, or English with the module quillmere.ENU; the choice is\n"
                 "asked at the first start and under Aide > Langue..., and is kept in\n"
                 "$XDG_CONFIG_HOME/Quillmere/Quillmere.conf (by default ~/.config).\n"
@@ -53,8 +54,9 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("org.quillmere.Quillmere"));
 
     QCommandLineParser options;
-    options.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Attractor files to open."),
-                                  QStringLiteral("[FILE.qmattr...]"));
+    options.addPositionalArgument(QStringLiteral("files"),
+                                  QStringLiteral("Attractor files, scenes or images to open."),
+                                  QStringLiteral("[FILE.qmattr|FILE.qmscene|IMAGE.png...]"));
     options.process(app);
 
     // The texts come first: every window takes them as it is built.

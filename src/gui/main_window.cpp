@@ -54,15 +54,19 @@ std::uint64_t physicalMemory() {
     return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
 }
 
-WriteResult writeImage(const QString& fileName, const TBitmap3D& target) {
+// BMP as it always was; PNG at 8 or 16 bits a channel, with the document's scene.
+WriteResult writeImage(const QString& fileName, TForm_view& view, int depth) {
     const std::filesystem::path path(fileName.toStdString());
     if (QFileInfo(fileName).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) != 0)
-        return writeBmp(path, target.imageView());
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    if (!imageOf(target).save(&buffer, "PNG")) return {WriteStatus::WriteFailed, 0};
-    return writeFileAtomically(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        return writeBmp(path, view.renderTarget()->imageView());
+    return writePng(path, *view.renderTarget(), depth, view.pngTexts());
+}
+
+// A scene file, or an image that may carry a scene; anything else opens as an attractor file.
+bool isSceneFile(const QString& fileName) {
+    return QFileInfo(fileName).suffix().compare(QStringLiteral("qmscene"), Qt::CaseInsensitive) ==
+               0 ||
+           isPngFile(std::filesystem::path(fileName.toStdString()));
 }
 
 // Cascade step of new documents, in pixels; below this width the palettes are ignored.
@@ -160,6 +164,8 @@ void TMDIform::createActions() {
     // "Ouvrir..." is there from the start: with no document it opens into a new one.
     A_ouvrir = make(&TMDIform::A_ouvrirExecute, QKeySequence(Qt::CTRL | Qt::Key_O), true);
     A_enreg_att_sous = make(&TMDIform::A_enreg_att_sousExecute, {}, false);
+    A_enreg_scene_sous =
+        make(&TMDIform::A_enreg_scene_sousExecute, QKeySequence(Qt::CTRL | Qt::Key_S), false);
     A_enreg_image_sous = make(&TMDIform::A_enreg_image_sousExecute, {}, false);
     A_fermer = make(&TMDIform::A_fermerExecute, {}, false);
     A_quitter = new QAction(this);
@@ -171,6 +177,7 @@ void TMDIform::createActions() {
     MM_fichier->addAction(A_nouveau);
     MM_fichier->addAction(A_ouvrir);
     MM_fichier->addAction(A_enreg_att_sous);
+    MM_fichier->addAction(A_enreg_scene_sous);
     MM_fichier->addAction(A_enreg_image_sous);
     MM_fichier->addAction(A_fermer);
     MM_fichier->addSeparator();
@@ -207,6 +214,7 @@ void TMDIform::retranslate() {
     A_nouveau->setText(qtext(TextId::kActionNew));
     A_ouvrir->setText(qtext(TextId::kActionOpen));
     A_enreg_att_sous->setText(qtext(TextId::kActionSaveAttractor));
+    A_enreg_scene_sous->setText(qtext(TextId::kActionSaveScene));
     A_enreg_image_sous->setText(qtext(TextId::kActionSaveImage));
     A_fermer->setText(qtext(TextId::kActionClose));
     A_quitter->setText(qtext(TextId::kActionQuit));
@@ -375,6 +383,21 @@ TForm_view* TMDIform::newDocument() {
 int TMDIform::openFiles(const QStringList& fileNames) {
     int opened = 0;
     for (const QString& fileName : fileNames) {
+        if (isSceneFile(fileName)) {
+            SceneLoad scene = loadSceneOrImage(std::filesystem::path(fileName.toStdString()));
+            if (!scene) {
+                showError(this, sceneErrorMessage(fileName, scene));
+                continue;
+            }
+            TForm_view* view = newDocument();
+            if (!view) break;
+            if (view->installScene(std::move(scene))) {
+                ++opened;
+            } else if (QMdiSubWindow* window = documentWindow(view)) {
+                window->close();  // a size refused: no empty document stays behind
+            }
+            continue;
+        }
         auto parser = makeAttractorParser();
         LoadResult loaded = loadAttractor(*parser, std::filesystem::path(fileName.toStdString()));
         if (!loaded) {
@@ -386,6 +409,7 @@ int TMDIform::openFiles(const QStringList& fileNames) {
         view->installAttractor(std::move(loaded.attractor));
         palettes_->showAttractor(view->attractor());
         view->adjustView(Adjust::Fit);
+        view->markSceneSaved();
         ++opened;
     }
     return opened;
@@ -465,7 +489,7 @@ void TMDIform::documentClosed(TForm_view* view) {
 }
 
 void TMDIform::setDocumentCommandsShown(bool shown) {
-    for (QAction* a : {A_enreg_att_sous, A_enreg_image_sous, A_fermer}) {
+    for (QAction* a : {A_enreg_att_sous, A_enreg_scene_sous, A_enreg_image_sous, A_fermer}) {
         a->setEnabled(shown);
         a->setVisible(shown);
     }
@@ -510,7 +534,13 @@ void TMDIform::closeEvent(QCloseEvent* event) {
             return;
         }
     }
-    mdiArea_->closeAllSubWindows();
+    // One at a time, so that a document the user keeps stops the quit before the others ask.
+    for (QMdiSubWindow* window : mdiArea_->subWindowList()) {
+        if (!window->close()) {
+            event->ignore();
+            return;
+        }
+    }
     if (!mdiArea_->subWindowList().isEmpty()) {
         event->ignore();
         return;
@@ -521,7 +551,11 @@ void TMDIform::closeEvent(QCloseEvent* event) {
 // --- Commands --------------------------------------------------------------------------
 
 QString TMDIform::askFileName(const FileDialogRequest& request, QString* selectedFilter) {
-    if (fileDialogHook_) return fileDialogHook_(request);
+    if (fileDialogHook_) {
+        FileDialogRequest asked = request;
+        asked.selectedFilter = selectedFilter;
+        return fileDialogHook_(asked);
+    }
     QFileDialog dialog(this);
     followInterfaceLanguage(dialog);
     dialog.setOption(QFileDialog::ReadOnly, false);
@@ -532,6 +566,8 @@ QString TMDIform::askFileName(const FileDialogRequest& request, QString* selecte
         dialog.setFileMode(QFileDialog::ExistingFile);
     } else {
         dialog.setWindowTitle(qtext(TextId::kSaveDialogTitle));
+        if (request.kind == FileDialogKind::SaveScene)
+            dialog.setDefaultSuffix(QStringLiteral("qmscene"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         if (request.kind == FileDialogKind::SaveImage) {
@@ -563,15 +599,26 @@ void TMDIform::A_nouveauExecute() {
 void TMDIform::A_ouvrirExecute() {
     TForm_view* view = activeDocument_;
     if (!fileCommandsEnabled_) return;
-    const QString fileName = askFileName({FileDialogKind::Open, {}, {dialogFilter(TextId::kAttractorFilter)}});
+    const QString fileName =
+        askFileName({FileDialogKind::Open,
+                     {},
+                     {dialogFilter(TextId::kOpenFilter), dialogFilter(TextId::kAttractorFilter),
+                      dialogFilter(TextId::kSceneFilter), dialogFilter(TextId::kPngFilter)}});
     if (fileName.isEmpty()) return;
     if (!view) {
         // No document yet: the file opens in a new one, as on the command line.
         openFiles({fileName});
         return;
     }
-    // A file that cannot be read leaves the document as it was, its view included.
-    if (view->loadAttractor(fileName)) view->adjustView(Adjust::Automatic);
+    if (!view->confirmRenderLoss()) return;
+    // A file that cannot be read leaves the document as it was, its view included. A scene
+    // brings its own framing.
+    if (isSceneFile(fileName)) {
+        view->loadScene(fileName);
+    } else if (view->loadAttractor(fileName)) {
+        view->adjustView(Adjust::Automatic);
+        view->markSceneSaved();
+    }
 }
 
 void TMDIform::A_enreg_att_sousExecute() {
@@ -590,23 +637,52 @@ void TMDIform::A_enreg_att_sousExecute() {
     }
 }
 
+void TMDIform::A_enreg_scene_sousExecute() {
+    if (fileCommandsEnabled_ && activeDocument_) saveSceneOf(activeDocument_);
+}
+
+bool TMDIform::saveSceneOf(TForm_view* view) {
+    const QString fileName =
+        askFileName({FileDialogKind::SaveScene, {}, {dialogFilter(TextId::kSceneFilter)}});
+    if (fileName.isEmpty()) return false;
+    const QFileInfo info(fileName);
+    if (info.suffix() == QStringLiteral("qmscene")) return view->saveScene(fileName);
+    if (info.suffix().isEmpty() && !info.fileName().endsWith(QLatin1Char('.')))
+        return view->saveScene(fileName + QStringLiteral(".qmscene"));
+    showError(this, fillText(qtext(TextId::kNotSceneExtension), {fileName}));
+    return false;
+}
+
 void TMDIform::A_enreg_image_sousExecute() {
     TForm_view* view = activeDocument_;
     // A rendering document's image belongs to its worker until the render ends.
     if (!fileCommandsEnabled_ || !view || view->state() == kStateRendering) return;
-    const QString fileName = askFileName(
-        {FileDialogKind::SaveImage, view->documentName(), {dialogFilter(TextId::kBmpFilter), dialogFilter(TextId::kPngFilter)}});
-    if (fileName.isEmpty()) return;
-    const WriteResult written = writeImage(fileName, *view->renderTarget());
+    saveImageOf(view);
+}
+
+bool TMDIform::saveImageOf(TForm_view* view) {
+    QString filter;
+    const QString fileName =
+        askFileName({FileDialogKind::SaveImage,
+                     view->documentName(),
+                     {dialogFilter(TextId::kBmpFilter), dialogFilter(TextId::kPngFilter),
+                      dialogFilter(TextId::kPng16Filter)}},
+                    &filter);
+    if (fileName.isEmpty()) return false;
+    const int depth = filter == dialogFilter(TextId::kPng16Filter) ? 16 : 8;
+    const WriteResult written = writeImage(fileName, *view, depth);
     if (!written) {
         const QString reason =
             written.status == WriteStatus::NotRegular ? qtext(TextId::kReasonNotRegular)
             : written.systemError != 0 ? QString::fromLocal8Bit(std::strerror(written.systemError))
                                        : qtext(TextId::kReasonWriteFailed);
         showError(this, fillText(qtext(TextId::kWriteError), {fileName, reason}));
-        return;
+        return false;
     }
+    view->imageSaved(
+        QFileInfo(fileName).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0);
     view->setDocumentName(QFileInfo(fileName).absoluteFilePath());
+    return true;
 }
 
 void TMDIform::A_fermerExecute() {

@@ -29,14 +29,15 @@ class LanguageSettings;
 class Palettes;
 class TForm_view;
 
-enum class FileDialogKind : std::uint8_t { Open, SaveAttractor, SaveImage };
+enum class FileDialogKind : std::uint8_t { Open, SaveAttractor, SaveImage, SaveScene };
 
 // A file dialog as the main window asks for it. A test replaces the dialogs with a hook
-// that answers with a file name (empty: cancelled).
+// that answers with a file name (empty: cancelled) and may set the chosen filter.
 struct FileDialogRequest {
     FileDialogKind kind;
     QString presetName;
     QStringList filters;
+    QString* selectedFilter = nullptr;
 };
 using FileDialogHook = std::function<QString(const FileDialogRequest&)>;
 
@@ -63,7 +64,8 @@ public:
     // A new document from the defaults, as "&Nouveau..." makes it after its dialog; none when
     // the image size is refused (a message says why).
     TForm_view* newDocument();
-    // Each readable file in a new document with the view fitted; a file that cannot be read
+    // Each readable file in a new document: an attractor file with the view fitted, a scene
+    // file or an image that carries a scene as the scene has it. A file that cannot be read
     // is reported and opens nothing. Returns the number of documents opened.
     int openFiles(const QStringList& fileNames);
 
@@ -102,6 +104,11 @@ public:
     // size is reported in a message box.
     bool imageSizeAllowed(int mode, std::int32_t width, std::int32_t height);
 
+    // "Enregistrer l'image sous..." and "Enregistrer la scène sous..." for a document; true
+    // when a file was written.
+    bool saveImageOf(TForm_view* view);
+    bool saveSceneOf(TForm_view* view);
+
     // Called by a document whose close was accepted.
     void documentClosed(TForm_view* view);
     // A document refused to close (it searches or renders), or the program refused to quit:
@@ -133,6 +140,7 @@ public:
     QAction* A_nouveau = nullptr;
     QAction* A_ouvrir = nullptr;
     QAction* A_enreg_att_sous = nullptr;
+    QAction* A_enreg_scene_sous = nullptr;
     QAction* A_enreg_image_sous = nullptr;
     QAction* A_fermer = nullptr;
     QAction* A_quitter = nullptr;
@@ -156,6 +164,7 @@ private:
     void A_nouveauExecute();
     void A_ouvrirExecute();
     void A_enreg_att_sousExecute();
+    void A_enreg_scene_sousExecute();
     void A_enreg_image_sousExecute();
     void A_fermerExecute();
     void A_langueExecute();

@@ -1,6 +1,8 @@
 #include "gui/texts.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 
 #include "core/strings/string_table.h"
@@ -44,6 +46,32 @@ void showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& caption
     if (messageHook() && messageHook()(icon, caption, text)) return;
     QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
     box.exec();
+}
+
+namespace {
+QuestionHook& questionHook() {
+    static QuestionHook hook;
+    return hook;
+}
+}  // namespace
+
+void setQuestionHook(QuestionHook hook) {
+    questionHook() = std::move(hook);
+}
+
+int askQuestion(QWidget* parent, const QString& text, const QStringList& buttons, int escape,
+                int unattended) {
+    if (questionHook()) return questionHook()(text, buttons);
+    if (messageHook()) return unattended;
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Quillmere"), text, QMessageBox::NoButton,
+                    parent);
+    QList<QAbstractButton*> added;
+    for (const QString& caption : buttons) added << box.addButton(caption, QMessageBox::ActionRole);
+    if (escape >= 0 && escape < added.size()) box.setEscapeButton(added[escape]);
+    if (!added.isEmpty()) box.setDefaultButton(qobject_cast<QPushButton*>(added.front()));
+    box.exec();
+    const int chosen = static_cast<int>(added.indexOf(box.clickedButton()));
+    return chosen >= 0 ? chosen : escape;
 }
 
 void showError(QWidget* parent, const QString& text) {

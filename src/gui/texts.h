@@ -29,4 +29,12 @@ void showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& caption
 void showError(QWidget* parent, const QString& text);
 void showWarning(QWidget* parent, const QString& text);
 
+// A question captioned "Quillmere" with its buttons; the index of the button chosen, or
+// `escape` when the box is closed. A question hook, when set, answers instead (tests). Without
+// one, a program whose messages a message hook takes has nobody to ask: `unattended` answers.
+using QuestionHook = std::function<int(const QString& text, const QStringList& buttons)>;
+void setQuestionHook(QuestionHook hook);
+int askQuestion(QWidget* parent, const QString& text, const QStringList& buttons, int escape,
+                int unattended);
+
 }  // namespace qm::gui

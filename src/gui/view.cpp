@@ -68,6 +68,21 @@ QString readErrorMessage(const QString& fileName, FileStatus status) {
     return qtext(TextId::kReadError) + QStringLiteral("\n\n") + fileName + QStringLiteral("\n") + reasonText(status, 0);
 }
 
+QString sceneErrorMessage(const QString& fileName, const SceneLoad& loaded) {
+    QString reason;
+    const QString line = QString::number(loaded.line);
+    if (loaded.status == FileStatus::NewerVersion)
+        reason = fillText(qtext(TextId::kReasonNewerScene), {line});
+    else if (loaded.status == FileStatus::NoScene)
+        reason = qtext(TextId::kReasonNoScene);
+    else if (loaded.status == FileStatus::ReadError && loaded.line > 0)
+        reason = fillText(qtext(TextId::kReasonSceneLine), {line});
+    else
+        reason = reasonText(loaded.status, 0);
+    return qtext(TextId::kReadError) + QStringLiteral("\n\n") + fileName + QStringLiteral("\n") +
+           reason;
+}
+
 TForm_view::TForm_view(TMDIform& main, const NewDocumentDefaults& settings, int documentNumber,
                        QWidget* parent)
     : QWidget(parent), main_(main), parser_(makeAttractorParser()) {
@@ -115,6 +130,7 @@ TForm_view::TForm_view(TMDIform& main, const NewDocumentDefaults& settings, int 
     replaceAttractor(settings.kind, settings.optionFor(settings.kind));
     applyState();
     updateCaption();
+    markSceneSaved();
 }
 
 TForm_view::~TForm_view() {
@@ -266,6 +282,10 @@ bool TForm_view::busy() const { return searching_ || state_ == kStateSearching |
 
 void TForm_view::setAttractorKind(std::int8_t kindCode) {
     if (!attractor_ || attractor_->kindCode() == kindCode || busy()) return;
+    if (!confirmRenderLoss()) {
+        palettes().selectKind(attractor_->kindCode());
+        return;
+    }
     replaceAttractor(kindCode, main_.defaults().optionFor(kindCode));
     palettes().showAttractor(attractor_.get());
     setState(kStateNew);
@@ -273,6 +293,10 @@ void TForm_view::setAttractorKind(std::int8_t kindCode) {
 
 void TForm_view::setAttractorCount(std::int8_t count) {
     if (!attractor_ || busy()) return;
+    if (!confirmRenderLoss()) {
+        palettes().fillAttractorPalette();
+        return;
+    }
     count_ = count;
     // The rows point into the parameters, which the new count reallocates.
     palettes().release(attractor_.get(), nullptr);
@@ -287,6 +311,10 @@ void TForm_view::setAttractorCount(std::int8_t count) {
 
 void TForm_view::setRenderMode(int mode) {
     if (!target_ || target_->mode == mode || busy()) return;
+    if (!confirmRenderLoss()) {
+        palettes().selectMode(target_->mode);
+        return;
+    }
     std::unique_ptr<TBitmap3D> next = CreateRenderTarget(mode, *target_);
     if (!next) return;
     palettes().selectMode(mode);
@@ -310,6 +338,8 @@ void TForm_view::setRenderMode(int mode) {
 // --- State machine ---------------------------------------------------------------------
 
 void TForm_view::setState(std::uint8_t s) {
+    // A render's scene describes the image only while the document shows that image.
+    if (s != kStateRendering && s != kStateRendered) renderScene_.reset();
     if (s == appliedState_ && s == state_) return;
     previousState_ = state_;
     state_ = s;
@@ -355,7 +385,8 @@ void TForm_view::applyState() {
 void TForm_view::updateCaption() {
     if (!attractor_) return;
     if (documentName_ == captionName_ && state_ == appliedState_ && !windowTitle().isEmpty()) return;
-    setWindowTitle(documentName_ + QStringLiteral(" - ") + QString::fromStdString(attractor_->displayName()) +
+    setWindowTitle(documentName_ + QStringLiteral(" - ") +
+                   QString::fromStdString(attractor_->displayName()) +
                    qtext(TextId::kStateSuffixFirst + state_));
     setAccessibleName(windowTitle());
     captionName_ = documentName_;
@@ -419,8 +450,18 @@ void TForm_view::imageSettingsChanged() {
 }
 
 void TForm_view::gradientChanged() {
+    if (!confirmRenderLoss()) {
+        // The render's gradients come back.
+        if (auto* light = dynamic_cast<TBitmap3D_Light*>(target_.get())) {
+            if (renderScene_->speedGradient) light->speedGradient = *renderScene_->speedGradient;
+            if (renderScene_->angleGradient) light->angleGradient = *renderScene_->angleGradient;
+        }
+        palettes().refreshValues();
+        return;
+    }
     // Without sampled points (new, or diverged) there is nothing to render yet.
     if (state_ != kStatePreview && state_ != kStateRendered) return;
+    renderScene_.reset();
     target_->RenderPreview();
     setState(kStateRendered);
     image_->update();
@@ -431,6 +472,7 @@ bool TForm_view::setImageSize(std::int32_t w, std::int32_t h) {
     w = std::clamp(w, kMinImageSide, kMaxImageSide);
     h = std::clamp(h, kMinImageSide, kMaxImageSide);
     if ((w & ~3) == target_->imageWidth && h == target_->imageHeight) return true;
+    if (!confirmRenderLoss()) return false;
     if (!main_.imageSizeAllowed(target_->mode, w, h)) return false;
     target_->SetWidth(w);
     target_->SetHeight(h);
@@ -462,14 +504,22 @@ void TForm_view::activated() {
 // --- Search and sampling ---------------------------------------------------------------
 
 void TForm_view::sampleAttractor(std::int32_t n, Adjust mode) {
+    previewRandom_ = threadRandom31().state;
     const SamplingMode sampling = mode == Adjust::Fit      ? SamplingMode::Fit
                                   : mode == Adjust::Centre ? SamplingMode::Centre
                                                            : SamplingMode::Plain;
     qm::sampleAttractor(*attractor_, *target_, n, sampling);
 }
 
+std::int32_t TForm_view::renderStreams() const {
+    return sceneStreams_.value_or(palettes().renderStreams());
+}
+
 void TForm_view::A_rechercherExecute() {
     if (searching_ || state_ == kStateRendering) return;
+    if (!confirmRenderLoss()) return;
+    // A new find renders with the program's streams again.
+    sceneStreams_.reset();
     searching_ = true;
     setState(kStateSearching);
     if (!main_.renderRunning()) main_.resetStatus();
@@ -490,6 +540,7 @@ void TForm_view::A_rechercherExecute() {
     installDivergeHandler();
 
     if (searching_) {
+        renderScene_.reset();
         target_->RenderPreview();
         setState(kStateRendered);
         palettes().refreshValues();
@@ -510,6 +561,7 @@ void TForm_view::adjustView(Adjust mode) {
     if (sampling == Adjust::Fit) palettes().refreshScale();
     if (attractor_->diverged()) return;
     if (mode == Adjust::Centre || mode == Adjust::Fit) {
+        renderScene_.reset();
         target_->RenderPreview();
         setState(kStateRendered);
         image_->update();
@@ -594,6 +646,21 @@ void TForm_view::closeEvent(QCloseEvent* event) {
         main_.closeRefused(this, false);
         return;
     }
+    // An image or a scene never saved: save it, leave it, or keep the document open.
+    const bool render = renderAtRisk();
+    if (render || sceneChanged()) {
+        const QString question = fillText(
+            qtext(render ? TextId::kUnsavedRender : TextId::kUnsavedScene), {documentName_});
+        const int answer = askQuestion(
+            this, question,
+            {qtext(TextId::kSaveButton), qtext(TextId::kDontSave), qtext(TextId::kCancelButton)}, 2,
+            1);
+        if (answer == 2 ||
+            (answer == 0 && !(render ? main_.saveImageOf(this) : main_.saveSceneOf(this)))) {
+            event->ignore();
+            return;
+        }
+    }
     main_.palettes().release(attractor_.get(), target_.get());
     event->accept();
     main_.documentClosed(this);
@@ -620,6 +687,134 @@ bool TForm_view::loadAttractor(const QString& fileName) {
     return true;
 }
 
+RenderScene TForm_view::scene() const {
+    if (!renderScene_)
+        return captureScene(*attractor_, *target_, totalIterations(),
+                            std::max<std::int32_t>(updates_, 1), previewRandom_, renderStreams(),
+                            renderSeed_);
+    // The image settings develop the rendered image again: they are the image's as they are now.
+    RenderScene s = *renderScene_;
+    const RenderScene now =
+        captureScene(*attractor_, *target_, totalIterations(), updates_, previewRandom_,
+                     renderStreams(), renderSeed_);
+    s.luminosity = now.luminosity;
+    s.gamma = now.gamma;
+    s.opacity = now.opacity;
+    s.roughness = now.roughness;
+    return s;
+}
+
+PngTexts TForm_view::pngTexts() const {
+    const RenderScene s = scene();
+    return {sceneText(*attractor_, s), sceneDescription(*attractor_, s)};
+}
+
+bool TForm_view::renderAtRisk() const {
+    return state_ == kStateRendered && renderScene_ && !imageSaved_;
+}
+
+bool TForm_view::confirmRenderLoss() {
+    if (!renderAtRisk()) return true;
+    return askQuestion(this, qtext(TextId::kRenderWillBeLost),
+                       {qtext(TextId::kContinue), qtext(TextId::kCancelButton)}, 1, 0) == 0;
+}
+
+bool TForm_view::sceneChanged() const {
+    return sceneText(*attractor_, scene()) != savedSceneText_;
+}
+
+void TForm_view::imageSaved(bool withScene) {
+    imageSaved_ = true;
+    if (withScene) markSceneSaved();
+}
+
+void TForm_view::markSceneSaved() {
+    savedSceneText_ = sceneText(*attractor_, scene());
+}
+
+void TForm_view::attractorParameterChanged() {
+    if (busy()) return;
+    if (!confirmRenderLoss()) {
+        // The values the render was made with come back.
+        ParamList& params = attractor_->params();
+        for (std::int32_t i = 0;
+             i < params.count() && static_cast<std::size_t>(i) < renderParams_.size(); ++i)
+            params[i].set(renderParams_[static_cast<std::size_t>(i)]);
+        palettes().refreshValues();
+        return;
+    }
+    adjustView(Adjust::Automatic);
+}
+
+bool TForm_view::saveScene(const QString& fileName) {
+    const FileResult result = qm::saveScene(toPath(fileName), *attractor_, scene());
+    if (result) {
+        markSceneSaved();
+        return true;
+    }
+    const QString reason = result.status == FileStatus::InvalidValue
+                               ? qtext(TextId::kReasonSceneNotFinite)
+                               : reasonText(result.status, result.systemError);
+    showError(this, fillText(qtext(TextId::kWriteError), {fileName, reason}));
+    return false;
+}
+
+bool TForm_view::loadScene(const QString& fileName) {
+    if (busy()) return false;
+    SceneLoad loaded = loadSceneOrImage(toPath(fileName));
+    if (!loaded) {
+        showError(this, sceneErrorMessage(fileName, loaded));
+        return false;
+    }
+    return installScene(std::move(loaded));
+}
+
+bool TForm_view::installScene(SceneLoad loaded) {
+    if (!loaded || busy()) return false;
+    const RenderScene& scene = loaded.render;
+    if (!main_.imageSizeAllowed(scene.mode, scene.width, scene.height)) return false;
+
+    // The target as the scene's document had it: made, framed and sampled aside, so that the
+    // document changes only once all of it is ready.
+    Gradientf speed, angle;
+    qm::loadDefaultGradients(dataFolders(main_.programFolder(), DataEnvironment::current()), speed,
+                             angle);
+    PreparedScene prepared = prepareScene(*loaded.attractor, scene, speed, angle);
+    if (!prepared.target) return false;
+
+    palettes().release(nullptr, target_.get());
+    std::unique_ptr<TBitmap3D> old = std::move(target_);
+    installRenderTarget(std::move(prepared.target), {0, 0, 0}, {1, 1, 1});
+    const bool mirror = target_->mirror;
+    installAttractor(std::move(loaded.attractor));
+    target_->mirror = mirror;  // as the scene has it, not as the kind suggests
+    old.reset();
+    previewRandom_ = prepared.previewRandom;
+    setTotalIterations(scene.iterations);
+    sceneStreams_ = scene.streams;
+    renderSeed_ = scene.renderSeed.value_or(0);
+    updates_ = static_cast<char>(scene.updates);
+    renderScene_.reset();
+    markSceneSaved();
+
+    setFixedSize(target_->imageWidth, target_->imageHeight);
+    main_.fitDocument(this);
+    image_->clearSnapshot();
+    palettes().selectMode(target_->mode);
+    palettes().showAttractor(attractor_.get());
+    palettes().showRenderTarget(target_.get());
+    main_.resetStatus();
+    if (!prepared.bounded) {
+        setState(kStateNoAttractor);
+        return true;
+    }
+    // The live preview shows the framing; a software preview would leave the Light family's
+    // last colour behind, which the scene holds as the render's.
+    setState(kStatePreview);
+    redrawPreview();
+    return true;
+}
+
 void TForm_view::A_copierExecute() {
     const QImage image = imageOf(*target_);
     if (!image.isNull()) QApplication::clipboard()->setImage(image.copy());
@@ -631,6 +826,7 @@ void TForm_view::A_demarrerExecute() {
     if (state_ == kStateRendering || main_.renderRunning()) return;
     if (state_ != kStatePreview && state_ != kStateRendered) return;
     setState(kStateRendering);
+    renderScene_.reset();
     main_.setRenderRunning(true);
     stopRequested_ = false;
     main_.setProgress(0);
@@ -643,7 +839,14 @@ void TForm_view::A_demarrerExecute() {
     TT_update->start();
 
     const EngineSettings settings{totalIterations(), std::max(palettes().updateCount(), 1),
-                                  palettes().renderStreams(), palettes().renderThreads(), renderSeed_, {}};
+                                  renderStreams(), palettes().renderThreads(), renderSeed_, {}};
+    updates_ = static_cast<char>(std::clamp(settings.updates, 1, 100));
+    imageSaved_ = false;
+    renderParams_.clear();
+    for (const ParamEntry& e : attractor_->params()) renderParams_.push_back(e.get());
+    // What the render starts from, before it leaves anything behind in the target.
+    renderScene_ = captureScene(*attractor_, *target_, settings.totalIterations, settings.updates,
+                                previewRandom_, settings.streams, settings.renderSeed);
     auto* worker = new TRenderThread(*attractor_, *target_, settings, this, [this](const QImage& image) { displayUpdate(image); });
     worker_ = worker;
     connect(worker, &QThread::finished, this, &TForm_view::renderFinished);

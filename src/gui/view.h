@@ -11,11 +11,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "core/attractor/attractor.h"
 #include "core/file/attractor_file.h"
 #include "core/render/bitmap3d.h"
+#include "core/scene/scene_file.h"
 #include "gui/new_document_defaults.h"
+#include "png/png_image.h"
 
 class QAction;
 class QLabel;
@@ -44,6 +49,8 @@ enum class Adjust : std::uint8_t { Automatic = 0, Plain = 1, Centre = 2, Fit = 3
 
 // "Erreur lors de la lecture du fichier", with the file and the reason.
 QString readErrorMessage(const QString& fileName, FileStatus status);
+// The same for a scene, with the line of the fault.
+QString sceneErrorMessage(const QString& fileName, const SceneLoad& loaded);
 
 class TForm_view final : public QWidget {
     Q_OBJECT
@@ -75,8 +82,14 @@ public:
     double* totalIterationsVariable() { return &totalIterations_; }
     // The seed of the render's streams (0 unless set), kept with the document.
     std::uint64_t renderSeed() const { return renderSeed_; }
+    // The streams of the document's renders: those of the scene it opened (until its next
+    // search), else the program's ("Flux").
+    std::int32_t renderStreams() const;
     void setRenderSeed(std::uint64_t seed) { renderSeed_ = seed; }
     char* randomnessVariable() { return &randomness_; }
+    // "Mises à jour" of the render palette, kept per document.
+    char* updatesVariable() { return &updates_; }
+    std::int32_t updates() const { return updates_; }
 
     // What the render palette's rows ask for after a change: the scale redraws the live
     // preview; an image setting develops the image again from the buffers (rendered state
@@ -97,6 +110,35 @@ public:
     // Installs an attractor read elsewhere, as a load does.
     void installAttractor(std::unique_ptr<Attractor> attractor);
     bool saveAttractor(const QString& fileName);
+
+    // The scene of the picture: of the render the document shows (with its image settings as
+    // they are now), or else of the document as it stands.
+    RenderScene scene() const;
+    // The texts a PNG of the document's image carries.
+    PngTexts pngTexts() const;
+    bool saveScene(const QString& fileName);
+    // Opens a scene file, or the scene of a PNG image: the attractor, the render mode and its
+    // settings, the size and the framing, exactly (no fit). A file that cannot be read, or a
+    // size refused, leaves the document as it was.
+    bool loadScene(const QString& fileName);
+    // Installs a scene read elsewhere, as loadScene does.
+    bool installScene(SceneLoad scene);
+
+    // A finished render shows that was never saved as an image.
+    bool renderAtRisk() const;
+    // Before an edit that replaces such a render: asks "Le rendu sera perdu. Continuer ?";
+    // true to go on (also when there is nothing to lose).
+    bool confirmRenderLoss();
+    // The scene differs from the one last saved or opened (a new document counts as saved).
+    bool sceneChanged() const;
+    // The image was written; a PNG also holds the scene.
+    void imageSaved(bool withScene);
+    // The scene as it is now counts as saved.
+    void markSceneSaved();
+    // A parameter row of the attractor palette changed the attractor: the preview starts
+    // over, unless that would drop an unsaved render and the user declines (the parameters
+    // of the render come back).
+    void attractorParameterChanged();
 
     bool searching() const { return searching_; }
     // The running render's worker, if any.
@@ -187,6 +229,17 @@ private:
     double totalIterations_ = 20000000;
     std::uint64_t renderSeed_ = 0;
     char randomness_ = 100;  // percent; an 8-bit row of the palette
+    char updates_ = 10;
+    // The generator state the last preview sampling started from: with the parameters it
+    // decides the preview points (Julia draws from it).
+    std::uint64_t previewRandom_ = 0;
+    // The scene the last render started from, while the document shows that render.
+    std::optional<RenderScene> renderScene_;
+    std::optional<std::int32_t> sceneStreams_;
+    // The parameters the shown render was made with.
+    std::vector<double> renderParams_;
+    bool imageSaved_ = false;
+    std::string savedSceneText_;
 
     QStackedLayout* layers_ = nullptr;
     PreviewWidget* preview_ = nullptr;

@@ -7,11 +7,14 @@
 
 #include <QImage>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qm::cli {
@@ -354,6 +357,114 @@ TEST_F(CliTest, RenderToStandardOutputAndNeverOverASpecialFile) {
     EXPECT_TRUE(fs::is_fifo(dir / "pipe.bmp"));
     EXPECT_TRUE(fs::is_directory(dir / "folder.bmp"));
     EXPECT_TRUE(fs::is_symlink(dir / "link.bmp"));
+}
+
+// A PNG the tool writes carries its scene: rendering that PNG, or the scene printed from it,
+// gives the same file again, in every mode; its 16-bit form lies within one step of it. (The
+// count of iterations is no multiple of the update interval: the render loop then develops
+// the image after the last point, as the 16-bit image is developed. At a multiple its last
+// development comes one point before the end.)
+TEST_F(CliTest, PngCarriesItsSceneAndRendersToTheSameFileInEveryMode) {
+    fs::create_directories(dir);
+    for (const char* mode : {"Gaz", "Liquide", "lumiere", "Plasma", "Solide"}) {
+        const fs::path first = dir / "first.png", again = dir / "again.png",
+                       deep = dir / "deep.png";
+        const fs::path scene = dir / "scene.qmscene", fromScene = dir / "from_scene.png";
+        Outcome r = runCli({"render", QM_DATA_DIR "/examples/julia.qmattr", "-o", first.string(),
+                            "--mode", mode, "--size", "80x60", "--iterations", "120001", "--seed",
+                            "9", "--rotate", "15,-40", "--scale", "0.3"});
+        ASSERT_EQ(r.status, 0) << mode << ": " << r.err;
+        r = runCli({"render", first.string(), "-o", again.string(), "--quiet"});
+        ASSERT_EQ(r.status, 0) << mode << ": " << r.err;
+        EXPECT_EQ(slurp(again), slurp(first)) << mode;
+
+        r = runCli({"info", "--scene", first.string()});
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::ofstream(scene) << r.out;
+        r = runCli({"render", scene.string(), "-o", fromScene.string()});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(slurp(fromScene), slurp(first)) << mode;
+
+        r = runCli({"render", first.string(), "-o", deep.string(), "--depth", "16"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const QImage bytes(QString::fromStdString(first.string()));
+        const QImage wide(QString::fromStdString(deep.string()));
+        ASSERT_EQ(wide.depth(), 64) << mode;
+        ASSERT_EQ(wide.size(), bytes.size());
+        int worst = 0;
+        for (int y = 0; y < bytes.height(); ++y)
+            for (int x = 0; x < bytes.width(); ++x) {
+                const QRgba64 w = wide.pixelColor(x, y).rgba64();
+                const QRgb b = bytes.pixel(x, y);
+                for (const auto& [sixteen, eight] :
+                     {std::pair{w.red(), qRed(b)}, std::pair{w.green(), qGreen(b)},
+                      std::pair{w.blue(), qBlue(b)}})
+                    worst = std::max(worst, std::abs((sixteen + 128) / 257 - eight));
+            }
+        EXPECT_LE(worst, 1) << mode;
+    }
+    const auto kv = keyValues(runCli({"info", (dir / "first.png").string(), "--seed", "1"}).out);
+    EXPECT_EQ(kv.at("kind"), "julia");
+    EXPECT_EQ(kv.at("render.mode"), "Solide");
+    EXPECT_EQ(kv.at("render.width"), "80");
+    EXPECT_EQ(kv.at("software").rfind("Quillmere ", 0), 0u);
+}
+
+// The streams and their seed are part of the scene: an image rendered with its own renders
+// to the same file again, whatever the thread count.
+TEST_F(CliTest, SceneKeepsItsStreamsAndRenderSeed) {
+    fs::create_directories(dir);
+    const fs::path first = dir / "first.png", again = dir / "again.png";
+    Outcome r = runCli({"render", QM_DATA_DIR "/examples/lorenz.qmattr", "-o", first.string(),
+                        "--size", "64x48", "--iterations", "90001", "--seed", "2", "--streams", "3",
+                        "--render-seed", "12345", "--threads", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string scene = runCli({"info", "--scene", first.string()}).out;
+    EXPECT_NE(scene.find("\tstreams 3\n\trender_seed 12345\n"), std::string::npos) << scene;
+    r = runCli({"render", first.string(), "-o", again.string(), "--threads", "2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(keyValues(r.out).at("streams"), "3");
+    EXPECT_EQ(slurp(again), slurp(first));
+}
+
+TEST_F(CliTest, SceneRenderRefusesSettingsOfItsOwnAndWrongScenes) {
+    fs::create_directories(dir);
+    const fs::path scene = dir / "a.qmscene";
+    std::ofstream(scene)
+        << "attractor {\n\ttype lorenz\n\tparameters <10, 28, 2.667, 0.01>\n}\nrender {\n"
+           "\tmode solid\n\twidth 64\n\theight 48\n}\n";
+    const std::string out = (dir / "x.png").string();
+    for (const char* option :
+         {"--mode", "--size", "--scale", "--gamma", "--seed", "--streams", "--render-seed"}) {
+        const Outcome r = runCli({"render", scene.string(), "-o", out, option, "1"});
+        EXPECT_EQ(r.status, 2) << option;
+    }
+    EXPECT_EQ(
+        runCli({"render", scene.string(), "-o", (dir / "x.bmp").string(), "--depth", "16"}).status,
+        2);
+    EXPECT_FALSE(fs::exists(out));
+    // Iterations may change; a scene without a camera is fitted.
+    const Outcome fitted = runCli({"render", scene.string(), "-o", out, "--iterations", "20000"});
+    ASSERT_EQ(fitted.status, 0) << fitted.err;
+    EXPECT_EQ(keyValues(fitted.out).at("iterations"), "20000");
+    EXPECT_NE(keyValues(fitted.out).at("scale"), "1");
+
+    const fs::path wrong = dir / "wrong.qmscene";
+    std::ofstream(wrong)
+        << "attractor {\n\ttype lorenz\n\tparameters <10, 28, 2.667, 0.01>\n}\nrender {\n"
+           "\tmode solid\n\twidth 6\n}\n";
+    const Outcome refused = runCli({"render", wrong.string(), "-o", (dir / "y.png").string()});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("line 7"), std::string::npos) << refused.err;
+
+    // A PNG without a scene.
+    QImage plain(16, 16, QImage::Format_RGB32);
+    plain.fill(Qt::red);
+    const fs::path bare = dir / "bare.png";
+    ASSERT_TRUE(plain.save(QString::fromStdString(bare.string())));
+    const Outcome none = runCli({"render", bare.string(), "-o", (dir / "z.png").string()});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(none.err.find("no scene"), std::string::npos) << none.err;
 }
 
 }  // namespace

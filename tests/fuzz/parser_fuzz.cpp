@@ -1,6 +1,7 @@
 // Fuzz target of the attractor-file reader. Any input must either fail cleanly or load an
 // attractor that runs, that writes a file which loads again, and whose second writing is
-// the same text as its first (the round trip is stable).
+// the same text as its first (the round trip is stable). The same input read as a scene must
+// fail cleanly or give a scene whose text reads back to the same scene and text.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "core/attractor/attractor.h"
 #include "core/file/attractor_file.h"
+#include "core/scene/scene_file.h"
 
 namespace {
 
@@ -35,9 +37,24 @@ qm::LoadResult read(qm::Parser& parser, const std::string& text) {
     return qm::readAttractor(parser, in);
 }
 
+void checkScene(const std::string& input) {
+    const qm::SceneLoad scene = qm::readScene(input);
+    if (!scene) {
+        FUZZ_CHECK(scene.status != qm::FileStatus::Ok);
+        return;
+    }
+    const std::string first = qm::sceneText(*scene.attractor, scene.render);
+    FUZZ_CHECK(!first.empty());
+    const qm::SceneLoad again = qm::readScene(first);
+    FUZZ_CHECK(again.attractor != nullptr);
+    FUZZ_CHECK(again.render == scene.render);
+    FUZZ_CHECK(qm::sceneText(*again.attractor, again.render) == first);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    checkScene(std::string(reinterpret_cast<const char*>(data), size));
     // One parser for every input, as a document keeps one for its whole life: nothing left
     // from an earlier file may leak into the next.
     static const std::unique_ptr<qm::Parser> parser = qm::makeAttractorParser();

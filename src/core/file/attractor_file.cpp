@@ -55,8 +55,9 @@ std::int8_t countFrom(const TokenFloat& token, std::int8_t lo, std::int8_t hi,
                                                static_cast<double>(lo), static_cast<double>(hi)));
 }
 
-// Fills the template from the attractor.
-FileStatus fill(Parser& parser, const Attractor& attractor) {
+}  // namespace
+
+FileStatus fillAttractor(Parser& parser, const Attractor& attractor) {
     const AttractorTokens t(parser);
     if (!t.complete()) return FileStatus::WriteFailed;
     parser.reset();
@@ -76,7 +77,7 @@ FileStatus fill(Parser& parser, const Attractor& attractor) {
     return FileStatus::Ok;
 }
 
-LoadResult build(const Parser& parser) {
+LoadResult buildAttractor(const Parser& parser) {
     const AttractorTokens t(parser);
     if (!t.complete() || !t.block->present()) return {};
 
@@ -107,8 +108,6 @@ LoadResult build(const Parser& parser) {
     return {std::move(attractor), FileStatus::Ok};
 }
 
-}  // namespace
-
 std::unique_ptr<Parser> makeAttractorParser() {
     auto parser = std::make_unique<Parser>();
     TokenBlock& block = parser->addBlock(text(TextId::kFileAttractor), false);
@@ -124,7 +123,7 @@ std::unique_ptr<Parser> makeAttractorParser() {
 }
 
 FileResult writeAttractor(Parser& parser, const Attractor& attractor, std::ostream& out) {
-    if (const FileStatus filled = fill(parser, attractor); filled != FileStatus::Ok)
+    if (const FileStatus filled = fillAttractor(parser, attractor); filled != FileStatus::Ok)
         return {filled};
     if (!parser.save(out)) return {FileStatus::WriteFailed};
     return {};
@@ -132,7 +131,7 @@ FileResult writeAttractor(Parser& parser, const Attractor& attractor, std::ostre
 
 FileResult saveAttractor(Parser& parser, const Attractor& attractor,
                          const std::filesystem::path& path) {
-    if (const FileStatus filled = fill(parser, attractor); filled != FileStatus::Ok)
+    if (const FileStatus filled = fillAttractor(parser, attractor); filled != FileStatus::Ok)
         return {filled};
     const WriteResult written = parser.save(path);
     if (written.status == WriteStatus::NotRegular) return {FileStatus::NotRegular};
@@ -164,7 +163,7 @@ LoadResult loadAttractorText(Parser& parser, ReadStatus status, const std::strin
     std::istringstream in(text);
     in.imbue(std::locale::classic());
     if (!parser.load(in)) return {nullptr, FileStatus::ReadError};
-    return build(parser);
+    return buildAttractor(parser);
 }
 
 LoadResult loadAttractor(Parser& parser, const std::filesystem::path& path) {

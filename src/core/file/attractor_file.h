@@ -33,6 +33,8 @@ enum class FileStatus : std::uint8_t {
     NotRegular,    // a folder, a device, a pipe or a socket: never read, never replaced
     WriteFailed,   // the file or stream could not be written completely
     InvalidValue,  // a parameter is not finite: no file could carry it and read back
+    NewerVersion,  // a scene file of a later format than this program reads
+    NoScene,       // an image that carries no scene
 };
 
 struct FileResult {
@@ -59,6 +61,12 @@ std::unique_ptr<Parser> makeAttractorParser();
 FileResult saveAttractor(Parser& parser, const Attractor& attractor,
                          const std::filesystem::path& path);
 FileResult writeAttractor(Parser& parser, const Attractor& attractor, std::ostream& out);
+
+// The "attractor" block of a parser that holds the template: fillAttractor resets the whole
+// parser and fills the block from the attractor; buildAttractor makes the attractor that a
+// block read describes (as loadAttractor does).
+FileStatus fillAttractor(Parser& parser, const Attractor& attractor);
+LoadResult buildAttractor(const Parser& parser);
 
 // Reads a file into a new attractor. Counts and integer parameters are clamped to their
 // ranges; a missing count gives 4 IFS maps or order 2; missing parameters keep their

@@ -1,5 +1,6 @@
 #include "core/file/parser.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <istream>
@@ -160,6 +161,28 @@ void appendNumber(std::string& s, double v) {
     s.append(buffer, r.ptr);
 }
 
+// The shortest text that reads back to exactly v.
+template <class T>
+void appendExact(std::string& s, T v) {
+    char buffer[64];
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
+    s.append(buffer, r.ptr);
+}
+
+template <class T>
+void appendValue(std::string& s, T v, bool exact) {
+    if (exact)
+        appendExact(s, v);
+    else
+        appendNumber(s, v);
+}
+
+// Where the stream stands, or -1 when it cannot tell.
+std::int64_t positionOf(std::istream& in) {
+    if (!in) return -1;
+    return static_cast<std::int64_t>(in.tellg());
+}
+
 void appendIndent(std::string& s, int depth) {
     s.append(static_cast<std::size_t>(depth), '\t');
 }
@@ -193,6 +216,7 @@ void Token::write(std::ostream& out, int depth) const {
 void Token::reset() {
     present_ = false;
     error_ = false;
+    offset_ = -1;
 }
 
 std::unique_ptr<Token> Token::clone() const {
@@ -220,6 +244,7 @@ void TokenList::reset() {
 bool TokenList::readNamed(std::string_view keyword, std::istream& in) const {
     Token* token = find(keyword);
     if (token == nullptr) return false;
+    token->setOffset(positionOf(in));
     token->read(in);
     return !token->error();
 }
@@ -287,7 +312,7 @@ void TokenNumber<T>::write(std::ostream& out, int depth) const {
     appendIndent(s, depth);
     s += name();
     s += ' ';
-    appendNumber(s, value_);
+    appendValue(s, value_, exact_);
     s += '\n';
     put(out, s);
 }
@@ -357,7 +382,7 @@ void TokenArray<T>::write(std::ostream& out, int depth) const {
                 s += ' ';
             }
         }
-        appendNumber(s, values_[i]);
+        appendValue(s, values_[i], exact_);
     }
     s += ">\n";
     put(out, s);
@@ -376,6 +401,39 @@ std::unique_ptr<Token> TokenArray<T>::clone() const {
 
 template class TokenArray<float>;
 template class TokenArray<double>;
+
+// TokenInteger
+
+void TokenInteger::read(std::istream& in) {
+    skipSpace(in);
+    std::string digits;
+    while (isDigit(in.peek())) digits.push_back(static_cast<char>(in.get()));
+    std::uint64_t v = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+    // Digits only, all of them, and followed by whitespace or the end.
+    const int next = in.peek();
+    if (present() || digits.empty() || ec != std::errc() || end != digits.data() + digits.size() ||
+        (next != std::char_traits<char>::eof() && !isSpace(next))) {
+        setError();
+        return;
+    }
+    setValue(v);
+}
+
+void TokenInteger::write(std::ostream& out, int depth) const {
+    if (!present() || error()) return;
+    std::string s;
+    appendIndent(s, depth);
+    s += name();
+    s += ' ';
+    s += std::to_string(value_);
+    s += '\n';
+    put(out, s);
+}
+
+std::unique_ptr<Token> TokenInteger::clone() const {
+    return std::make_unique<TokenInteger>(*this);
+}
 
 // TokenBlock
 
@@ -408,6 +466,10 @@ TokenFloatArray& TokenBlock::addFloatArray(std::string name, bool optional) {
 TokenDoubleArray& TokenBlock::addDoubleArray(std::string name, bool optional) {
     return occurrences_.front().append(
         std::make_unique<TokenDoubleArray>(std::move(name), optional));
+}
+
+TokenInteger& TokenBlock::addInteger(std::string name, bool optional) {
+    return occurrences_.front().append(std::make_unique<TokenInteger>(std::move(name), optional));
 }
 
 Token* TokenBlock::find(std::string_view name, std::int32_t occurrence) const {
@@ -492,17 +554,25 @@ TokenBlock& Parser::addBlock(std::string name, bool optional) {
 
 void Parser::read(std::istream& in) {
     std::string word;
+    errorOffset_ = -1;
+    // The place of an error: where the stream stands, or its end once it is exhausted.
+    const auto failAt = [&] {
+        setError();
+        if (in.bad()) return;
+        in.clear();
+        errorOffset_ = static_cast<std::int64_t>(in.tellg());
+    };
     for (;;) {
         if (!readWord(in, word)) {
             if (in.bad()) setError();
             break;
         }
         if (!tokens_.readNamed(word, in)) {
-            setError();
+            failAt();
             return;
         }
     }
-    if (!tokens_.complete()) setError();
+    if (!tokens_.complete()) failAt();
 }
 
 void Parser::write(std::ostream& out, int depth) const {
@@ -545,6 +615,15 @@ bool Parser::save(std::ostream& out) const {
 
 WriteResult Parser::save(const std::filesystem::path& path) const {
     return writeFileAtomically(path, text());
+}
+
+std::int32_t lineAt(std::string_view text, std::int64_t offset) {
+    const auto end = static_cast<std::size_t>(
+        std::clamp<std::int64_t>(offset, 0, static_cast<std::int64_t>(text.size())));
+    std::int32_t line = 1;
+    for (std::size_t i = 0; i < end; ++i)
+        if (text[i] == '\n') ++line;
+    return line;
 }
 
 std::string Parser::text() const {

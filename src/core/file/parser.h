@@ -25,6 +25,7 @@ enum class TokenKind : std::uint8_t {
     Double,
     FloatArray,
     DoubleArray,
+    Integer,
 };
 
 // A keyword of the file. A plain Token has no value: its presence is its whole meaning.
@@ -46,6 +47,10 @@ public:
 
     const std::string& name() const { return name_; }
     TokenKind kind() const { return kind_; }
+    // Where in the input the token's text began (just after its keyword), or -1 when it was
+    // not read: the place a message about its value points to.
+    std::int64_t offset() const { return offset_; }
+    void setOffset(std::int64_t offset) { offset_ = offset; }
     bool optional() const { return optional_; }
     bool present() const { return present_; }
     bool error() const { return error_; }
@@ -66,6 +71,7 @@ private:
     bool optional_;
     bool present_ = false;
     bool error_ = false;
+    std::int64_t offset_ = -1;
 };
 
 // An ordered list of owned tokens; its order is the order of writing.
@@ -127,7 +133,8 @@ private:
 };
 
 // One number after the keyword. Given twice, it is an error. Numbers are written with 15
-// significant digits and read back to the same text; only finite values can be read.
+// significant digits and read back to the same text, or, when exact, in the shortest form that
+// reads back to the same value; only finite values can be read.
 template <class T>
 class TokenNumber final : public Token {
 public:
@@ -138,6 +145,8 @@ public:
         value_ = v;
         setPresent();
     }
+    bool exact() const { return exact_; }
+    void setExact(bool exact) { exact_ = exact; }
 
     void read(std::istream& in) override;
     void write(std::ostream& out, int depth) const override;
@@ -145,6 +154,7 @@ public:
 
 private:
     T value_ = 0;
+    bool exact_ = false;
 };
 using TokenFloat = TokenNumber<float>;
 using TokenDouble = TokenNumber<double>;
@@ -167,6 +177,9 @@ public:
     // Values per written line; 0 writes them all on one line.
     std::int32_t valuesPerLine() const { return valuesPerLine_; }
     void setValuesPerLine(std::int32_t n) { valuesPerLine_ = n; }
+    // Exact arrays write each value in the shortest form that reads back to it.
+    bool exact() const { return exact_; }
+    void setExact(bool exact) { exact_ = exact; }
 
     void read(std::istream& in) override;
     void write(std::ostream& out, int depth) const override;
@@ -176,9 +189,31 @@ public:
 private:
     std::vector<T> values_;
     std::int32_t valuesPerLine_ = 0;
+    bool exact_ = false;
 };
 using TokenFloatArray = TokenArray<float>;
 using TokenDoubleArray = TokenArray<double>;
+
+// One whole number from 0 to 2^64 - 1 after the keyword, digits only. Given twice, it is an
+// error. It holds what a double cannot carry exactly, such as a generator's 64-bit state.
+class TokenInteger final : public Token {
+public:
+    TokenInteger(std::string name, bool optional)
+        : Token(TokenKind::Integer, std::move(name), optional) {}
+
+    std::uint64_t value() const { return value_; }
+    void setValue(std::uint64_t v) {
+        value_ = v;
+        setPresent();
+    }
+
+    void read(std::istream& in) override;
+    void write(std::ostream& out, int depth) const override;
+    std::unique_ptr<Token> clone() const override;
+
+private:
+    std::uint64_t value_ = 0;
+};
 
 // A keyword followed by "{", tokens, "}". Each occurrence in the file has its own token list;
 // the first is the template of the others.
@@ -193,6 +228,7 @@ public:
     TokenDouble& addDouble(std::string name, bool optional);
     TokenFloatArray& addFloatArray(std::string name, bool optional);
     TokenDoubleArray& addDoubleArray(std::string name, bool optional);
+    TokenInteger& addInteger(std::string name, bool optional);
 
     // The token of that name in the given occurrence, or none.
     Token* find(std::string_view name, std::int32_t occurrence = 0) const;
@@ -245,6 +281,9 @@ public:
 
     // reset, read, and true when no error was found.
     bool load(std::istream& in);
+    // Where the last read stopped on an error: the input offset just after the text found
+    // wrong, or -1.
+    std::int64_t errorOffset() const { return errorOffset_; }
     // As above from a file of at most kMaxFileBytes without NUL bytes.
     bool load(const std::filesystem::path& path);
     // write, and true when the stream took everything.
@@ -258,6 +297,11 @@ private:
     Parser(const Parser& other);
 
     TokenList tokens_;
+    std::int64_t errorOffset_ = -1;
 };
+
+// The 1-based line of text that holds the character at offset (the last line for an offset
+// past the end).
+std::int32_t lineAt(std::string_view text, std::int64_t offset);
 
 }  // namespace qm

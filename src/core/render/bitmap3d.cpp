@@ -277,6 +277,19 @@ void TBitmap3D::StoreRow(std::int32_t r) {
                 rowBuffer.data(), static_cast<std::size_t>(bytesPerLine()));
 }
 
+void TBitmap3D::BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) {
+    for (std::int32_t line = 0; line < imageHeight; ++line) {
+        const std::uint8_t* in = scanLine(line);
+        std::uint16_t* o = out + line * rowStride;
+        for (std::int32_t x = 0; x < imageWidth; ++x, in += 3, o += 4) {
+            o[0] = static_cast<std::uint16_t>(in[2] * 257);
+            o[1] = static_cast<std::uint16_t>(in[1] * 257);
+            o[2] = static_cast<std::uint16_t>(in[0] * 257);
+            o[3] = 65535;
+        }
+    }
+}
+
 void TBitmap3D::RenderPreview() {
     SetView();
     ClearImage();

@@ -93,6 +93,12 @@ public:
     virtual void PlotBlock(const Vecd* points, std::int32_t n);
     virtual void ClearImage();
     virtual void BuildImage() = 0;
+    // Develops the buffers as BuildImage does, keeping 16 bits per channel: where BuildImage
+    // truncates a level v (0 to 255) to a byte, this stores round(257 v); pixels BuildImage
+    // leaves alone keep the image's byte times 257. Rows from the top, four values a pixel
+    // (red, green, blue, 65535), rowStride values from one row to the next: the layout of a
+    // 64-bit RGBX image. The image bytes are not touched. This base form widens the image.
+    virtual void BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride);
     virtual void BeginScan(ScanKind kind);
     virtual void ScanPoint(const Vecd& p);
     virtual void EndScan();
@@ -255,6 +261,19 @@ public:
     }
     QM_HOT_INLINE bool splatCell(const Vecd& pixel, Splat& s) const {
         return splatCell(pixel.x, pixel.y, imageWidth, imageHeight, s);
+    }
+
+    // The 16-bit channel of a level v of 0 to 255 (as the bytes are taken before truncation):
+    // round(257 v); 0 for v not above 0.
+    static std::uint16_t deepLevel(float v) {
+        if (!(v > 0.0f)) return 0;
+        if (v >= 255.0f) return 65535;
+        return static_cast<std::uint16_t>(static_cast<double>(v) * 257.0 + 0.5);
+    }
+    // The 16-bit channel of a colour component, as channelByte takes it: clamped to 0..1.
+    static std::uint16_t deepChannel(float c) {
+        const double v = !(c >= 0.0f) ? 0.0 : c > 1.0f ? 1.0 : c;
+        return static_cast<std::uint16_t>(v * 65535.0 + 0.5);
     }
 
     // Byte of a colour component: clamped to 0..1, times 255, truncated.

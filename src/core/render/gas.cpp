@@ -155,6 +155,32 @@ void TBitmap3D_Gas::BuildImage() {
     }
 }
 
+void TBitmap3D_Gas::BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) {
+    FindPeak();
+    if (!(peak > 0)) {
+        TBitmap3D::BuildImage16(out, rowStride);
+        return;
+    }
+    // BuildImage's levels, before their truncation to bytes.
+    const float e = static_cast<float>(1 / gamma);
+    const float f = static_cast<float>(luminosity * 255);
+    for (std::int32_t y = 0; y < imageHeight; ++y) {
+        const float* row = density.data() + static_cast<std::size_t>(y) * imageWidth;
+        std::uint16_t* o = out + (imageHeight - 1 - y) * rowStride;
+        for (std::int32_t x = 0; x < imageWidth; ++x, o += 4) {
+            const float c = row[x];
+            std::uint16_t g = 0;
+            if (c > 0) {
+                const float level =
+                    static_cast<float>(std::pow(static_cast<double>(c / peak), e)) * f;
+                g = deepLevel(std::min(level, 255.0f));
+            }
+            o[0] = o[1] = o[2] = g;
+            o[3] = 65535;
+        }
+    }
+}
+
 TBitmap3D_Liquid::TBitmap3D_Liquid() { mode = static_cast<std::uint8_t>(RenderMode::Liquid); }
 
 TBitmap3D_Liquid::TBitmap3D_Liquid(const TBitmap3D& source, ModeSwitch tag)

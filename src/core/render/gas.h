@@ -25,6 +25,7 @@ public:
     void BuildImage() override;
     void captureState(RenderState& state) const override;
     bool restoreState(const RenderState& state) override;
+    void BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) override;
 
     std::vector<float> density;
     float peak = 0;

@@ -123,7 +123,43 @@ std::uint8_t toneByte(float c, float peak, float e, float f) {
     return static_cast<std::uint8_t>(static_cast<int>(std::min(v, 255.0f)));
 }
 
+// toneByte's level before the truncation, as a 16-bit channel.
+std::uint16_t toneDeep(float c, float peak, float e, float f) {
+    float v = c / peak;
+    if (e > 0)
+        v = v > 0 ? static_cast<float>(std::pow(static_cast<double>(v), static_cast<double>(e)))
+                  : 0.0f;
+    v = v * f;
+    if (!(v > 0)) return 0;
+    return TBitmap3D::deepLevel(std::min(v, 255.0f));
+}
+
 }  // namespace
+
+void TBitmap3D_Light::BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) {
+    FindPeak();
+    if (!(peak > 0)) {
+        TBitmap3D::BuildImage16(out, rowStride);
+        return;
+    }
+    const float f = static_cast<float>(luminosity * 255);
+    const float e = static_cast<float>(1 / gamma);
+    for (std::int32_t y = 0; y < imageHeight; ++y) {
+        const ColorRGBf* row = lightBuffer.data() + static_cast<std::size_t>(y) * imageWidth;
+        std::uint16_t* o = out + (imageHeight - 1 - y) * rowStride;
+        for (std::int32_t x = 0; x < imageWidth; ++x, o += 4) {
+            const ColorRGBf& c = row[x];
+            o[3] = 65535;
+            if (!(c.r > 0 || c.g > 0 || c.b > 0)) {
+                o[0] = o[1] = o[2] = 0;
+                continue;
+            }
+            o[0] = toneDeep(c.r, peak, e, f);
+            o[1] = toneDeep(c.g, peak, e, f);
+            o[2] = toneDeep(c.b, peak, e, f);
+        }
+    }
+}
 
 void TBitmap3D_Light::BuildImage() {
     FindPeak();

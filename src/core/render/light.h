@@ -43,6 +43,7 @@ public:
     bool restoreState(const RenderState& state) override;
     void captureOrbitMemory(StreamState& record) const override;
     void restoreOrbitMemory(const StreamState& record) override;
+    void BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) override;
 
     double speedMin = 0;
     double speedMax = 0;

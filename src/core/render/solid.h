@@ -138,6 +138,9 @@ public:
     void BuildImage() override;
     void captureState(RenderState& state) const override;
     bool restoreState(const RenderState& state) override;
+    // BuildImage's shading with 16 bits per channel: the same formulas, a separate loop so
+    // that the 8-bit one stays as it is.
+    void BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) override;
 
     std::vector<float> density;
     std::vector<float> depth;

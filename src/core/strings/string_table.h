@@ -156,6 +156,24 @@ inline constexpr int kRenderThreads = 3450;
 inline constexpr int kRenderStreams = 3451;
 inline constexpr int kTipRenderThreads = 3452;
 inline constexpr int kTipRenderStreams = 3453;
+// Scenes and images that carry them ("%d" stands for a line, "%s" for a file).
+inline constexpr int kActionSaveScene = 3500;
+inline constexpr int kSceneFilter = 3501;
+inline constexpr int kOpenFilter = 3502;
+inline constexpr int kPng16Filter = 3503;
+inline constexpr int kNotSceneExtension = 3504;
+inline constexpr int kReasonSceneLine = 3505;
+inline constexpr int kReasonNewerScene = 3506;
+inline constexpr int kReasonNoScene = 3507;
+inline constexpr int kReasonSceneNotFinite = 3508;
+// Before a finished render or a changed scene is lost ("%s" stands for the document).
+inline constexpr int kRenderWillBeLost = 3510;
+inline constexpr int kContinue = 3511;
+inline constexpr int kUnsavedRender = 3512;
+inline constexpr int kUnsavedScene = 3513;
+inline constexpr int kSaveButton = 3514;
+inline constexpr int kDontSave = 3515;
+inline constexpr int kCancelButton = 3516;
 // The first hour: refusals, the new document's hint, tooltips, accessible names, and
 // the toolkit's texts that its own French translation lacks.
 inline constexpr int kCloseRefused = 3600;
