@@ -694,9 +694,8 @@ RenderScene TForm_view::scene() const {
                             renderSeed_);
     // The image settings develop the rendered image again: they are the image's as they are now.
     RenderScene s = *renderScene_;
-    const RenderScene now =
-        captureScene(*attractor_, *target_, totalIterations(), updates_, previewRandom_,
-                     renderStreams(), renderSeed_);
+    const RenderScene now = captureScene(*attractor_, *target_, totalIterations(), updates_,
+                                         previewRandom_, renderStreams(), renderSeed_);
     s.luminosity = now.luminosity;
     s.gamma = now.gamma;
     s.opacity = now.opacity;
@@ -839,7 +838,8 @@ void TForm_view::A_demarrerExecute() {
     TT_update->start();
 
     const EngineSettings settings{totalIterations(), std::max(palettes().updateCount(), 1),
-                                  renderStreams(), palettes().renderThreads(), renderSeed_, {}};
+                                  renderStreams(),   palettes().renderThreads(),
+                                  renderSeed_,       {}};
     updates_ = static_cast<char>(std::clamp(settings.updates, 1, 100));
     imageSaved_ = false;
     renderParams_.clear();

@@ -10,9 +10,8 @@
 namespace qm {
 
 RenderScene captureScene(const Attractor& attractor, const TBitmap3D& target,
-                         std::int64_t iterations, std::int32_t updates,
-                         std::uint64_t previewRandom, std::int32_t streams,
-                         std::uint64_t renderSeed) {
+                         std::int64_t iterations, std::int32_t updates, std::uint64_t previewRandom,
+                         std::int32_t streams, std::uint64_t renderSeed) {
     RenderScene s;
     s.streams = streams;
     s.renderSeed = renderSeed;

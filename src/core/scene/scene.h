@@ -75,9 +75,8 @@ struct RenderScene {
 // Everything the target and the document hold now. previewRandom is the generator state the
 // last preview sampling started from.
 RenderScene captureScene(const Attractor& attractor, const TBitmap3D& target,
-                         std::int64_t iterations, std::int32_t updates,
-                         std::uint64_t previewRandom, std::int32_t streams,
-                         std::uint64_t renderSeed);
+                         std::int64_t iterations, std::int32_t updates, std::uint64_t previewRandom,
+                         std::int32_t streams, std::uint64_t renderSeed);
 
 struct PreparedScene {
     std::unique_ptr<TBitmap3D> target;

@@ -215,7 +215,8 @@ TEST(SceneFile, RefusesWrongTextWithItsLine) {
 TEST(SceneFile, SavesCompletelyAndLoadsFromDisk) {
     Document doc(examples::exampleSets()[1], 2);  // IFS, Lumière: seed, ranges, gradients
     const auto path = std::filesystem::temp_directory_path() / "quillmere_scene_test.qmscene";
-    const RenderScene scene = captureScene(*doc.attractor, *doc.target, 5, 7, doc.previewRandom, 16, 5);
+    const RenderScene scene =
+        captureScene(*doc.attractor, *doc.target, 5, 7, doc.previewRandom, 16, 5);
     ASSERT_TRUE(saveScene(path, *doc.attractor, scene));
     SceneLoad loaded = loadScene(path);
     ASSERT_TRUE(loaded);
@@ -225,7 +226,8 @@ TEST(SceneFile, SavesCompletelyAndLoadsFromDisk) {
 
     doc.target->scale = std::numeric_limits<double>::quiet_NaN();
     EXPECT_EQ(
-        saveScene(path, *doc.attractor, captureScene(*doc.attractor, *doc.target, 5, 7, 0, 1, 0)).status,
+        saveScene(path, *doc.attractor, captureScene(*doc.attractor, *doc.target, 5, 7, 0, 1, 0))
+            .status,
         FileStatus::InvalidValue);
     EXPECT_FALSE(std::filesystem::exists(path));
 }
