@@ -102,12 +102,13 @@ std::uint64_t physicalMemory() {
 
 std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::string>& args) {
     Arguments a;
-    if (auto problem = a.parse(
-            args,
-            {"output", "format", "mode", "size", "iterations", "updates", "seed", "scale", "rotate",
-             "pan", "luminosity", "gamma", "opacity", "roughness", "speed-map", "angle-map",
-             "threads", "streams", "render-seed", "checkpoint", "checkpoint-every", "depth"},
-            {"builtin-gradients", "quiet"}))
+    if (auto problem =
+            a.parse(args, {"output",           "format",  "mode",    "size",        "iterations",
+                           "updates",          "seed",    "scale",   "rotate",      "pan",
+                           "luminosity",       "gamma",   "opacity", "roughness",   "speed-map",
+                           "angle-map",        "threads", "streams", "render-seed", "checkpoint",
+                           "checkpoint-every", "depth"},
+                    {"builtin-gradients", "quiet"}))
         return *problem;
     if (a.positional().size() != 1)
         return std::string("give exactly one FILE.qmattr, FILE.qmscene or IMAGE.png");
@@ -376,7 +377,6 @@ std::optional<Start> startFromAttractorFile(const RenderOptions& o, std::ostream
     }
     target->SetView();
     return s;
-
 }
 
 // The scene of a scene file or an image, as the program opens it.
@@ -430,11 +430,11 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     const RenderOptions& o = std::get<RenderOptions>(parsed);
 
     Arguments given;
-    given.parse(args,
-                {"output", "format", "mode", "size", "iterations", "updates", "seed", "scale",
-                 "rotate", "pan", "luminosity", "gamma", "opacity", "roughness", "speed-map",
-                 "angle-map", "threads", "streams", "render-seed", "checkpoint",
-                 "checkpoint-every", "depth"},
+    given.parse(args, {"output",           "format",  "mode",    "size",        "iterations",
+                       "updates",          "seed",    "scale",   "rotate",      "pan",
+                       "luminosity",       "gamma",   "opacity", "roughness",   "speed-map",
+                       "angle-map",        "threads", "streams", "render-seed", "checkpoint",
+                       "checkpoint-every", "depth"},
                 {"builtin-gradients", "quiet"});
 
     int exitCode = kExitOk;
@@ -450,9 +450,9 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     // The render, as "&Démarrer" runs it.
     target->ClearImage();
     attractor.restart();
-    RenderEngine engine(attractor, *target,
-                        {begun->iterations, begun->updates, begun->streams, o.threads,
-                         begun->renderSeed, {}});
+    RenderEngine engine(
+        attractor, *target,
+        {begun->iterations, begun->updates, begun->streams, o.threads, begun->renderSeed, {}});
 
     RenderJob job;
     job.attractor = &attractor;
@@ -471,7 +471,8 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         job.checkpointSeconds = o.checkpointSeconds;
         // The scene the state goes on with: the file's attractor as it was read.
         std::ostringstream attractorText;
-        if (const FileResult r = writeAttractor(*makeAttractorParser(), attractor, attractorText); !r) {
+        if (const FileResult r = writeAttractor(*makeAttractorParser(), attractor, attractorText);
+            !r) {
             err << "quillmere-cli render: " << o.file << ": " << describe(r.status) << '\n';
             return kExitUsage;
         }

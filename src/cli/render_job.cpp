@@ -3,7 +3,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
