@@ -71,6 +71,11 @@ Commands:
       every SECONDS (default 300, from 0.01), each time replacing the file whole; on
       SIGINT or SIGTERM the render stops after its current round, saves its state
       once more and exits 130 or 143 without writing the image.
+      --state FILE writes the render's state to FILE at the end in place of the image
+      (no -o then); with --shard I/K (K from 1 to S, --seed required) only the orbits
+      k with k mod K = I run, each exactly as in the whole render, and FILE is that
+      part of the render for merge. Given --checkpoint too, a part that was stopped or
+      killed goes on from its checkpoint when the same command runs again.
 
   resume FILE.qmrender -o OUT.bmp|OUT.png|- [--format png|bmp] [--threads T]
          [--checkpoint-every SECONDS] [--quiet]
@@ -91,6 +96,14 @@ Commands:
   Every PNG written carries its scene in a text chunk "quillmere-scene", with the texts
   "Software" and "Description". --depth 16 writes 16 bits per channel (PNG only),
   developed from the same buffers as the 8-bit image.
+
+  merge PART.qmrender... -o OUT.bmp|OUT.png|- [--format png|bmp] [--state FILE]
+      Puts the parts of a render made with render --shard together, in shard order
+      whatever the order given, and writes its image (and with --state the whole
+      render's state, which resume takes). The parts must share their scene, settings,
+      seeds, stream count and K, and be finished; each shard 0 to K-1 given once.
+      Otherwise it names what differs or is missing and exits 2. Sums (densities,
+      colours) are added in shard order; surfaces and depths take the nearest part.
 
 Options common to all commands:
   --help       prints this text
@@ -135,6 +148,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     if (command == "search") return runSearch(args, out, err);
     if (command == "render") return runRender(args, out, err);
     if (command == "resume") return runResume(args, out, err);
+    if (command == "merge") return runMerge(args, out, err);
     err << "quillmere-cli: unknown command '" << command << "'; see quillmere-cli --help\n";
     return kExitUsage;
 }

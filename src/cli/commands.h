@@ -14,6 +14,7 @@ int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 int runSearch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runResume(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int runMerge(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // A user's sentence for why a file could not be read or written.
 std::string describe(FileStatus status, int systemError = 0);

@@ -2,7 +2,6 @@
 // "Ouvrir..." of a file (fitted view) and a complete render.
 #include <unistd.h>
 
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -31,6 +30,8 @@
 #include "core/render/render_engine.h"
 #include "core/render/sampling.h"
 #include "core/render/solid.h"
+#include "core/render/state/render_resume.h"
+#include "core/render/state/render_state_file.h"
 #include "core/scene/scene.h"
 #include "core/scene/scene_file.h"
 #include "core/strings/duration.h"
@@ -68,6 +69,10 @@ struct RenderOptions {
     bool quiet = false;
     std::optional<std::string> checkpoint;
     double checkpointSeconds = kDefaultCheckpointSeconds;
+    // A shard: its index and count, and where its state goes instead of an image.
+    std::int32_t shard = 0;
+    std::int32_t shards = 1;
+    std::optional<std::string> state;
 };
 
 // The mode named as the interface writes it ("Lumière", also "lumiere"), or its index.
@@ -76,11 +81,13 @@ int parseMode(const std::string& text) {
         const std::string& name = StringTable::builtinText(TextId::kModeNameFirst + m);
         if (text == name) return m;
         std::string lower = name;
-        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
         if (text == lower) return m;
     }
     if (text == "lumiere" || text == "Lumiere") return static_cast<int>(RenderMode::Light);
-    if (const auto index = parseInteger(text, 0, kRenderModeCount - 1)) return static_cast<int>(*index);
+    if (const auto index = parseInteger(text, 0, kRenderModeCount - 1))
+        return static_cast<int>(*index);
     return -1;
 }
 
@@ -107,7 +114,7 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
                            "updates",          "seed",    "scale",   "rotate",      "pan",
                            "luminosity",       "gamma",   "opacity", "roughness",   "speed-map",
                            "angle-map",        "threads", "streams", "render-seed", "checkpoint",
-                           "checkpoint-every", "depth"},
+                           "checkpoint-every", "depth",   "shard",   "state"},
                     {"builtin-gradients", "quiet"}))
         return *problem;
     if (a.positional().size() != 1)
@@ -128,22 +135,51 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
                        " does not apply to a scene, which holds its own settings";
     }
 
-    const auto output = a.value("output");
-    if (!output || output->empty()) return std::string("-o OUT.bmp or OUT.png is required");
-    o.output = *output;
-    if (const auto format = a.value("format")) {
-        if (*format != "png" && *format != "bmp") return std::string("--format takes png or bmp");
-        o.png = *format == "png";
-    } else if (isStandardStream(o.output)) {
-        return std::string("-o - writes to standard output and needs --format png or --format bmp");
-    } else {
-        std::string extension = fs::path(o.output).extension().string();
-        std::transform(extension.begin(), extension.end(), extension.begin(),
-                       [](unsigned char c) { return std::tolower(c); });
-        if (extension != ".bmp" && extension != ".png")
+    if (const auto text = a.value("state")) {
+        if (text->empty() || isStandardStream(*text))
+            return std::string("--state takes a file name");
+        if (a.value("output") || a.value("format"))
             return std::string(
-                "the output must end in .bmp or .png, or --format must name its format");
-        o.png = extension == ".png";
+                "--state writes the render's state in place of the image: give "
+                "-o to merge");
+        o.state = *text;
+    }
+    if (const auto text = a.value("shard")) {
+        const auto slash = text->find('/');
+        const auto k = slash == std::string::npos
+                           ? std::nullopt
+                           : parseInteger(text->substr(slash + 1), 1, kMaxStreams);
+        const auto i = slash == std::string::npos || !k
+                           ? std::nullopt
+                           : parseInteger(text->substr(0, slash), 0, *k - 1);
+        if (!k || !i)
+            return std::string("--shard takes I/K, 0 <= I < K, K from 1 to the stream count");
+        if (!o.state) return std::string("--shard needs --state OUT.qmrender for its part");
+        if (!a.value("seed") && !o.scene)
+            return std::string("--shard needs --seed N, the same for every shard of the render");
+        o.shard = static_cast<std::int32_t>(*i);
+        o.shards = static_cast<std::int32_t>(*k);
+    }
+    const auto output = a.value("output");
+    if (!o.state) {
+        if (!output || output->empty()) return std::string("-o OUT.bmp or OUT.png is required");
+        o.output = *output;
+        if (const auto format = a.value("format")) {
+            if (*format != "png" && *format != "bmp")
+                return std::string("--format takes png or bmp");
+            o.png = *format == "png";
+        } else if (isStandardStream(o.output)) {
+            return std::string(
+                "-o - writes to standard output and needs --format png or --format bmp");
+        } else {
+            std::string extension = fs::path(o.output).extension().string();
+            std::transform(extension.begin(), extension.end(), extension.begin(),
+                           [](unsigned char c) { return std::tolower(c); });
+            if (extension != ".bmp" && extension != ".png")
+                return std::string(
+                    "the output must end in .bmp or .png, or --format must name its format");
+            o.png = extension == ".png";
+        }
     }
     if (const auto text = a.value("depth")) {
         if (*text != "8" && *text != "16") return std::string("--depth takes 8 or 16");
@@ -153,12 +189,15 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
 
     if (const auto text = a.value("mode")) {
         o.mode = parseMode(*text);
-        if (o.mode < 0) return "unknown mode '" + *text + "' (Gaz, Liquide, Lumière, Plasma, Solide or 0 to 4)";
+        if (o.mode < 0)
+            return "unknown mode '" + *text + "' (Gaz, Liquide, Lumière, Plasma, Solide or 0 to 4)";
     }
     if (const auto text = a.value("size")) {
         const auto x = text->find('x');
-        const auto w = x == std::string::npos ? std::nullopt : parseInteger(text->substr(0, x), 16, 16384);
-        const auto h = x == std::string::npos ? std::nullopt : parseInteger(text->substr(x + 1), 16, 16384);
+        const auto w =
+            x == std::string::npos ? std::nullopt : parseInteger(text->substr(0, x), 16, 16384);
+        const auto h =
+            x == std::string::npos ? std::nullopt : parseInteger(text->substr(x + 1), 16, 16384);
         if (!w || !h) return std::string("--size takes WxH with each side from 16 to 16384");
         o.width = static_cast<std::int32_t>(*w);
         o.height = static_cast<std::int32_t>(*h);
@@ -186,6 +225,8 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
         if (!v) return std::string("--streams takes a whole number from 1 to 256");
         o.streams = static_cast<std::int32_t>(*v);
     }
+    if (o.shards > o.streams)
+        return "--shard I/K takes K up to the stream count (" + std::to_string(o.streams) + ")";
     if (const auto text = a.value("threads")) {
         const auto v = parseInteger(*text, 1, kMaxThreads);
         if (!v) return std::string("--threads takes a whole number from 1 to 256");
@@ -202,8 +243,10 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
     }
     if (const auto text = a.value("rotate")) {
         const auto comma = text->find(',');
-        const auto dx = comma == std::string::npos ? std::nullopt : parseReal(text->substr(0, comma));
-        const auto dy = comma == std::string::npos ? std::nullopt : parseReal(text->substr(comma + 1));
+        const auto dx =
+            comma == std::string::npos ? std::nullopt : parseReal(text->substr(0, comma));
+        const auto dy =
+            comma == std::string::npos ? std::nullopt : parseReal(text->substr(comma + 1));
         if (!dx || !dy) return std::string("--rotate takes DX,DY in pixels");
         o.rotate = std::pair{*dx, *dy};
     }
@@ -235,7 +278,8 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
         if (!text) continue;
         if (!r.applies) return "--" + std::string(r.name) + " does not apply to this mode";
         const auto v = parseReal(*text);
-        if (!v || *v < kMinParameter) return "--" + std::string(r.name) + " takes a number of at least 0.0001";
+        if (!v || *v < kMinParameter)
+            return "--" + std::string(r.name) + " takes a number of at least 0.0001";
         *r.target = *v;
     }
 
@@ -352,7 +396,8 @@ std::optional<Start> startFromAttractorFile(const RenderOptions& o, std::ostream
     // "Ouvrir...": the preview sampling with the view fitted.
     s.previewRandom = threadRandom31().state;
     if (!sampleAttractor(attractor, *target, kPreviewIterations, SamplingMode::Fit)) {
-        err << "quillmere-cli render: the attractor diverges while it is sampled; nothing to render\n";
+        err << "quillmere-cli render: the attractor diverges while it is sampled; nothing to "
+               "render\n";
         exitCode = kExitNotReached;
         return std::nullopt;
     }
@@ -419,6 +464,34 @@ std::optional<Start> startFromScene(const RenderOptions& o, const Arguments& giv
     return s;
 }
 
+// The shard's checkpoint, read and checked against the render the command describes: the
+// same scene, target and settings. Fills `resumed` and returns none when the part goes on.
+std::optional<std::string> continueShard(RenderJob& job, const TBitmap3D& fresh,
+                                         std::int32_t threads, ResumedRender& resumed) {
+    RenderState saved;
+    const StateReadResult read = readRenderState(*job.checkpoint, saved);
+    if (!read) return describeState(read);
+    RenderState expected = job.base;
+    expected.borrowBuffers = true;
+    fresh.captureState(expected);
+    if (saved.scene != expected.scene) return std::string("a checkpoint of another scene");
+    auto sorted = [](const RenderState& s) {
+        std::vector<std::pair<std::string, std::string>> v;
+        for (const auto& kv : s.settings)
+            if (kv.first != "checkpoint_every") v.push_back(kv);
+        std::sort(v.begin(), v.end());
+        return v;
+    };
+    if (sorted(saved) != sorted(expected) || saved.values != expected.values)
+        return std::string(
+            "a checkpoint of another render (other settings or shard); remove it to start over");
+    if (prepareResume(saved, threads, resumed) != ResumeStatus::Ok)
+        return std::string(
+            "the checkpoint cannot be continued (its buffers or streams are broken)");
+    job.developmentsBefore = saved.developmentsDone;
+    return std::nullopt;
+}
+
 }  // namespace
 
 int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -441,6 +514,11 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     std::optional<Start> begun = o.scene ? startFromScene(o, given, err, exitCode)
                                          : startFromAttractorFile(o, err, exitCode);
     if (!begun) return exitCode;
+    if (o.shards > begun->streams) {
+        err << "quillmere-cli render: --shard I/K takes K up to the stream count ("
+            << begun->streams << ")\n";
+        return kExitUsage;
+    }
     Attractor& attractor = *begun->attractor;
     TBitmap3D* target = begun->target.get();
     // The scene the render starts from, for the image to carry.
@@ -450,9 +528,11 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     // The render, as "&Démarrer" runs it.
     target->ClearImage();
     attractor.restart();
-    RenderEngine engine(
-        attractor, *target,
-        {begun->iterations, begun->updates, begun->streams, o.threads, begun->renderSeed, {}});
+    EngineSettings settings{begun->iterations, begun->updates,    begun->streams,
+                            o.threads,         begun->renderSeed, {}};
+    settings.shard = o.shard;
+    settings.shards = o.shards;
+    RenderEngine engine(attractor, *target, settings);
 
     RenderJob job;
     job.attractor = &attractor;
@@ -466,8 +546,9 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     job.renderSeed = begun->renderSeed;
     // A scene's render draws nothing from --seed.
     if (!o.scene) job.seed = std::to_string(o.seed);
-    if (o.checkpoint) {
-        job.checkpoint = fs::path(*o.checkpoint);
+    if (o.checkpoint || o.state) {
+        if (o.checkpoint) job.checkpoint = fs::path(*o.checkpoint);
+        if (o.state) job.stateOutput = fs::path(*o.state);
         job.checkpointSeconds = o.checkpointSeconds;
         // The scene the state goes on with: the file's attractor as it was read.
         std::ostringstream attractorText;
@@ -477,10 +558,28 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
             return kExitUsage;
         }
         job.base.scene = attractorText.str();
-        setRenderSettings(job.base,
-                          {o.iterations, o.updates, engine.streams(), 0, o.renderSeed, {}});
+        settings.threads = 0;
+        setRenderSettings(job.base, settings);
         job.base.set("checkpoint_every", o.checkpointSeconds);
         job.base.set("seed", std::to_string(o.seed));
+    }
+    // A part that was stopped goes on from its checkpoint when the same command runs again.
+    std::unique_ptr<ResumedRender> resumed;
+    std::error_code exists;
+    if (o.state && o.checkpoint && fs::exists(*o.checkpoint, exists)) {
+        resumed = std::make_unique<ResumedRender>();
+        if (const auto problem = continueShard(job, *target, o.threads, *resumed)) {
+            err << "quillmere-cli render: " << *o.checkpoint << ": " << *problem << '\n';
+            return kExitUsage;
+        }
+        job.attractor = resumed->attractor.get();
+        job.target = resumed->target.get();
+        job.engine = resumed->engine.get();
+        job.resumedFrom = job.engine->counter();
+        const auto states = job.engine->streamStates();
+        for (std::size_t k = 0; k < states.size(); ++k)
+            if (static_cast<std::int32_t>(k) % o.shards == o.shard)
+                job.ownBefore += states[k].count;
     }
     return runToEnd(job, out, err);
 }

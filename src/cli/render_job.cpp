@@ -89,7 +89,7 @@ public:
                                   std::chrono::duration<double>(job.checkpointSeconds));
     }
     void develop() override {
-        job_.target->BuildImage();
+        if (!job_.stateOutput) job_.target->BuildImage();
         ++developments;
     }
     void betweenRounds() override {
@@ -145,6 +145,10 @@ std::optional<std::string> writeImage(const RenderJob& job, std::ostream& out) {
 }
 
 }  // namespace
+
+std::optional<std::string> writeJobImage(const RenderJob& job, std::ostream& out) {
+    return writeImage(job, out);
+}
 
 std::string describeState(const StateReadResult& r) {
     std::string text;
@@ -232,7 +236,11 @@ int runToEnd(RenderJob& job, std::ostream& out, std::ostream& err) {
     // Stopped by a signal: the state as the last round left it, then the conventional status.
     if (signal != 0 && job.checkpoint) {
         const WriteResult written = saveState(job, sink.developments);
-        if (written)
+        if (written && job.stateOutput)
+            err << "quillmere-cli " << job.command << ": stopped after " << outcome.counter
+                << " iterations; the same command goes on from " << job.checkpoint->string()
+                << '\n';
+        else if (written)
             err << "quillmere-cli " << job.command << ": stopped after " << outcome.counter
                 << " iterations; the render goes on with: quillmere-cli resume "
                 << job.checkpoint->string() << " -o " << job.output << '\n';
@@ -246,6 +254,41 @@ int runToEnd(RenderJob& job, std::ostream& out, std::ostream& err) {
         return signal == SIGINT ? kExitInterrupted : kExitTerminated;
     }
 
+    if (job.stateOutput) {
+        // A shard: its state, whole, in place of the image.
+        RenderState state = job.base;
+        state.borrowBuffers = true;
+        captureRender(*job.target, *job.engine, sink.developments, state);
+        const WriteResult written = writeRenderState(*job.stateOutput, state);
+        if (!written) {
+            err << "quillmere-cli " << job.command << ": cannot write " << job.stateOutput->string()
+                << ": " << describe(FileStatus::WriteFailed, written.systemError) << '\n';
+            return kExitWriteFailed;
+        }
+        // This shard's own iterations (the counter includes the other shards' shares).
+        const auto states = job.engine->streamStates();
+        std::uint64_t own = 0;
+        for (std::size_t k = 0; k < states.size(); ++k)
+            if (static_cast<std::int32_t>(k) % job.engine->shards() == job.engine->shard())
+                own += states[k].count;
+        const double done = static_cast<double>(own) - static_cast<double>(job.ownBefore);
+        out << "shard: " << job.engine->shard() << '/' << job.engine->shards() << '\n';
+        out << "iterations: " << outcome.counter << '\n';
+        if (job.resumedFrom) out << "resumed_from: " << *job.resumedFrom << '\n';
+        out << "threads: " << job.engine->threads() << '\n';
+        out << "streams: " << job.engine->streams() << '\n';
+        out << "diverged: " << (outcome.diverged ? "yes" : "no") << '\n';
+        out << "seconds: " << formatNumber(seconds) << '\n';
+        out << "iterations_per_second: " << formatNumber(seconds > 0 ? done / seconds : 0.0)
+            << '\n';
+        out << "state: " << job.stateOutput->string() << '\n';
+        if (outcome.diverged) {
+            err << "quillmere-cli " << job.command << ": no attractor left after "
+                << outcome.counter << " iterations\n";
+            return kExitNotReached;
+        }
+        return kExitOk;
+    }
     if (outcome.needsFinalDevelop) job.target->BuildImage();
     if (const auto problem = writeImage(job, out)) {
         err << "quillmere-cli " << job.command << ": cannot write "

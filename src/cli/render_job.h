@@ -42,6 +42,10 @@ struct RenderJob {
     RenderState base;
     std::uint64_t developmentsBefore = 0;
     std::optional<std::int64_t> resumedFrom;  // printed as resumed_from
+    // A shard: its render state goes there at the end instead of an image (output unused),
+    // and the developments are counted but not built.
+    std::optional<std::filesystem::path> stateOutput;
+    std::uint64_t ownBefore = 0;  // the shard's own iterations before this run
 };
 
 // Runs the engine to the end (or the signal), writes the image and prints the lines. Exit
@@ -49,6 +53,10 @@ struct RenderJob {
 // with a checkpoint, the first SIGINT or SIGTERM stops the render after its round instead of
 // the tool; a second one acts as before.
 int runToEnd(RenderJob& job, std::ostream& out, std::ostream& err);
+
+// Writes the job's target image to job.output (or out for "-") in its format; the reason on
+// failure.
+std::optional<std::string> writeJobImage(const RenderJob& job, std::ostream& out);
 
 // The user's sentence for a state file that cannot be read, and the exit status for it: 4 when
 // it is too large for this machine, 2 otherwise.

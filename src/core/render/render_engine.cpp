@@ -439,6 +439,8 @@ struct RenderEngine::Impl {
     TBitmap3D_Light* light = nullptr;
     std::int32_t streamCount = 1;
     std::int32_t threadCount = 1;
+    std::int32_t shard = 0;
+    std::int32_t shardCount = 1;
     std::int64_t total = 0;
     std::int64_t interval = 0;
     std::function<void()> onThreadStart;
@@ -464,6 +466,8 @@ struct RenderEngine::Impl {
         total = std::max<std::int64_t>(s.totalIterations, 0);
         interval = total / std::max(s.updates, 1);
         onThreadStart = s.onThreadStart;
+        shardCount = std::clamp(s.shards, 1, streamCount);
+        shard = std::clamp(s.shard, 0, shardCount - 1);
         light = target.isLightFamily() ? static_cast<TBitmap3D_Light*>(&target) : nullptr;
         // One thread runs the two phases as well, except in Gas: grouping a round's splats
         // buffer by buffer (Solid's camera and light maps) and apart from the colouring (Light,
@@ -575,6 +579,11 @@ struct RenderEngine::Impl {
         Stream& s = streams[static_cast<std::size_t>(k)];
         const bool plot = round == Round::Main;
         if (plot && !direct) ops->clearLists(k);
+        if (k % shardCount != shard) {
+            // Another shard's stream: counted, not run.
+            s.state.count += static_cast<std::uint64_t>(s.planned);
+            return;
+        }
         Random31& rng = threadRandom31();
         rng.state = s.state.random;
         std::int64_t done = 0;
@@ -788,6 +797,12 @@ std::int32_t RenderEngine::streams() const {
 }
 std::int32_t RenderEngine::threads() const {
     return impl_->threadCount;
+}
+std::int32_t RenderEngine::shard() const {
+    return impl_->shard;
+}
+std::int32_t RenderEngine::shards() const {
+    return impl_->shardCount;
 }
 const EngineStats& RenderEngine::stats() const {
     return impl_->stats;

@@ -95,6 +95,12 @@ struct EngineSettings {
     // Called first on each thread the engine starts (not on the caller's), e.g. to lower its
     // priority.
     std::function<void()> onThreadStart;
+    // One shard of a render split over machines: only the streams k with k % shards == shard
+    // are iterated and plotted. The others are counted as if they had run their shares, so
+    // that the rounds, the developments and every owned stream's orbit are exactly those of
+    // the whole render; their records keep their start. shards is clamped to 1 .. streams.
+    std::int32_t shard = 0;
+    std::int32_t shards = 1;
 };
 
 // Time spent by a run, for the benchmarks: wall time of the rounds, the busy time of every
@@ -138,6 +144,8 @@ public:
     std::int64_t counter() const;
     std::int32_t streams() const;
     std::int32_t threads() const;
+    std::int32_t shard() const;
+    std::int32_t shards() const;
     const EngineStats& stats() const;
 
 private:

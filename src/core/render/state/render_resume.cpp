@@ -33,6 +33,10 @@ void setRenderSettings(RenderState& state, const EngineSettings& settings) {
     state.set("updates", std::to_string(settings.updates));
     state.set("streams", std::to_string(settings.streams));
     state.set("render_seed", std::to_string(settings.renderSeed));
+    if (settings.shards > 1) {
+        state.set("shard", std::to_string(settings.shard));
+        state.set("shards", std::to_string(settings.shards));
+    }
 }
 
 std::optional<EngineSettings> renderSettingsOf(const RenderState& state) {
@@ -51,6 +55,15 @@ std::optional<EngineSettings> renderSettingsOf(const RenderState& state) {
     settings.streams = static_cast<std::int32_t>(*streams);
     settings.threads = 0;
     settings.renderSeed = renderSeed;
+    // A shard's state; a whole render has neither key.
+    if (state.setting("shards") || state.setting("shard")) {
+        const auto shards = integer(state, "shards", 2, *streams);
+        if (!shards) return std::nullopt;
+        const auto shard = integer(state, "shard", 0, *shards - 1);
+        if (!shard) return std::nullopt;
+        settings.shards = static_cast<std::int32_t>(*shards);
+        settings.shard = static_cast<std::int32_t>(*shard);
+    }
     return settings;
 }
 

@@ -1,0 +1,153 @@
+#include "core/render/state/render_merge.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "core/render/state/render_resume.h"
+
+namespace qm {
+
+namespace {
+
+// Settings that may differ between the parts of one render.
+bool ownToPart(const std::string& key) {
+    return key == "shard" || key == "checkpoint_every";
+}
+
+std::string settingsDifference(const RenderState& a, const RenderState& b) {
+    auto keys = [](const RenderState& s) {
+        std::vector<std::pair<std::string, std::string>> out;
+        for (const auto& kv : s.settings)
+            if (!ownToPart(kv.first)) out.push_back(kv);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    const auto ka = keys(a), kb = keys(b);
+    for (const auto& kv : ka) {
+        const std::string* other = b.setting(kv.first);
+        if (!other) return "the setting " + kv.first + " is missing";
+        if (*other != kv.second)
+            return "the setting " + kv.first + " differs (" + kv.second + " and " + *other + ")";
+    }
+    for (const auto& kv : kb)
+        if (!a.setting(kv.first)) return "the setting " + kv.first + " is missing";
+    return {};
+}
+
+}  // namespace
+
+bool isNearestBuffer(std::string_view name) {
+    return name == "surface" || name == "depth" || name.ends_with(".depth");
+}
+
+std::optional<ShardOf> shardOf(const RenderState& part) {
+    const auto settings = renderSettingsOf(part);
+    if (!settings) return std::nullopt;
+    return ShardOf{settings->shard, settings->shards};
+}
+
+std::optional<std::string> mergeRenderParts(std::vector<RenderState>& parts,
+                                            const std::vector<std::string>& names,
+                                            RenderState& merged) {
+    if (parts.empty()) return std::string("no part given");
+    const std::size_t n = parts.size();
+    std::vector<ShardOf> shard(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto s = shardOf(parts[i]);
+        if (!s) return names[i] + ": its render settings are missing or out of range";
+        shard[i] = *s;
+    }
+    const std::int32_t K = shard[0].shards;
+    // Each part in its shard's place.
+    std::vector<std::int32_t> byShard(static_cast<std::size_t>(K), -1);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (shard[i].shards != K)
+            return names[i] + " is a shard of " + std::to_string(shard[i].shards) + ", " +
+                   names[0] + " of " + std::to_string(K);
+        if (parts[i].scene != parts[0].scene)
+            return names[i] + " renders another scene than " + names[0];
+        if (const std::string d = settingsDifference(parts[0], parts[i]); !d.empty())
+            return names[i] + " does not belong to the render of " + names[0] + ": " + d;
+        if (parts[i].values != parts[0].values)
+            return names[i] +
+                   " started from other derived values (colour ramps, light fits) than " + names[0];
+        if (parts[i].streams.size() != parts[0].streams.size() ||
+            parts[i].buffers.size() != parts[0].buffers.size())
+            return names[i] + " has other streams or buffers than " + names[0];
+        for (std::size_t b = 0; b < parts[i].buffers.size(); ++b)
+            if (parts[i].buffers[b].name != parts[0].buffers[b].name ||
+                parts[i].buffers[b].data().size() != parts[0].buffers[b].data().size())
+                return names[i] + " has other buffers than " + names[0];
+        std::int32_t& slot = byShard[static_cast<std::size_t>(shard[i].shard)];
+        if (slot >= 0)
+            return "shard " + std::to_string(shard[i].shard) + " is given twice (" +
+                   names[static_cast<std::size_t>(slot)] + " and " + names[i] + ")";
+        slot = static_cast<std::int32_t>(i);
+    }
+    std::string missing;
+    for (std::int32_t s = 0; s < K; ++s)
+        if (byShard[static_cast<std::size_t>(s)] < 0)
+            missing += (missing.empty() ? "" : ", ") + std::to_string(s);
+    if (!missing.empty())
+        return "shard " + missing + " of " + std::to_string(K) + " is missing (shards are 0 to " +
+               std::to_string(K - 1) + ")";
+
+    // Every part must have run to the same point: the end, or a divergence.
+    const auto settings = renderSettingsOf(parts[0]);
+    for (std::int32_t s = 0; s < K; ++s) {
+        const RenderState& p =
+            parts[static_cast<std::size_t>(byShard[static_cast<std::size_t>(s)])];
+        const bool diverged = std::any_of(p.streams.begin(), p.streams.end(),
+                                          [](const StreamState& st) { return st.diverged; });
+        if (!diverged && p.iterationsDone < static_cast<std::uint64_t>(settings->totalIterations))
+            return names[static_cast<std::size_t>(byShard[static_cast<std::size_t>(s)])] +
+                   " is not finished (" + std::to_string(p.iterationsDone) + " of " +
+                   std::to_string(settings->totalIterations) +
+                   " iterations): render or resume it to its end";
+    }
+
+    RenderState& first = parts[static_cast<std::size_t>(byShard[0])];
+    merged = RenderState{};
+    merged.scene = first.scene;
+    for (const auto& kv : first.settings)
+        if (kv.first != "shard" && kv.first != "shards") merged.settings.push_back(kv);
+    merged.values = first.values;
+    merged.streams.resize(first.streams.size());
+    std::uint64_t developments = 0, iterations = 0;
+    for (std::size_t k = 0; k < merged.streams.size(); ++k) {
+        const RenderState& owner =
+            parts[static_cast<std::size_t>(byShard[k % static_cast<std::size_t>(K)])];
+        merged.streams[k] = owner.streams[k];
+        iterations += owner.streams[k].count;
+    }
+    for (std::int32_t s = 0; s < K; ++s)
+        developments = std::max(
+            developments,
+            parts[static_cast<std::size_t>(byShard[static_cast<std::size_t>(s)])].developmentsDone);
+    merged.iterationsDone = iterations;
+    merged.developmentsDone = developments;
+
+    for (std::size_t b = 0; b < first.buffers.size(); ++b) {
+        const std::string& name = first.buffers[b].name;
+        std::vector<float> values(first.buffers[b].data().begin(), first.buffers[b].data().end());
+        const bool nearest = isNearestBuffer(name);
+        for (std::int32_t s = 1; s < K; ++s) {
+            RenderState& p = parts[static_cast<std::size_t>(byShard[static_cast<std::size_t>(s)])];
+            const std::span<const float> add = p.buffers[b].data();
+            if (nearest) {
+                for (std::size_t i = 0; i < values.size(); ++i)
+                    values[i] = std::min(values[i], add[i]);
+            } else {
+                for (std::size_t i = 0; i < values.size(); ++i) values[i] += add[i];
+            }
+            p.buffers[b].values.clear();
+            p.buffers[b].values.shrink_to_fit();
+        }
+        first.buffers[b].values.clear();
+        first.buffers[b].values.shrink_to_fit();
+        merged.addBuffer(name, std::move(values));
+    }
+    return std::nullopt;
+}
+
+}  // namespace qm
