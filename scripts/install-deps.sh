@@ -16,6 +16,8 @@ packages=(
   # The accessibility test: a private session bus, the AT-SPI bus and its Python client.
   dbus-daemon at-spi2-core python3-pyatspi
   python3 python3-pil
+  # Renders split into shards: the local and remote job runner of scripts/cluster.
+  parallel
   clang libclang-rt-14-dev
   locales
   # Installing and packaging: icons, manual pages, the .deb, and the checks of each.

@@ -43,7 +43,7 @@ Commands:
          [--speed-map F] [--angle-map F] [--builtin-gradients] [--streams S]
          [--threads T] [--render-seed R]
          [--checkpoint FILE [--checkpoint-every SECONDS]] [--depth 8|16]
-         [--quiet]
+         [--quiet] [--state FILE [--shard I/K]] [--resources]
       Renders the attractor of FILE as the program does after "Nouveau" in mode M and
       size WxH, "Ouvrir..." of FILE (the view fitted) and a complete "Démarrer".
       M is Gaz, Liquide, Lumière (or lumiere), Plasma, Solide, or 0 to 4 (default Gaz);
@@ -76,6 +76,8 @@ Commands:
       k with k mod K = I run, each exactly as in the whole render, and FILE is that
       part of the render for merge. Given --checkpoint too, a part that was stopped or
       killed goes on from its checkpoint when the same command runs again.
+      --resources prints, without rendering, the memory a shard and the merge of K
+      parts need for the mode and size (part_bytes, shard_memory_mib, merge_memory_mib).
 
   resume FILE.qmrender -o OUT.bmp|OUT.png|- [--format png|bmp] [--threads T]
          [--checkpoint-every SECONDS] [--quiet]

@@ -73,6 +73,7 @@ struct RenderOptions {
     std::int32_t shard = 0;
     std::int32_t shards = 1;
     std::optional<std::string> state;
+    bool resources = false;  // print what a shard and the merge need, and stop
 };
 
 // The mode named as the interface writes it ("Lumière", also "lumiere"), or its index.
@@ -115,7 +116,7 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
                            "luminosity",       "gamma",   "opacity", "roughness",   "speed-map",
                            "angle-map",        "threads", "streams", "render-seed", "checkpoint",
                            "checkpoint-every", "depth",   "shard",   "state"},
-                    {"builtin-gradients", "quiet"}))
+                    {"builtin-gradients", "quiet", "resources"}))
         return *problem;
     if (a.positional().size() != 1)
         return std::string("give exactly one FILE.qmattr, FILE.qmscene or IMAGE.png");
@@ -154,14 +155,16 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
                            : parseInteger(text->substr(0, slash), 0, *k - 1);
         if (!k || !i)
             return std::string("--shard takes I/K, 0 <= I < K, K from 1 to the stream count");
-        if (!o.state) return std::string("--shard needs --state OUT.qmrender for its part");
-        if (!a.value("seed") && !o.scene)
+        if (!o.state && !a.has("resources"))
+            return std::string("--shard needs --state OUT.qmrender for its part");
+        if (!a.value("seed") && !o.scene && !a.has("resources"))
             return std::string("--shard needs --seed N, the same for every shard of the render");
         o.shard = static_cast<std::int32_t>(*i);
         o.shards = static_cast<std::int32_t>(*k);
     }
+    o.resources = a.has("resources");
     const auto output = a.value("output");
-    if (!o.state) {
+    if (!o.state && !o.resources) {
         if (!output || output->empty()) return std::string("-o OUT.bmp or OUT.png is required");
         o.output = *output;
         if (const auto format = a.value("format")) {
@@ -501,14 +504,34 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         return kExitUsage;
     }
     const RenderOptions& o = std::get<RenderOptions>(parsed);
+    if (o.resources) {
+        // A shard holds the target and its lists (a round's points, about 64 MiB with the
+        // process); its state is written from the target's own buffers. The merge holds every
+        // part's buffers, the merged ones and the target.
+        const std::uint64_t target = renderTargetBytes(o.mode, o.width, o.height);
+        const std::uint64_t image = 3ull * static_cast<std::uint64_t>(o.width & 0xFFFC) *
+                                    static_cast<std::uint64_t>(o.height);
+        const std::uint64_t buffers = target - image;
+        constexpr std::uint64_t kOverhead = 64ull << 20;
+        out << "shards: " << o.shards << '\n';
+        out << "part_bytes: " << buffers << '\n';
+        out << "shard_memory_bytes: " << target + kOverhead << '\n';
+        out << "shard_memory_mib: " << ((target + kOverhead) >> 20) + 1 << '\n';
+        const std::uint64_t merge =
+            (static_cast<std::uint64_t>(o.shards) + 1) * buffers + target + kOverhead;
+        out << "merge_memory_bytes: " << merge << '\n';
+        out << "merge_memory_mib: " << (merge >> 20) + 1 << '\n';
+        out << "shard_cores: every core the shard is given (its affinity mask, or --threads)\n";
+        return kExitOk;
+    }
 
     Arguments given;
     given.parse(args, {"output",           "format",  "mode",    "size",        "iterations",
                        "updates",          "seed",    "scale",   "rotate",      "pan",
                        "luminosity",       "gamma",   "opacity", "roughness",   "speed-map",
                        "angle-map",        "threads", "streams", "render-seed", "checkpoint",
-                       "checkpoint-every", "depth"},
-                {"builtin-gradients", "quiet"});
+                       "checkpoint-every", "depth",   "shard",   "state"},
+                {"builtin-gradients", "quiet", "resources"});
 
     int exitCode = kExitOk;
     std::optional<Start> begun = o.scene ? startFromScene(o, given, err, exitCode)
