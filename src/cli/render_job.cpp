@@ -289,7 +289,9 @@ int runToEnd(RenderJob& job, std::ostream& out, std::ostream& err) {
         }
         return kExitOk;
     }
-    if (outcome.needsFinalDevelop) job.target->BuildImage();
+    // A resumed render that had no round left (its state saved at its end) has not developed
+    // its image in this run: its target starts at the background.
+    if (outcome.needsFinalDevelop || outcome.developments == 0) job.target->BuildImage();
     if (const auto problem = writeImage(job, out)) {
         err << "quillmere-cli " << job.command << ": cannot write "
             << (isStandardStream(job.output) ? "the image" : job.output) << ": " << *problem
