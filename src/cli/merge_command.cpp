@@ -68,18 +68,46 @@ int runMerge(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
     const MergeOptions& o = std::get<MergeOptions>(parsed);
 
+    // Two passes, so that the merge holds one part's buffers beside the merged ones: every
+    // part read and checked without keeping its floats, then each read again in shard order
+    // and added.
     std::vector<RenderState> parts(o.parts.size());
+    std::vector<std::vector<std::size_t>> sizes(o.parts.size());
+    auto read = [&](std::size_t i, RenderState& into) {
+        const StateReadResult r = readRenderState(o.parts[i], into);
+        if (!r) err << "quillmere-cli merge: " << o.parts[i] << ": " << describeState(r) << '\n';
+        return r;
+    };
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        const StateReadResult read = readRenderState(o.parts[i], parts[i]);
-        if (!read) {
-            err << "quillmere-cli merge: " << o.parts[i] << ": " << describeState(read) << '\n';
-            return exitStatusFor(read);
-        }
+        if (const StateReadResult r = read(i, parts[i]); !r) return exitStatusFor(r);
+        sizes[i] = bufferSizes(parts[i]);
+        for (StateBuffer& b : parts[i].buffers) std::vector<float>().swap(b.values);
     }
-    RenderState merged;
-    if (const auto problem = mergeRenderParts(parts, o.parts, merged)) {
+    std::vector<std::int32_t> byShard;
+    if (const auto problem = checkRenderParts(parts, sizes, o.parts, byShard)) {
         err << "quillmere-cli merge: " << *problem << '\n';
         return kExitUsage;
+    }
+    RenderState merged;
+    const auto shards = static_cast<std::int32_t>(byShard.size());
+    for (std::int32_t s = 0; s < shards; ++s) {
+        const auto i = static_cast<std::size_t>(byShard[static_cast<std::size_t>(s)]);
+        RenderState part;
+        if (const StateReadResult r = read(i, part); !r) return exitStatusFor(r);
+        // The file must still be the part checked in the first pass.
+        const RenderState& checked = parts[i];
+        bool same = part.scene == checked.scene && part.settings == checked.settings &&
+                    part.values == checked.values && part.streams == checked.streams &&
+                    part.iterationsDone == checked.iterationsDone &&
+                    part.developmentsDone == checked.developmentsDone &&
+                    bufferSizes(part) == sizes[i] && part.buffers.size() == checked.buffers.size();
+        for (std::size_t b = 0; same && b < part.buffers.size(); ++b)
+            same = part.buffers[b].name == checked.buffers[b].name;
+        if (!same) {
+            err << "quillmere-cli merge: " << o.parts[i] << " changed while it was merged\n";
+            return kExitUsage;
+        }
+        addRenderPart(merged, std::move(part), s, shards);
     }
     parts.clear();
 

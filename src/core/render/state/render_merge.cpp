@@ -46,9 +46,16 @@ std::optional<ShardOf> shardOf(const RenderState& part) {
     return ShardOf{settings->shard, settings->shards};
 }
 
-std::optional<std::string> mergeRenderParts(std::vector<RenderState>& parts,
+std::vector<std::size_t> bufferSizes(const RenderState& part) {
+    std::vector<std::size_t> sizes;
+    for (const StateBuffer& b : part.buffers) sizes.push_back(b.data().size());
+    return sizes;
+}
+
+std::optional<std::string> checkRenderParts(const std::vector<RenderState>& parts,
+                                            const std::vector<std::vector<std::size_t>>& sizes,
                                             const std::vector<std::string>& names,
-                                            RenderState& merged) {
+                                            std::vector<std::int32_t>& byShard) {
     if (parts.empty()) return std::string("no part given");
     const std::size_t n = parts.size();
     std::vector<ShardOf> shard(n);
@@ -59,7 +66,7 @@ std::optional<std::string> mergeRenderParts(std::vector<RenderState>& parts,
     }
     const std::int32_t K = shard[0].shards;
     // Each part in its shard's place.
-    std::vector<std::int32_t> byShard(static_cast<std::size_t>(K), -1);
+    byShard.assign(static_cast<std::size_t>(K), -1);
     for (std::size_t i = 0; i < n; ++i) {
         if (shard[i].shards != K)
             return names[i] + " is a shard of " + std::to_string(shard[i].shards) + ", " +
@@ -75,8 +82,7 @@ std::optional<std::string> mergeRenderParts(std::vector<RenderState>& parts,
             parts[i].buffers.size() != parts[0].buffers.size())
             return names[i] + " has other streams or buffers than " + names[0];
         for (std::size_t b = 0; b < parts[i].buffers.size(); ++b)
-            if (parts[i].buffers[b].name != parts[0].buffers[b].name ||
-                parts[i].buffers[b].data().size() != parts[0].buffers[b].data().size())
+            if (parts[i].buffers[b].name != parts[0].buffers[b].name || sizes[i] != sizes[0])
                 return names[i] + " has other buffers than " + names[0];
         std::int32_t& slot = byShard[static_cast<std::size_t>(shard[i].shard)];
         if (slot >= 0)
@@ -106,47 +112,58 @@ std::optional<std::string> mergeRenderParts(std::vector<RenderState>& parts,
                    " iterations): render or resume it to its end";
     }
 
-    RenderState& first = parts[static_cast<std::size_t>(byShard[0])];
-    merged = RenderState{};
-    merged.scene = first.scene;
-    for (const auto& kv : first.settings)
-        if (kv.first != "shard" && kv.first != "shards") merged.settings.push_back(kv);
-    merged.values = first.values;
-    merged.streams.resize(first.streams.size());
-    std::uint64_t developments = 0, iterations = 0;
-    for (std::size_t k = 0; k < merged.streams.size(); ++k) {
-        const RenderState& owner =
-            parts[static_cast<std::size_t>(byShard[k % static_cast<std::size_t>(K)])];
-        merged.streams[k] = owner.streams[k];
-        iterations += owner.streams[k].count;
-    }
-    for (std::int32_t s = 0; s < K; ++s)
-        developments = std::max(
-            developments,
-            parts[static_cast<std::size_t>(byShard[static_cast<std::size_t>(s)])].developmentsDone);
-    merged.iterationsDone = iterations;
-    merged.developmentsDone = developments;
+    return std::nullopt;
+}
 
-    for (std::size_t b = 0; b < first.buffers.size(); ++b) {
-        const std::string& name = first.buffers[b].name;
-        std::vector<float> values(first.buffers[b].data().begin(), first.buffers[b].data().end());
-        const bool nearest = isNearestBuffer(name);
-        for (std::int32_t s = 1; s < K; ++s) {
-            RenderState& p = parts[static_cast<std::size_t>(byShard[static_cast<std::size_t>(s)])];
-            const std::span<const float> add = p.buffers[b].data();
-            if (nearest) {
+void addRenderPart(RenderState& merged, RenderState&& part, std::int32_t shard,
+                   std::int32_t shards) {
+    std::vector<StreamState> own = std::move(part.streams);
+    if (shard == 0) {
+        // The first part gives everything but the other shards' streams.
+        merged = RenderState{};
+        merged.scene = std::move(part.scene);
+        for (auto& kv : part.settings)
+            if (kv.first != "shard" && kv.first != "shards") merged.settings.push_back(kv);
+        merged.values = std::move(part.values);
+        merged.streams.resize(own.size());
+        for (StateBuffer& b : part.buffers) {
+            std::vector<float> values(b.data().begin(), b.data().end());
+            merged.addBuffer(b.name, std::move(values));
+        }
+    } else {
+        for (std::size_t b = 0; b < merged.buffers.size(); ++b) {
+            std::vector<float>& values = merged.buffers[b].values;
+            const std::span<const float> add = part.buffers[b].data();
+            if (isNearestBuffer(merged.buffers[b].name)) {
                 for (std::size_t i = 0; i < values.size(); ++i)
                     values[i] = std::min(values[i], add[i]);
             } else {
                 for (std::size_t i = 0; i < values.size(); ++i) values[i] += add[i];
             }
-            p.buffers[b].values.clear();
-            p.buffers[b].values.shrink_to_fit();
         }
-        first.buffers[b].values.clear();
-        first.buffers[b].values.shrink_to_fit();
-        merged.addBuffer(name, std::move(values));
     }
+    for (std::size_t k = static_cast<std::size_t>(shard); k < own.size();
+         k += static_cast<std::size_t>(shards))
+        merged.streams[k] = own[k];
+    merged.developmentsDone = std::max(merged.developmentsDone, part.developmentsDone);
+    std::uint64_t iterations = 0;
+    for (const StreamState& st : merged.streams) iterations += st.count;
+    merged.iterationsDone = iterations;
+    part = RenderState{};
+}
+
+std::optional<std::string> mergeRenderParts(std::vector<RenderState>& parts,
+                                            const std::vector<std::string>& names,
+                                            RenderState& merged) {
+    std::vector<std::vector<std::size_t>> sizes;
+    for (const RenderState& p : parts) sizes.push_back(bufferSizes(p));
+    std::vector<std::int32_t> byShard;
+    if (auto problem = checkRenderParts(parts, sizes, names, byShard)) return problem;
+    const auto K = static_cast<std::int32_t>(byShard.size());
+    for (std::int32_t s = 0; s < K; ++s)
+        addRenderPart(
+            merged,
+            std::move(parts[static_cast<std::size_t>(byShard[static_cast<std::size_t>(s)])]), s, K);
     return std::nullopt;
 }
 

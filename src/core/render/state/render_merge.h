@@ -39,6 +39,18 @@ std::optional<std::string> mergeRenderParts(std::vector<RenderState>& parts,
                                             const std::vector<std::string>& names,
                                             RenderState& merged);
 
+// The same in steps, for parts too large to hold together: checkRenderParts on the parts
+// without their buffers' floats (sizes[i]: part i's buffer sizes, as bufferSizes gives them)
+// finds each shard's part (byShard[s]: the index of shard s's part), then addRenderPart takes
+// the parts in shard order, 0 first, each consumed.
+std::vector<std::size_t> bufferSizes(const RenderState& part);
+std::optional<std::string> checkRenderParts(const std::vector<RenderState>& parts,
+                                            const std::vector<std::vector<std::size_t>>& sizes,
+                                            const std::vector<std::string>& names,
+                                            std::vector<std::int32_t>& byShard);
+void addRenderPart(RenderState& merged, RenderState&& part, std::int32_t shard,
+                   std::int32_t shards);
+
 // Whether a buffer of this name holds a surface or a depth (merged by the nearest value)
 // rather than a sum.
 bool isNearestBuffer(std::string_view name);
