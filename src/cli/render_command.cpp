@@ -506,8 +506,8 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     const RenderOptions& o = std::get<RenderOptions>(parsed);
     if (o.resources) {
         // A shard holds the target and its lists (a round's points, about 64 MiB with the
-        // process); its state is written from the target's own buffers. The merge holds every
-        // part's buffers, the merged ones and the target.
+        // process); its state is written from the target's own buffers. The merge holds one
+        // part's buffers at a time beside the merged ones and the target.
         const std::uint64_t target = renderTargetBytes(o.mode, o.width, o.height);
         const std::uint64_t image = 3ull * static_cast<std::uint64_t>(o.width & 0xFFFC) *
                                     static_cast<std::uint64_t>(o.height);
@@ -517,8 +517,7 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         out << "part_bytes: " << buffers << '\n';
         out << "shard_memory_bytes: " << target + kOverhead << '\n';
         out << "shard_memory_mib: " << ((target + kOverhead) >> 20) + 1 << '\n';
-        const std::uint64_t merge =
-            (static_cast<std::uint64_t>(o.shards) + 1) * buffers + target + kOverhead;
+        const std::uint64_t merge = 2 * buffers + target + kOverhead;
         out << "merge_memory_bytes: " << merge << '\n';
         out << "merge_memory_mib: " << (merge >> 20) + 1 << '\n';
         out << "shard_cores: every core the shard is given (its affinity mask, or --threads)\n";
