@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Renders a scene in K shards with GNU parallel on this machine and merges them into one image.
 #
-#   parallel-render.sh SCENE.qmattr K OUT.png [render options...]
+#   parallel-render.sh FILE.qmattr|SCENE.qmscene|IMAGE.png K OUT.png [render options...]
 #
 # The render options are those of quillmere-cli render (--mode, --size, --iterations,
-# --streams, --render-seed, ...); --seed defaults to 1 so that every shard renders the same
-# scene. Environment: QUILLMERE_CLI (the tool, default quillmere-cli from PATH, else the build
+# --streams, --render-seed, ...; a scene takes only --iterations and --updates); for an
+# attractor file --seed defaults to 1 so that every shard renders the same scene. Environment: QUILLMERE_CLI (the tool, default quillmere-cli from PATH, else the build
 # beside this script), JOBS (shards at once, default the number of processors; each shard then
 # runs on one thread), WORKDIR (where the parts go, default a temporary folder removed at the
 # end), KEEP=1 to keep the parts and the merged state (ALL.qmrender) in WORKDIR.
@@ -39,7 +39,6 @@ has_threads=no
 for o in "${options[@]}"; do
   case $o in --seed|--seed=*) has_seed=yes;; --threads|--threads=*) has_threads=yes;; esac
 done
-[ $has_seed = yes ] || options+=(--seed 1)
 # Shards at once share the processors: one thread each unless the caller says otherwise.
 if [ $has_threads = no ]; then
   threads=$(( $(nproc) / jobs )); [ "$threads" -ge 1 ] || threads=1
@@ -53,12 +52,21 @@ if [ -z "$workdir" ]; then
 fi
 mkdir -p "$workdir"
 
+# A scene (.qmscene, or a PNG that carries one) holds its own seeds and takes no --seed.
+# Nor does it keep checkpoints: a failed shard of a scene starts over.
+checkpoint=()
+case $scene in
+  *.qmscene|*.png|*.PNG) ;;
+  *) [ $has_seed = yes ] || options+=(--seed 1)
+     checkpoint=(--checkpoint "$workdir/part-{}.checkpoint") ;;
+esac
+
 # One job per shard; a failed shard is retried once, and goes on from its checkpoint.
 # -q passes every word as it is (file names with spaces included); the shards' reports go to
 # shards.log.
 parallel -q --halt now,fail=1 --retries 2 -j "$jobs" \
   "$cli" render "$scene" --shard {}/"$shards" --state "$workdir"/part-{}.qmrender \
-  --checkpoint "$workdir"/part-{}.checkpoint --quiet "${options[@]}" \
+  "${checkpoint[@]}" --quiet "${options[@]}" \
   ::: $(seq 0 $((shards - 1))) >"$workdir"/shards.log
 
 merge_state=()

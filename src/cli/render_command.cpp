@@ -583,7 +583,7 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         settings.threads = 0;
         setRenderSettings(job.base, settings);
         job.base.set("checkpoint_every", o.checkpointSeconds);
-        job.base.set("seed", std::to_string(o.seed));
+        if (!o.scene) job.base.set("seed", std::to_string(o.seed));
     }
     // A part that was stopped goes on from its checkpoint when the same command runs again.
     std::unique_ptr<ResumedRender> resumed;

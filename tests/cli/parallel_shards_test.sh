@@ -36,4 +36,17 @@ print(f"{sys.argv[3]}: max {most} mean {mean:.4f}")
 sys.exit(0 if most <= int(sys.argv[4]) and mean <= float(sys.argv[5]) else 1)
 PY
 done <<<"$bounds"
+# A scene (here the one a PNG carries) splits the same way; its parts need no --seed.
+"$cli" render "$examples/ifs.qmattr" --mode Gaz "${options[@]}" -o "$work/scene.png" --quiet >/dev/null
+"$cli" render "$work/scene.png" -o "$work/whole.bmp" --quiet >/dev/null
+QUILLMERE_CLI=$cli JOBS=2 WORKDIR=$work/scene \
+  bash "$scripts/parallel-render.sh" "$work/scene.png" 4 "$work/merged.bmp" >/dev/null
+python3 - "$work/whole.bmp" "$work/merged.bmp" <<'PY' || status=1
+import sys
+a = open(sys.argv[1], 'rb').read()[54:]
+b = open(sys.argv[2], 'rb').read()[54:]
+d = [abs(x - y) for x, y in zip(a, b)]
+print(f"scene Gaz: max {max(d)} mean {sum(d) / len(d):.4f}")
+sys.exit(0 if len(a) == len(b) and max(d) <= 8 and sum(d) / len(d) <= 0.05 else 1)
+PY
 exit $status
