@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QScreen>
+#include <QTimer>
 
 #include <cstdio>
 #include <string_view>
@@ -68,5 +69,7 @@ int main(int argc, char* argv[]) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) window.setGeometry(screen->availableGeometry());
     window.showMaximized();
     window.openFiles(options.positionalArguments());
+    // A render that a crash interrupted: offered once the window is up.
+    QTimer::singleShot(0, &window, [&window] { window.offerAutosavedRenders(); });
     return QApplication::exec();
 }

@@ -6,18 +6,22 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QCloseEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
+#include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QOpenGLWidget>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QStyle>
@@ -28,6 +32,8 @@
 #include "core/file/atomic_write.h"
 #include "core/image/bmp.h"
 #include "core/render/bitmap3d.h"
+#include "core/render/state/render_resume.h"
+#include "core/render/state/render_state_file.h"
 #include "core/strings/string_table.h"
 #include "gui/about_box.h"
 #include "gui/file_dialog.h"
@@ -37,6 +43,7 @@
 #include "gui/new_dialog.h"
 #include "gui/palette_window.h"
 #include "gui/palettes.h"
+#include "gui/render_autosave.h"
 #include "gui/texts.h"
 #include "gui/view.h"
 
@@ -91,6 +98,44 @@ protected:
     }
 };
 
+// Why a render-state file cannot be read, for the user.
+QString stateReadReason(const StateReadResult& r) {
+    QString reason;
+    switch (r.status) {
+        case StateReadStatus::Ok:
+        case StateReadStatus::CannotOpen:
+            reason = qtext(TextId::kStateCannotOpen);
+            break;
+        case StateReadStatus::NotRegularFile:
+            reason = qtext(TextId::kReasonNotRegular);
+            break;
+        case StateReadStatus::NotAState:
+            reason = qtext(TextId::kStateNotAState);
+            break;
+        case StateReadStatus::OtherVersion:
+            reason = fillText(qtext(TextId::kStateOtherVersion),
+                              {QString::number(r.version), QString::number(kRenderStateVersion)});
+            break;
+        case StateReadStatus::Truncated:
+            reason = qtext(TextId::kStateTruncated);
+            break;
+        case StateReadStatus::Corrupt:
+            reason = qtext(TextId::kStateCorrupt);
+            break;
+        case StateReadStatus::TooLarge:
+            reason =
+                fillText(qtext(TextId::kStateTooLarge), {QString::number(r.neededBytes >> 20)});
+            break;
+        case StateReadStatus::ReadFailed:
+            reason = qtext(TextId::kStateReadFailed);
+            break;
+    }
+    if (r.systemError != 0)
+        reason += QStringLiteral(" (") + QString::fromLocal8Bit(std::strerror(r.systemError)) +
+                  QLatin1Char(')');
+    return reason;
+}
+
 TForm_view* viewOf(QMdiSubWindow* window) {
     if (!window) return nullptr;
     if (auto* scroll = qobject_cast<QScrollArea*>(window->widget()))
@@ -116,6 +161,7 @@ TMDIform::TMDIform(QWidget* parent) : QMainWindow(parent), palettes_(std::make_u
     // division by zero gives an infinity and an invalid operation a NaN. Nothing to set.
     programFolder_ = std::filesystem::path(QCoreApplication::applicationDirPath().toStdString());
     programPath_ = QCoreApplication::applicationFilePath();
+    autosaveSeconds_ = storedAutosaveSeconds();
     // The installed icon, as the menu entry shows it; the drawn logo when none is installed.
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.quillmere.Quillmere"),
                                                  QIcon(QPixmap::fromImage(programLogo()))));
@@ -163,6 +209,7 @@ void TMDIform::createActions() {
     A_nouveau = make(&TMDIform::A_nouveauExecute, QKeySequence(Qt::CTRL | Qt::Key_N), true);
     // "Ouvrir..." is there from the start: with no document it opens into a new one.
     A_ouvrir = make(&TMDIform::A_ouvrirExecute, QKeySequence(Qt::CTRL | Qt::Key_O), true);
+    A_reprendre = make(&TMDIform::A_reprendreExecute, {}, true);
     A_enreg_att_sous = make(&TMDIform::A_enreg_att_sousExecute, {}, false);
     A_enreg_scene_sous =
         make(&TMDIform::A_enreg_scene_sousExecute, QKeySequence(Qt::CTRL | Qt::Key_S), false);
@@ -176,6 +223,7 @@ void TMDIform::createActions() {
     MM_fichier = menuBar()->addMenu(QString());
     MM_fichier->addAction(A_nouveau);
     MM_fichier->addAction(A_ouvrir);
+    MM_fichier->addAction(A_reprendre);
     MM_fichier->addAction(A_enreg_att_sous);
     MM_fichier->addAction(A_enreg_scene_sous);
     MM_fichier->addAction(A_enreg_image_sous);
@@ -213,6 +261,7 @@ void TMDIform::retranslate() {
     MM_aide->setTitle(qtext(TextId::kMenuHelp));
     A_nouveau->setText(qtext(TextId::kActionNew));
     A_ouvrir->setText(qtext(TextId::kActionOpen));
+    A_reprendre->setText(qtext(TextId::kActionResumeRender));
     A_enreg_att_sous->setText(qtext(TextId::kActionSaveAttractor));
     A_enreg_scene_sous->setText(qtext(TextId::kActionSaveScene));
     A_enreg_image_sous->setText(qtext(TextId::kActionSaveImage));
@@ -222,6 +271,7 @@ void TMDIform::retranslate() {
     A_apropos->setText(qtext(TextId::kActionAbout));
     const std::pair<QAction*, int> tips[] = {{A_nouveau, TextId::kTipNew},
                                              {A_ouvrir, TextId::kTipOpen},
+                                             {A_reprendre, TextId::kTipResumeRender},
                                              {A_enreg_att_sous, TextId::kTipSaveAttractor},
                                              {A_enreg_image_sous, TextId::kTipSaveImage},
                                              {A_fermer, TextId::kTipClose},
@@ -560,7 +610,7 @@ QString TMDIform::askFileName(const FileDialogRequest& request, QString* selecte
     followInterfaceLanguage(dialog);
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setNameFilters(request.filters);
-    if (request.kind == FileDialogKind::Open) {
+    if (request.kind == FileDialogKind::Open || request.kind == FileDialogKind::OpenRenderState) {
         dialog.setWindowTitle(qtext(TextId::kOpenDialogTitle));
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
@@ -619,6 +669,91 @@ void TMDIform::A_ouvrirExecute() {
         view->adjustView(Adjust::Automatic);
         view->markSceneSaved();
     }
+}
+
+void TMDIform::A_reprendreExecute() {
+    if (!fileCommandsEnabled_) return;
+    const QString fileName = askFileName(
+        {FileDialogKind::OpenRenderState, {}, {dialogFilter(TextId::kRenderStateFilter)}});
+    if (!fileName.isEmpty()) resumeRenderFile(fileName);
+}
+
+TForm_view* TMDIform::resumeRenderFile(const QString& fileName, bool adopt) {
+    if (renderRunning_) {
+        showWarning(this, qtext(TextId::kResumeRenderBusy));
+        return nullptr;
+    }
+    auto refuse = [&](const QString& reason) {
+        showError(this, fillText(qtext(TextId::kResumeError), {fileName, reason}));
+        return nullptr;
+    };
+    RenderState state;
+    const StateReadResult read =
+        readRenderState(std::filesystem::path(fileName.toStdString()), state);
+    if (!read) return refuse(stateReadReason(read));
+    // The palettes come first: the render takes their thread count.
+    if (!palettesMade_) {
+        palettes_ = std::make_unique<PaletteWindows>(*this);
+        palettesMade_ = true;
+    }
+    ResumedRender render;
+    switch (prepareResume(state, palettes_->renderThreads(), render)) {
+        case ResumeStatus::Ok:
+            break;
+        case ResumeStatus::TooLarge:
+            return refuse(qtext(TextId::kStateImageTooLarge));
+        default:
+            return refuse(qtext(TextId::kStateInconsistent));
+    }
+    // The document takes the saved mode and size; the defaults of new documents stay.
+    const NewDocumentDefaults defaults = defaults_;
+    defaults_.mode = static_cast<std::uint8_t>(render.target->mode);
+    defaults_.width =
+        static_cast<std::int32_t>(state.number("width").value_or(render.target->imageWidth));
+    defaults_.height =
+        static_cast<std::int32_t>(state.number("height").value_or(render.target->imageHeight));
+    TForm_view* view = newDocument();
+    defaults_ = defaults;
+    if (!view) return nullptr;
+    view->resumeRender(std::move(render), state.developmentsDone, adopt ? fileName : QString());
+    return view;
+}
+
+int TMDIform::offerAutosavedRenders() {
+    int resumed = 0;
+    for (const QString& file : orphanedAutosaves()) {
+        ResumeChoice choice = ResumeChoice::Later;
+        if (resumeOfferHook_) {
+            choice = resumeOfferHook_(file);
+        } else {
+            const QFileInfo info(file);
+            QMessageBox box(
+                QMessageBox::Question, QStringLiteral("Quillmere"),
+                fillText(qtext(TextId::kResumeOffer),
+                         {QLocale().toString(info.lastModified(), QLocale::ShortFormat)}),
+                QMessageBox::NoButton, this);
+            QPushButton* resume =
+                box.addButton(qtext(TextId::kResumeButton), QMessageBox::AcceptRole);
+            QPushButton* discard =
+                box.addButton(qtext(TextId::kDiscardButton), QMessageBox::DestructiveRole);
+            QPushButton* later =
+                box.addButton(qtext(TextId::kLaterButton), QMessageBox::RejectRole);
+            box.setDefaultButton(resume);
+            box.setEscapeButton(later);
+            box.exec();
+            choice = box.clickedButton() == resume    ? ResumeChoice::Resume
+                     : box.clickedButton() == discard ? ResumeChoice::Discard
+                                                      : ResumeChoice::Later;
+        }
+        if (choice == ResumeChoice::Discard) {
+            QFile::remove(file);
+        } else if (choice == ResumeChoice::Resume) {
+            // One render runs at a time: the others wait for a later start.
+            if (renderRunning_) break;
+            if (resumeRenderFile(file, true)) ++resumed;
+        }
+    }
+    return resumed;
 }
 
 void TMDIform::A_enreg_att_sousExecute() {

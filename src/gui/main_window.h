@@ -29,7 +29,7 @@ class LanguageSettings;
 class Palettes;
 class TForm_view;
 
-enum class FileDialogKind : std::uint8_t { Open, SaveAttractor, SaveImage, SaveScene };
+enum class FileDialogKind : std::uint8_t { Open, SaveAttractor, SaveImage, SaveScene, OpenRenderState };
 
 // A file dialog as the main window asks for it. A test replaces the dialogs with a hook
 // that answers with a file name (empty: cancelled) and may set the chosen filter.
@@ -40,6 +40,11 @@ struct FileDialogRequest {
     QString* selectedFilter = nullptr;
 };
 using FileDialogHook = std::function<QString(const FileDialogRequest&)>;
+
+// What to do with a render a crash interrupted.
+enum class ResumeChoice : std::uint8_t { Resume, Discard, Later };
+// A test answers the offer instead of the message box; it gets the autosave file.
+using ResumeOfferHook = std::function<ResumeChoice(const QString& file)>;
 
 // The application's name and version. No display name: Qt would append it to every window
 // title on X11 ("Nouveau — Quillmere"), and the titles are the windows' own captions.
@@ -100,6 +105,18 @@ public:
     // The new-document dialog; a test may answer it instead (true: OK).
     void setNewDialogHook(std::function<bool(NewDocumentDefaults&)> hook) { newDialogHook_ = std::move(hook); }
 
+    // Seconds between two autosaves of a running render (0: none); from the settings.
+    double autosaveSeconds() const { return autosaveSeconds_; }
+    void setAutosaveSeconds(double seconds) { autosaveSeconds_ = seconds; }
+    // Resumes the render saved in a state file in a new document; a file that cannot be
+    // resumed is reported and changes nothing. adopt: the file is a crashed program's
+    // autosave, which the new document takes over. The document, or null.
+    TForm_view* resumeRenderFile(const QString& fileName, bool adopt = false);
+    // At start: each render that a crashed program autosaved is offered, to resume now,
+    // discard, or keep for a later start. Returns the number resumed.
+    int offerAutosavedRenders();
+    void setResumeOfferHook(ResumeOfferHook hook) { resumeOfferHook_ = std::move(hook); }
+
     // An image size a document may take: 16 to 16384 a side and within memory; a refused
     // size is reported in a message box.
     bool imageSizeAllowed(int mode, std::int32_t width, std::int32_t height);
@@ -139,6 +156,7 @@ public:
 
     QAction* A_nouveau = nullptr;
     QAction* A_ouvrir = nullptr;
+    QAction* A_reprendre = nullptr;
     QAction* A_enreg_att_sous = nullptr;
     QAction* A_enreg_scene_sous = nullptr;
     QAction* A_enreg_image_sous = nullptr;
@@ -163,6 +181,7 @@ private:
 
     void A_nouveauExecute();
     void A_ouvrirExecute();
+    void A_reprendreExecute();
     void A_enreg_att_sousExecute();
     void A_enreg_scene_sousExecute();
     void A_enreg_image_sousExecute();
@@ -190,6 +209,8 @@ private:
     bool renderRunning_ = false;
     bool fileCommandsEnabled_ = true;
     FileDialogHook fileDialogHook_;
+    ResumeOfferHook resumeOfferHook_;
+    double autosaveSeconds_ = 0;
     std::function<bool(NewDocumentDefaults&)> newDialogHook_;
 };
 

@@ -11,10 +11,12 @@
 #include <QThread>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <sstream>
 
 #include "core/attractor/ifs.h"
 #include "core/attractor/polynomial.h"
@@ -29,6 +31,7 @@
 #include "gui/main_window.h"
 #include "gui/palettes.h"
 #include "gui/preview_widget.h"
+#include "gui/render_autosave.h"
 #include "gui/render_thread.h"
 #include "gui/texts.h"
 
@@ -111,6 +114,9 @@ TForm_view::TForm_view(TMDIform& main, const NewDocumentDefaults& settings, int 
     TT_update->setInterval(1000);
     connect(TT_update, &QTimer::timeout, this, &TForm_view::TT_updateTimer);
 
+    // Unique in this process: the autosave file's name.
+    static std::int64_t autosaves = 0;
+    autosaveNumber_ = ++autosaves;
     untitledNumber_ = documentNumber;  // the name comes with the texts, in createActions
     createActions();
 
@@ -140,6 +146,7 @@ TForm_view::~TForm_view() {
         worker_->control().stopRequested.store(true, std::memory_order_relaxed);
         worker_->wait();
     }
+    removeAutosave();
     main_.palettes().release(attractor_.get(), target_.get());
 }
 
@@ -663,6 +670,8 @@ void TForm_view::closeEvent(QCloseEvent* event) {
     }
     main_.palettes().release(attractor_.get(), target_.get());
     event->accept();
+    // Closed: the document's render is over, saved or not.
+    removeAutosave();
     main_.documentClosed(this);
 }
 
@@ -834,9 +843,6 @@ void TForm_view::A_demarrerExecute() {
     attractor_->restart();
     image_->setSnapshot(imageOf(*target_).copy());
 
-    startTick_.start();
-    TT_update->start();
-
     const EngineSettings settings{totalIterations(), std::max(palettes().updateCount(), 1),
                                   renderStreams(),   palettes().renderThreads(),
                                   renderSeed_,       {}};
@@ -847,11 +853,91 @@ void TForm_view::A_demarrerExecute() {
     // What the render starts from, before it leaves anything behind in the target.
     renderScene_ = captureScene(*attractor_, *target_, settings.totalIterations, settings.updates,
                                 previewRandom_, settings.streams, settings.renderSeed);
+    startWorker(settings, nullptr, 0);
+}
+
+void TForm_view::startWorker(const EngineSettings& settings, std::unique_ptr<RenderEngine> resumed,
+                             std::uint64_t developmentsBefore) {
+    startTick_.start();
+    TT_update->start();
     auto* worker = new TRenderThread(*attractor_, *target_, settings, this, [this](const QImage& image) { displayUpdate(image); });
+    const double seconds = main_.autosaveSeconds();
+    if (seconds > 0) {
+        // The scene as the document would save it: a resumed render reads it back the same.
+        RenderAutosave autosave;
+        std::ostringstream scene;
+        if (writeAttractor(*parser_, *attractor_, scene)) {
+            autosave.path = autosavePath(autosaveNumber_);
+            autosave.seconds = seconds;
+            autosave.base.scene = scene.str();
+            EngineSettings saved = settings;
+            saved.streams = std::clamp(saved.streams, 1, kMaxStreams);
+            setRenderSettings(autosave.base, saved);
+            autosave.developmentsBefore = developmentsBefore;
+            worker->setAutosave(std::move(autosave));
+        }
+    }
+    if (resumed) worker->setResumedEngine(std::move(resumed));
     worker_ = worker;
     connect(worker, &QThread::finished, this, &TForm_view::renderFinished);
     connect(worker, &QThread::finished, worker, &QObject::deleteLater);
     worker->start();
+}
+
+bool TForm_view::resumeRender(ResumedRender render, std::uint64_t developmentsBefore,
+                              const QString& adoptFile) {
+    if (busy() || main_.renderRunning() || !render.engine) return false;
+    // The attractor first: installing one sets the mirror of the target in place, and the
+    // saved target brings its own.
+    installAttractor(std::move(render.attractor));
+    std::unique_ptr<TBitmap3D> old = std::move(target_);
+    const ColorRGBf background = render.target->backgroundColor, point = render.target->pointColor;
+    installRenderTarget(std::move(render.target), background, point);
+    main_.palettes().release(nullptr, old.get());
+    old.reset();
+    palettes().selectMode(target_->mode);
+    palettes().showAttractor(attractor_.get());
+    palettes().showRenderTarget(target_.get());
+    setFixedSize(target_->imageWidth, target_->imageHeight);
+    main_.fitDocument(this);
+    totalIterations_ = static_cast<double>(render.settings.totalIterations);
+    renderSeed_ = render.settings.renderSeed;
+    // The saved view is the render's: no automatic fit moves it.
+    autoFit_ = false;
+    MI_ajuster_auto->setChecked(false);
+
+    // An autosave left by a crash becomes this document's, until its own first write.
+    if (!adoptFile.isEmpty()) {
+        std::error_code ignored;
+        std::filesystem::create_directories(autosaveFolder(), ignored);
+        std::filesystem::rename(toPath(adoptFile), autosavePath(autosaveNumber_), ignored);
+    }
+
+    setState(kStateRendering);
+    main_.setRenderRunning(true);
+    stopRequested_ = false;
+    main_.resetStatus();
+    const double total = static_cast<double>(render.settings.totalIterations);
+    main_.setProgress(
+        total > 0 ? static_cast<int>(kProgressMaximum * (render.engine->counter() / total)) : 0);
+    // The render's scene, as a render started here keeps it: a close asks before it is lost.
+    updates_ = static_cast<char>(std::clamp(render.settings.updates, 1, 100));
+    imageSaved_ = false;
+    renderParams_.clear();
+    for (const ParamEntry& e : attractor_->params()) renderParams_.push_back(e.get());
+    renderScene_ = captureScene(*attractor_, *target_, render.settings.totalIterations,
+                                render.settings.updates, previewRandom_, render.settings.streams,
+                                render.settings.renderSeed);
+    // What the render had reached, developed from the saved buffers.
+    target_->BuildImage();
+    image_->setSnapshot(imageOf(*target_).copy());
+    startWorker(render.settings, std::move(render.engine), developmentsBefore);
+    return true;
+}
+
+void TForm_view::removeAutosave() {
+    std::error_code ignored;
+    std::filesystem::remove(autosavePath(autosaveNumber_), ignored);
 }
 
 void TForm_view::A_arreterExecute() {

@@ -19,6 +19,8 @@
 #include "core/file/attractor_file.h"
 #include "core/render/bitmap3d.h"
 #include "core/scene/scene_file.h"
+#include "core/render/render_engine.h"
+#include "core/render/state/render_resume.h"
 #include "gui/new_document_defaults.h"
 #include "png/png_image.h"
 
@@ -140,6 +142,15 @@ public:
     // of the render come back).
     void attractorParameterChanged();
 
+    // Continues a saved render: its attractor, target (mode, size, camera, buffers) and
+    // streams replace the document's, the image developed from the buffers shows, and the
+    // worker goes on from where the render stopped. adoptFile, when given, is a crashed
+    // program's autosave that becomes this document's. False when a search or a render runs.
+    bool resumeRender(ResumedRender render, std::uint64_t developmentsBefore,
+                      const QString& adoptFile = {});
+    // The file the document's running render autosaves to.
+    std::int64_t autosaveNumber() const { return autosaveNumber_; }
+
     bool searching() const { return searching_; }
     // The running render's worker, if any.
     TRenderThread* renderThread() const;
@@ -204,12 +215,16 @@ private:
     void displayUpdate(const QImage& image);
     void renderFinished();
     void TT_updateTimer();
+    void startWorker(const EngineSettings& settings, std::unique_ptr<RenderEngine> resumed,
+                     std::uint64_t developmentsBefore);
+    void removeAutosave();
 
     TMDIform& main_;
     QPointer<TRenderThread> worker_;
     std::unique_ptr<Parser> parser_;
     QString documentName_;
     int untitledNumber_ = 0;  // while the document has no file
+    std::int64_t autosaveNumber_ = 0;
     QString captionName_;
     double panOriginX_ = 0, panOriginY_ = 0;
     QElapsedTimer startTick_;

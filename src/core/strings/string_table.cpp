@@ -165,6 +165,32 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3451, "Flux"},
         {3452, "Nombre de processeurs qui calculent un rendu ; l'image n'en dépend pas"},
         {3453, "Nombre d'orbites indépendantes d'un rendu (1 : le rendu classique d'une seule orbite)"},
+        // Saved and autosaved renders
+        {3475, "Reprendre un rendu..."},
+        {3476, "Continuer un rendu enregistré (.qmrender) là où il s'était arrêté"},
+        {3477, "État de rendu (*.qmrender)|*.qmrender"},
+        {3478,
+         "Un rendu a été interrompu avant sa fin (dernier état enregistré : %s). Voulez-vous le "
+         "reprendre ?"},
+        {3479, "Reprendre"},
+        {3480, "Ignorer"},
+        {3481, "Plus tard"},
+        {3482, "Le rendu enregistré dans\n\n%s\n\nne peut pas être repris : %s"},
+        {3483,
+         "Un rendu est déjà en cours : arrêtez-le (F5) ou attendez sa fin avant d'en reprendre un "
+         "autre."},
+        {3484, "le fichier ne peut pas être ouvert."},
+        {3485, "ce n'est pas un fichier d'état de rendu."},
+        {3486,
+         "c'est un état de rendu au format version %s, que ce programme ne lit pas (il lit la "
+         "version %s)."},
+        {3487, "le fichier est tronqué."},
+        {3488, "le fichier est endommagé (une somme de contrôle ou une taille ne correspond pas)."},
+        {3489,
+         "l'état de rendu demande %s Mio de mémoire, plus que cette machine n'en a de libre."},
+        {3490, "la lecture du fichier a échoué."},
+        {3491, "l'image du rendu ne tiendrait pas dans la mémoire libre de cette machine."},
+        {3492, "ses réglages, son attracteur, ses tampons ou ses flux sont incohérents."},
         // Scenes
         {3500, "Enregistrer la &scène sous..."},
         {3501, "Scène Quillmere (*.qmscene)|*.qmscene"},
@@ -183,8 +209,12 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3515, "Ne pas enregistrer"},
         {3516, "Annuler"},
         // The first hour: refusals, hint, tooltips, accessible names, toolkit texts
-        {3600, "« %s » ne peut pas être fermé pendant une recherche ou un rendu : arrêtez d'abord la recherche (Maj+F3) ou le rendu (F5)."},
-        {3601, "Quillmere ne peut pas se fermer pendant que « %s » recherche ou rend une image : arrêtez d'abord la recherche (Maj+F3) ou le rendu (F5)."},
+        {3600,
+         "« %s » ne peut pas être fermé pendant une recherche ou un rendu : arrêtez d'abord la "
+         "recherche (Maj+F3) ou le rendu (F5)."},
+        {3601,
+         "Quillmere ne peut pas se fermer pendant que « %s » recherche ou rend une image : arrêtez "
+         "d'abord la recherche (Maj+F3) ou le rendu (F5)."},
         {3602, "F3 : rechercher un attracteur"},
         {3603, ","},
         {3604, "Fixé pendant la recherche"},

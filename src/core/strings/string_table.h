@@ -156,6 +156,25 @@ inline constexpr int kRenderThreads = 3450;
 inline constexpr int kRenderStreams = 3451;
 inline constexpr int kTipRenderThreads = 3452;
 inline constexpr int kTipRenderStreams = 3453;
+// Saved and autosaved renders: resuming them.
+inline constexpr int kActionResumeRender = 3475;
+inline constexpr int kTipResumeRender = 3476;
+inline constexpr int kRenderStateFilter = 3477;
+inline constexpr int kResumeOffer = 3478;
+inline constexpr int kResumeButton = 3479;
+inline constexpr int kDiscardButton = 3480;
+inline constexpr int kLaterButton = 3481;
+inline constexpr int kResumeError = 3482;
+inline constexpr int kResumeRenderBusy = 3483;
+inline constexpr int kStateCannotOpen = 3484;
+inline constexpr int kStateNotAState = 3485;
+inline constexpr int kStateOtherVersion = 3486;
+inline constexpr int kStateTruncated = 3487;
+inline constexpr int kStateCorrupt = 3488;
+inline constexpr int kStateTooLarge = 3489;
+inline constexpr int kStateReadFailed = 3490;
+inline constexpr int kStateImageTooLarge = 3491;
+inline constexpr int kStateInconsistent = 3492;
 // Scenes and images that carry them ("%d" stands for a line, "%s" for a file).
 inline constexpr int kActionSaveScene = 3500;
 inline constexpr int kSceneFilter = 3501;
