@@ -853,6 +853,8 @@ void TForm_view::A_demarrerExecute() {
     // What the render starts from, before it leaves anything behind in the target.
     renderScene_ = captureScene(*attractor_, *target_, settings.totalIterations, settings.updates,
                                 previewRandom_, settings.streams, settings.renderSeed);
+    resumedFrom_ = 0;
+    resumedProgress_ = 0;
     startWorker(settings, nullptr, 0);
 }
 
@@ -966,7 +968,7 @@ void TForm_view::renderFinished() {
         // The whole render's average speed and its time, with tenths under ten seconds (a
         // fast render would otherwise show no speed and a time of 00:00:00).
         const double elapsed = static_cast<double>(startTick_.nsecsElapsed()) * 1e-9;
-        const double counter = static_cast<double>(outcome.counter);
+        const double counter = static_cast<double>(outcome.counter - resumedFrom_);
         main_.setProgress(kProgressMaximum);
         if (elapsed > 0) {
             const auto speed = static_cast<qint64>(counter / elapsed);
@@ -988,16 +990,18 @@ void TForm_view::renderFinished() {
 void TForm_view::TT_updateTimer() {
     if (!worker_) return;
     const RenderControl& control = worker_->control();
-    const std::int64_t counter = control.counter.load(std::memory_order_relaxed);
+    // A resumed render counts its speed and time left from where it was taken up.
+    const std::int64_t counter = control.counter.load(std::memory_order_relaxed) - resumedFrom_;
     if (counter < 2) return;
     const double elapsed = static_cast<std::uint32_t>(startTick_.elapsed()) * 0.001;
     if (elapsed <= 0) return;
     const auto speed = static_cast<qint64>(counter / elapsed);
     main_.setSpeedText([speed] { return qtext(TextId::kSpeedLabel) + QString::number(speed); });
     const double progress = control.progress.load(std::memory_order_relaxed);
-    const QString remaining = progress > 0
-                                  ? QString::fromStdString(formatClockDuration(elapsed / progress - elapsed + 1))
-                                  : QStringLiteral("--:--:--");
+    const double done = progress - resumedProgress_;
+    const QString remaining =
+        done > 0 ? QString::fromStdString(formatClockDuration(elapsed * (1 - progress) / done + 1))
+                 : QStringLiteral("--:--:--");
     main_.setTimeText([remaining] { return qtext(TextId::kRemainingLabel) + remaining; });
     main_.setProgress(static_cast<int>(kProgressMaximum * progress));
 }

@@ -225,6 +225,9 @@ private:
     QString documentName_;
     int untitledNumber_ = 0;  // while the document has no file
     std::int64_t autosaveNumber_ = 0;
+    // Where a resumed render was taken up (0 and 0 for a new one).
+    std::int64_t resumedFrom_ = 0;
+    double resumedProgress_ = 0;
     QString captionName_;
     double panOriginX_ = 0, panOriginY_ = 0;
     QElapsedTimer startTick_;

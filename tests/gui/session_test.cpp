@@ -172,7 +172,7 @@ void SessionTest::startsWithOnlyNewQuitLanguageAndAbout() {
     QCOMPARE(menus[0]->text(), QStringLiteral("&Fichier"));
     QCOMPARE(menus[1]->text(), QStringLiteral("Aide"));
     QCOMPARE(visibleActionTexts(menus[0]->menu()),
-             (QStringList{"&Nouveau...", "Ouvrir...", "&Quitter"}));
+             (QStringList{"&Nouveau...", "Ouvrir...", "Reprendre un rendu...", "&Quitter"}));
     QCOMPARE(visibleActionTexts(menus[1]->menu()), (QStringList{"&Langue...", "A propos..."}));
     QCOMPARE(main_->statusText(2), QStringLiteral("i/s :"));
 
