@@ -12,10 +12,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "core/attractor/attractor.h"
+#include "core/file/attractor_file.h"
 #include "core/render/bitmap3d.h"
 #include "core/render/render_engine.h"
+#include "core/render/sampling.h"
+#include "core/render/state/render_resume.h"
 #include "core/render/state/render_state_file.h"
 #include "core/strings/string_table.h"
 #include "gui/main_window.h"
@@ -55,6 +59,26 @@ std::vector<std::uint8_t> imageBytes(const TBitmap3D& target) {
     return {v.bits, v.bits + static_cast<std::ptrdiff_t>(v.bytesPerLine) * v.height};
 }
 
+// Develops at the updates; asks the render to stop after `rounds` rounds.
+class StoppingSink final : public RenderSink {
+public:
+    StoppingSink(TBitmap3D& target, RenderControl& control, int rounds)
+        : target_(target), control_(control), rounds_(rounds) {}
+    void develop() override {
+        target_.BuildImage();
+        ++developments;
+    }
+    void betweenRounds() override {
+        if (--rounds_ == 0) control_.stopRequested.store(true);
+    }
+    std::uint64_t developments = 0;
+
+private:
+    TBitmap3D& target_;
+    RenderControl& control_;
+    int rounds_;
+};
+
 // A name of the autosave form whose process cannot be alive (past any pid_max).
 constexpr const char* kDeadOwnerName = "render-2147483646-7.qmrender";
 
@@ -67,6 +91,7 @@ private slots:
     void autosaveNames();
     void crashedRenderResumesToTheSameBytes_data();
     void crashedRenderResumesToTheSameBytes();
+    void savedStateResumesFromTheMenu();
     void badStateFilesChangeNothing();
 
 private:
@@ -187,6 +212,75 @@ void RenderResumeTest::crashedRenderResumesToTheSameBytes() {
     QVERIFY(!fs::exists(orphan));
     QVERIFY(orphanedAutosaves().isEmpty());
     QVERIFY(!fs::exists(autosavePath(view->autosaveNumber())));
+}
+
+// A checkpoint as the tool writes one (its scene, settings and counters), stopped after a few
+// rounds, continued through "Reprendre un rendu...", against the same render run through.
+void RenderResumeTest::savedStateResumesFromTheMenu() {
+    const std::int64_t total = 2000003;
+    const EngineSettings settings{total, 10, 16, 2, 9, {}};
+    auto parser = makeAttractorParser();
+    auto setUp = [&](std::unique_ptr<Attractor>& attractor, std::unique_ptr<TBitmap3D>& target) {
+        LoadResult loaded = loadAttractor(*parser, QM_DATA_DIR "/examples/lorenz.qmattr");
+        QVERIFY(loaded);
+        attractor = std::move(loaded.attractor);
+        target = CreateRenderTarget(0);
+        target->SetWidth(320);
+        target->SetHeight(240);
+        target->SetEye({0, 0, -5});
+        target->SetTarget({0, 0, 0});
+        QVERIFY(sampleAttractor(*attractor, *target, 10000, SamplingMode::Fit));
+        target->SetView();
+        target->ClearImage();
+        attractor->restart();
+    };
+    std::vector<std::uint8_t> expected;
+    {
+        std::unique_ptr<Attractor> attractor;
+        std::unique_ptr<TBitmap3D> target;
+        setUp(attractor, target);
+        RenderEngine engine(*attractor, *target, settings);
+        RenderControl control;
+        StoppingSink sink(*target, control, -1);
+        if (engine.run(sink, control).needsFinalDevelop) target->BuildImage();
+        expected = imageBytes(*target);
+    }
+    const QString file = state_.filePath(QStringLiteral("tool.qmrender"));
+    {
+        std::unique_ptr<Attractor> attractor;
+        std::unique_ptr<TBitmap3D> target;
+        setUp(attractor, target);
+        RenderEngine engine(*attractor, *target, settings);
+        RenderControl control;
+        StoppingSink sink(*target, control, 7);
+        const RenderOutcome outcome = engine.run(sink, control);
+        QVERIFY(outcome.stopped && outcome.counter < total);
+        RenderState state;
+        std::ostringstream scene;
+        QVERIFY(writeAttractor(*parser, *attractor, scene));
+        state.scene = scene.str();
+        setRenderSettings(state, settings);
+        state.set("checkpoint_every", 300.0);
+        state.set("seed", "0");
+        captureRender(*target, engine, sink.developments, state);
+        QVERIFY(writeRenderState(file.toStdString(), state));
+    }
+
+    TMDIform main;
+    main.setPalettes(std::make_unique<TestPalettes>());
+    main.setAutosaveSeconds(0);
+    main.setFileDialogHook([&](const FileDialogRequest&) { return file; });
+    messages_.clear();
+    main.A_reprendre->trigger();
+    QVERIFY2(messages_.isEmpty(), qPrintable(messages_.join('\n')));
+    TForm_view* view = main.activeDocument();
+    QVERIFY(view);
+    QCOMPARE(view->renderTarget()->imageWidth, 320);
+    QSignalSpy completed(view, &TForm_view::renderCompleted);
+    QTRY_COMPARE_WITH_TIMEOUT(completed.count(), 1, 60000);
+    QVERIFY(imageBytes(*view->renderTarget()) == expected);
+    // The user's file is theirs: resuming it neither moves nor removes it.
+    QVERIFY(QFile::exists(file));
 }
 
 void RenderResumeTest::badStateFilesChangeNothing() {
