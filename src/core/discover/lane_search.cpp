@@ -1,0 +1,108 @@
+#include "core/discover/lane_search.h"
+
+#include <algorithm>
+#include <array>
+#include <sstream>
+
+#include "core/discover/worker_pool.h"
+#include "core/file/attractor_file.h"
+#include "core/render/sampling.h"
+
+namespace qm {
+
+std::uint64_t laneGeneratorState(std::uint32_t seed, int lane) {
+    // splitmix64 of the pair: distinct lanes of one seed, and the same lane of distinct seeds,
+    // start far apart in the generator's sequence.
+    std::uint64_t z =
+        (std::uint64_t{seed} << 32 | static_cast<std::uint32_t>(lane)) + 0x9e3779b97f4a7c15ull;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+}
+
+int defaultOption(int kind) {
+    if (kind == static_cast<int>(AttractorKind::IFS)) return 4;
+    if (kind == static_cast<int>(AttractorKind::PolynomialSprott)) return 2;
+    return 0;
+}
+
+bool previewStaysBounded(Attractor& attractor) {
+    constexpr std::int32_t kSampling = kPreviewIterations + kSamplingTransient;
+    std::array<Vecd, 512> block;
+    attractor.restart();
+    for (std::int32_t done = 0; done < kSampling && !attractor.diverged();)
+        done += attractor.iterateBlock(block.data(), std::min<std::int32_t>(512, kSampling - done));
+    return !attractor.diverged();
+}
+
+struct LaneSearch::Lane {
+    std::unique_ptr<Attractor> attractor;
+    std::unique_ptr<Parser> parser;
+    Random31 generator;
+    std::vector<Find> finds;  // of the current round
+};
+
+LaneSearch::LaneSearch(const DiscoverySettings& settings) : settings_(settings) {
+    settings_.lanes = std::max(settings_.lanes, 1);
+    settings_.trialsPerRound = std::max(settings_.trialsPerRound, 1);
+    settings_.percent = std::clamp(settings_.percent, 1, 100);
+    for (int i = 0; i < settings_.lanes; ++i) {
+        auto lane = std::make_unique<Lane>();
+        const int kind = settings_.kind == kAllKinds ? i % kAttractorKindCount : settings_.kind;
+        const int option = settings_.kind == kAllKinds || settings_.option == 0
+                               ? defaultOption(kind)
+                               : settings_.option;
+        lane->attractor =
+            createAttractor(static_cast<std::int8_t>(kind), static_cast<std::int8_t>(option));
+        lane->parser = makeAttractorParser();
+        lane->generator.state = laneGeneratorState(settings_.seed, i);
+        lanes_.push_back(std::move(lane));
+    }
+}
+
+LaneSearch::~LaneSearch() = default;
+
+std::vector<Find> LaneSearch::runRound(WorkerPool& pool, const std::atomic<bool>& stop) {
+    const std::uint64_t round = round_++;
+    const double amount = settings_.percent / 100.0;
+    std::atomic<bool> cut{false};
+    pool.run(static_cast<std::int64_t>(lanes_.size()), [&](std::int64_t index) {
+        Lane& lane = *lanes_[static_cast<std::size_t>(index)];
+        Attractor& a = *lane.attractor;
+        lane.finds.clear();
+        // The lane's generator is the thread's while the lane runs: the trial, the IFS draw
+        // and the sampling all draw from random31.
+        Random31 saved = threadRandom31();
+        threadRandom31() = lane.generator;
+        a.OnDiverge = nullptr;
+        for (int t = 0; t < settings_.trialsPerRound; ++t) {
+            if (stop.load(std::memory_order_relaxed)) {
+                cut = true;
+                break;
+            }
+            trials_.fetch_add(1, std::memory_order_relaxed);
+            if (!a.search(amount)) continue;
+            Find find;
+            find.lyapunov = a.lyapunov();
+            find.dimension = a.dimension();
+            if (!previewStaysBounded(a)) continue;
+            std::ostringstream text;
+            if (!writeAttractor(*lane.parser, a, text)) continue;
+            find.round = round;
+            find.lane = static_cast<int>(index);
+            find.trial = t;
+            find.kind = a.kindCode();
+            find.file = text.str();
+            lane.finds.push_back(std::move(find));
+        }
+        lane.generator = threadRandom31();
+        threadRandom31() = saved;
+    });
+    if (cut) stopped_ = true;
+    std::vector<Find> finds;
+    for (auto& lane : lanes_)
+        for (Find& f : lane->finds) finds.push_back(std::move(f));
+    return finds;
+}
+
+}  // namespace qm

@@ -1,0 +1,111 @@
+#include "core/discover/lane_search.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "core/discover/worker_pool.h"
+#include "core/file/attractor_file.h"
+
+namespace qm {
+namespace {
+
+std::vector<Find> search(const DiscoverySettings& settings, int threads, int rounds) {
+    WorkerPool pool(threads);
+    LaneSearch lanes(settings);
+    std::atomic<bool> stop{false};
+    std::vector<Find> finds;
+    for (int r = 0; r < rounds; ++r)
+        for (Find& f : lanes.runRound(pool, stop)) finds.push_back(std::move(f));
+    return finds;
+}
+
+TEST(LaneSearch, FindsDependOnTheSeedAloneNotOnTheThreadCount) {
+    DiscoverySettings settings;
+    settings.kind = static_cast<int>(AttractorKind::Icon);
+    settings.seed = 7;
+    settings.lanes = 16;
+    settings.trialsPerRound = 16;
+    const auto one = search(settings, 1, 3);
+    const auto three = search(settings, 3, 3);
+    ASSERT_FALSE(one.empty()) << "seed 7 should find Icon sets within 768 trials";
+    ASSERT_EQ(one.size(), three.size());
+    for (std::size_t i = 0; i < one.size(); ++i) {
+        EXPECT_EQ(one[i].file, three[i].file) << i;
+        EXPECT_EQ(one[i].lyapunov, three[i].lyapunov) << i;
+        EXPECT_EQ(one[i].dimension, three[i].dimension) << i;
+        // In (round, lane, trial) order.
+        if (i > 0) {
+            const auto& a = one[i - 1];
+            const auto& b = one[i];
+            EXPECT_LT(std::tie(a.round, a.lane, a.trial), std::tie(b.round, b.lane, b.trial));
+        }
+    }
+    settings.seed = 8;
+    const auto other = search(settings, 1, 3);
+    ASSERT_FALSE(other.empty());
+    EXPECT_NE(one.front().file, other.front().file);
+}
+
+TEST(LaneSearch, FindsAreAcceptedTrialsThatLoadBack) {
+    DiscoverySettings settings;
+    settings.kind = kAllKinds;
+    settings.seed = 3;
+    settings.lanes = 22;
+    const auto finds = search(settings, 2, 3);
+    ASSERT_FALSE(finds.empty());
+    std::set<int> kinds;
+    auto parser = makeAttractorParser();
+    for (const Find& f : finds) {
+        EXPECT_GE(f.dimension, 1.5);
+        EXPECT_GE(f.lyapunov, 0.001);
+        EXPECT_EQ(f.kind, f.lane % kAttractorKindCount);
+        kinds.insert(f.kind);
+        std::istringstream in(f.file);
+        const LoadResult loaded = readAttractor(*parser, in);
+        ASSERT_TRUE(loaded) << f.file;
+        EXPECT_EQ(loaded.attractor->kindCode(), f.kind);
+    }
+    EXPECT_GE(kinds.size(), 3u);
+}
+
+TEST(LaneSearch, LaneGeneratorsStartApart) {
+    std::set<std::uint64_t> states;
+    for (std::uint32_t seed : {0u, 1u, 2u})
+        for (int lane = 0; lane < kDiscoveryLanes; ++lane)
+            states.insert(laneGeneratorState(seed, lane));
+    EXPECT_EQ(states.size(), 3u * kDiscoveryLanes);
+}
+
+TEST(LaneSearch, StopEndsARoundBetweenTrials) {
+    DiscoverySettings settings;
+    settings.kind = static_cast<int>(AttractorKind::Lorenz);
+    settings.lanes = 4;
+    settings.trialsPerRound = 1 << 30;  // a round that would never end by itself
+    WorkerPool pool(2);
+    LaneSearch lanes(settings);
+    std::atomic<bool> stop{false};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop = true;
+    });
+    lanes.runRound(pool, stop);
+    stopper.join();
+    EXPECT_TRUE(lanes.stopped());
+    EXPECT_GT(lanes.trials(), 0);
+}
+
+TEST(WorkerPool, RunsEveryJobOnceInEveryBatch) {
+    WorkerPool pool(3);
+    for (int batch = 0; batch < 50; ++batch) {
+        std::vector<std::atomic<int>> calls(97);
+        pool.run(97, [&](std::int64_t i) { ++calls[static_cast<std::size_t>(i)]; });
+        for (auto& c : calls) ASSERT_EQ(c.load(), 1);
+    }
+}
+
+}  // namespace
+}  // namespace qm
