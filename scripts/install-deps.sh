@@ -20,6 +20,8 @@ packages=(
   parallel
   clang libclang-rt-14-dev
   locales
+  # The gallery's contact sheet writes its captions in DejaVu Sans.
+  fonts-dejavu-core
   # Installing and packaging: icons, manual pages, the .deb, and the checks of each.
   librsvg2-bin help2man dpkg-dev lintian
   desktop-file-utils appstream libxml2-utils shared-mime-info libglib2.0-bin

@@ -37,6 +37,24 @@ Commands:
       and J. Exit status 0 when K sets were found, 1 when the budget ran out first
       (standard error then says how many were found).
 
+  gallery --kind KIND --count C --out DIR [--option N] [--mode M] [--thumb WxH]
+          [--min-score X] [--randomness P] [--iterations I] [--max-trials T] [--seed S]
+          [--threads J]
+      Searches as "search" does, on J threads (default: every core) at lowered
+      priority, and writes each find as DIR/NNNN.qmattr with its thumbnail
+      DIR/NNNN.png (WxH, default 200x150, 16 to 2048 per side; I iterations, default
+      300000, fitted, in mode M, default Lumière), numbered on after the highest number
+      in DIR (no file is ever replaced). KIND is as for "search", or "all" for every
+      kind in turn. A find is kept when its score reaches X (0 to 1, default 0): the
+      square root of the fraction of the frame it covers times the variety of its
+      density (the spread of the log density's histogram). Then DIR/sheet.png (a grid of
+      the thumbnails with kind, Lyapunov exponent, dimension and score under each) and
+      DIR/index.html (the same grid, linking the files) are rewritten to show every
+      find in DIR. The finds depend on S alone (64 search lanes, each seeded from S
+      and its index): the same S writes the same files into an empty folder whatever
+      J is. Exit status 0 when C finds were written, 1 when T trials (default 1000000)
+      ran out first, 3 when a file cannot be written, 4 when memory runs out.
+
   render FILE.qmattr -o OUT.bmp|OUT.png|- [--format png|bmp] [--mode M] [--size WxH]
          [--iterations N] [--updates U] [--seed S] [--scale X] [--rotate DX,DY]
          [--pan X,Y] [--luminosity L] [--gamma G] [--opacity O] [--roughness R]
@@ -151,6 +169,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     if (command == "render") return runRender(args, out, err);
     if (command == "resume") return runResume(args, out, err);
     if (command == "merge") return runMerge(args, out, err);
+    if (command == "gallery") return runGallery(args, out, err);
     err << "quillmere-cli: unknown command '" << command << "'; see quillmere-cli --help\n";
     return kExitUsage;
 }

@@ -1,6 +1,8 @@
 // The tool's subcommands. Each takes its words after the command name.
 #pragma once
 
+#include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@ int runSearch(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runResume(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runMerge(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int runGallery(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // A user's sentence for why a file could not be read or written.
 std::string describe(FileStatus status, int systemError = 0);
@@ -30,6 +33,14 @@ ReadStatus readInputText(const std::string& name, const TextLimits& limits, std:
                          int* systemError = nullptr);
 // An attractor file named on the command line, or standard input for "-".
 LoadResult loadAttractorInput(Parser& parser, const std::string& name, int* systemError = nullptr);
+
+// The mode named as the interface writes it ("Lumière", also "lumiere"), or its index; -1
+// when neither.
+int parseMode(const std::string& text);
+// A whole-string finite number, read independently of the locale.
+std::optional<double> parseReal(const std::string& text);
+// The folder of the running program, where its data files are looked for first.
+std::filesystem::path programFolder();
 
 // The kind code named by a file keyword ("lorenz") or a code ("3"); -1 when neither.
 int parseKind(const std::string& text);

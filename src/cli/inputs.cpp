@@ -2,9 +2,17 @@
 // within the limits of its kind, and the reasons given when one cannot be read.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "cli/commands.h"
+
+#include "cli/arguments.h"
+#include "core/render/bitmap3d.h"
+#include "core/strings/string_table.h"
 
 namespace qm::cli {
 
@@ -47,6 +55,34 @@ LoadResult loadAttractorInput(Parser& parser, const std::string& name, int* syst
     const ReadStatus status = readInputText(
         name, TextLimits{kMaxAttractorFileBytes, kMaxAttractorFileLines}, text, systemError);
     return loadAttractorText(parser, status, text);
+}
+
+int parseMode(const std::string& text) {
+    for (int m = 0; m < kRenderModeCount; ++m) {
+        const std::string& name = StringTable::builtinText(TextId::kModeNameFirst + m);
+        if (text == name) return m;
+        std::string lower = name;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (text == lower) return m;
+    }
+    if (text == "lumiere" || text == "Lumiere") return static_cast<int>(RenderMode::Light);
+    if (const auto index = parseInteger(text, 0, kRenderModeCount - 1)) return static_cast<int>(*index);
+    return -1;
+}
+
+std::optional<double> parseReal(const std::string& text) {
+    double v = 0;
+    const char* first = text.data();
+    const char* last = first + text.size();
+    const auto [ptr, ec] = std::from_chars(first, last, v);
+    if (ec != std::errc() || ptr != last || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+std::filesystem::path programFolder() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::current_path() : exe.parent_path();
 }
 
 }  // namespace qm::cli

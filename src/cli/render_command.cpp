@@ -76,31 +76,6 @@ struct RenderOptions {
     bool resources = false;  // print what a shard and the merge need, and stop
 };
 
-// The mode named as the interface writes it ("Lumière", also "lumiere"), or its index.
-int parseMode(const std::string& text) {
-    for (int m = 0; m < kRenderModeCount; ++m) {
-        const std::string& name = StringTable::builtinText(TextId::kModeNameFirst + m);
-        if (text == name) return m;
-        std::string lower = name;
-        std::transform(lower.begin(), lower.end(), lower.begin(),
-                       [](unsigned char c) { return std::tolower(c); });
-        if (text == lower) return m;
-    }
-    if (text == "lumiere" || text == "Lumiere") return static_cast<int>(RenderMode::Light);
-    if (const auto index = parseInteger(text, 0, kRenderModeCount - 1))
-        return static_cast<int>(*index);
-    return -1;
-}
-
-std::optional<double> parseReal(const std::string& text) {
-    double v = 0;
-    const char* first = text.data();
-    const char* last = first + text.size();
-    const auto [ptr, ec] = std::from_chars(first, last, v);
-    if (ec != std::errc() || ptr != last || !std::isfinite(v)) return std::nullopt;
-    return v;
-}
-
 std::uint64_t physicalMemory() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGE_SIZE);
@@ -312,12 +287,6 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
         o.checkpointSeconds = *v;
     }
     return o;
-}
-
-fs::path programFolder() {
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? fs::current_path() : exe.parent_path();
 }
 
 // Loads a colour map given on the command line ("-": standard input); false, with the reason

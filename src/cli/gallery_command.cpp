@@ -1,0 +1,547 @@
+// quillmere-cli gallery: the gallery's search, headless. Finds go into a folder as numbered
+// parameter files with their thumbnails, and a contact sheet (sheet.png) and a web page
+// (index.html) show every find in the folder.
+#include <QBuffer>
+#include <QByteArray>
+#include <QFont>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <new>
+#include <optional>
+#include <sstream>
+#include <thread>
+#include <variant>
+
+#include "cli/arguments.h"
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "core/discover/lane_search.h"
+#include "core/discover/thumbnail.h"
+#include "core/discover/worker_pool.h"
+#include "core/file/atomic_write.h"
+#include "core/file/attractor_file.h"
+#include "core/file/data_location.h"
+#include "core/file/numbered_files.h"
+#include "core/property/color_map.h"
+#include "core/render/bitmap3d.h"
+#include "core/strings/string_table.h"
+
+namespace qm::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kFindExtension = ".qmattr";
+constexpr std::string_view kThumbExtension = ".png";
+constexpr std::int64_t kMaxCount = 9999;
+constexpr int kSheetColumns = 6;
+constexpr int kCaptionHeight = 34;  // two lines of text under each thumbnail
+
+struct GalleryOptions {
+    int kind = 0;  // or kAllKinds
+    int option = 0;
+    std::int64_t count = 1;
+    fs::path out;
+    int mode = static_cast<int>(RenderMode::Light);
+    std::int32_t thumbWidth = 200;
+    std::int32_t thumbHeight = 150;
+    std::int32_t iterations = 300000;
+    double minScore = 0;
+    int percent = 100;
+    std::int64_t maxTrials = 1'000'000;
+    std::uint32_t seed = 0;
+    int threads = 1;
+};
+
+std::variant<GalleryOptions, std::string> parseOptions(const std::vector<std::string>& args) {
+    Arguments a;
+    if (auto problem = a.parse(args,
+                               {"kind", "option", "count", "out", "mode", "thumb", "min-score",
+                                "seed", "threads", "randomness", "iterations", "max-trials"},
+                               {}))
+        return *problem;
+    if (!a.positional().empty()) return "unexpected argument '" + a.positional().front() + "'";
+
+    GalleryOptions o;
+    const auto kind = a.value("kind");
+    if (!kind) return std::string("--kind is required");
+    o.kind = *kind == "all" ? kAllKinds : parseKind(*kind);
+    if (o.kind == -1 && *kind != "all") return "unknown kind '" + *kind + "'";
+
+    const bool ifs = o.kind == static_cast<int>(AttractorKind::IFS);
+    const bool sprott = o.kind == static_cast<int>(AttractorKind::PolynomialSprott);
+    if (const auto text = a.value("option")) {
+        if (!ifs && !sprott)
+            return std::string("--option applies only to ifs and polynomial_sprott");
+        const auto v = parseInteger(*text, 2, ifs ? 8 : 5);
+        if (!v)
+            return ifs ? std::string("--option takes a map count from 2 to 8")
+                       : std::string("--option takes an order from 2 to 5");
+        o.option = static_cast<int>(*v);
+    }
+    if (const auto text = a.value("mode")) {
+        o.mode = parseMode(*text);
+        if (o.mode < 0)
+            return "unknown mode '" + *text + "' (Gaz, Liquide, Lumière, Plasma, Solide or 0 to 4)";
+    }
+    if (const auto text = a.value("thumb")) {
+        const auto x = text->find('x');
+        const auto w =
+            x == std::string::npos ? std::nullopt : parseInteger(text->substr(0, x), 16, 2048);
+        const auto h =
+            x == std::string::npos ? std::nullopt : parseInteger(text->substr(x + 1), 16, 2048);
+        if (!w || !h) return std::string("--thumb takes WxH with each side from 16 to 2048");
+        o.thumbWidth = static_cast<std::int32_t>(*w);
+        o.thumbHeight = static_cast<std::int32_t>(*h);
+    }
+    if (const auto text = a.value("min-score")) {
+        const auto v = parseReal(*text);
+        if (!v || *v < 0 || *v > 1) return std::string("--min-score takes a number from 0 to 1");
+        o.minScore = *v;
+    }
+    struct Ranged {
+        const char* name;
+        std::int64_t lo, hi;
+        std::int64_t* target;
+    };
+    std::int64_t percent = o.percent, iterations = o.iterations;
+    std::int64_t threads = std::max<unsigned>(1, std::thread::hardware_concurrency());
+    std::int64_t seed = static_cast<std::uint32_t>(std::time(nullptr));
+    const std::array<Ranged, 6> ranged = {{{"count", 1, kMaxCount, &o.count},
+                                           {"randomness", 1, 100, &percent},
+                                           {"iterations", 1000, 100'000'000, &iterations},
+                                           {"max-trials", 1, 1'000'000'000'000, &o.maxTrials},
+                                           {"seed", 0, 0xFFFFFFFFll, &seed},
+                                           {"threads", 1, 256, &threads}}};
+    for (const Ranged& r : ranged) {
+        if (const auto text = a.value(r.name)) {
+            const auto v = parseInteger(*text, r.lo, r.hi);
+            if (!v)
+                return "--" + std::string(r.name) + " takes a whole number from " +
+                       std::to_string(r.lo) + " to " + std::to_string(r.hi);
+            *r.target = *v;
+        }
+    }
+    o.percent = static_cast<int>(percent);
+    o.iterations = static_cast<std::int32_t>(iterations);
+    o.threads = static_cast<int>(threads);
+    o.seed = static_cast<std::uint32_t>(seed);
+
+    const auto out = a.value("out");
+    if (!out || out->empty()) return std::string("--out DIR is required");
+    o.out = *out;
+    return o;
+}
+
+// Fixed decimals, independent of the locale (the Qt application sets the user's).
+std::string fixed(double v, int decimals) {
+    std::array<char, 64> buffer;
+    const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), v,
+                                         std::chars_format::fixed, decimals);
+    return ec == std::errc() ? std::string(buffer.data(), end) : std::string("?");
+}
+
+std::string kindKeyword(int kind) {
+    if (kind < 0 || kind >= kAttractorKindCount) return "?";
+    return StringTable::builtinText(TextId::kKindKeywordFirst + kind);
+}
+
+// What the sheet and the page show of one find; its thumbnail carries it as PNG text.
+struct FindFacts {
+    std::string kind;
+    double lyapunov = 0;
+    double dimension = 0;
+    double score = 0;
+};
+
+std::optional<std::string> encodePng(const QImage& image) {
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG")) return std::nullopt;
+    return std::string(encoded.constData(), static_cast<std::size_t>(encoded.size()));
+}
+
+std::optional<std::string> thumbnailPng(const Thumbnail& thumb, const FindFacts& facts) {
+    QImage image(thumb.pixels.data(), thumb.width, thumb.height, thumb.bytesPerLine(),
+                 QImage::Format_BGR888);
+    QImage copy = image.convertToFormat(QImage::Format_RGB888);
+    copy.setText("Kind", QString::fromStdString(facts.kind));
+    copy.setText("Lyapunov", QString::fromStdString(formatNumber(facts.lyapunov)));
+    copy.setText("Dimension", QString::fromStdString(formatNumber(facts.dimension)));
+    copy.setText("Score", QString::fromStdString(formatNumber(facts.score)));
+    return encodePng(copy);
+}
+
+std::optional<double> readNumberText(const QImage& image, const char* key) {
+    return parseReal(image.text(key).toStdString());
+}
+
+// A find of the folder, for the sheet and the page.
+struct FolderFind {
+    std::int64_t number = 0;
+    FindFacts facts;
+    QImage thumb;
+};
+
+std::string describeWrite(const WriteResult& written) {
+    return describe(written.status == WriteStatus::NotRegular ? FileStatus::NotRegular
+                                                              : FileStatus::WriteFailed,
+                    written.systemError);
+}
+
+// The numbers of the finds in the folder (NNNN.qmattr), in increasing order.
+std::vector<std::int64_t> findNumbers(const fs::path& folder) {
+    std::vector<std::int64_t> numbers;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= kFindExtension.size() || !name.ends_with(kFindExtension)) continue;
+        const std::string_view digits(name.data(), name.size() - kFindExtension.size());
+        if (digits.size() < 4 || digits.size() > 12 ||
+            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        std::int64_t n = 0;
+        std::from_chars(digits.data(), digits.data() + digits.size(), n);
+        if (numberedFileName(n, kFindExtension) == name) numbers.push_back(n);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+class Gallery {
+public:
+    Gallery(const GalleryOptions& o, std::ostream& out, std::ostream& err)
+        : o_(o), out_(out), err_(err), pool_(o.threads) {
+        thumbSettings_.mode = o.mode;
+        thumbSettings_.width = o.thumbWidth;
+        thumbSettings_.height = o.thumbHeight;
+        thumbSettings_.iterations = o.iterations;
+        loadDefaultGradients(dataFolders(programFolder(), DataEnvironment::current()),
+                             thumbSettings_.speedGradient, thumbSettings_.angleGradient);
+    }
+
+    int run();
+
+private:
+    // Thumbnails of the files' texts, rendered on the pool; empty where the orbit diverges.
+    std::vector<std::optional<Thumbnail>> renderThumbnails(const std::vector<std::string>& files,
+                                                           std::vector<FindFacts>* measured);
+    // Writes a find as NNNN.qmattr and NNNN.png, NNNN the first number free for both from
+    // next on; false after a message when it cannot.
+    bool writeFind(const std::string& file, const Thumbnail& thumb, const FindFacts& facts);
+    // Reads every find of the folder; a find without a readable thumbnail gets one.
+    std::vector<FolderFind> readFolder();
+    bool writeSheet(const std::vector<FolderFind>& finds);
+    bool writePage(const std::vector<FolderFind>& finds);
+
+    const GalleryOptions& o_;
+    std::ostream& out_;
+    std::ostream& err_;
+    WorkerPool pool_;
+    ThumbnailSettings thumbSettings_;
+    std::int64_t next_ = 1;
+    std::int64_t written_ = 0;
+};
+
+std::vector<std::optional<Thumbnail>> Gallery::renderThumbnails(
+    const std::vector<std::string>& files, std::vector<FindFacts>* measured) {
+    std::vector<std::optional<Thumbnail>> thumbs(files.size());
+    if (measured) measured->assign(files.size(), {});
+    pool_.run(static_cast<std::int64_t>(files.size()), [&](std::int64_t i) {
+        const auto index = static_cast<std::size_t>(i);
+        auto parser = makeAttractorParser();
+        LoadResult loaded = loadAttractorText(*parser, ReadStatus::Ok, files[index]);
+        if (!loaded) return;
+        if (measured) {
+            // The estimates of a file found elsewhere: measured as "info" does, from state 0.
+            threadRandom31().state = 0;
+            loaded.attractor->measure();
+            (*measured)[index] = {kindKeyword(loaded.attractor->kindCode()),
+                                  loaded.attractor->lyapunov(), loaded.attractor->dimension(), 0};
+        }
+        thumbs[index] = renderThumbnail(*loaded.attractor, thumbSettings_);
+    });
+    return thumbs;
+}
+
+bool Gallery::writeFind(const std::string& file, const Thumbnail& thumb, const FindFacts& facts) {
+    const auto png = thumbnailPng(thumb, facts);
+    if (!png) {
+        err_ << "quillmere-cli gallery: the thumbnail could not be encoded\n";
+        return false;
+    }
+    // Both names must be free: a name that another program took meanwhile passes the find on
+    // to the next number, and no file is ever replaced.
+    for (int attempt = 0; attempt < 10000; ++attempt) {
+        fs::path path;
+        const WriteResult params = writeNumberedFile(o_.out, next_, kFindExtension, file, path);
+        if (!params) {
+            err_ << "quillmere-cli gallery: cannot write " << path.string() << ": "
+                 << describeWrite(params) << '\n';
+            return false;
+        }
+        const fs::path thumbPath = o_.out / numberedFileName(next_, kThumbExtension);
+        const WriteResult image = writeFileAtomically(thumbPath, *png, Replace::Never);
+        if (image.status == WriteStatus::Exists || image.status == WriteStatus::NotRegular) {
+            std::error_code ec;
+            fs::remove(path, ec);
+            ++next_;
+            continue;
+        }
+        if (!image) {
+            err_ << "quillmere-cli gallery: cannot write " << thumbPath.string() << ": "
+                 << describeWrite(image) << '\n';
+            return false;
+        }
+        out_ << "found: " << path.string() << '\n'
+             << "thumbnail: " << thumbPath.string() << '\n'
+             << "score: " << formatNumber(facts.score) << '\n'
+             << std::flush;
+        ++next_;
+        ++written_;
+        return true;
+    }
+    err_ << "quillmere-cli gallery: no free number for a find in " << o_.out.string() << '\n';
+    return false;
+}
+
+std::vector<FolderFind> Gallery::readFolder() {
+    std::vector<FolderFind> finds;
+    std::vector<std::string> missingFiles;
+    std::vector<std::size_t> missingAt;
+    for (std::int64_t n : findNumbers(o_.out)) {
+        FolderFind f;
+        f.number = n;
+        const fs::path thumbPath = o_.out / numberedFileName(n, kThumbExtension);
+        QImage image;
+        std::optional<double> l, d, s;
+        if (image.load(QString::fromStdString(thumbPath.string()), "PNG")) {
+            l = readNumberText(image, "Lyapunov");
+            d = readNumberText(image, "Dimension");
+            s = readNumberText(image, "Score");
+        }
+        if (l && d && s) {
+            f.facts = {image.text("Kind").toStdString(), *l, *d, *s};
+            f.thumb = image;
+        } else {
+            std::string text;
+            if (readTextFile(o_.out / numberedFileName(n, kFindExtension),
+                             TextLimits{kMaxAttractorFileBytes, kMaxAttractorFileLines},
+                             text) != ReadStatus::Ok)
+                continue;
+            missingFiles.push_back(std::move(text));
+            missingAt.push_back(finds.size());
+        }
+        finds.push_back(std::move(f));
+    }
+    if (missingFiles.empty()) return finds;
+
+    // Finds of other programs (a search, an older gallery): measured and drawn now; their
+    // thumbnail is written where the name is free.
+    std::vector<FindFacts> measured;
+    const auto thumbs = renderThumbnails(missingFiles, &measured);
+    std::vector<FolderFind> complete;
+    for (std::size_t i = 0; i < missingFiles.size(); ++i) {
+        FolderFind& f = finds[missingAt[i]];
+        f.facts = measured[i];
+        if (!thumbs[i]) {
+            f.facts.kind += " (diverges)";
+            f.thumb = QImage(o_.thumbWidth, o_.thumbHeight, QImage::Format_RGB888);
+            f.thumb.fill(Qt::black);
+            continue;
+        }
+        f.facts.score = thumbs[i]->score.score;
+        if (const auto png = thumbnailPng(*thumbs[i], f.facts)) {
+            writeFileAtomically(o_.out / numberedFileName(f.number, kThumbExtension), *png,
+                                Replace::Never);
+            f.thumb.loadFromData(reinterpret_cast<const uchar*>(png->data()),
+                                 static_cast<int>(png->size()), "PNG");
+        }
+    }
+    return finds;
+}
+
+bool Gallery::writeSheet(const std::vector<FolderFind>& finds) {
+    const int columns = std::clamp(static_cast<int>(finds.size()), 1, kSheetColumns);
+    const int rows =
+        std::max(1, static_cast<int>((finds.size() + kSheetColumns - 1) / kSheetColumns));
+    const int cellWidth = o_.thumbWidth + 8, cellHeight = o_.thumbHeight + kCaptionHeight + 8;
+    QImage sheet(columns * cellWidth, rows * cellHeight, QImage::Format_RGB888);
+    sheet.fill(QColor(24, 24, 28));
+    {
+        QPainter painter(&sheet);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(11);
+        font.setHintingPreference(QFont::PreferFullHinting);
+        painter.setFont(font);
+        painter.setPen(QColor(220, 220, 220));
+        for (std::size_t i = 0; i < finds.size(); ++i) {
+            const FolderFind& f = finds[i];
+            const int x = static_cast<int>(i % kSheetColumns) * cellWidth + 4;
+            const int y = static_cast<int>(i / kSheetColumns) * cellHeight + 4;
+            painter.drawImage(QRect(x, y, o_.thumbWidth, o_.thumbHeight), f.thumb);
+            const std::string first = numberedFileName(f.number, "") + "  " + f.facts.kind;
+            const std::string second = "L " + fixed(f.facts.lyapunov, 3) + "  D " +
+                                       fixed(f.facts.dimension, 2) + "  score " +
+                                       fixed(f.facts.score, 2);
+            painter.drawText(QRect(x, y + o_.thumbHeight + 2, o_.thumbWidth, 15),
+                             Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(first));
+            painter.drawText(QRect(x, y + o_.thumbHeight + 17, o_.thumbWidth, 15),
+                             Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(second));
+        }
+    }
+    const auto png = encodePng(sheet);
+    const fs::path path = o_.out / "sheet.png";
+    const WriteResult written =
+        png ? writeFileAtomically(path, *png) : WriteResult{WriteStatus::WriteFailed, 0};
+    if (!written) {
+        err_ << "quillmere-cli gallery: cannot write " << path.string() << ": "
+             << describeWrite(written) << '\n';
+        return false;
+    }
+    out_ << "sheet: " << path.string() << '\n';
+    return true;
+}
+
+bool Gallery::writePage(const std::vector<FolderFind>& finds) {
+    std::ostringstream html;
+    html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+         << "<title>Quillmere gallery</title>\n<style>\n"
+         << "body { background: #18181c; color: #dcdcdc; font-family: sans-serif; }\n"
+         << "main { display: grid; grid-template-columns: repeat(auto-fill, minmax("
+         << o_.thumbWidth + 8 << "px, 1fr)); gap: 12px; }\n"
+         << "figure { margin: 0; } figcaption { font-size: 12px; } a { color: #9cc3ff; }\n"
+         << "</style>\n</head>\n<body>\n<h1>Quillmere gallery</h1>\n<main>\n";
+    for (const FolderFind& f : finds) {
+        const std::string params = numberedFileName(f.number, kFindExtension);
+        const std::string thumb = numberedFileName(f.number, kThumbExtension);
+        html << "<figure><a href=\"" << params << "\"><img src=\"" << thumb << "\" width=\""
+             << f.thumb.width() << "\" height=\"" << f.thumb.height() << "\" alt=\"" << f.facts.kind
+             << "\"></a>\n<figcaption><a href=\"" << params << "\">" << params << "</a> "
+             << f.facts.kind << "<br>Lyapunov " << fixed(f.facts.lyapunov, 3) << " · dimension "
+             << fixed(f.facts.dimension, 2) << " · score " << fixed(f.facts.score, 2)
+             << "</figcaption></figure>\n";
+    }
+    html << "</main>\n</body>\n</html>\n";
+    const fs::path path = o_.out / "index.html";
+    const WriteResult written = writeFileAtomically(path, html.str());
+    if (!written) {
+        err_ << "quillmere-cli gallery: cannot write " << path.string() << ": "
+             << describeWrite(written) << '\n';
+        return false;
+    }
+    out_ << "page: " << path.string() << '\n';
+    return true;
+}
+
+int Gallery::run() {
+    next_ = std::max(highestFileNumber(o_.out, kFindExtension),
+                     highestFileNumber(o_.out, kThumbExtension)) +
+            1;
+    DiscoverySettings settings;
+    settings.kind = o_.kind;
+    settings.option = o_.option;
+    settings.percent = o_.percent;
+    settings.seed = o_.seed;
+    LaneSearch search(settings);
+    const std::atomic<bool> never{false};
+    const auto start = std::chrono::steady_clock::now();
+    bool failed = false;
+
+    // Rounds until enough finds pass the score; the finds of a round are thumbnailed on the
+    // pool, then taken in their fixed order, so the folder depends on the seed alone.
+    while (written_ < o_.count && search.trials() < o_.maxTrials && !failed) {
+        std::vector<Find> finds = search.runRound(pool_, never);
+        if (finds.empty()) continue;
+        std::vector<std::string> files;
+        for (const Find& f : finds) files.push_back(f.file);
+        const auto thumbs = renderThumbnails(files, nullptr);
+        for (std::size_t i = 0; i < finds.size() && written_ < o_.count; ++i) {
+            if (!thumbs[i] || thumbs[i]->score.score < o_.minScore) continue;
+            const FindFacts facts{kindKeyword(finds[i].kind), finds[i].lyapunov, finds[i].dimension,
+                                  thumbs[i]->score.score};
+            if (!writeFind(finds[i].file, *thumbs[i], facts)) {
+                failed = true;
+                break;
+            }
+        }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    // The sheet and the page cover every find in the folder, this run's and earlier ones.
+    const std::vector<FolderFind> all = readFolder();
+    const bool sheet = writeSheet(all);
+    const bool page = writePage(all);
+    out_ << "trials: " << search.trials() << '\n';
+    out_ << "found: " << written_ << '\n';
+    out_ << "seconds: " << formatNumber(seconds) << '\n';
+    out_ << "trials_per_second: " << formatNumber(seconds > 0 ? search.trials() / seconds : 0.0)
+         << '\n';
+    if (failed || !sheet || !page) return kExitWriteFailed;
+    if (written_ < o_.count) {
+        err_ << "quillmere-cli gallery: " << written_ << " of " << o_.count << " finds within "
+             << o_.maxTrials << " trials\n";
+        return kExitNotReached;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int runGallery(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    auto parsed = parseOptions(args);
+    if (auto* problem = std::get_if<std::string>(&parsed)) {
+        err << "quillmere-cli gallery: " << *problem << '\n';
+        return kExitUsage;
+    }
+    const GalleryOptions& o = std::get<GalleryOptions>(parsed);
+    std::error_code ec;
+    fs::create_directories(o.out, ec);
+    if (ec || !fs::is_directory(o.out)) {
+        err << "quillmere-cli gallery: cannot use " << o.out.string() << " as the output folder\n";
+        return kExitWriteFailed;
+    }
+
+    // The sheet's captions need fonts, which need a GUI application; the offscreen platform
+    // gives one without a display.
+    std::optional<QGuiApplication> application;
+    static int argc = 1;
+    static char name[] = "quillmere-cli";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        application.emplace(argc, argv);
+    }
+    // Qt's notes on its own set-up (no runtime folder, ...) are not the tool's messages.
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext&, const QString& message) {
+            if (type == QtCriticalMsg || type == QtFatalMsg)
+                std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        });
+    struct Restore {
+        QtMessageHandler handler;
+        ~Restore() { qInstallMessageHandler(handler); }
+    } restore{previous};
+    try {
+        Gallery gallery(o, out, err);
+        return gallery.run();
+    } catch (const std::bad_alloc&) {
+        err << "quillmere-cli gallery: not enough memory\n";
+        return kExitNoMemory;
+    }
+}
+
+}  // namespace qm::cli
