@@ -33,6 +33,7 @@
 #include "gui/preview_widget.h"
 #include "gui/render_autosave.h"
 #include "gui/render_thread.h"
+#include "gui/search_thread.h"
 #include "gui/texts.h"
 
 namespace qm::gui {
@@ -147,6 +148,11 @@ TForm_view::~TForm_view() {
         worker_->wait();
     }
     removeAutosave();
+    // Nor does the search's worker, which ends after its trial in progress.
+    if (searchThread_) {
+        searchThread_->requestStop();
+        searchThread_->wait();
+    }
     main_.palettes().release(attractor_.get(), target_.get());
 }
 
@@ -523,7 +529,7 @@ std::int32_t TForm_view::renderStreams() const {
 }
 
 void TForm_view::A_rechercherExecute() {
-    if (searching_ || state_ == kStateRendering) return;
+    if (searching_ || searchThread_ || state_ == kStateRendering) return;
     if (!confirmRenderLoss()) return;
     // A new find renders with the program's streams again.
     sceneStreams_.reset();
@@ -533,32 +539,51 @@ void TForm_view::A_rechercherExecute() {
 
     // Orbits that diverge during the search are only rejected trials.
     attractor_->OnDiverge = nullptr;
-    const double amount = randomness_ / 100.0;
-    for (;;) {
-        const bool found = attractor_->search(amount);
-        if (!found && searching_) {
-            // Keeps the interface alive; "Arrêter Recherche" clears searching_ in here.
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
-            continue;
+    startSearchThread();
+}
+
+void TForm_view::startSearchThread() {
+    // The trials run on a worker with this thread's generator, which comes back when the worker
+    // ends: the finds are those of trials run here, and the windows stay live meanwhile.
+    searchThread_ = new TSearchThread(*attractor_, randomness_ / 100.0, threadRandom31(), this);
+    connect(searchThread_, &QThread::finished, this, &TForm_view::searchThreadFinished);
+    searchThread_->start();
+}
+
+void TForm_view::searchThreadFinished() {
+    TSearchThread* thread = searchThread_;
+    if (!thread || !thread->isFinished()) return;
+    threadRandom31() = thread->generator();
+    const bool found = thread->found();
+    searchThread_ = nullptr;
+    thread->deleteLater();
+
+    // An accepted trial is shown even when "Arrêter Recherche" came during it, as when the
+    // trials ran here; a preview that diverges sends the search on unless it was stopped.
+    if (found) {
+        sampleAttractor(kPreviewIterations, autoFit_ ? Adjust::Fit : Adjust::Plain);
+        if (attractor_->diverged() && searching_) {
+            startSearchThread();
+            return;
         }
-        if (searching_) sampleAttractor(kPreviewIterations, autoFit_ ? Adjust::Fit : Adjust::Plain);
-        if (!(attractor_->diverged() && searching_)) break;
     }
     installDivergeHandler();
-
-    if (searching_) {
+    if (found && !attractor_->diverged()) {
         renderScene_.reset();
         target_->RenderPreview();
         setState(kStateRendered);
         palettes().refreshValues();
+    } else {
+        setState(previousState_);
     }
     searching_ = false;
 }
 
 void TForm_view::A_arreter_rchExecute() {
     if (!searching_) return;
+    // The worker ends after its trial in progress; searchThreadFinished restores the state.
     searching_ = false;
-    setState(previousState_);
+    if (searchThread_) searchThread_->requestStop();
 }
 
 void TForm_view::adjustView(Adjust mode) {

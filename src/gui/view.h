@@ -36,6 +36,7 @@ class Palettes;
 class PreviewWidget;
 class ImageWidget;
 class TRenderThread;
+class TSearchThread;
 
 enum DocumentState : std::uint8_t {
     kStateNew = 0,  // new or changed attractor, nothing computed
@@ -208,6 +209,9 @@ private:
 
     void A_rechercherExecute();
     void A_arreter_rchExecute();
+    // Starts the search's trials on a worker, with this thread's generator.
+    void startSearchThread();
+    void searchThreadFinished();
     void A_demarrerExecute();
     void A_arreterExecute();
     void A_copierExecute();
@@ -221,6 +225,7 @@ private:
 
     TMDIform& main_;
     QPointer<TRenderThread> worker_;
+    QPointer<TSearchThread> searchThread_;
     std::unique_ptr<Parser> parser_;
     QString documentName_;
     int untitledNumber_ = 0;  // while the document has no file

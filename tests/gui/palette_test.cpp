@@ -369,7 +369,7 @@ void PaletteTest::editingAParameterRestartsThePreview() {
 
     // The document's shortcuts work from the palette: F3 searches.
     QTest::keyClick(edit, Qt::Key_F3);
-    QCOMPARE(view->state(), kStateRendered);
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
 }
 
 void PaletteTest::tickedParameterSurvivesTheSearch() {
@@ -382,7 +382,7 @@ void PaletteTest::tickedParameterSurvivesTheSearch() {
     params.findParam("B")->set(28.5);
     params.findParam("C")->set(2.5);
     view->A_rechercher->trigger();
-    QCOMPARE(view->state(), kStateRendered);
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
     QCOMPARE(params.findParam("B")->get(), 28.5);
     QVERIFY(params.findParam("C")->get() != 2.5);
     // The rows show what the search found.
@@ -417,7 +417,7 @@ void PaletteTest::kindChangeSetsFullRandomness() {
     att.C_type->setCurrentIndex(3);
     emit att.C_type->activated(3);
     view->A_rechercher->trigger();
-    QCOMPARE(view->state(), kStateRendered);
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
 }
 
 void PaletteTest::ifsRowsAreDividedMapByMapAndJuliaLevelWaits() {
@@ -455,7 +455,7 @@ void PaletteTest::ifsRowsAreDividedMapByMapAndJuliaLevelWaits() {
 
     pickKind(3);
     view->A_rechercher->trigger();
-    QCOMPARE(view->state(), kStateRendered);
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
 }
 
 void PaletteTest::lightModeLoadsGradientsAndAGradientRendersAgain() {
@@ -616,8 +616,8 @@ void PaletteTest::palettesAreDisabledWhileSearching() {
     for (ParamEntry& entry : params) entry.randomizable = false;
     params.findParam("B")->set(0.5);
     view->A_rechercher->trigger();
-    QVERIFY(disabledDuringSearch);
-    QVERIFY(attractorRows().rows().enabled() && renderRows().rows().enabled());
+    QTRY_VERIFY(disabledDuringSearch);
+    QTRY_VERIFY(attractorRows().rows().enabled() && renderRows().rows().enabled());
 }
 
 void PaletteTest::closingTheLastDocumentHidesThePalettes() {

@@ -22,10 +22,14 @@
 
 #include <fstream>
 #include <functional>
+#include <sstream>
+#include <thread>
 
 #include "core/attractor/attractor.h"
 #include "core/attractor/ifs.h"
 #include "core/attractor/kinds.h"
+#include "core/discover/lane_search.h"
+#include "core/file/attractor_file.h"
 #include "core/render/bitmap3d.h"
 #include "core/render/light.h"
 #include "gui/main_window.h"
@@ -108,6 +112,8 @@ private slots:
     void commandLineFilesOpenFitted();
     void modeAndOptionChangesKeepTheView();
     void closingTheLastDocumentHidesTheCommands();
+    void searchesOnTheWorkerFindWhatTrialsInARowFind();
+    void stoppingTheSearchIsImmediate();
     void endingTheProgramStopsARunningRender();
 
 private:
@@ -219,6 +225,7 @@ void SessionTest::searchEndsRenderedAndMenusMerge() {
     TForm_view* view = main_->activeDocument();
     paletteCalls_.clear();
     pressKey(Qt::Key_F3);
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
     QCOMPARE(paletteCalls_.first(), QStringLiteral("enabled 0"));
     QVERIFY(paletteCalls_.contains(QStringLiteral("enabled 1")));
     QCOMPARE(paletteCalls_.last(), QStringLiteral("refresh"));
@@ -297,6 +304,7 @@ void SessionTest::busyDocumentsRefuseToClose() {
     });
     during.start(0);
     second->A_rechercher->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(second->state(), kStateNew, 60000);
     QVERIFY(!quitWhileSearching);
     QCOMPARE(stateDuringSearch, kStateSearching);
     QVERIFY(!closedWhileSearching);
@@ -309,7 +317,7 @@ void SessionTest::busyDocumentsRefuseToClose() {
     QVERIFY(first != second);
     second->setAttractorKind(3);
     second->A_rechercher->trigger();
-    QCOMPARE(second->state(), kStateRendered);
+    QTRY_COMPARE_WITH_TIMEOUT(second->state(), kStateRendered, 60000);
     QVERIFY(second->A_demarrer->isEnabled());
 
     first->setTotalIterations(2000000000);
@@ -554,11 +562,80 @@ void SessionTest::closingTheLastDocumentHidesTheCommands() {
     QCOMPARE(paletteCalls_.last(), QStringLiteral("visible 0"));
 }
 
+// The finds of three searches from a seeded generator, and the generator afterwards, as the
+// same trials and preview samplings give when run in a row on one thread.
+void SessionTest::searchesOnTheWorkerFindWhatTrialsInARowFind() {
+    for (const std::int8_t kind : {std::int8_t{0}, std::int8_t{1}}) {  // Icon, IFS
+        main_->defaults().kind = kind;
+        TForm_view* view = main_->newDocument();
+        QVERIFY(view);
+        std::ostringstream initial;
+        auto parser = makeAttractorParser();
+        QVERIFY(writeAttractor(*parser, *view->attractor(), initial));
+
+        seedRandom31(20261207);
+        std::vector<std::vector<double>> shown;
+        for (int press = 0; press < 3; ++press) {
+            view->A_rechercher->trigger();
+            QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
+            std::vector<double> values;
+            for (const ParamEntry& e : view->attractor()->params()) values.push_back(e.get());
+            shown.push_back(values);
+        }
+        const std::uint64_t after = threadRandom31().state;
+
+        std::vector<std::vector<double>> expected;
+        std::uint64_t expectedAfter = 0;
+        std::thread([&] {
+            std::istringstream in(initial.str());
+            LoadResult loaded = readAttractor(*parser, in);
+            if (!loaded) return;
+            Attractor& a = *loaded.attractor;
+            seedRandom31(20261207);
+            for (int press = 0; press < 3; ++press) {
+                for (;;) {
+                    if (!a.search(1.0)) continue;
+                    if (previewStaysBounded(a)) break;
+                }
+                std::vector<double> values;
+                for (const ParamEntry& e : a.params()) values.push_back(e.get());
+                expected.push_back(values);
+            }
+            expectedAfter = threadRandom31().state;
+        }).join();
+        QCOMPARE(shown, expected);
+        QCOMPARE(after, expectedAfter);
+        QVERIFY(windowOf(view)->close());
+    }
+}
+
+void SessionTest::stoppingTheSearchIsImmediate() {
+    main_->defaults().kind = 3;
+    TForm_view* view = main_->newDocument();
+    QVERIFY(view);
+    // Every coefficient held, at a point without chaos: the trials fail until stopped.
+    ParamList& params = view->attractor()->params();
+    for (ParamEntry& entry : params) entry.randomizable = false;
+    params.findParam("B")->set(0.5);
+    view->A_rechercher->trigger();
+    QTest::qWait(100);
+    QCOMPARE(view->state(), kStateSearching);
+    // The interface stays live: events are handled while the trials run.
+    bool handled = false;
+    QTimer::singleShot(0, [&] { handled = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(handled, 200);
+    // A trial takes a millisecond or so: the generous bound only keeps a loaded machine green.
+    pressKey(Qt::Key_F3, Qt::ShiftModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateNew, 2000);
+    QVERIFY(windowOf(view)->close());
+}
+
 void SessionTest::endingTheProgramStopsARunningRender() {
     main_->defaults().kind = 3;
     TForm_view* view = main_->newDocument();
     QVERIFY(view);
     view->A_rechercher->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
     view->setTotalIterations(2000000000);
     view->A_demarrer->trigger();
     QCOMPARE(view->state(), kStateRendering);
