@@ -1,0 +1,106 @@
+// The gallery's search and thumbnails.
+//   LaneTrials/KIND/threads:J  items_per_second = search trials per second on J threads
+//   Finds/KIND[/thumbnails]    finds_per_minute, with or without the 200x150 Lumière
+//                              thumbnails (2 threads)
+//   Thumbnail/MODE             time of one 200x150 thumbnail, 300,000 iterations, with its score
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+
+#include "core/discover/lane_search.h"
+#include "core/discover/thumbnail.h"
+#include "core/discover/worker_pool.h"
+#include "core/file/attractor_file.h"
+#include "core/property/color_map.h"
+#include "core/render/bitmap3d.h"
+#include "core/strings/string_table.h"
+
+namespace {
+
+using namespace qm;
+
+std::string kindName(int kind) {
+    return StringTable::builtinText(TextId::kKindKeywordFirst + kind);
+}
+
+ThumbnailSettings thumbnailSettings(int mode) {
+    ThumbnailSettings s;
+    s.mode = mode;
+    loadDefaultGradients(std::filesystem::path(QM_DATA_DIR), s.speedGradient, s.angleGradient);
+    return s;
+}
+
+void BM_LaneTrials(benchmark::State& state, int kind) {
+    WorkerPool pool(static_cast<int>(state.range(0)));
+    DiscoverySettings settings;
+    settings.kind = kind;
+    settings.seed = 20261207;
+    LaneSearch search(settings);
+    const std::atomic<bool> never{false};
+    for (auto _ : state) benchmark::DoNotOptimize(search.runRound(pool, never));
+    state.SetItemsProcessed(search.trials());
+}
+
+void BM_Finds(benchmark::State& state, int kind, bool thumbnails) {
+    WorkerPool pool(2);
+    DiscoverySettings settings;
+    settings.kind = kind;
+    settings.seed = 20261207;
+    LaneSearch search(settings);
+    const ThumbnailSettings thumb = thumbnailSettings(2);
+    const std::atomic<bool> never{false};
+    std::int64_t finds = 0;
+    for (auto _ : state) {
+        std::vector<Find> round = search.runRound(pool, never);
+        finds += static_cast<std::int64_t>(round.size());
+        if (!thumbnails) continue;
+        pool.run(static_cast<std::int64_t>(round.size()), [&](std::int64_t i) {
+            auto parser = makeAttractorParser();
+            LoadResult loaded =
+                loadAttractorText(*parser, ReadStatus::Ok, round[static_cast<std::size_t>(i)].file);
+            if (loaded) benchmark::DoNotOptimize(renderThumbnail(*loaded.attractor, thumb));
+        });
+    }
+    state.counters["finds_per_minute"] =
+        benchmark::Counter(static_cast<double>(finds) * 60, benchmark::Counter::kIsRate);
+    state.counters["trials"] = static_cast<double>(search.trials());
+}
+
+void BM_Thumbnail(benchmark::State& state, int mode) {
+    const ThumbnailSettings settings = thumbnailSettings(mode);
+    auto parser = makeAttractorParser();
+    LoadResult loaded =
+        loadAttractor(*parser, std::filesystem::path(QM_DATA_DIR) / "examples" / "lorenz.qmattr");
+    if (!loaded) {
+        state.SkipWithError("examples/lorenz.qmattr not readable");
+        return;
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(renderThumbnail(*loaded.attractor, settings));
+}
+
+const bool registered = [] {
+    for (int kind : {9, 0, 1})  // Sprott order 2, Icon, IFS
+        benchmark::RegisterBenchmark(("LaneTrials/" + kindName(kind)).c_str(), BM_LaneTrials, kind)
+            ->Arg(1)
+            ->Arg(2)
+            ->ArgName("threads")
+            ->UseRealTime()
+            ->MinTime(2.0);
+    for (int kind = 0; kind < kAttractorKindCount; ++kind)
+        for (bool thumbnails : {false, true})
+            benchmark::RegisterBenchmark(
+                ("Finds/" + kindName(kind) + (thumbnails ? "/thumbnails" : "")).c_str(), BM_Finds,
+                kind, thumbnails)
+                ->UseRealTime()
+                ->MinTime(3.0);
+    for (int mode = 0; mode < kRenderModeCount; ++mode)
+        benchmark::RegisterBenchmark(
+            ("Thumbnail/" + StringTable::builtinText(TextId::kModeNameFirst + mode)).c_str(),
+            BM_Thumbnail, mode)
+            ->Unit(benchmark::kMillisecond);
+    return true;
+}();
+
+}  // namespace
