@@ -29,6 +29,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/attractor/ifs.h"
+#include "core/attractor/polynomial.h"
+#include "core/discover/lane_search.h"
 #include "core/file/atomic_write.h"
 #include "core/image/bmp.h"
 #include "core/render/bitmap3d.h"
@@ -36,6 +39,7 @@
 #include "core/render/state/render_state_file.h"
 #include "core/strings/string_table.h"
 #include "gui/about_box.h"
+#include "gui/discovery_window.h"
 #include "gui/file_dialog.h"
 #include "gui/image_widget.h"
 #include "gui/lang_dialog.h"
@@ -219,6 +223,9 @@ void TMDIform::createActions() {
     connect(A_quitter, &QAction::triggered, this, &QWidget::close);
     A_langue = make(&TMDIform::A_langueExecute, {}, true);
     A_apropos = make(&TMDIform::A_aproposExecute, {}, true);
+    // In the documents' "Attracteur" menu; its shortcut works with no document open too.
+    A_decouverte = make(&TMDIform::A_decouverteExecute, QKeySequence(Qt::Key_F7), true);
+    addAction(A_decouverte);
 
     MM_fichier = menuBar()->addMenu(QString());
     MM_fichier->addAction(A_nouveau);
@@ -287,6 +294,8 @@ void TMDIform::retranslate() {
     for (int i = 0; i < 4; ++i) SB_panels[i]->setAccessibleName(qtext(names[i]));
     PB_iter->setAccessibleName(qtext(TextId::kAccProgress));
     statusBar()->setAccessibleName(qtext(TextId::kAccStatusBar));
+    A_decouverte->setText(qtext(TextId::kActionDiscovery));
+    if (discovery_) discovery_->retranslate();
     // The panels keep their nominal widths unless the font needs more for the longest texts
     // they show while a render runs.
     const QFontMetrics metrics(SB_panels[2]->font());
@@ -454,11 +463,8 @@ int TMDIform::openFiles(const QStringList& fileNames) {
             showError(this, readErrorMessage(fileName, loaded.status));
             continue;
         }
-        TForm_view* view = newDocument();
+        TForm_view* view = openAttractor(std::move(loaded.attractor));
         if (!view) break;
-        view->installAttractor(std::move(loaded.attractor));
-        palettes_->showAttractor(view->attractor());
-        view->adjustView(Adjust::Fit);
         view->markSceneSaved();
         ++opened;
     }
@@ -523,6 +529,38 @@ void TMDIform::closeRefused(TForm_view* view, bool quitting) {
     const QString name = view ? view->windowTitle() : QString();
     showWarning(this,
                 fillText(qtext(quitting ? TextId::kQuitRefused : TextId::kCloseRefused), {name}));
+}
+
+TForm_view* TMDIform::openAttractor(std::unique_ptr<Attractor> attractor) {
+    TForm_view* view = newDocument();
+    if (!view) return nullptr;
+    view->installAttractor(std::move(attractor));
+    palettes_->showAttractor(view->attractor());
+    view->adjustView(Adjust::Fit);
+    return view;
+}
+
+TForm_discover* TMDIform::discoveryWindow() {
+    if (!discovery_) discovery_ = new TForm_discover(*this, this);
+    return discovery_;
+}
+
+void TMDIform::A_decouverteExecute() {
+    TForm_discover* window = discoveryWindow();
+    // The active document's kind and option, unless a search already runs.
+    if (!window->running()) {
+        int kind = kAllKinds, option = 0;
+        if (activeDocument_ && activeDocument_->attractor()) {
+            const Attractor& a = *activeDocument_->attractor();
+            kind = a.kindCode();
+            if (const auto* ifs = dynamic_cast<const IFS*>(&a)) option = ifs->count();
+            if (const auto* sprott = dynamic_cast<const Polynomial_Sprott*>(&a)) option = sprott->order();
+        }
+        window->setKind(kind, option);
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 void TMDIform::documentClosed(TForm_view* view) {

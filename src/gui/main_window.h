@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QRect>
 
 #include <cstdint>
@@ -23,10 +24,15 @@ class QMenu;
 class QProgressBar;
 class QScrollArea;
 
+namespace qm {
+class Attractor;
+}
+
 namespace qm::gui {
 
 class LanguageSettings;
 class Palettes;
+class TForm_discover;
 class TForm_view;
 
 enum class FileDialogKind : std::uint8_t { Open, SaveAttractor, SaveImage, SaveScene, OpenRenderState };
@@ -73,6 +79,10 @@ public:
     // file or an image that carries a scene as the scene has it. A file that cannot be read
     // is reported and opens nothing. Returns the number of documents opened.
     int openFiles(const QStringList& fileNames);
+    // The attractor in a new document with the view fitted; none when no document can be made.
+    TForm_view* openAttractor(std::unique_ptr<Attractor> attractor);
+    // The discovery window, made on first use.
+    TForm_discover* discoveryWindow();
 
     TForm_view* activeDocument() const { return activeDocument_; }
     QList<TForm_view*> documents() const;
@@ -164,6 +174,7 @@ public:
     QAction* A_quitter = nullptr;
     QAction* A_langue = nullptr;
     QAction* A_apropos = nullptr;
+    QAction* A_decouverte = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -188,8 +199,10 @@ private:
     void A_fermerExecute();
     void A_langueExecute();
     void A_aproposExecute();
+    void A_decouverteExecute();
 
     NewDocumentDefaults defaults_;
+    QPointer<TForm_discover> discovery_;
     std::filesystem::path programFolder_;
     QString programPath_;
     std::unique_ptr<LanguageSettings> languageSettings_;

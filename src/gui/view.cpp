@@ -190,6 +190,7 @@ void TForm_view::createActions() {
     attractorMenu_ = new QMenu(this);
     attractorMenu_->addAction(A_rechercher);
     attractorMenu_->addAction(A_arreter_rch);
+    attractorMenu_->addAction(main_.A_decouverte);
     attractorMenu_->addSeparator();
     attractorMenu_->addAction(A_demarrer);
     attractorMenu_->addAction(A_arreter);

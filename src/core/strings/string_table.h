@@ -134,6 +134,20 @@ inline constexpr int kColorMapTitle = 3306;
 inline constexpr int kColorMapEmpty = 3307;
 inline constexpr int kColorMapUnreadable = 3308;
 
+// The discovery window (the gallery of finds). "%u" stands for a count.
+inline constexpr int kActionDiscovery = 3800;
+inline constexpr int kDiscoveryCaption = 3801;
+inline constexpr int kDiscoveryAllKinds = 3802;
+inline constexpr int kDiscoveryStart = 3803;
+inline constexpr int kDiscoveryStop = 3804;
+inline constexpr int kDiscoverySortBy = 3805;
+inline constexpr int kDiscoverySortOrder = 3806;
+inline constexpr int kDiscoverySortLyapunov = 3807;
+inline constexpr int kDiscoverySortDimension = 3808;
+inline constexpr int kDiscoverySortScore = 3809;
+inline constexpr int kDiscoveryKind = 3810;
+inline constexpr int kDiscoveryStatus = 3811;
+
 // Language dialog and its messages ("%s" stands for a file).
 inline constexpr int kLanguageCaption = 3350;
 inline constexpr int kLanguagePrompt = 3351;
