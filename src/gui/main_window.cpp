@@ -276,6 +276,7 @@ void TMDIform::retranslate() {
     A_quitter->setText(qtext(TextId::kActionQuit));
     A_langue->setText(qtext(TextId::kActionLanguage));
     A_apropos->setText(qtext(TextId::kActionAbout));
+    A_decouverte->setText(qtext(TextId::kActionDiscovery));
     const std::pair<QAction*, int> tips[] = {{A_nouveau, TextId::kTipNew},
                                              {A_ouvrir, TextId::kTipOpen},
                                              {A_reprendre, TextId::kTipResumeRender},
@@ -284,7 +285,8 @@ void TMDIform::retranslate() {
                                              {A_fermer, TextId::kTipClose},
                                              {A_quitter, TextId::kTipQuit},
                                              {A_langue, TextId::kTipLanguage},
-                                             {A_apropos, TextId::kTipAbout}};
+                                             {A_apropos, TextId::kTipAbout},
+                                             {A_decouverte, TextId::kTipDiscovery}};
     for (const auto& [action, id] : tips) action->setToolTip(qtext(id));
     // Every panel composes its text again in the new language.
     for (int i = 0; i < 5; ++i)
@@ -294,7 +296,6 @@ void TMDIform::retranslate() {
     for (int i = 0; i < 4; ++i) SB_panels[i]->setAccessibleName(qtext(names[i]));
     PB_iter->setAccessibleName(qtext(TextId::kAccProgress));
     statusBar()->setAccessibleName(qtext(TextId::kAccStatusBar));
-    A_decouverte->setText(qtext(TextId::kActionDiscovery));
     if (discovery_) discovery_->retranslate();
     // The panels keep their nominal widths unless the font needs more for the longest texts
     // they show while a render runs.

@@ -201,6 +201,7 @@ void AccessibilityTest::statusBarAndCaptionsHaveNamesAndValues() {
     QAccessibleInterface* frame = QAccessible::queryAccessibleInterface(documentWindow(view));
     QCOMPARE(frame->text(QAccessible::Name), view->windowTitle());
     view->A_rechercher->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
     QVERIFY(view->windowTitle().endsWith(QStringLiteral(" (rendu)")));
     QCOMPARE(doc->text(QAccessible::Name), view->windowTitle());
 }

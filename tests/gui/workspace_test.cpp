@@ -237,7 +237,7 @@ void WorkspaceTest::aNewDocumentShowsTheHintUntilItsFirstAttractor() {
     QCOMPARE(hint->text(), QStringLiteral("F3: search for an attractor"));
     useLanguage(false);
     view->A_rechercher->trigger();
-    QCOMPARE(view->state(), kStateRendered);
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
     QVERIFY(!hint->isVisible());
     // A new kind is a new attractor, but no longer a new document.
     view->setAttractorKind(3);
@@ -272,6 +272,7 @@ void WorkspaceTest::aFastRenderReportsSpeedAndTenthsInTheCurrentLanguage() {
     TForm_view* view = main_->newDocument();
     QVERIFY(view);
     view->A_rechercher->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
     view->setTotalIterations(300000);
     QSignalSpy completed(view, &TForm_view::renderCompleted);
     view->A_demarrer->trigger();
@@ -307,6 +308,7 @@ void WorkspaceTest::refusedClosesSayWhy() {
     TForm_view* view = main_->newDocument();
     QVERIFY(view);
     view->A_rechercher->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
     view->setTotalIterations(2000000000);
     QSignalSpy completed(view, &TForm_view::renderCompleted);
     view->A_demarrer->trigger();

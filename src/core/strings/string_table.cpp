@@ -278,6 +278,7 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3809, "score"},
         {3810, "Type :"},
         {3811, "%u trouvés, %u essais"},
+        {3812, "Chercher des attracteurs sur tous les cœurs et les montrer en vignettes"},
         // Render progress
         {2500, "Plus d'attracteur après %u itérations"},
         {2501, "i/s : "},

@@ -147,6 +147,7 @@ inline constexpr int kDiscoverySortDimension = 3808;
 inline constexpr int kDiscoverySortScore = 3809;
 inline constexpr int kDiscoveryKind = 3810;
 inline constexpr int kDiscoveryStatus = 3811;
+inline constexpr int kTipDiscovery = 3812;
 
 // Language dialog and its messages ("%s" stands for a file).
 inline constexpr int kLanguageCaption = 3350;
