@@ -145,7 +145,7 @@ void SceneTest::pictureReopensAndRendersTheSameInProgramAndTool() {
     QVERIFY(view);
     // A find, a drag, a zoom with the wheel, then the mode: the way a picture is made.
     view->A_rechercher->trigger();
-    QCOMPARE(view->state(), kStateRendered);
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
     QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, QPoint(40, 40));
     QTest::mouseMove(view, QPoint(60, 45));
     QTest::mouseMove(view, QPoint(75, 30));
@@ -216,6 +216,7 @@ void SceneTest::pictureReopensAndRendersTheSameInProgramAndTool() {
 void SceneTest::sceneFileSavesWithCtrlSAndOpens() {
     TForm_view* view = newDocument(3, 2);  // Lorenz, Lumière
     view->A_rechercher->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
     view->renderTarget()->scale *= 0.8;
     view->scaleChanged();
     const std::string expected = sceneText(*view->attractor(), view->scene());
@@ -245,6 +246,7 @@ void SceneTest::sceneFileSavesWithCtrlSAndOpens() {
 void SceneTest::wrongSceneKeepsTheDocument() {
     TForm_view* view = newDocument(3, 0);
     view->A_rechercher->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
     const Attractor* attractor = view->attractor();
     const TBitmap3D* target = view->renderTarget();
     const QString wrong = folder_.filePath(QStringLiteral("wrong.qmscene"));
@@ -286,6 +288,7 @@ void SceneTest::wrongSceneKeepsTheDocument() {
 void SceneTest::finishedRenderIsNotLostWithoutAsking() {
     TForm_view* view = newDocument(3, 2);  // Lorenz, Lumière
     view->A_rechercher->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
     view->setTotalIterations(30001);
     render(view);
     questions_.clear();
@@ -348,6 +351,7 @@ void SceneTest::closingAsksForUnsavedWork() {
 
     TForm_view* view = newDocument(3, 0);
     view->A_rechercher->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
     QMdiSubWindow* window = documentWindow(view);
     answers_ = {2};  // Annuler
     QVERIFY(!window->close());
@@ -365,6 +369,7 @@ void SceneTest::closingAsksForUnsavedWork() {
     // A render never saved asks for the image; a cancelled file dialog keeps the document.
     TForm_view* rendered = newDocument(3, 0);
     rendered->A_rechercher->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(rendered->state(), kStateRendered, 60000);
     rendered->setTotalIterations(20001);
     render(rendered);
     questions_.clear();
@@ -377,6 +382,7 @@ void SceneTest::closingAsksForUnsavedWork() {
     // Quitting asks document by document and stops at the first one kept.
     TForm_view* other = newDocument(3, 0);
     other->A_rechercher->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(other->state(), kStateRendered, 60000);
     questions_.clear();
     const int open = main_->openDocumentCount();
     answers_ = {2};

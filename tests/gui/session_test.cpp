@@ -605,7 +605,6 @@ void SessionTest::searchesOnTheWorkerFindWhatTrialsInARowFind() {
         }).join();
         QCOMPARE(shown, expected);
         QCOMPARE(after, expectedAfter);
-        QVERIFY(windowOf(view)->close());
     }
 }
 
@@ -627,7 +626,6 @@ void SessionTest::stoppingTheSearchIsImmediate() {
     // A trial takes a millisecond or so: the generous bound only keeps a loaded machine green.
     pressKey(Qt::Key_F3, Qt::ShiftModifier);
     QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateNew, 2000);
-    QVERIFY(windowOf(view)->close());
 }
 
 void SessionTest::endingTheProgramStopsARunningRender() {
