@@ -20,17 +20,22 @@ std::optional<std::string> Arguments::parse(const std::vector<std::string>& args
             inlineValue = name.substr(eq + 1);
             name.resize(eq);
         }
+        // Messages name the option as it was typed.
+        const std::string shown = args[i] == "-o" ? args[i] : "--" + name;
         if (flags.contains(name)) {
-            if (inlineValue) return "option --" + name + " takes no value";
-            flags_.insert(name);
+            if (inlineValue) return "option " + shown + " takes no value";
+            if (!flags_.insert(name).second) return "option " + shown + " is given twice";
         } else if (valueOptions.contains(name)) {
-            if (inlineValue) {
-                values_[name] = *inlineValue;
-            } else if (i + 1 < args.size()) {
-                values_[name] = args[++i];
-            } else {
-                return "option --" + name + " needs a value";
+            if (values_.contains(name)) return "option " + shown + " is given twice";
+            if (!inlineValue) {
+                // The next word is the value unless it is an option itself; negative numbers
+                // ("--rotate -10,5") are values.
+                if (i + 1 >= args.size() || args[i + 1] == "-o" || args[i + 1].starts_with("--"))
+                    return "option " + shown + " needs a value";
+                inlineValue = args[++i];
             }
+            if (inlineValue->empty()) return "option " + shown + " needs a value";
+            values_[name] = *inlineValue;
         } else {
             return "unknown option --" + name;
         }

@@ -14,7 +14,8 @@ namespace qm::cli {
 class Arguments {
 public:
     // Splits args into options and positional words. valueOptions take a value, flags do not.
-    // Returns an error text for an unknown option or a missing value.
+    // Returns an error text for an unknown option, a missing or empty value, or an option
+    // given twice. A value is missing when the next word is -o or starts with "--".
     std::optional<std::string> parse(const std::vector<std::string>& args,
                                      const std::set<std::string, std::less<>>& valueOptions,
                                      const std::set<std::string, std::less<>>& flags);

@@ -1,5 +1,7 @@
 #include "cli/cli.h"
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,9 +35,9 @@ Commands:
       Sprott polynomial order (2 to 5, default 2). K sets to find (default 1); P the
       randomness in percent, 1 to 100 (default 100); T the budget of trials in all
       (default 100000); S the seed (default: the current time); J threads (default 1).
-      Thread i seeds its generator with S + i, so a run is repeatable for the same S
-      and J. Exit status 0 when K sets were found, 1 when the budget ran out first
-      (standard error then says how many were found).
+      Thread i seeds its generator with S + i and runs T / J trials (the first T mod J
+      threads one more), so a run is repeatable for the same S and J. When the budget
+      runs out first, standard error says how many were found.
 
   gallery --kind KIND --count C --out DIR [--option N] [--mode M] [--thumb WxH]
           [--min-score X] [--randomness P] [--iterations I] [--max-trials T] [--seed S]
@@ -65,8 +67,8 @@ Commands:
       Renders the attractor of FILE as the program does after "Nouveau" in mode M and
       size WxH, "Ouvrir..." of FILE (the view fitted) and a complete "Démarrer".
       M is Gaz, Liquide, Lumière (or lumiere), Plasma, Solide, or 0 to 4 (default Gaz);
-      WxH from 16 to 16384 per side (default 640x480); N iterations (up to 10^15,
-      default 20000000) with U image updates (1 to 100, default 10). The render runs as
+      WxH from 16 to 16384 per side (default 640x480); N iterations (more than
+      the 1000 of the unplotted transient, up to 10^15, default 20000000) with U image updates (1 to 100, default 10). The render runs as
       S independent orbits (1 to 256, default 16; 1 is the classic single-orbit render)
       on T threads (1 to 256, default: every processor this process may use); the image
       depends on S and on the render seed R (default 0, unused with one orbit), never
@@ -79,7 +81,7 @@ Commands:
       the maps given. Prints the image size, the iterations, the threads, the streams,
       the speed, the view and the seeds as "key: value" lines; progress goes
       to standard error when it is a terminal (--quiet silences it). A divergence keeps
-      and writes the image so far, reports it and exits 1; an unwritable output exits 3.
+      and writes the image so far and reports it.
       The output's extension gives its format, or --format does; "-o -" writes the
       image to standard output (--format then required) and the "key: value" lines to
       standard error. Only a regular file is replaced: an output that is a folder, a
@@ -128,22 +130,30 @@ Commands:
 Options common to all commands:
   --help       prints this text
   --version    prints the tool's name and version
+An option's value follows it (--size 800x600) or an equals sign (--size=800x600); each
+option may be given once.
 
 Every command prints the seed it used as "seed: S", so that any run can be repeated
 with --seed S.
 
-Exit status 2 means bad arguments or an unreadable file; nothing is written then.
 Where a command reads a file (FILE.qmattr, the colour maps), "-" reads standard input.
 Only regular files are read: a folder, a device, a pipe or a socket is refused at once,
 and so is a file over its size limit (1 MiB for attractor files, 4 MiB for maps).
-SIGINT and SIGTERM stop the tool with 130 and 143; the file it was writing is not
-left behind, and the one it was to replace is kept whole.
+SIGINT and SIGTERM stop the tool; the file it was writing is not left behind, and the
+one it was to replace is kept whole.
+
+Exit status, for every command:
+  0    done
+  1    the work ended without its result (a search out of budget, a divergence)
+  2    bad arguments or unreadable input; nothing is written
+  3    an output cannot be written (a file, the folder of finds, standard output)
+  4    not enough memory
+  130  stopped by SIGINT, 143 stopped by SIGTERM
 )";
 
-}  // namespace
+// Runs the command; the caller checks the output stream.
+int dispatch(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
 
-int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-    std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
         err << kUsage;
         return kExitUsage;
@@ -172,6 +182,23 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     if (command == "gallery") return runGallery(args, out, err);
     err << "quillmere-cli: unknown command '" << command << "'; see quillmere-cli --help\n";
     return kExitUsage;
+}
+
+}  // namespace
+
+int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    const int status = dispatch(std::vector<std::string>(argv + 1, argv + argc), out, err);
+    // Standard output is the result: a pipe closed early or a full disk must not pass as success.
+    errno = 0;
+    out.flush();
+    if (!out) {
+        const int error = errno;
+        err << "quillmere-cli: cannot write to standard output";
+        if (error != 0) err << " (" << std::strerror(error) << ")";
+        err << '\n';
+        return kExitWriteFailed;
+    }
+    return status;
 }
 
 }  // namespace qm::cli

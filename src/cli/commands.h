@@ -33,6 +33,8 @@ ReadStatus readInputText(const std::string& name, const TextLimits& limits, std:
                          int* systemError = nullptr);
 // An attractor file named on the command line, or standard input for "-".
 LoadResult loadAttractorInput(Parser& parser, const std::string& name, int* systemError = nullptr);
+// The same for a failed load, with the line and what was wrong there.
+std::string describe(const LoadResult& loaded, int systemError = 0);
 
 // The mode named as the interface writes it ("Lumière", also "lumiere"), or its index; -1
 // when neither.

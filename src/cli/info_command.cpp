@@ -52,6 +52,43 @@ std::string describe(FileStatus status, int systemError) {
     return text;
 }
 
+std::string describe(const LoadResult& loaded, int systemError) {
+    std::string text = describe(loaded.status, systemError);
+    if (loaded.status != FileStatus::ReadError) return text;
+    const char* why = nullptr;
+    switch (loaded.reason) {
+        case ParseError::None:
+            break;
+        case ParseError::UnknownKeyword:
+            why = "unknown keyword";
+            break;
+        case ParseError::BadValue:
+            why = "a value that cannot be read";
+            break;
+        case ParseError::Repeated:
+            why = "a keyword given twice";
+            break;
+        case ParseError::MissingBrace:
+            why = "\"{\" expected after the block's keyword";
+            break;
+        case ParseError::UnexpectedEnd:
+            why = "the file ends too early";
+            break;
+        case ParseError::MissingKeyword:
+            why = "a required keyword is missing";
+            break;
+        case ParseError::NotText:
+            why = "a NUL byte, not text";
+            break;
+        case ParseError::ReadFailed:
+            why = "the file cannot be read";
+            break;
+    }
+    if (loaded.line > 0) text += ": line " + std::to_string(loaded.line);
+    if (why) text += std::string(": ") + why;
+    return text;
+}
+
 namespace {
 
 // The option the file carries: the map count of an IFS, the order of a Sprott polynomial.
@@ -110,8 +147,8 @@ int runInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         int systemError = 0;
         LoadResult loaded = loadAttractorInput(*parser, path.string(), &systemError);
         if (!loaded) {
-            err << "quillmere-cli info: " << path.string() << ": "
-                << describe(loaded.status, systemError) << '\n';
+            err << "quillmere-cli info: " << path.string() << ": " << describe(loaded, systemError)
+                << '\n';
             return kExitUsage;
         }
         attractor = std::move(loaded.attractor);

@@ -28,6 +28,7 @@
 #include "core/render/gas.h"
 #include "core/render/light.h"
 #include "core/render/render_engine.h"
+#include "core/render/memory_budget.h"
 #include "core/render/sampling.h"
 #include "core/render/solid.h"
 #include "core/render/state/render_resume.h"
@@ -76,12 +77,6 @@ struct RenderOptions {
     bool resources = false;  // print what a shard and the merge need, and stop
 };
 
-std::uint64_t physicalMemory() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || pageSize <= 0) return ~0ull;
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
-}
 
 std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::string>& args) {
     Arguments a;
@@ -180,8 +175,6 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
         o.width = static_cast<std::int32_t>(*w);
         o.height = static_cast<std::int32_t>(*h);
     }
-    if (renderTargetBytes(o.mode, o.width, o.height) > physicalMemory() / 2)
-        return std::string("--size needs more than half of this machine's memory");
     if (const auto text = a.value("iterations")) {
         const auto v = parseInteger(*text, 0, kMaxIterations);
         if (!v) return std::string("--iterations takes a whole number from 0 to 1000000000000000");
@@ -210,6 +203,11 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
         if (!v) return std::string("--threads takes a whole number from 1 to 256");
         o.threads = static_cast<std::int32_t>(*v);
     }
+    // Every stream's first 1000 iterations are a transient that is not plotted.
+    if (o.iterations <= std::int64_t{kRenderTransient} * o.streams)
+        return "--iterations must exceed " + std::to_string(std::int64_t{kRenderTransient} * o.streams) +
+               ": the first 1000 iterations of each of the " + std::to_string(o.streams) +
+               " streams are a transient that is not plotted";
     if (const auto text = a.value("render-seed")) {
         std::uint64_t v = 0;
         const char* first = text->data();
@@ -290,7 +288,9 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
 }
 
 // Loads a colour map given on the command line ("-": standard input); false, with the reason
-// on err, when it cannot be read or gives too many colours.
+// on err, when it cannot be read or gives too many colours. A map without a colour keeps the
+// gradient as it was (an empty one would turn the image black), with a warning, as the
+// program's palette does.
 bool loadMapFile(const std::string& name, Gradientf& gradient, std::ostream& err) {
     std::string text;
     int systemError = 0;
@@ -300,12 +300,47 @@ bool loadMapFile(const std::string& name, Gradientf& gradient, std::ostream& err
             << describe(read, kColorMapLimits, systemError) << '\n';
         return false;
     }
-    if (loadColorMapText(text, gradient).tooMany()) {
+    Gradientf loaded = gradient;
+    const ColorMapResult result = loadColorMapText(text, loaded);
+    if (result.tooMany()) {
         err << "quillmere-cli render: the colour map " << name << " gives more than "
             << kMaxColorMapColors << " colours\n";
         return false;
     }
+    if (result.colors == 0)
+        err << "quillmere-cli render: the colour map " << name
+            << " holds no colour; the default gradient is kept\n";
+    else
+        gradient = std::move(loaded);
     return true;
+}
+
+std::string mebibytes(std::uint64_t bytes) {
+    return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
+}
+
+// Why a size cannot be rendered: the need, and the limit that the budget comes from.
+std::string memoryMessage(const RenderOptions& o, std::uint64_t need, const MemoryBudget& budget) {
+    std::string text = "a " + std::to_string(o.width) + "x" + std::to_string(o.height) +
+                       " image in mode " +
+                       StringTable::builtinText(TextId::kModeNameFirst + o.mode) + " needs " +
+                       mebibytes(need) + " (its buffers and the encoder's copy of the image); ";
+    switch (budget.limit) {
+        case MemoryLimit::HalfPhysical:
+            text += "a render may take half of this machine's memory, " + mebibytes(budget.bytes);
+            break;
+        case MemoryLimit::AddressSpace:
+            text +=
+                "the process's address-space limit (ulimit -v) leaves " + mebibytes(budget.bytes);
+            break;
+        case MemoryLimit::DataSegment:
+            text += "the process's data limit (ulimit -d) leaves " + mebibytes(budget.bytes);
+            break;
+        case MemoryLimit::ControlGroup:
+            text += "the control group's memory limit leaves " + mebibytes(budget.bytes);
+            break;
+    }
+    return text;
 }
 
 // What a render starts from: the attractor and its target, sampled and framed.
@@ -329,8 +364,7 @@ std::optional<Start> startFromAttractorFile(const RenderOptions& o, std::ostream
     int systemError = 0;
     LoadResult loaded = loadAttractorInput(*parser, o.file, &systemError);
     if (!loaded) {
-        err << "quillmere-cli render: " << o.file << ": " << describe(loaded.status, systemError)
-            << '\n';
+        err << "quillmere-cli render: " << o.file << ": " << describe(loaded, systemError) << '\n';
         exitCode = kExitUsage;
         return std::nullopt;
     }
@@ -410,9 +444,16 @@ std::optional<Start> startFromScene(const RenderOptions& o, const Arguments& giv
     RenderScene& scene = loaded.render;
     if (given.has("iterations")) scene.iterations = o.iterations;
     if (given.has("updates")) scene.updates = o.updates;
-    if (renderTargetBytes(scene.mode, scene.width, scene.height) > physicalMemory() / 2) {
-        err << "quillmere-cli render: the scene's image needs more than half of this machine's "
-               "memory\n";
+    const std::uint64_t need = renderTargetBytes(scene.mode, scene.width, scene.height) +
+                               imageEncoderBytes(scene.width, scene.height);
+    if (const MemoryBudget budget = memoryBudget(); need > budget.bytes) {
+        RenderOptions sized = o;
+        sized.mode = scene.mode;
+        sized.width = scene.width;
+        sized.height = scene.height;
+        err << "quillmere-cli render: not enough memory: " << memoryMessage(sized, need, budget)
+            << '\n';
+        exitCode = kExitNoMemory;
         return std::nullopt;
     }
     Gradientf speed, angle;
@@ -501,9 +542,27 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
                        "checkpoint-every", "depth",   "shard",   "state"},
                 {"builtin-gradients", "quiet", "resources"});
 
+    // An attractor file's render has its size and mode from the options: its memory is checked
+    // before anything is allocated (a scene's, once the scene is read).
+    if (!o.scene) {
+        const std::uint64_t need =
+            renderTargetBytes(o.mode, o.width, o.height) + imageEncoderBytes(o.width, o.height);
+        if (const MemoryBudget budget = memoryBudget(); need > budget.bytes) {
+            err << "quillmere-cli render: not enough memory: " << memoryMessage(o, need, budget)
+                << '\n';
+            return kExitNoMemory;
+        }
+    }
     int exitCode = kExitOk;
-    std::optional<Start> begun = o.scene ? startFromScene(o, given, err, exitCode)
-                                         : startFromAttractorFile(o, err, exitCode);
+    std::optional<Start> begun;
+    try {
+        begun = o.scene ? startFromScene(o, given, err, exitCode)
+                        : startFromAttractorFile(o, err, exitCode);
+    } catch (const std::bad_alloc&) {
+        err << "quillmere-cli render: not enough memory for a " << o.width << "x" << o.height
+            << " image: an allocation failed\n";
+        return kExitNoMemory;
+    }
     if (!begun) return exitCode;
     if (o.shards > begun->streams) {
         err << "quillmere-cli render: --shard I/K takes K up to the stream count ("
@@ -574,5 +633,7 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
     return runToEnd(job, out, err);
 }
+
+}  // namespace
 
 }  // namespace qm::cli

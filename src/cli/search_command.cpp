@@ -116,15 +116,21 @@ struct Shared {
     std::string failure;
 };
 
-// Thread i: finds i + 1, i + 1 + J, ... up to K, within T / J trials. They are numbered from
-// the first number free in the folder on, and a name another program took meanwhile passes to
-// the next free number: no find ever replaces a file.
+// Thread i's share of T trials on J threads: T / J, and one more for the first T mod J threads,
+// so that every trial of the budget runs and a thread's share does not depend on the others'.
+std::int64_t trialBudget(std::int64_t total, int threads, int i) {
+    return total / threads + (i < total % threads ? 1 : 0);
+}
+
+// Thread i: finds i + 1, i + 1 + J, ... up to K, within its share of the trials. They are
+// numbered from the first number free in the folder on, and a name another program took
+// meanwhile passes to the next free number: no find ever replaces a file.
 void searchThread(const SearchOptions& o, int i, Shared& shared, std::ostream& out) {
     seedRandom31(o.seed + static_cast<std::uint32_t>(i));
     auto attractor = createAttractor(static_cast<std::int8_t>(o.kind), static_cast<std::int8_t>(o.option));
     auto parser = makeAttractorParser();
     const double amount = o.percent / 100.0;
-    const std::int64_t budget = o.maxTrials / o.threads;
+    const std::int64_t budget = trialBudget(o.maxTrials, o.threads, i);
     std::int64_t trials = 0;
     for (std::int64_t number = i + 1; number <= o.count && !shared.failed.load(); ) {
         if (trials >= budget) break;
@@ -168,8 +174,10 @@ int runSearch(const std::vector<std::string>& args, std::ostream& out, std::ostr
     std::error_code ec;
     std::filesystem::create_directories(o.out, ec);
     if (ec || !std::filesystem::is_directory(o.out)) {
-        err << "quillmere-cli search: cannot use " << o.out.string() << " as the output folder\n";
-        return kExitUsage;
+        err << "quillmere-cli search: cannot use " << o.out.string() << " as the output folder";
+        if (ec) err << " (" << ec.message() << ")";
+        err << '\n';
+        return kExitWriteFailed;
     }
 
     // The seed first: any run can be repeated with it.
@@ -201,7 +209,7 @@ int runSearch(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
     if (shared.failed) {
         err << "quillmere-cli search: cannot write " << shared.failure << '\n';
-        return kExitUsage;
+        return kExitWriteFailed;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::int64_t trials = shared.trials.load();

@@ -10,6 +10,7 @@
 #include "core/attractor/ifs.h"
 #include "core/attractor/polynomial.h"
 #include "core/property/property.h"
+#include "core/render/render_loop.h"
 #include "core/strings/string_table.h"
 #include "gui/main_window.h"
 #include "gui/property_palette.h"
@@ -128,9 +129,10 @@ void TForm_attpal::fillPalette(Attractor* attractor) {
     clearPalette();
     setPaletteEnabled(view->state() != kStateSearching && view->state() != kStateRendering);
 
-    // Whole iterations, up to 10^15 (every stream's counted).
+    // Whole iterations, up to 10^15 (every stream's counted); a render plots nothing before the
+    // transient has passed, so a total must go beyond it.
     auto* iterations = rows.addBound(text(TextId::kIterations), view->totalIterationsVariable());
-    iterations->SetMin(0);
+    iterations->SetMin(kRenderTransient + 1);
     iterations->SetMax(1e15);
     iterations->toolTip = text(TextId::kTipIterations);
     auto* randomness = rows.addBound(text(TextId::kRandomness), view->randomnessVariable(),

@@ -461,7 +461,7 @@ int TMDIform::openFiles(const QStringList& fileNames) {
         auto parser = makeAttractorParser();
         LoadResult loaded = loadAttractor(*parser, std::filesystem::path(fileName.toStdString()));
         if (!loaded) {
-            showError(this, readErrorMessage(fileName, loaded.status));
+            showError(this, readErrorMessage(fileName, loaded));
             continue;
         }
         TForm_view* view = openAttractor(std::move(loaded.attractor));

@@ -68,8 +68,40 @@ QString reasonText(FileStatus status, int systemError) {
 
 }  // namespace
 
-QString readErrorMessage(const QString& fileName, FileStatus status) {
-    return qtext(TextId::kReadError) + QStringLiteral("\n\n") + fileName + QStringLiteral("\n") + reasonText(status, 0);
+QString readErrorMessage(const QString& fileName, const LoadResult& loaded) {
+    QString message = qtext(TextId::kReadError) + QStringLiteral("\n\n") + fileName +
+                      QStringLiteral("\n") + reasonText(loaded.status, 0);
+    int why = 0;
+    switch (loaded.reason) {
+        case ParseError::UnknownKeyword:
+            why = TextId::kParseUnknownKeyword;
+            break;
+        case ParseError::BadValue:
+            why = TextId::kParseBadValue;
+            break;
+        case ParseError::Repeated:
+            why = TextId::kParseRepeated;
+            break;
+        case ParseError::MissingBrace:
+            why = TextId::kParseMissingBrace;
+            break;
+        case ParseError::UnexpectedEnd:
+            why = TextId::kParseUnexpectedEnd;
+            break;
+        case ParseError::MissingKeyword:
+            why = TextId::kParseMissingKeyword;
+            break;
+        case ParseError::NotText:
+            why = TextId::kParseNotText;
+            break;
+        case ParseError::None:
+        case ParseError::ReadFailed:
+            break;
+    }
+    if (loaded.status == FileStatus::ReadError && why != 0 && loaded.line > 0)
+        message += QStringLiteral("\n") + fillText(qtext(TextId::kReadErrorAtLine),
+                                                   {QString::number(loaded.line), qtext(why)});
+    return message;
 }
 
 QString sceneErrorMessage(const QString& fileName, const SceneLoad& loaded) {
@@ -714,7 +746,7 @@ bool TForm_view::loadAttractor(const QString& fileName) {
     if (busy()) return false;
     LoadResult loaded = qm::loadAttractor(*parser_, toPath(fileName));
     if (!loaded) {
-        showError(this, readErrorMessage(fileName, loaded.status));
+        showError(this, readErrorMessage(fileName, loaded));
         return false;
     }
     installAttractor(std::move(loaded.attractor));

@@ -50,8 +50,9 @@ enum DocumentState : std::uint8_t {
 // adjustView modes.
 enum class Adjust : std::uint8_t { Automatic = 0, Plain = 1, Centre = 2, Fit = 3 };
 
-// "Erreur lors de la lecture du fichier", with the file and the reason.
-QString readErrorMessage(const QString& fileName, FileStatus status);
+// "Erreur lors de la lecture du fichier", with the file, the reason, and for a malformed file
+// the line where reading stopped and what was wrong there.
+QString readErrorMessage(const QString& fileName, const LoadResult& loaded);
 // The same for a scene, with the line of the fault.
 QString sceneErrorMessage(const QString& fileName, const SceneLoad& loaded);
 

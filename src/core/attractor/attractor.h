@@ -72,7 +72,7 @@ public:
     // anything else is ignored.
     virtual void setOrbitMemory(const std::vector<double>&) {}
 
-    // step, then the divergence test (any coordinate beyond +-100000), then count.
+    // step, then the divergence test (any coordinate beyond +-100000 or NaN), then count.
     void iterate() {
         step(currentPoint_);
         if (outOfBounds(currentPoint_)) diverge();
@@ -103,9 +103,12 @@ public:
 
     static constexpr std::int32_t kTrialLength = 20000;
 
+    // Written as "not within" so that a NaN coordinate, which compares false with anything,
+    // counts as out of bounds: an orbit that became NaN has diverged. Finite points test
+    // exactly as |c| > 100000.
     static bool outOfBounds(const Vecd& p) {
-        return std::fabs(p.x) > kDivergenceBound || std::fabs(p.y) > kDivergenceBound ||
-               std::fabs(p.z) > kDivergenceBound;
+        return !(std::fabs(p.x) <= kDivergenceBound && std::fabs(p.y) <= kDivergenceBound &&
+                 std::fabs(p.z) <= kDivergenceBound);
     }
 
     DivergeHandler OnDiverge;

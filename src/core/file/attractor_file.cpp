@@ -159,10 +159,22 @@ FileStatus fileStatusOf(ReadStatus status) {
 }
 
 LoadResult loadAttractorText(Parser& parser, ReadStatus status, const std::string& text) {
+    if (status == ReadStatus::NotText) {
+        // The line of the first NUL byte (the readers keep the text they refuse for it).
+        const auto nul = std::min(text.find('\0'), text.size());
+        const auto line = static_cast<std::int32_t>(
+            1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(nul), '\n'));
+        return {nullptr, FileStatus::ReadError, ParseError::NotText, line};
+    }
+    if (status == ReadStatus::ReadFailed)
+        return {nullptr, FileStatus::ReadError, ParseError::ReadFailed, 0};
     if (status != ReadStatus::Ok) return {nullptr, fileStatusOf(status)};
     std::istringstream in(text);
     in.imbue(std::locale::classic());
-    if (!parser.load(in)) return {nullptr, FileStatus::ReadError};
+    if (!parser.load(in)) {
+        const std::int64_t at = parser.errorOffset();
+        return {nullptr, FileStatus::ReadError, parser.errorReason(), at >= 0 ? lineAt(text, at) : 0};
+    }
     return buildAttractor(parser);
 }
 

@@ -48,6 +48,10 @@ struct FileResult {
 struct LoadResult {
     std::unique_ptr<Attractor> attractor;  // set exactly when status is Ok
     FileStatus status = FileStatus::ReadError;
+    // For a ReadError: what was wrong, and the line (from 1) where the reading stopped; 0 when
+    // no line applies.
+    ParseError reason = ParseError::None;
+    std::int32_t line = 0;
 
     explicit operator bool() const { return attractor != nullptr; }
 };

@@ -241,12 +241,12 @@ void TokenList::reset() {
     for (const auto& t : tokens_) t->reset();
 }
 
-bool TokenList::readNamed(std::string_view keyword, std::istream& in) const {
+ParseError TokenList::readNamed(std::string_view keyword, std::istream& in) const {
     Token* token = find(keyword);
-    if (token == nullptr) return false;
+    if (token == nullptr) return ParseError::UnknownKeyword;
     token->setOffset(positionOf(in));
     token->read(in);
-    return !token->error();
+    return token->errorReason();
 }
 
 bool TokenList::complete() const {
@@ -259,16 +259,21 @@ bool TokenList::complete() const {
 
 void TokenEnum::read(std::istream& in) {
     std::string word;
-    if (readWord(in, word)) {
-        for (std::size_t i = 0; i < valueNames_.size(); ++i) {
-            if (valueNames_[i] != word) continue;
-            // A second value for the same keyword matches nothing.
-            if (present()) break;
-            setIndex(static_cast<std::int32_t>(i));
-            return;
-        }
+    if (!readWord(in, word)) {
+        setError(ParseError::UnexpectedEnd);
+        return;
     }
-    setError();
+    // A second value for the same keyword matches nothing.
+    if (present()) {
+        setError(ParseError::Repeated);
+        return;
+    }
+    for (std::size_t i = 0; i < valueNames_.size(); ++i) {
+        if (valueNames_[i] != word) continue;
+        setIndex(static_cast<std::int32_t>(i));
+        return;
+    }
+    setError(ParseError::BadValue);
 }
 
 void TokenEnum::write(std::ostream& out, int depth) const {
@@ -298,8 +303,12 @@ TokenNumber<T>::TokenNumber(std::string name, bool optional)
 template <class T>
 void TokenNumber<T>::read(std::istream& in) {
     T v;
-    if (present() || !toNumber(scanNumber(in), Conversion::Whole, v)) {
-        setError();
+    if (present()) {
+        setError(ParseError::Repeated);
+        return;
+    }
+    if (!toNumber(scanNumber(in), Conversion::Whole, v)) {
+        setError(ParseError::BadValue);
         return;
     }
     setValue(v);
@@ -343,7 +352,7 @@ void TokenArray<T>::read(std::istream& in) {
     while (c != '>') {
         // The input ends before the closing bracket: the array is incomplete.
         if (!readChar(in, c)) {
-            setError();
+            setError(ParseError::UnexpectedEnd);
             return;
         }
         if (c == ',' || c == '>') {
@@ -481,7 +490,7 @@ void TokenBlock::read(std::istream& in) {
     TokenList* list = &occurrences_.front();
     if (present()) {
         if (occurrenceCount() >= maxOccurrences_) {
-            setError();
+            setError(ParseError::Repeated);
             return;
         }
         // A further occurrence starts from the template's tokens with their flags cleared,
@@ -491,24 +500,28 @@ void TokenBlock::read(std::istream& in) {
         list = &added;
     }
     std::string word;
-    if (!readWord(in, word) || word != "{") {
-        setError();
+    if (!readWord(in, word)) {
+        setError(ParseError::UnexpectedEnd);
+        return;
+    }
+    if (word != "{") {
+        setError(ParseError::MissingBrace);
         return;
     }
     for (;;) {
         // The input ends before the closing brace: the block is incomplete.
         if (!readWord(in, word)) {
-            setError();
+            setError(ParseError::UnexpectedEnd);
             return;
         }
         if (word == "}") break;
-        if (!list->readNamed(word, in)) {
-            setError();
+        if (const ParseError e = list->readNamed(word, in); e != ParseError::None) {
+            setError(e);
             return;
         }
     }
     if (!list->complete()) {
-        setError();
+        setError(ParseError::MissingKeyword);
         return;
     }
     setPresent();
@@ -556,23 +569,23 @@ void Parser::read(std::istream& in) {
     std::string word;
     errorOffset_ = -1;
     // The place of an error: where the stream stands, or its end once it is exhausted.
-    const auto failAt = [&] {
-        setError();
+    const auto failAt = [&](ParseError reason) {
+        setError(reason);
         if (in.bad()) return;
         in.clear();
         errorOffset_ = static_cast<std::int64_t>(in.tellg());
     };
     for (;;) {
         if (!readWord(in, word)) {
-            if (in.bad()) setError();
+            if (in.bad()) setError(ParseError::ReadFailed);
             break;
         }
-        if (!tokens_.readNamed(word, in)) {
-            failAt();
+        if (const ParseError e = tokens_.readNamed(word, in); e != ParseError::None) {
+            failAt(e);
             return;
         }
     }
-    if (!tokens_.complete()) failAt();
+    if (!tokens_.complete()) failAt(ParseError::MissingKeyword);
 }
 
 void Parser::write(std::ostream& out, int depth) const {
@@ -599,7 +612,7 @@ bool Parser::load(const std::filesystem::path& path) {
     reset();
     std::string bytes;
     if (readTextFile(path, kMaxFileBytes, bytes) != TextStatus::Ok) {
-        setError();
+        setError(ParseError::ReadFailed);
         return false;
     }
     std::istringstream in(bytes);

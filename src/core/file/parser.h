@@ -28,6 +28,19 @@ enum class TokenKind : std::uint8_t {
     Integer,
 };
 
+// Why a read failed. The parser keeps the first failure with the line it was found on.
+enum class ParseError : std::uint8_t {
+    None,
+    UnknownKeyword,  // a word that is no keyword of the template at its place
+    BadValue,        // a value that is not a number, not an allowed word, or absent
+    Repeated,        // a keyword given twice, or a block more often than allowed
+    MissingBrace,    // a block's keyword without "{"
+    UnexpectedEnd,   // the input ends inside a block or an array
+    MissingKeyword,  // a keyword the template requires is absent
+    NotText,         // a NUL byte: no text file has one
+    ReadFailed,      // the stream failed
+};
+
 // A keyword of the file. A plain Token has no value: its presence is its whole meaning.
 class Token {
 public:
@@ -54,6 +67,8 @@ public:
     bool optional() const { return optional_; }
     bool present() const { return present_; }
     bool error() const { return error_; }
+    // Why the last read failed; None without an error.
+    ParseError errorReason() const { return error_ ? reason_ : ParseError::None; }
     // Marks the token present (and clears its error), as storing a value does.
     void setPresent() {
         present_ = true;
@@ -63,7 +78,10 @@ public:
 protected:
     Token(TokenKind kind, std::string name, bool optional);
     Token(const Token&) = default;
-    void setError() { error_ = true; }
+    void setError(ParseError reason = ParseError::BadValue) {
+        error_ = true;
+        reason_ = reason;
+    }
 
 private:
     std::string name_;
@@ -72,6 +90,7 @@ private:
     bool present_ = false;
     bool error_ = false;
     std::int64_t offset_ = -1;
+    ParseError reason_ = ParseError::None;
 };
 
 // An ordered list of owned tokens; its order is the order of writing.
@@ -92,9 +111,9 @@ public:
     // Deep copies of every token.
     TokenList clone() const;
     void reset();
-    // Reads the token named by the keyword just read; false when no token has that name or
-    // its text is wrong.
-    bool readNamed(std::string_view keyword, std::istream& in) const;
+    // Reads the token named by the keyword just read: None, UnknownKeyword when no token has
+    // that name, or why the token's text is wrong.
+    ParseError readNamed(std::string_view keyword, std::istream& in) const;
     // Whether every token that is not optional was read.
     bool complete() const;
 
@@ -271,7 +290,7 @@ public:
     const TokenList& tokens() const { return tokens_; }
 
     // Reads top-level tokens up to the end of the input. The parser's error flag tells the
-    // outcome; call reset first.
+    // outcome, errorReason why and errorOffset where; call reset first.
     void read(std::istream& in) override;
     // Every top-level token at depth 0.
     void write(std::ostream& out, int depth) const override;

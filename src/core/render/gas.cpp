@@ -146,7 +146,10 @@ void TBitmap3D_Gas::BuildImage() {
             if (c > 0) {
                 // pow in double on the float operands, rounded to float; then the brightness.
                 const float level = static_cast<float>(std::pow(static_cast<double>(c / peak), e)) * f;
-                g = static_cast<std::uint8_t>(static_cast<int>(std::min(level, 255.0f)));
+                // Only a positive level converts: a NaN (0 times an infinite brightness) or a
+                // negative brightness would be an undefined conversion, and both are black.
+                if (level > 0)
+                    g = static_cast<std::uint8_t>(static_cast<int>(std::min(level, 255.0f)));
             }
             std::uint8_t* px = rowBuffer.data() + 3 * x;
             px[0] = px[1] = px[2] = g;

@@ -160,6 +160,15 @@ const std::unordered_map<int, std::string>& builtinTexts() {
          "%s n'est pas un fichier ordinaire (dossier, périphérique, tube ou socket) : le dégradé "
          "reste tel qu'il était."},
         {3404, "Le fichier %s dépasse 4 Mio ou 262144 lignes : le dégradé reste tel qu'il était."},
+        // Where and why a file could not be read
+        {3425, "Ligne %d : %s."},
+        {3426, "mot-clé inconnu"},
+        {3427, "valeur illisible"},
+        {3428, "mot-clé répété"},
+        {3429, "« { » manque après le nom du bloc"},
+        {3430, "le fichier s'arrête trop tôt"},
+        {3431, "un mot-clé obligatoire manque"},
+        {3432, "caractère nul : ce n'est pas un fichier texte"},
         // The parallel render
         {3450, "Fils de calcul"},
         {3451, "Flux"},

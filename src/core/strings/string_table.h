@@ -166,6 +166,15 @@ inline constexpr int kColorMapTooManyColors = 3402;
 inline constexpr int kColorMapNotRegular = 3403;
 inline constexpr int kColorMapTooLarge = 3404;
 
+// Where and why an attractor file could not be read ("%d" a line, "%s" one of the reasons).
+inline constexpr int kReadErrorAtLine = 3425;
+inline constexpr int kParseUnknownKeyword = 3426;
+inline constexpr int kParseBadValue = 3427;
+inline constexpr int kParseRepeated = 3428;
+inline constexpr int kParseMissingBrace = 3429;
+inline constexpr int kParseUnexpectedEnd = 3430;
+inline constexpr int kParseMissingKeyword = 3431;
+inline constexpr int kParseNotText = 3432;
 // The parallel render (render palette rows and their tooltips).
 inline constexpr int kRenderThreads = 3450;
 inline constexpr int kRenderStreams = 3451;

@@ -38,6 +38,22 @@ TEST(Divergence, BoundIsExclusiveAtOneHundredThousand) {
     }
 }
 
+TEST(Divergence, NaNCoordinateDivergesInIterateAndBlock) {
+    const double nan = std::nan("");
+    for (const Vecd& p : {Vecd{nan, 0, 0}, Vecd{0, nan, 0}, Vecd{0, 0, nan}}) {
+        Jump single, block;
+        single.restart();
+        block.restart();
+        single.next = block.next = p;
+        single.iterate();
+        Vecd out[4];
+        EXPECT_EQ(block.iterateBlock(out, 4), 1);
+        EXPECT_TRUE(single.diverged());
+        EXPECT_TRUE(block.diverged());
+        EXPECT_EQ(block.iterationCount(), 1);
+    }
+}
+
 TEST(Divergence, NotifiesOnlyOutsideASearch) {
     Jump a;
     int calls = 0;

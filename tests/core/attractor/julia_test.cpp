@@ -139,5 +139,18 @@ TEST(Julia, AfterSearchMirrorsTheBoxInZ) {
     EXPECT_EQ(j.minCorner().z, -j.maxCorner().z);
 }
 
+TEST(Julia, HugeParametersGiveANaNOrbitThatDiverges) {
+    // 1e300 everywhere: the square roots overflow to infinities, then NaN. A trial and a
+    // plain iteration both stop at once instead of running on NaN.
+    Julia j;
+    j.Cr = j.Ci = j.Phi = 1e300;
+    j.measure();
+    EXPECT_TRUE(j.diverged());
+    EXPECT_FALSE(j.measuredChaotic());
+    j.restart();
+    for (int i = 0; i < 10 && !j.diverged(); ++i) j.iterate();
+    EXPECT_TRUE(j.diverged());
+}
+
 }  // namespace
 }  // namespace qm

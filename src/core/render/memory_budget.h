@@ -1,0 +1,33 @@
+// The memory side of an image size: what writing the image adds to the render target, and how
+// much this process may still allocate. Both are checked before a target is sized, so that a
+// size too large for the machine or for the process's limits is refused with the figures
+// instead of failing half-way.
+#pragma once
+
+#include <cstdint>
+
+namespace qm {
+
+// The copy of the image an encoder holds while a file is written: the BMP writer builds the
+// whole file in memory; a PNG's compressed rows take at most about as much. 3 bytes a pixel,
+// the width counted as SetWidth keeps it.
+std::uint64_t imageEncoderBytes(std::int32_t width, std::int32_t height);
+
+// Which limit bounds the budget.
+enum class MemoryLimit : std::uint8_t {
+    HalfPhysical,  // half the machine's memory: a render leaves room for everything else
+    AddressSpace,  // RLIMIT_AS (ulimit -v)
+    DataSegment,   // RLIMIT_DATA (ulimit -d)
+    ControlGroup,  // the memory.max of the process's control group or one of its ancestors
+};
+
+struct MemoryBudget {
+    std::uint64_t bytes = 0;
+    MemoryLimit limit = MemoryLimit::HalfPhysical;
+};
+
+// What this process may still allocate: the least of half the physical memory and of what each
+// process limit leaves above the current use (address space, data segment, control group).
+MemoryBudget memoryBudget();
+
+}  // namespace qm
