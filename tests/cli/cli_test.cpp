@@ -7,6 +7,8 @@
 
 #include <QImage>
 
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -46,6 +48,15 @@ std::map<std::string, std::string> keyValues(const std::string& text) {
         if (colon != std::string::npos) kv[line.substr(0, colon)] = line.substr(colon + 2);
     }
     return kv;
+}
+
+// Runs the tool as a process through the shell (so that a redirection or a ulimit can come
+// first); its exit status and standard error.
+Outcome runProcess(const std::string& before, const std::string& arguments, const fs::path& errFile) {
+    const std::string command = before + " " QM_CLI_EXE " " + arguments + " 2>" + errFile.string();
+    const int status = std::system(command.c_str());
+    std::ifstream in(errFile);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, {std::istreambuf_iterator<char>(in), {}}};
 }
 
 std::string slurp(const fs::path& p) {
@@ -465,6 +476,165 @@ TEST_F(CliTest, SceneRenderRefusesSettingsOfItsOwnAndWrongScenes) {
     const Outcome none = runCli({"render", bare.string(), "-o", (dir / "z.png").string()});
     EXPECT_EQ(none.status, 2);
     EXPECT_NE(none.err.find("no scene"), std::string::npos) << none.err;
+}
+
+// A stream that takes nothing, as standard output on a full disk.
+class FullBuffer final : public std::streambuf {
+protected:
+    int_type overflow(int_type) override { return traits_type::eof(); }
+    std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+TEST_F(CliTest, UnwritableStandardOutputExitsThree) {
+    fs::create_directories(dir);
+    FullBuffer full;
+    std::ostream out(&full);
+    std::ostringstream err;
+    const char* argv[] = {"quillmere-cli", "info", QM_TEST_DATA_DIR "/lorenz.qmattr", "--seed", "1"};
+    EXPECT_EQ(run(5, argv, out, err), 3);
+    EXPECT_NE(err.str().find("standard output"), std::string::npos) << err.str();
+
+    // The process, with its standard output on a full device, for each command.
+    const std::string file = QM_TEST_DATA_DIR "/lorenz.qmattr";
+    const std::vector<std::string> commands = {
+        "--help",
+        "info " + file + " --seed 1",
+        "render " + file + " -o " + (dir / "x.bmp").string() + " --size 32x32 --iterations 2000 --seed 1",
+        "search --kind icon --count 1 --seed 7 --out " + (dir / "finds").string(),
+    };
+    for (const std::string& command : commands) {
+        const Outcome r = runProcess("", command + " >/dev/full", dir / "err.txt");
+        EXPECT_EQ(r.status, 3) << command << ": " << r.err;
+        EXPECT_NE(r.err.find("standard output"), std::string::npos) << command << ": " << r.err;
+    }
+}
+
+TEST_F(CliTest, OptionsTakeOneNonEmptyValueOnceEach) {
+    fs::create_directories(dir);
+    const std::string file = QM_TEST_DATA_DIR "/lorenz.qmattr";
+    const std::string out = (dir / "x.bmp").string();
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"render", file, "--size", "-o", out}, "option --size needs a value"},
+        {{"render", file, "-o", out, "--size", "--quiet"}, "option --size needs a value"},
+        {{"render", file, "-o", out, "--size=", "--size", "64x48"}, "option --size needs a value"},
+        {{"render", file, "-o", out, "--seed", "1", "--seed", "2"}, "option --seed is given twice"},
+        {{"render", file, "-o", out, "-o", out}, "option -o is given twice"},
+        {{"render", file, "-o", out, "--quiet", "--quiet"}, "option --quiet is given twice"},
+        {{"info", file, "--seed"}, "option --seed needs a value"},
+    };
+    for (const Case& c : cases) {
+        const Outcome r = runCli(c.args);
+        EXPECT_EQ(r.status, 2) << c.message;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(out));
+    // A negative number is a value, not an option.
+    const Outcome rotated = runCli({"render", file, "-o", out, "--size", "32x32", "--iterations", "2000",
+                                    "--seed", "1", "--rotate", "-10,5", "--scale=0.5"});
+    EXPECT_EQ(rotated.status, 0) << rotated.err;
+}
+
+TEST_F(CliTest, RenderRefusesATotalWithinTheTransient) {
+    fs::create_directories(dir);
+    const std::string out = (dir / "x.bmp").string();
+    for (const char* total : {"0", "1", "5", "1000"}) {
+        const Outcome r = runCli({"render", QM_TEST_DATA_DIR "/lorenz.qmattr", "-o", out, "--iterations", total});
+        EXPECT_EQ(r.status, 2) << total;
+        EXPECT_NE(r.err.find("transient"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(out));
+    const Outcome one = runCli({"render", QM_TEST_DATA_DIR "/lorenz.qmattr", "-o", out, "--iterations", "1001",
+                                "--size", "32x32", "--seed", "1"});
+    EXPECT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(keyValues(one.out).at("iterations"), "1001");
+}
+
+TEST_F(CliTest, NaNOrbitIsReportedAsDiverged) {
+    fs::create_directories(dir);
+    const fs::path julia = dir / "julia.qmattr";
+    std::ofstream(julia) << "attractor {\n\ttype julia\n\tparameters <1e300, 1e300, 1e300, 1e300>\n}\n";
+    const Outcome info = runCli({"info", julia.string(), "--seed", "1"});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(keyValues(info.out).at("diverged"), "yes");
+    EXPECT_EQ(keyValues(info.out).at("chaotic"), "no");
+    const fs::path out = dir / "x.bmp";
+    const Outcome render = runCli({"render", julia.string(), "-o", out.string(), "--seed", "1"});
+    EXPECT_EQ(render.status, 1);
+    EXPECT_NE(render.err.find("diverges"), std::string::npos) << render.err;
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST_F(CliTest, MalformedFileNamesItsLineAndTheReason) {
+    fs::create_directories(dir);
+    const std::pair<std::string, std::string> cases[] = {
+        {"attractor {\n\ttype lorenz\n\tcolour red\n}\n", "line 3: unknown keyword"},
+        {"attractor {\n\ttype lorenz\n\tparameters <1, x>\n}\n", "line 3: a value that cannot be read"},
+        {"attractor {\n\ttype lorenz\n", "line 3: the file ends too early"},
+    };
+    for (const auto& [text, reason] : cases) {
+        const fs::path file = dir / "bad.qmattr";
+        std::ofstream(file) << text;
+        for (const auto& args : {std::vector<std::string>{"info", file.string()},
+                                 std::vector<std::string>{"render", file.string(), "-o", (dir / "x.bmp").string()}}) {
+            const Outcome r = runCli(args);
+            EXPECT_EQ(r.status, 2);
+            EXPECT_NE(r.err.find("not a valid attractor file: " + reason), std::string::npos) << r.err;
+        }
+    }
+}
+
+TEST_F(CliTest, EmptyColourMapWarnsAndKeepsTheDefaultGradient) {
+    fs::create_directories(dir);
+    std::ofstream(dir / "empty.map") << "no colour here\n";
+    std::string images[2];
+    for (int withMap = 0; withMap < 2; ++withMap) {
+        const fs::path out = dir / ("x" + std::to_string(withMap) + ".bmp");
+        std::vector<std::string> args = {"render", QM_TEST_DATA_DIR "/lorenz.qmattr", "-o", out.string(), "--mode",
+                                         "Lumière", "--size", "32x32", "--iterations", "20000", "--seed", "2"};
+        if (withMap) args.insert(args.end(), {"--speed-map", (dir / "empty.map").string()});
+        const Outcome r = runCli(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("holds no colour") != std::string::npos, withMap == 1) << r.err;
+        images[withMap] = slurp(out);
+    }
+    EXPECT_EQ(images[0], images[1]);
+}
+
+TEST_F(CliTest, SearchSharesEveryTrialOfTheBudgetAmongTheThreads) {
+    // polynomial_a finds rarely, so every thread spends its whole share.
+    for (const auto& [trials, threads] : {std::pair{"10", "3"}, std::pair{"2", "4"}, std::pair{"7", "1"}}) {
+        const Outcome r = runCli({"search", "--kind", "polynomial_a", "--count", "9999", "--max-trials", trials,
+                                  "--threads", threads, "--seed", "1", "--out", dir.string()});
+        EXPECT_EQ(keyValues(r.out).at("trials"), trials) << threads;
+        fs::remove_all(dir);
+    }
+}
+
+TEST_F(CliTest, SearchExitsThreeWhenItsFindsCannotBeWritten) {
+    fs::create_directories(dir);
+    std::ofstream(dir / "file") << "x";
+    const Outcome r = runCli({"search", "--kind", "icon", "--seed", "7", "--out", (dir / "file" / "finds").string()});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_FALSE(r.err.empty());
+}
+
+TEST_F(CliTest, SizeBeyondTheMemoryLimitExitsFourWithTheFigures) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any ulimit -v leaves";
+#endif
+    fs::create_directories(dir);
+    const Outcome r =
+        runProcess("ulimit -v 1000000;", "render " QM_TEST_DATA_DIR "/lorenz.qmattr -o " + (dir / "x.png").string() +
+                                             " --size 16384x16384 --iterations 2000 --seed 1",
+                   dir / "err.txt");
+    EXPECT_EQ(r.status, 4) << r.err;
+    for (const char* part : {"16384x16384", "Gaz", "2560 MiB", "ulimit -v"})
+        EXPECT_NE(r.err.find(part), std::string::npos) << part << " in " << r.err;
+    EXPECT_FALSE(fs::exists(dir / "x.png"));
 }
 
 }  // namespace

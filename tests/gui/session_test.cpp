@@ -482,8 +482,9 @@ void SessionTest::unreadableFileKeepsTheDocument() {
     std::ofstream(nextFileName_.toStdString()) << "attractor {\n\ttype nowhere\n}\n";
     main_->A_ouvrir->trigger();
     QCOMPARE(messages_.size(), 1);
-    QVERIFY(
-        messages_.takeFirst().startsWith(QStringLiteral("Erreur lors de la lecture du fichier")));
+    const QString message = messages_.takeFirst();
+    QVERIFY(message.startsWith(QStringLiteral("Erreur lors de la lecture du fichier")));
+    QVERIFY2(message.endsWith(QStringLiteral("\nLigne 2 : valeur illisible.")), qPrintable(message));
     QCOMPARE(view->attractor(), before);
     QCOMPARE(view->state(), state);
 }

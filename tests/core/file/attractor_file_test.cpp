@@ -119,29 +119,42 @@ TEST(AttractorFileRead, ReadsTheLorenzExampleAndSpacedArrays) {
     EXPECT_EQ(param(*r.attractor, 2), 0.5);
 }
 
-TEST(AttractorFileRead, FilesThatDoNotMatchTheTemplateFail) {
-    const std::string cases[] = {
-        "",
-        "attractor{\n\ttype lorenz\n\tparameters <1>\n}\n",
-        "attractor {\n\ttypelorenz\n\tparameters <1>\n}\n",
-        "attractor {\n\tType lorenz\n\tparameters <1>\n}\n",
-        "attractor {\n\ttype lorenz\n\ttype lorenz\n\tparameters <1>\n}\n",
-        "attractor {\n\ttype polynomial_sprott\n\torder 2\n\torder 3\n\tparameters <1>\n}\n",
-        "attractor {\n\ttype ifs\n\tmatrices 2\n\tmatrices 2\n\tparameters <1>\n}\n",
-        kLorenzFile + kLorenzFile,
-        "attractor {\n\ttype henon\n\tparameters <1>\n}\n",
-        "attractor {\n\ttype lorenz\n}\n",
-        "attractor {\n\tparameters <1>\n}\n",
-        "attractor {\n\ttype lorenz\n\tcolour red\n\tparameters <1>\n}\n",
-        kLorenzFile + "camera\n",
-        lorenzWith("<1e999, 2>"),
-        kLorenzFile + '\0',
+TEST(AttractorFileRead, FilesThatDoNotMatchTheTemplateFailWithTheirLineAndReason) {
+    struct Case {
+        std::string text;
+        ParseError reason;
+        std::int32_t line;
     };
-    for (const std::string& text : cases) {
-        const LoadResult r = readString(text);
-        EXPECT_FALSE(r) << text;
-        EXPECT_EQ(r.status, FileStatus::ReadError) << text;
+    const Case cases[] = {
+        {"", ParseError::MissingKeyword, 1},
+        {"attractor{\n\ttype lorenz\n\tparameters <1>\n}\n", ParseError::UnknownKeyword, 1},
+        {"attractor\n\ttype lorenz\n}\n", ParseError::MissingBrace, 2},
+        {"attractor {\n\ttypelorenz\n\tparameters <1>\n}\n", ParseError::UnknownKeyword, 2},
+        {"attractor {\n\tType lorenz\n\tparameters <1>\n}\n", ParseError::UnknownKeyword, 2},
+        {"attractor {\n\ttype lorenz\n\ttype lorenz\n\tparameters <1>\n}\n", ParseError::Repeated, 3},
+        {"attractor {\n\ttype polynomial_sprott\n\torder 2\n\torder 3\n\tparameters <1>\n}\n",
+         ParseError::Repeated, 4},
+        {"attractor {\n\ttype ifs\n\tmatrices 2\n\tmatrices 2\n\tparameters <1>\n}\n", ParseError::Repeated, 4},
+        {kLorenzFile + kLorenzFile, ParseError::Repeated, 5},
+        {"attractor {\n\ttype henon\n\tparameters <1>\n}\n", ParseError::BadValue, 2},
+        {"attractor {\n\ttype lorenz\n}\n", ParseError::MissingKeyword, 3},
+        {"attractor {\n\tparameters <1>\n}\n", ParseError::MissingKeyword, 3},
+        {"attractor {\n\ttype lorenz\n\tcolour red\n\tparameters <1>\n}\n", ParseError::UnknownKeyword, 3},
+        {kLorenzFile + "camera\n", ParseError::UnknownKeyword, 5},
+        {lorenzWith("<1e999, 2>"), ParseError::BadValue, 3},
+        {lorenzWith("<1,\n\t\t2,\n\t\tx>"), ParseError::BadValue, 5},
+        {"attractor {\n\ttype lorenz\n\tparameters <1,\n", ParseError::UnexpectedEnd, 4},
+        {"attractor {\n\ttype lorenz\n", ParseError::UnexpectedEnd, 3},
+        {kLorenzFile + '\0', ParseError::NotText, 5},
+    };
+    for (const Case& c : cases) {
+        const LoadResult r = readString(c.text);
+        EXPECT_FALSE(r) << c.text;
+        EXPECT_EQ(r.status, FileStatus::ReadError) << c.text;
+        EXPECT_EQ(r.reason, c.reason) << c.text;
+        EXPECT_EQ(r.line, c.line) << c.text;
     }
+    EXPECT_EQ(readString(kLorenzFile).reason, ParseError::None);
 }
 
 TEST(AttractorFileRead, EveryTruncationFailsCleanly) {

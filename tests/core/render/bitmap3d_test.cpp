@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 #include <vector>
 
 #include "core/render/gas.h"
+#include "core/render/light.h"
 #include "core/render/solid.h"
 
 namespace qm {
@@ -181,6 +184,32 @@ TEST(TBitmap3D, MirrorPlotsEveryPointTwice) {
         t->PlotPoint({0.1, 0.05, 0.3});
         const auto& density = static_cast<TBitmap3D_Gas&>(*t).density;
         EXPECT_FLOAT_EQ(std::accumulate(density.begin(), density.end(), 0.0f), mirror ? 2.0f : 1.0f);
+    }
+}
+
+TEST(TBitmap3D, EveryModeDevelopsAnySettingThePalettesAccept) {
+    // The extremes of the rows (no bound above, luminosity without a bound below, 0.0001 for
+    // the others): every development stays defined (the sanitizer build checks the
+    // conversions) and the image keeps its size.
+    const double extremes[] = {0.0001, 1e300, -1e300, std::numeric_limits<double>::max()};
+    for (int mode = 0; mode < kRenderModeCount; ++mode) {
+        for (double v : extremes) {
+            auto t = makeTarget(mode, 32, 24);
+            t->ClearImage();
+            for (int i = 0; i < 200; ++i)
+                t->PlotPoint({0.01 * std::sin(i), 0.01 * std::cos(i * 0.7), 0.01 * std::sin(i * 1.3)});
+            if (auto* gas = dynamic_cast<TBitmap3D_Gas*>(t.get())) {
+                gas->luminosity = v;
+                gas->gamma = std::max(v, 0.0001);
+            } else if (auto* light = dynamic_cast<TBitmap3D_Light*>(t.get())) {
+                light->luminosity = v;
+                light->gamma = std::max(v, 0.0001);
+            } else if (auto* solid = dynamic_cast<TBitmap3D_Solid*>(t.get())) {
+                solid->opacity = solid->gamma = solid->roughness = std::max(v, 0.0001);
+            }
+            t->BuildImage();
+            EXPECT_EQ(t->imageBytes().size(), 32u * 24 * 3) << mode << ' ' << v;
+        }
     }
 }
 

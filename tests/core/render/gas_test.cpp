@@ -48,6 +48,24 @@ TEST(Gas, DevelopsGreyWithItsToneCurve) {
     }
 }
 
+TEST(Gas, ExtremeToneSettingsGiveBlackOrWhiteNeverAWrappedByte) {
+    // An infinite brightness times a level that underflowed to 0 is NaN, and a negative
+    // brightness a negative level: both develop black instead of an undefined conversion
+    // (or a truncation wrapped around to a bright byte). The peak stays white.
+    for (const double luminosity : {1e300, -1.0, -1e300}) {
+        auto t = makeTarget(0);
+        auto& gas = static_cast<TBitmap3D_Gas&>(*t);
+        gas.density[3 + 4 * 16] = 1.0f;
+        gas.density[5 + 4 * 16] = 0.5f;
+        gas.luminosity = luminosity;
+        gas.gamma = 0.0001;
+        gas.BuildImage();
+        auto pixel = [&](int x, int y) { return t->scanLine(11 - y)[3 * x]; };
+        EXPECT_EQ(pixel(3, 4), luminosity > 0 ? 255 : 0) << luminosity;
+        EXPECT_EQ(pixel(5, 4), 0) << luminosity;
+    }
+}
+
 TEST(Gas, EmptyBuffersLeaveTheImageAsCleared) {
     auto t = makeTarget(0);
     std::vector<std::uint8_t> before = t->imageBytes();
