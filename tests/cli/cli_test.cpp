@@ -52,11 +52,13 @@ std::map<std::string, std::string> keyValues(const std::string& text) {
 
 // Runs the tool as a process through the shell (so that a redirection or a ulimit can come
 // first); its exit status and standard error.
-Outcome runProcess(const std::string& before, const std::string& arguments, const fs::path& errFile) {
+Outcome runProcess(const std::string& before, const std::string& arguments,
+                   const fs::path& errFile) {
     const std::string command = before + " " QM_CLI_EXE " " + arguments + " 2>" + errFile.string();
     const int status = std::system(command.c_str());
     std::ifstream in(errFile);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, {std::istreambuf_iterator<char>(in), {}}};
+    return {
+        WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, {std::istreambuf_iterator<char>(in), {}}};
 }
 
 std::string slurp(const fs::path& p) {
@@ -490,7 +492,8 @@ TEST_F(CliTest, UnwritableStandardOutputExitsThree) {
     FullBuffer full;
     std::ostream out(&full);
     std::ostringstream err;
-    const char* argv[] = {"quillmere-cli", "info", QM_TEST_DATA_DIR "/lorenz.qmattr", "--seed", "1"};
+    const char* argv[] = {"quillmere-cli", "info", QM_TEST_DATA_DIR "/lorenz.qmattr", "--seed",
+                          "1"};
     EXPECT_EQ(run(5, argv, out, err), 3);
     EXPECT_NE(err.str().find("standard output"), std::string::npos) << err.str();
 
@@ -499,7 +502,8 @@ TEST_F(CliTest, UnwritableStandardOutputExitsThree) {
     const std::vector<std::string> commands = {
         "--help",
         "info " + file + " --seed 1",
-        "render " + file + " -o " + (dir / "x.bmp").string() + " --size 32x32 --iterations 2000 --seed 1",
+        "render " + file + " -o " + (dir / "x.bmp").string() +
+            " --size 32x32 --iterations 2000 --seed 1",
         "search --kind icon --count 1 --seed 7 --out " + (dir / "finds").string(),
     };
     for (const std::string& command : commands) {
@@ -533,8 +537,8 @@ TEST_F(CliTest, OptionsTakeOneNonEmptyValueOnceEach) {
     }
     EXPECT_FALSE(fs::exists(out));
     // A negative number is a value, not an option.
-    const Outcome rotated = runCli({"render", file, "-o", out, "--size", "32x32", "--iterations", "2000",
-                                    "--seed", "1", "--rotate", "-10,5", "--scale=0.5"});
+    const Outcome rotated = runCli({"render", file, "-o", out, "--size", "32x32", "--iterations",
+                                    "2000", "--seed", "1", "--rotate", "-10,5", "--scale=0.5"});
     EXPECT_EQ(rotated.status, 0) << rotated.err;
 }
 
@@ -542,13 +546,14 @@ TEST_F(CliTest, RenderRefusesATotalWithinTheTransient) {
     fs::create_directories(dir);
     const std::string out = (dir / "x.bmp").string();
     for (const char* total : {"0", "1", "5", "1000"}) {
-        const Outcome r = runCli({"render", QM_TEST_DATA_DIR "/lorenz.qmattr", "-o", out, "--iterations", total});
+        const Outcome r =
+            runCli({"render", QM_TEST_DATA_DIR "/lorenz.qmattr", "-o", out, "--iterations", total});
         EXPECT_EQ(r.status, 2) << total;
         EXPECT_NE(r.err.find("transient"), std::string::npos) << r.err;
     }
     EXPECT_FALSE(fs::exists(out));
-    const Outcome one = runCli({"render", QM_TEST_DATA_DIR "/lorenz.qmattr", "-o", out, "--iterations", "1001",
-                                "--size", "32x32", "--seed", "1"});
+    const Outcome one = runCli({"render", QM_TEST_DATA_DIR "/lorenz.qmattr", "-o", out,
+                                "--iterations", "1001", "--size", "32x32", "--seed", "1"});
     EXPECT_EQ(one.status, 0) << one.err;
     EXPECT_EQ(keyValues(one.out).at("iterations"), "1001");
 }
@@ -556,7 +561,8 @@ TEST_F(CliTest, RenderRefusesATotalWithinTheTransient) {
 TEST_F(CliTest, NaNOrbitIsReportedAsDiverged) {
     fs::create_directories(dir);
     const fs::path julia = dir / "julia.qmattr";
-    std::ofstream(julia) << "attractor {\n\ttype julia\n\tparameters <1e300, 1e300, 1e300, 1e300>\n}\n";
+    std::ofstream(julia)
+        << "attractor {\n\ttype julia\n\tparameters <1e300, 1e300, 1e300, 1e300>\n}\n";
     const Outcome info = runCli({"info", julia.string(), "--seed", "1"});
     ASSERT_EQ(info.status, 0) << info.err;
     EXPECT_EQ(keyValues(info.out).at("diverged"), "yes");
@@ -572,17 +578,20 @@ TEST_F(CliTest, MalformedFileNamesItsLineAndTheReason) {
     fs::create_directories(dir);
     const std::pair<std::string, std::string> cases[] = {
         {"attractor {\n\ttype lorenz\n\tcolour red\n}\n", "line 3: unknown keyword"},
-        {"attractor {\n\ttype lorenz\n\tparameters <1, x>\n}\n", "line 3: a value that cannot be read"},
+        {"attractor {\n\ttype lorenz\n\tparameters <1, x>\n}\n",
+         "line 3: a value that cannot be read"},
         {"attractor {\n\ttype lorenz\n", "line 3: the file ends too early"},
     };
     for (const auto& [text, reason] : cases) {
         const fs::path file = dir / "bad.qmattr";
         std::ofstream(file) << text;
-        for (const auto& args : {std::vector<std::string>{"info", file.string()},
-                                 std::vector<std::string>{"render", file.string(), "-o", (dir / "x.bmp").string()}}) {
+        for (const auto& args :
+             {std::vector<std::string>{"info", file.string()},
+              std::vector<std::string>{"render", file.string(), "-o", (dir / "x.bmp").string()}}) {
             const Outcome r = runCli(args);
             EXPECT_EQ(r.status, 2);
-            EXPECT_NE(r.err.find("not a valid attractor file: " + reason), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("not a valid attractor file: " + reason), std::string::npos)
+                << r.err;
         }
     }
 }
@@ -593,8 +602,12 @@ TEST_F(CliTest, EmptyColourMapWarnsAndKeepsTheDefaultGradient) {
     std::string images[2];
     for (int withMap = 0; withMap < 2; ++withMap) {
         const fs::path out = dir / ("x" + std::to_string(withMap) + ".bmp");
-        std::vector<std::string> args = {"render", QM_TEST_DATA_DIR "/lorenz.qmattr", "-o", out.string(), "--mode",
-                                         "Lumière", "--size", "32x32", "--iterations", "20000", "--seed", "2"};
+        std::vector<std::string> args = {"render",       QM_TEST_DATA_DIR "/lorenz.qmattr",
+                                         "-o",           out.string(),
+                                         "--mode",       "Lumière",
+                                         "--size",       "32x32",
+                                         "--iterations", "20000",
+                                         "--seed",       "2"};
         if (withMap) args.insert(args.end(), {"--speed-map", (dir / "empty.map").string()});
         const Outcome r = runCli(args);
         ASSERT_EQ(r.status, 0) << r.err;
@@ -606,9 +619,11 @@ TEST_F(CliTest, EmptyColourMapWarnsAndKeepsTheDefaultGradient) {
 
 TEST_F(CliTest, SearchSharesEveryTrialOfTheBudgetAmongTheThreads) {
     // polynomial_a finds rarely, so every thread spends its whole share.
-    for (const auto& [trials, threads] : {std::pair{"10", "3"}, std::pair{"2", "4"}, std::pair{"7", "1"}}) {
-        const Outcome r = runCli({"search", "--kind", "polynomial_a", "--count", "9999", "--max-trials", trials,
-                                  "--threads", threads, "--seed", "1", "--out", dir.string()});
+    for (const auto& [trials, threads] :
+         {std::pair{"10", "3"}, std::pair{"2", "4"}, std::pair{"7", "1"}}) {
+        const Outcome r =
+            runCli({"search", "--kind", "polynomial_a", "--count", "9999", "--max-trials", trials,
+                    "--threads", threads, "--seed", "1", "--out", dir.string()});
         EXPECT_EQ(keyValues(r.out).at("trials"), trials) << threads;
         fs::remove_all(dir);
     }
@@ -617,7 +632,8 @@ TEST_F(CliTest, SearchSharesEveryTrialOfTheBudgetAmongTheThreads) {
 TEST_F(CliTest, SearchExitsThreeWhenItsFindsCannotBeWritten) {
     fs::create_directories(dir);
     std::ofstream(dir / "file") << "x";
-    const Outcome r = runCli({"search", "--kind", "icon", "--seed", "7", "--out", (dir / "file" / "finds").string()});
+    const Outcome r = runCli(
+        {"search", "--kind", "icon", "--seed", "7", "--out", (dir / "file" / "finds").string()});
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_FALSE(r.err.empty());
 }
@@ -628,8 +644,9 @@ TEST_F(CliTest, SizeBeyondTheMemoryLimitExitsFourWithTheFigures) {
 #endif
     fs::create_directories(dir);
     const Outcome r =
-        runProcess("ulimit -v 1000000;", "render " QM_TEST_DATA_DIR "/lorenz.qmattr -o " + (dir / "x.png").string() +
-                                             " --size 16384x16384 --iterations 2000 --seed 1",
+        runProcess("ulimit -v 1000000;",
+                   "render " QM_TEST_DATA_DIR "/lorenz.qmattr -o " + (dir / "x.png").string() +
+                       " --size 16384x16384 --iterations 2000 --seed 1",
                    dir / "err.txt");
     EXPECT_EQ(r.status, 4) << r.err;
     for (const char* part : {"16384x16384", "Gaz", "2560 MiB", "ulimit -v"})

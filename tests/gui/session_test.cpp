@@ -484,7 +484,8 @@ void SessionTest::unreadableFileKeepsTheDocument() {
     QCOMPARE(messages_.size(), 1);
     const QString message = messages_.takeFirst();
     QVERIFY(message.startsWith(QStringLiteral("Erreur lors de la lecture du fichier")));
-    QVERIFY2(message.endsWith(QStringLiteral("\nLigne 2 : valeur illisible.")), qPrintable(message));
+    QVERIFY2(message.endsWith(QStringLiteral("\nLigne 2 : valeur illisible.")),
+             qPrintable(message));
     QCOMPARE(view->attractor(), before);
     QCOMPARE(view->state(), state);
 }

@@ -197,7 +197,8 @@ TEST(TBitmap3D, EveryModeDevelopsAnySettingThePalettesAccept) {
             auto t = makeTarget(mode, 32, 24);
             t->ClearImage();
             for (int i = 0; i < 200; ++i)
-                t->PlotPoint({0.01 * std::sin(i), 0.01 * std::cos(i * 0.7), 0.01 * std::sin(i * 1.3)});
+                t->PlotPoint(
+                    {0.01 * std::sin(i), 0.01 * std::cos(i * 0.7), 0.01 * std::sin(i * 1.3)});
             if (auto* gas = dynamic_cast<TBitmap3D_Gas*>(t.get())) {
                 gas->luminosity = v;
                 gas->gamma = std::max(v, 0.0001);
