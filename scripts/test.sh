@@ -2,8 +2,8 @@
 # Installs what is missing, builds everything (what scripts/run.sh built is reused), and runs
 # every test under a virtual X display, so that the GUI tests run headless exactly as they do
 # on a desktop. The tests include the packaging checks: validators, an install into a
-# temporary prefix, the MIME types, and lintian on the Debian package. Then the core and command-line tests run once more
-# with the sanitizers (scripts/sanitize.sh).
+# temporary prefix, the MIME types, and lintian on the Debian package. Then the core and
+# command-line tests run once more with the sanitizers (scripts/sanitize.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
