@@ -150,7 +150,7 @@ TEST_F(Adversarial, SpecialAndOversizedInputsAreRefusedAtOnce) {
         for (const char* option : {"--speed-map", "--angle-map"}) {
             const Outcome r =
                 tool({"render", lorenz, "-o", out.string(), "--mode", "Plasma", "--size", "32x32",
-                      "--iterations", "2000", option, (dir / name).string()});
+                      "--iterations", "20000", option, (dir / name).string()});
             expectRefused(r, std::string(option) + " " + name);
         }
     }
@@ -163,7 +163,7 @@ TEST_F(Adversarial, SpecialAndOversizedInputsAreRefusedAtOnce) {
     // A line far longer than a map line is scanned in part and the rest skipped: the map loads.
     const Outcome longLine =
         tool({"render", lorenz, "-o", out.string(), "--mode", "Plasma", "--size", "32x32",
-              "--iterations", "2000", "--speed-map", (dir / "long-line.map").string()});
+              "--iterations", "20000", "--speed-map", (dir / "long-line.map").string()});
     EXPECT_EQ(longLine.exitStatus, 0) << longLine.err;
 
     // Standard input: a device is refused, an endless pipe is cut at the cap.

@@ -179,7 +179,7 @@ TEST_F(CliTest, EveryCommandPrintsTheSeedItUsed) {
         {"info", file},
         {"search", "--kind", "lorenz", "--max-trials", "1", "--out", (dir / "s").string()},
         {"render", file, "-o", (dir / "r.bmp").string(), "--size", "32x32", "--iterations",
-         "2000"}};
+         "20000"}};
     for (std::vector<std::string> args : commands) {
         const Outcome first = runCli(args);
         const std::string seed = keyValues(first.out).at("seed");
@@ -310,7 +310,7 @@ TEST_F(CliTest, RenderRejectsBadArgumentsAndReportsFailures) {
     EXPECT_FALSE(fs::exists(out));
 
     const Outcome unwritable = runCli({"render", file, "-o", (dir / "no" / "such" / "x.bmp").string(),
-                                       "--iterations", "2000", "--size", "32x32"});
+                                       "--iterations", "20000", "--size", "32x32"});
     EXPECT_EQ(unwritable.status, 3);
 
     // An Unravel of radius 0 diverges at once: nothing to render, nothing written.
@@ -503,7 +503,7 @@ TEST_F(CliTest, UnwritableStandardOutputExitsThree) {
         "--help",
         "info " + file + " --seed 1",
         "render " + file + " -o " + (dir / "x.bmp").string() +
-            " --size 32x32 --iterations 2000 --seed 1",
+            " --size 32x32 --iterations 20000 --seed 1",
         "search --kind icon --count 1 --seed 7 --out " + (dir / "finds").string(),
     };
     for (const std::string& command : commands) {
@@ -538,14 +538,15 @@ TEST_F(CliTest, OptionsTakeOneNonEmptyValueOnceEach) {
     EXPECT_FALSE(fs::exists(out));
     // A negative number is a value, not an option.
     const Outcome rotated = runCli({"render", file, "-o", out, "--size", "32x32", "--iterations",
-                                    "2000", "--seed", "1", "--rotate", "-10,5", "--scale=0.5"});
+                                    "20000", "--seed", "1", "--rotate", "-10,5", "--scale=0.5"});
     EXPECT_EQ(rotated.status, 0) << rotated.err;
 }
 
 TEST_F(CliTest, RenderRefusesATotalWithinTheTransient) {
     fs::create_directories(dir);
     const std::string out = (dir / "x.bmp").string();
-    for (const char* total : {"0", "1", "5", "1000"}) {
+    // Each of the 16 streams of the default render has its own transient.
+    for (const char* total : {"0", "1", "5", "1000", "16000"}) {
         const Outcome r =
             runCli({"render", QM_TEST_DATA_DIR "/lorenz.qmattr", "-o", out, "--iterations", total});
         EXPECT_EQ(r.status, 2) << total;
@@ -553,7 +554,7 @@ TEST_F(CliTest, RenderRefusesATotalWithinTheTransient) {
     }
     EXPECT_FALSE(fs::exists(out));
     const Outcome one = runCli({"render", QM_TEST_DATA_DIR "/lorenz.qmattr", "-o", out,
-                                "--iterations", "1001", "--size", "32x32", "--seed", "1"});
+                                "--iterations", "1001", "--streams", "1", "--size", "32x32", "--seed", "1"});
     EXPECT_EQ(one.status, 0) << one.err;
     EXPECT_EQ(keyValues(one.out).at("iterations"), "1001");
 }
@@ -646,7 +647,7 @@ TEST_F(CliTest, SizeBeyondTheMemoryLimitExitsFourWithTheFigures) {
     const Outcome r =
         runProcess("ulimit -v 1000000;",
                    "render " QM_TEST_DATA_DIR "/lorenz.qmattr -o " + (dir / "x.png").string() +
-                       " --size 16384x16384 --iterations 2000 --seed 1",
+                       " --size 16384x16384 --iterations 20000 --seed 1",
                    dir / "err.txt");
     EXPECT_EQ(r.status, 4) << r.err;
     for (const char* part : {"16384x16384", "Gaz", "2560 MiB", "ulimit -v"})

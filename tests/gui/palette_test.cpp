@@ -328,7 +328,7 @@ void PaletteTest::palettesFollowTheFirstDocument() {
     QCOMPARE(rows.count(), 6);
     QCOMPARE(rows.at(0)->caption(), std::string("Itérations"));
     // A total within the 1000-iteration transient would plot nothing.
-    QCOMPARE(static_cast<LongProperty*>(rows.at(0))->min(), 1001);
+    QCOMPARE(static_cast<DoubleProperty*>(rows.at(0))->min(), 1001.0);
     QCOMPARE(rows.at(1)->caption(), std::string("Hasard"));
     const int base = rows.at(0)->rowHeight();
     QCOMPARE(rows.totalHeight(), 6 * base + 3);
