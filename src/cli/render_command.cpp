@@ -634,6 +634,4 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     return runToEnd(job, out, err);
 }
 
-}  // namespace
-
 }  // namespace qm::cli
