@@ -182,9 +182,18 @@ void TForm_attpal::fillPalette(Attractor* attractor) {
 
 void TForm_attpal::paletteChanged(Property& p) {
     // A parameter restarts the attractor and the preview; "Itérations" and "Hasard" only
-    // store their values.
-    if (p.tag != 1) return;
-    if (TForm_view* view = activeDocument()) view->attractorParameterChanged();
+    // store their values, and the iterations are a step of the history.
+    TForm_view* view = activeDocument();
+    if (!view) return;
+    if (p.tag != 1) {
+        if (p.caption() == text(TextId::kIterations))
+            view->renderCountChanged(HistoryStep::Iterations);
+        return;
+    }
+    const ParamList& params = view->attractor()->params();
+    std::int32_t row = 0;
+    while (row < params.count() && params[row].name != p.caption()) ++row;
+    view->attractorParameterChanged(row);
 }
 
 void TForm_attpal::refreshValues() {

@@ -218,6 +218,8 @@ void TForm_bmppal::paletteChanged(Property& p) {
                 for (int id : {TextId::kImageWidth, TextId::kImageHeight})
                     if (Property* row = palette().rows().find(text(id))) row->Reload();
             }
+            if (&p == palette().rows().find(text(TextId::kUpdateCount)))
+                view->renderCountChanged(HistoryStep::Updates);
             break;
     }
 }

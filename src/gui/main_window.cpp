@@ -41,6 +41,7 @@
 #include "gui/about_box.h"
 #include "gui/discovery_window.h"
 #include "gui/file_dialog.h"
+#include "gui/history_window.h"
 #include "gui/image_widget.h"
 #include "gui/lang_dialog.h"
 #include "gui/language.h"
@@ -237,10 +238,34 @@ void TMDIform::createActions() {
     MM_fichier->addAction(A_fermer);
     MM_fichier->addSeparator();
     MM_fichier->addAction(A_quitter);
+    // "Edition": the active document's undo and redo, and its history.
+    A_annuler = new QAction(this);
+    A_annuler->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    connect(A_annuler, &QAction::triggered, this, [this] {
+        if (activeDocument_) activeDocument_->undo();
+    });
+    A_retablir = new QAction(this);
+    A_retablir->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    connect(A_retablir, &QAction::triggered, this, [this] {
+        if (activeDocument_) activeDocument_->redo();
+    });
+    A_historique = new QAction(this);
+    connect(A_historique, &QAction::triggered, this, [this] {
+        HistoryWindow* window = historyWindow();
+        window->show();
+        window->raise();
+    });
+    MM_edition = menuBar()->addMenu(QString());
+    MM_edition->addAction(A_annuler);
+    MM_edition->addAction(A_retablir);
+    MM_edition->addSeparator();
+    MM_edition->addAction(A_historique);
     MM_aide = menuBar()->addMenu(QString());
     MM_aide->addAction(A_langue);
     MM_aide->addAction(A_apropos);
-    for (QMenu* menu : {MM_fichier, MM_aide}) menu->setToolTipsVisible(true);
+    for (QMenu* menu : {MM_fichier, MM_edition, MM_aide}) menu->setToolTipsVisible(true);
+    updateEditCommands();
 }
 
 void TMDIform::createStatusBar() {
@@ -266,6 +291,10 @@ void TMDIform::retranslate() {
     setWindowTitle(qtext(TextId::kMainCaption));
     MM_fichier->setTitle(qtext(TextId::kMenuFile));
     MM_aide->setTitle(qtext(TextId::kMenuHelp));
+    MM_edition->setTitle(qtext(TextId::kMenuEdit));
+    A_historique->setText(qtext(TextId::kActionHistory));
+    updateEditCommands();
+    if (history_) history_->retranslate();
     A_nouveau->setText(qtext(TextId::kActionNew));
     A_ouvrir->setText(qtext(TextId::kActionOpen));
     A_reprendre->setText(qtext(TextId::kActionResumeRender));
@@ -286,7 +315,10 @@ void TMDIform::retranslate() {
                                              {A_quitter, TextId::kTipQuit},
                                              {A_langue, TextId::kTipLanguage},
                                              {A_apropos, TextId::kTipAbout},
-                                             {A_decouverte, TextId::kTipDiscovery}};
+                                             {A_decouverte, TextId::kTipDiscovery},
+                                             {A_annuler, TextId::kTipUndo},
+                                             {A_retablir, TextId::kTipRedo},
+                                             {A_historique, TextId::kTipHistory}};
     for (const auto& [action, id] : tips) action->setToolTip(qtext(id));
     // Every panel composes its text again in the new language.
     for (int i = 0; i < 5; ++i)
@@ -417,6 +449,9 @@ TForm_view* TMDIform::newDocument() {
     if (openDocuments_++ == 0) setDocumentCommandsShown(true);
 
     auto* view = new TForm_view(*this, defaults_, createdDocuments_);
+    connect(view, &TForm_view::historyChanged, this, [this, view] {
+        if (activeDocument_ == view) updateEditCommands();
+    });
     // The image scrolls inside its window when the window is smaller than the image.
     auto* scroll = new DocumentScroll;
     scroll->setWidget(view);
@@ -452,6 +487,7 @@ int TMDIform::openFiles(const QStringList& fileNames) {
             TForm_view* view = newDocument();
             if (!view) break;
             if (view->installScene(std::move(scene))) {
+                view->resetHistory();
                 ++opened;
             } else if (QMdiSubWindow* window = documentWindow(view)) {
                 window->close();  // a size refused: no empty document stays behind
@@ -538,7 +574,38 @@ TForm_view* TMDIform::openAttractor(std::unique_ptr<Attractor> attractor) {
     view->installAttractor(std::move(attractor));
     palettes_->showAttractor(view->attractor());
     view->adjustView(Adjust::Fit);
+    // The history starts from the attractor opened.
+    view->resetHistory();
     return view;
+}
+
+void TMDIform::updateEditCommands() {
+    if (!A_annuler) return;
+    const TForm_view* view = activeDocument_;
+    const auto stepName = [](HistoryStep step) {
+        return qtext(TextId::kStepNameFirst + static_cast<int>(step));
+    };
+    const bool undoable = view && view->history().canUndo();
+    const bool redoable = view && view->history().canRedo();
+    A_annuler->setText(
+        undoable ? fillText(qtext(TextId::kActionUndoStep), {stepName(view->history().undoStep())})
+                 : qtext(TextId::kActionUndo));
+    A_retablir->setText(
+        redoable ? fillText(qtext(TextId::kActionRedoStep), {stepName(view->history().redoStep())})
+                 : qtext(TextId::kActionRedo));
+    // Never while the document searches or renders.
+    A_annuler->setEnabled(view && view->canUndo());
+    A_retablir->setEnabled(view && view->canRedo());
+    if (history_) history_->refresh();
+}
+
+HistoryWindow* TMDIform::historyWindow() {
+    if (!history_) {
+        history_ = new HistoryWindow(this);
+        history_->addActions({A_annuler, A_retablir});
+        history_->showDocument(activeDocument_);
+    }
+    return history_;
 }
 
 TForm_discover* TMDIform::discoveryWindow() {
@@ -567,6 +634,8 @@ void TMDIform::A_decouverteExecute() {
 void TMDIform::documentClosed(TForm_view* view) {
     if (mergedDocument_ == view) mergeDocumentMenus(nullptr);
     if (activeDocument_ == view) activeDocument_ = nullptr;
+    if (history_ && history_->document() == view) history_->showDocument(nullptr);
+    updateEditCommands();
     if (--openDocuments_ == 0) {
         cascade_ = 0;
         palettes_->setPalettesVisible(false);
@@ -596,6 +665,8 @@ void TMDIform::subWindowActivated(QMdiSubWindow* window) {
     if (activeDocument_ != view) {
         activeDocument_ = view;
         view->activated();
+        if (history_) history_->showDocument(view);
+        updateEditCommands();
     } else {
         view->updateStartCommand();
     }
@@ -703,10 +774,11 @@ void TMDIform::A_ouvrirExecute() {
     // A file that cannot be read leaves the document as it was, its view included. A scene
     // brings its own framing.
     if (isSceneFile(fileName)) {
-        view->loadScene(fileName);
+        if (view->loadScene(fileName)) view->recordStep(HistoryStep::Open);
     } else if (view->loadAttractor(fileName)) {
         view->adjustView(Adjust::Automatic);
         view->markSceneSaved();
+        view->recordStep(HistoryStep::Open);
     }
 }
 

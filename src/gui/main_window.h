@@ -33,6 +33,7 @@ namespace qm::gui {
 class LanguageSettings;
 class Palettes;
 class TForm_discover;
+class HistoryWindow;
 class TForm_view;
 
 enum class FileDialogKind : std::uint8_t { Open, SaveAttractor, SaveImage, SaveScene, OpenRenderState };
@@ -149,6 +150,11 @@ public:
     // scrolls) and moved back into it when it would reach under the palettes.
     void fitDocument(TForm_view* view);
 
+    // "Annuler <step>" and "Rétablir <step>" follow the active document's history and state.
+    void updateEditCommands();
+    // The "Historique" window, made on first use.
+    HistoryWindow* historyWindow();
+
     // Gives every window its texts from the string table again: this one, the documents and
     // the palettes.
     void retranslate();
@@ -175,6 +181,9 @@ public:
     QAction* A_langue = nullptr;
     QAction* A_apropos = nullptr;
     QAction* A_decouverte = nullptr;
+    QAction* A_annuler = nullptr;
+    QAction* A_retablir = nullptr;
+    QAction* A_historique = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -210,7 +219,9 @@ private:
     bool palettesMade_ = false;
     QMdiArea* mdiArea_ = nullptr;
     QMenu* MM_fichier = nullptr;
+    QMenu* MM_edition = nullptr;
     QMenu* MM_aide = nullptr;
+    QPointer<HistoryWindow> history_;
     TForm_view* mergedDocument_ = nullptr;
     TForm_view* activeDocument_ = nullptr;
     QLabel* SB_panels[5] = {};

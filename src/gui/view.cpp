@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -43,6 +44,9 @@ namespace {
 constexpr int kProgressMaximum = 1024;
 // How long the activity mark of a display update stays visible.
 constexpr int kActivityMarkMs = 150;
+// Changes of one row (keys typed, track bar moves) or wheel turns that follow each other
+// within this time make one step of the history.
+constexpr qint64 kStepMergeMs = 1500;
 
 std::filesystem::path toPath(const QString& fileName) { return std::filesystem::path(fileName.toStdString()); }
 
@@ -170,6 +174,7 @@ TForm_view::TForm_view(TMDIform& main, const NewDocumentDefaults& settings, int 
     applyState();
     updateCaption();
     markSceneSaved();
+    resetHistory();
 }
 
 TForm_view::~TForm_view() {
@@ -209,10 +214,16 @@ void TForm_view::createActions() {
     A_arreter = make(&TForm_view::A_arreterExecute, Qt::Key_F5);
     A_ajuster = new QAction(this);
     A_ajuster->setShortcut(Qt::Key_F6);
-    connect(A_ajuster, &QAction::triggered, this, [this] { adjustView(Adjust::Fit); });
+    connect(A_ajuster, &QAction::triggered, this, [this] {
+        adjustView(Adjust::Fit);
+        recordStep(HistoryStep::Fit);
+    });
     A_centrer = new QAction(this);
     A_centrer->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
-    connect(A_centrer, &QAction::triggered, this, [this] { adjustView(Adjust::Centre); });
+    connect(A_centrer, &QAction::triggered, this, [this] {
+        adjustView(Adjust::Centre);
+        recordStep(HistoryStep::Centre);
+    });
     A_copier = make(&TForm_view::A_copierExecute, QKeySequence(Qt::CTRL | Qt::Key_C));
     MI_ajuster_auto = new QAction(this);
     MI_ajuster_auto->setCheckable(true);
@@ -335,6 +346,7 @@ void TForm_view::setAttractorKind(std::int8_t kindCode) {
     replaceAttractor(kindCode, main_.defaults().optionFor(kindCode));
     palettes().showAttractor(attractor_.get());
     setState(kStateNew);
+    recordStep(HistoryStep::Kind);
 }
 
 void TForm_view::setAttractorCount(std::int8_t count) {
@@ -353,6 +365,7 @@ void TForm_view::setAttractorCount(std::int8_t count) {
     palettes().fillAttractorPalette();
     setState(kStateNew);
     main_.resetStatus();
+    recordStep(HistoryStep::Option);
 }
 
 void TForm_view::setRenderMode(int mode) {
@@ -379,6 +392,7 @@ void TForm_view::setRenderMode(int mode) {
         preview_->update();
     }
     main_.resetStatus();
+    recordStep(HistoryStep::RenderMode);
 }
 
 // --- State machine ---------------------------------------------------------------------
@@ -408,6 +422,7 @@ void TForm_view::applyState() {
     setCursor(idle ? Qt::ArrowCursor : Qt::WaitCursor);
     palettes().setPalettesEnabled(idle);
     main_.setFileCommandsEnabled(idle);
+    if (main_.activeDocument() == this) main_.updateEditCommands();
     A_rechercher->setEnabled(idle);
     A_arreter_rch->setEnabled(s == kStateSearching);
     const bool viewing = s == kStatePreview || s == kStateRendered;
@@ -460,16 +475,6 @@ void TForm_view::setDocumentName(const QString& name) {
 
 void TForm_view::showPreview() {
     layers_->setCurrentWidget(preview_);
-
-    // A new document shows how to begin, over the empty preview.
-    hint_ = new QLabel(this);
-    hint_->setObjectName(QStringLiteral("hint"));
-    hint_->setAlignment(Qt::AlignCenter);
-    hint_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    hint_->setStyleSheet(QStringLiteral("QLabel { color: #d8d8d8; background: transparent; }"));
-    QFont hintFont = hint_->font();
-    hintFont.setPointSizeF(hintFont.pointSizeF() * 1.4);
-    hint_->setFont(hintFont);
     preview_->update();
 }
 
@@ -487,9 +492,11 @@ void TForm_view::scaleChanged() {
     if (busy()) return;
     setState(kStatePreview);
     redrawPreview();
+    recordStep(HistoryStep::Zoom, 2, true);
 }
 
 void TForm_view::imageSettingsChanged() {
+    recordStep(HistoryStep::ModeSetting);
     if (state_ != kStateRendered) return;
     target_->BuildImage();
     image_->update();
@@ -511,6 +518,7 @@ void TForm_view::gradientChanged() {
     target_->RenderPreview();
     setState(kStateRendered);
     image_->update();
+    recordStep(HistoryStep::ColorMap);
 }
 
 bool TForm_view::setImageSize(std::int32_t w, std::int32_t h) {
@@ -532,6 +540,7 @@ bool TForm_view::setImageSize(std::int32_t w, std::int32_t h) {
     } else {
         update();
     }
+    recordStep(HistoryStep::Resize);
     return true;
 }
 
@@ -606,9 +615,12 @@ void TForm_view::searchThreadFinished() {
         target_->RenderPreview();
         setState(kStateRendered);
         palettes().refreshValues();
-    } else {
-        setState(previousState_);
+        searching_ = false;
+        // Each find is a step: an earlier one comes back with its random states.
+        recordStep(HistoryStep::Search);
+        return;
     }
+    setState(previousState_);
     searching_ = false;
 }
 
@@ -638,7 +650,9 @@ void TForm_view::adjustView(Adjust mode) {
 
 void TForm_view::MI_ajuster_autoClick() {
     autoFit_ = MI_ajuster_auto->isChecked();
-    if (autoFit_) adjustView(Adjust::Fit);
+    if (!autoFit_) return;
+    adjustView(Adjust::Fit);
+    recordStep(HistoryStep::Fit);
 }
 
 // --- Mouse -----------------------------------------------------------------------------
@@ -649,6 +663,7 @@ void TForm_view::mousePressEvent(QMouseEvent* event) {
         return;
     }
     dragging_ = true;
+    gestureMoved_ = false;
     shiftMemory_ = 0;
     setState(kStatePreview);
 }
@@ -665,6 +680,12 @@ void TForm_view::mouseMoveEvent(QMouseEvent* event) {
             panOriginY_ = target_->panY;
         }
     }
+    // The gesture is named after what it did first.
+    if (!gestureMoved_)
+        gestureStep_ = shift                                              ? HistoryStep::Pan
+                       : event->modifiers().testFlag(Qt::ControlModifier) ? HistoryStep::Zoom
+                                                                          : HistoryStep::Rotate;
+    gestureMoved_ = true;
     if (shift) {
         // Both axes by the client width, measured from where the pan started.
         const double w = width();
@@ -684,7 +705,11 @@ void TForm_view::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void TForm_view::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) dragging_ = false;
+    if (event->button() != Qt::LeftButton || !dragging_) return;
+    dragging_ = false;
+    // One drag, one step.
+    if (gestureMoved_) recordStep(gestureStep_, 0);
+    gestureMoved_ = false;
 }
 
 void TForm_view::wheelEvent(QWheelEvent* event) {
@@ -701,6 +726,8 @@ void TForm_view::wheelEvent(QWheelEvent* event) {
     setState(kStatePreview);
     redrawPreview();
     event->accept();
+    // A burst of turns is one step.
+    recordStep(HistoryStep::Zoom, 1, true);
 }
 
 // --- Closing ---------------------------------------------------------------------------
@@ -798,7 +825,7 @@ void TForm_view::markSceneSaved() {
     savedSceneText_ = sceneText(*attractor_, scene());
 }
 
-void TForm_view::attractorParameterChanged() {
+void TForm_view::attractorParameterChanged(std::int32_t row) {
     if (busy()) return;
     if (!confirmRenderLoss()) {
         // The values the render was made with come back.
@@ -810,6 +837,12 @@ void TForm_view::attractorParameterChanged() {
         return;
     }
     adjustView(Adjust::Automatic);
+    // An orbit that diverges is a step too: one undo brings back the parameters before it.
+    recordStep(HistoryStep::Parameter, row, true);
+}
+
+void TForm_view::renderCountChanged(HistoryStep step) {
+    recordStep(step, 0, true);
 }
 
 bool TForm_view::saveScene(const QString& fileName) {
@@ -836,6 +869,10 @@ bool TForm_view::loadScene(const QString& fileName) {
 }
 
 bool TForm_view::installScene(SceneLoad loaded) {
+    return installSceneAs(std::move(loaded), true);
+}
+
+bool TForm_view::installSceneAs(SceneLoad loaded, bool opened) {
     if (!loaded || busy()) return false;
     const RenderScene& scene = loaded.render;
     if (!main_.imageSizeAllowed(scene.mode, scene.width, scene.height)) return false;
@@ -861,10 +898,11 @@ bool TForm_view::installScene(SceneLoad loaded) {
     renderSeed_ = scene.renderSeed.value_or(0);
     updates_ = static_cast<char>(scene.updates);
     renderScene_.reset();
-    markSceneSaved();
+    if (opened) markSceneSaved();
 
+    const QSize before = size();
     setFixedSize(target_->imageWidth, target_->imageHeight);
-    main_.fitDocument(this);
+    if (opened || size() != before) main_.fitDocument(this);
     image_->clearSnapshot();
     palettes().selectMode(target_->mode);
     palettes().showAttractor(attractor_.get());
@@ -988,6 +1026,8 @@ bool TForm_view::resumeRender(ResumedRender render, std::uint64_t developmentsBe
     renderScene_ = captureScene(*attractor_, *target_, render.settings.totalIterations,
                                 render.settings.updates, previewRandom_, render.settings.streams,
                                 render.settings.renderSeed);
+    // A resumed render starts the document's history.
+    resetHistory();
     // What the render had reached, developed from the saved buffers.
     target_->BuildImage();
     image_->setSnapshot(imageOf(*target_).copy());
@@ -1062,6 +1102,78 @@ void TForm_view::TT_updateTimer() {
                  : QStringLiteral("--:--:--");
     main_.setTimeText([remaining] { return qtext(TextId::kRemainingLabel) + remaining; });
     main_.setProgress(static_cast<int>(kProgressMaximum * progress));
+}
+
+// --- History ---------------------------------------------------------------------------
+
+DocumentSnapshot TForm_view::snapshot() const {
+    DocumentSnapshot s;
+    // Streams that are the program's ("Flux") are no part of the document's state.
+    RenderScene render = scene();
+    if (!sceneStreams_) render.streams.reset();
+    s.scene = sceneText(*attractor_, render);
+    for (const ParamEntry& e : attractor_->params()) s.fixedParameters.push_back(!e.randomizable);
+    s.streamsPinned = sceneStreams_.has_value();
+    s.sampled = state_ != kStateNew;
+    return s;
+}
+
+void TForm_view::resetHistory() {
+    history_.reset(snapshot());
+    lastStep_.invalidate();
+    emit historyChanged();
+}
+
+void TForm_view::recordStep(HistoryStep step, std::int32_t key, bool merge) {
+    if (restoring_ || busy() || !attractor_) return;
+    DocumentSnapshot now = snapshot();
+    // A value no scene can hold (not finite): the step before it stays the last.
+    if (now.scene.empty()) return;
+    const bool continues = merge && (QGuiApplication::mouseButtons() != Qt::NoButton ||
+                                     (lastStep_.isValid() && lastStep_.elapsed() < kStepMergeMs));
+    if (!continues) history_.closeMerge();
+    if (!history_.record(step, key, std::move(now), continues)) return;
+    lastStep_.start();
+    emit historyChanged();
+}
+
+bool TForm_view::undo() {
+    return canUndo() && jumpToStep(history_.position() - 1);
+}
+
+bool TForm_view::redo() {
+    return canRedo() && jumpToStep(history_.position() + 1);
+}
+
+bool TForm_view::jumpToStep(std::size_t index) {
+    if (busy() || index >= history_.size() || index == history_.position()) return false;
+    if (!confirmRenderLoss()) return false;
+    // A copy: the history moves only once the document has taken the step.
+    const DocumentSnapshot wanted = history_.snapshot(index);
+    if (!restoreSnapshot(wanted)) return false;
+    history_.jump(index);
+    lastStep_.invalidate();
+    emit historyChanged();
+    return true;
+}
+
+bool TForm_view::restoreSnapshot(const DocumentSnapshot& s) {
+    SceneLoad loaded = readScene(s.scene);
+    if (!loaded) return false;
+    ParamList& params = loaded.attractor->params();
+    for (std::int32_t i = 0;
+         i < params.count() && static_cast<std::size_t>(i) < s.fixedParameters.size(); ++i)
+        params[i].randomizable = !s.fixedParameters[static_cast<std::size_t>(i)];
+    // The scene's preview comes back as the step had it; the palettes' echoes of the new
+    // values are no steps of their own.
+    restoring_ = true;
+    const bool restored = installSceneAs(std::move(loaded), false);
+    if (restored) {
+        if (!s.streamsPinned) sceneStreams_.reset();
+        if (!s.sampled) setState(kStateNew);
+    }
+    restoring_ = false;
+    return restored;
 }
 
 }  // namespace qm::gui

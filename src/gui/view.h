@@ -18,9 +18,10 @@
 #include "core/attractor/attractor.h"
 #include "core/file/attractor_file.h"
 #include "core/render/bitmap3d.h"
-#include "core/scene/scene_file.h"
 #include "core/render/render_engine.h"
 #include "core/render/state/render_resume.h"
+#include "core/scene/scene_file.h"
+#include "core/scene/scene_history.h"
 #include "gui/new_document_defaults.h"
 #include "png/png_image.h"
 
@@ -142,7 +143,28 @@ public:
     // A parameter row of the attractor palette changed the attractor: the preview starts
     // over, unless that would drop an unsaved render and the user declines (the parameters
     // of the render come back).
-    void attractorParameterChanged();
+    // row: the parameter's index, so that the keys of one typed value or the moves of one
+    // drag make one step of the history.
+    void attractorParameterChanged(std::int32_t row = 0);
+    // "Itérations" or "Mises à jour" took a new value.
+    void renderCountChanged(HistoryStep step);
+
+    // The undo history: every change of the attractor, the camera or the settings is a step;
+    // undo, redo and a jump restore the attractor, the camera and the settings of a step (a
+    // rendered image is never restored: the preview shows). None of them runs while the
+    // document searches or renders, nor when the user keeps a render that would be lost.
+    const SceneHistory& history() const { return history_; }
+    bool canUndo() const { return !busy() && history_.canUndo(); }
+    bool canRedo() const { return !busy() && history_.canRedo(); }
+    bool undo();
+    bool redo();
+    bool jumpToStep(std::size_t index);
+    // Records the document as it is now as the end of a step (nothing when nothing changed).
+    // merge: the step may continue the previous one of the same kind and key, when that one
+    // came a moment ago or a mouse button is still held.
+    void recordStep(HistoryStep step, std::int32_t key = 0, bool merge = false);
+    // The history starts again from the document as it is now.
+    void resetHistory();
 
     // Continues a saved render: its attractor, target (mode, size, camera, buffers) and
     // streams replace the document's, the image developed from the buffers shows, and the
@@ -180,6 +202,8 @@ public:
 signals:
     // Emitted at the end of renderFinished, once the document shows its final image.
     void renderCompleted();
+    // The history gained or lost a step, or moved.
+    void historyChanged();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -207,6 +231,10 @@ private:
     // Searching or rendering: the attractor and the target are not to be replaced.
     bool busy() const;
     void installDivergeHandler();
+    DocumentSnapshot snapshot() const;
+    bool restoreSnapshot(const DocumentSnapshot& snapshot);
+    // Installs a scene; opened: it comes from a file, and counts as saved.
+    bool installSceneAs(SceneLoad scene, bool opened);
 
     void A_rechercherExecute();
     void A_arreter_rchExecute();
@@ -264,6 +292,12 @@ private:
     std::vector<double> renderParams_;
     bool imageSaved_ = false;
     std::string savedSceneText_;
+
+    SceneHistory history_;
+    QElapsedTimer lastStep_;  // since the last step recorded, for merging
+    bool restoring_ = false;  // a step is being restored: its changes are no new step
+    bool gestureMoved_ = false;
+    HistoryStep gestureStep_ = HistoryStep::Rotate;
 
     QStackedLayout* layers_ = nullptr;
     PreviewWidget* preview_ = nullptr;

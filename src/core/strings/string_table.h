@@ -217,6 +217,22 @@ inline constexpr int kUnsavedScene = 3513;
 inline constexpr int kSaveButton = 3514;
 inline constexpr int kDontSave = 3515;
 inline constexpr int kCancelButton = 3516;
+// Undo, redo and the history of a document ("%s" stands for the name of a step). The
+// names of the steps follow kStepNameFirst in the order of HistoryStep (the first names the
+// state a history starts from).
+inline constexpr int kMenuEdit = 3560;
+inline constexpr int kActionUndo = 3561;
+inline constexpr int kActionUndoStep = 3562;
+inline constexpr int kActionRedo = 3563;
+inline constexpr int kActionRedoStep = 3564;
+inline constexpr int kActionHistory = 3565;
+inline constexpr int kTipUndo = 3566;
+inline constexpr int kTipRedo = 3567;
+inline constexpr int kTipHistory = 3568;
+inline constexpr int kHistoryCaption = 3569;
+inline constexpr int kStepNameFirst = 3570;
+inline constexpr int kStepNameLast = 3586;
+inline constexpr int kAccHistoryList = 3590;
 // The first hour: refusals, the new document's hint, tooltips, accessible names, and
 // the toolkit's texts that its own French translation lacks.
 inline constexpr int kCloseRefused = 3600;

@@ -1,0 +1,468 @@
+// Undo, redo and the history window under a display, through the real shortcuts: every kind
+// of edit comes back exactly (parameters, camera, settings and the preview points, bit for
+// bit), a new step drops what could be redone, one gesture is one step, a typed value that
+// diverges goes back with one Ctrl+Z, and nothing is undone while the document renders.
+// With QM_SCREENSHOTS=folder set, the "Edition" menu and the history window are saved as PNG.
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <cstring>
+
+#include "core/attractor/attractor.h"
+#include "core/attractor/random31.h"
+#include "core/render/light.h"
+#include "core/scene/scene_file.h"
+#include "core/strings/string_table.h"
+#include "gui/attpal.h"
+#include "gui/bmppal.h"
+#include "gui/history_window.h"
+#include "gui/main_window.h"
+#include "gui/palette_window.h"
+#include "gui/property_palette.h"
+#include "gui/texts.h"
+#include "gui/view.h"
+
+using namespace qm;
+using namespace qm::gui;
+
+namespace {
+
+// What undo must give back exactly: the scene (its text holds every number in a form that
+// reads back bit for bit), and, compared as bytes, the parameters, the view matrix and the
+// preview points.
+struct Picture {
+    std::string scene;
+    std::vector<double> params;
+    Mat4 view;
+    std::vector<Vecd> preview;
+    std::uint8_t state = 0;
+};
+
+Picture pictureOf(const TForm_view* v) {
+    Picture p;
+    p.scene = sceneText(*v->attractor(), v->scene());
+    for (const ParamEntry& e : v->attractor()->params()) p.params.push_back(e.get());
+    p.view = v->renderTarget()->combinedMatrix;
+    p.preview = v->renderTarget()->previewPoints;
+    p.state = v->state();
+    return p;
+}
+
+template <class T>
+bool sameBytes(const std::vector<T>& a, const std::vector<T>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
+}
+
+// The state is compared by the caller; a new document has no preview points yet to compare.
+bool samePicture(const Picture& a, const Picture& b) {
+    return a.scene == b.scene && sameBytes(a.params, b.params) &&
+           std::memcmp(a.view.m.data(), b.view.m.data(), sizeof(a.view.m)) == 0 &&
+           (a.state == kStateNew || b.state == kStateNew || sameBytes(a.preview, b.preview));
+}
+
+}  // namespace
+
+class HistoryTest final : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+    void searchesAndGesturesComeBackExactly();
+    void everyKindOfEditIsOneNamedStep();
+    void typedDivergingValueGoesBackWithOneUndo();
+    void historyWindowListsJumpsAndFollowsTheDocument();
+    void nothingIsUndoneWhileTheDocumentRenders();
+
+private:
+    TForm_view* newDocument(int kind, int mode);
+    void search(TForm_view* view, std::uint32_t seed);
+    void key(QWidget* window, int keyCode, Qt::KeyboardModifiers modifiers);
+    void undoKey() { key(main_.get(), Qt::Key_Z, Qt::ControlModifier); }
+    void redoKey() { key(main_.get(), Qt::Key_Y, Qt::ControlModifier); }
+    void drag(TForm_view* view, Qt::KeyboardModifiers modifiers);
+    void wheel(TForm_view* view, int delta);
+    PaletteWindows& palettes() const { return static_cast<PaletteWindows&>(main_->palettes()); }
+    void shoot(QWidget* window, const QString& name);
+
+    std::unique_ptr<TMDIform> main_;
+    QStringList messages_;
+    QStringList questions_;
+    QList<int> answers_;  // the next answers, first first; none left: the last button
+    QString screenshots_;
+};
+
+void HistoryTest::initTestCase() {
+    screenshots_ = qEnvironmentVariable("QM_SCREENSHOTS");
+    setMessageHook([this](QMessageBox::Icon, const QString&, const QString& text) {
+        messages_ << text;
+        return true;
+    });
+    setQuestionHook([this](const QString& text, const QStringList& buttons) {
+        questions_ << text;
+        return answers_.isEmpty() ? static_cast<int>(buttons.size()) - 1 : answers_.takeFirst();
+    });
+    main_ = std::make_unique<TMDIform>();
+    main_->setProgramFolder(QM_DATA_DIR);
+    main_->resize(900, 700);
+    main_->show();
+    main_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(main_.get()));
+}
+
+void HistoryTest::cleanupTestCase() {
+    setMessageHook(nullptr);
+    setQuestionHook(nullptr);
+    main_.reset();
+}
+
+void HistoryTest::cleanup() {
+    QVERIFY2(messages_.isEmpty(), qPrintable(messages_.join('\n')));
+    answers_ = {1};  // a document that asks keeps nothing
+    for (QMdiSubWindow* window : main_->findChild<QMdiArea*>()->subWindowList()) window->close();
+    answers_.clear();
+    questions_.clear();
+}
+
+void HistoryTest::shoot(QWidget* window, const QString& name) {
+    if (screenshots_.isEmpty()) return;
+    QTest::qWait(200);
+    QDir().mkpath(screenshots_);
+    const QRect frame = window->frameGeometry();
+    window->screen()
+        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+        .save(screenshots_ + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+TForm_view* HistoryTest::newDocument(int kind, int mode) {
+    main_->defaults().kind = static_cast<std::int8_t>(kind);
+    main_->defaults().mode = static_cast<std::uint8_t>(mode);
+    main_->defaults().width = 160;
+    main_->defaults().height = 120;
+    return main_->newDocument();
+}
+
+void HistoryTest::search(TForm_view* view, std::uint32_t seed) {
+    seedRandom31(seed);
+    view->A_rechercher->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
+}
+
+void HistoryTest::key(QWidget* window, int keyCode, Qt::KeyboardModifiers modifiers) {
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, static_cast<Qt::Key>(keyCode), modifiers);
+}
+
+void HistoryTest::drag(TForm_view* view, Qt::KeyboardModifiers modifiers) {
+    QTest::mousePress(view, Qt::LeftButton, modifiers, QPoint(40, 40));
+    // Every move is an event of its own (with the keys held, which QTest::mouseMove does not
+    // send); the drag is still one step.
+    for (int i = 1; i <= 5; ++i) {
+        const QPointF at(40 + 7 * i, 40 + 3 * i);
+        QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                         modifiers);
+        QApplication::sendEvent(view, &move);
+    }
+    QTest::mouseRelease(view, Qt::LeftButton, modifiers, QPoint(75, 55));
+}
+
+void HistoryTest::wheel(TForm_view* view, int delta) {
+    QWheelEvent event(QPointF(50, 50), view->mapToGlobal(QPointF(50, 50)), QPoint(),
+                      QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view, &event);
+}
+
+// "Ctrl+Z after a search brings back the previous find": an IFS, whose chaos-game seed and
+// preview the scene records, two seeded finds, a drag and a wheel burst; then back and
+// forth with Ctrl+Z, Ctrl+Shift+Z and Ctrl+Y.
+void HistoryTest::searchesAndGesturesComeBackExactly() {
+    TForm_view* view = newDocument(1, 2);  // IFS, Lumière
+    QVERIFY(view);
+    QVERIFY(!main_->A_annuler->isEnabled());
+    QCOMPARE(main_->A_annuler->text(), qtext(TextId::kActionUndo));
+
+    std::vector<Picture> pictures{pictureOf(view)};
+    search(view, 1234);
+    pictures.push_back(pictureOf(view));
+    QCOMPARE(main_->A_annuler->text(), QStringLiteral("Annuler Recherche"));
+    search(view, 98765);
+    pictures.push_back(pictureOf(view));
+    QVERIFY(pictures[2].scene != pictures[1].scene);
+    drag(view, Qt::NoModifier);
+    pictures.push_back(pictureOf(view));
+    QCOMPARE(main_->A_annuler->text(), QStringLiteral("Annuler Rotation"));
+    for (int i = 0; i < 4; ++i) wheel(view, i == 2 ? -120 : 120);
+    pictures.push_back(pictureOf(view));
+    QCOMPARE(main_->A_annuler->text(), QStringLiteral("Annuler Zoom"));
+    drag(view, Qt::ShiftModifier);
+    pictures.push_back(pictureOf(view));
+    QCOMPARE(main_->A_annuler->text(), QStringLiteral("Annuler Déplacement"));
+    QCOMPARE(view->history().size(), pictures.size());
+    // Redrawing the preview at every move made no widgets.
+    QCOMPARE(view->findChildren<QLabel*>(QStringLiteral("hint")).size(), 1);
+
+    // Back to the first find, step by step: the preview shows, never a rendered image.
+    for (std::size_t at = pictures.size() - 1; at-- > 1;) {
+        undoKey();
+        QCOMPARE(view->history().position(), at);
+        QVERIFY2(samePicture(pictureOf(view), pictures[at]), qPrintable(QString::number(at)));
+        QCOMPARE(view->state(), kStatePreview);
+    }
+    QCOMPARE(main_->A_retablir->text(), QStringLiteral("Rétablir Recherche"));
+    // Both redo shortcuts.
+    key(main_.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(samePicture(pictureOf(view), pictures[2]));
+    redoKey();
+    QVERIFY(samePicture(pictureOf(view), pictures[3]));
+
+    // A find is rendered again from the restored state exactly as before.
+    undoKey();
+    const Picture secondFind = pictureOf(view);
+    view->A_ajuster->trigger();
+    undoKey();
+    QVERIFY(samePicture(pictureOf(view), secondFind));
+
+    // A new step drops what could have been redone.
+    QVERIFY(main_->A_retablir->isEnabled());
+    drag(view, Qt::ControlModifier);
+    QVERIFY(!main_->A_retablir->isEnabled());
+    QCOMPARE(view->history().size(), std::size_t{4});
+    QCOMPARE(view->history().undoStep(), HistoryStep::Zoom);
+    undoKey();
+    QVERIFY(samePicture(pictureOf(view), pictures[2]));
+}
+
+// Each edit is one step named in the menu, and undoing them all in turn, then redoing them,
+// walks the same states back and forth.
+void HistoryTest::everyKindOfEditIsOneNamedStep() {
+    TForm_view* view = newDocument(3, 0);  // Lorenz, Gaz
+    QVERIFY(view);
+    TForm_attpal& att = palettes().attractorPalette();
+    TForm_bmppal& bmp = palettes().renderPalette();
+    std::vector<Picture> pictures{pictureOf(view)};
+    QStringList names;
+    const auto step = [&](const char* name) {
+        pictures.push_back(pictureOf(view));
+        names << QString::fromUtf8(name);
+        QCOMPARE(main_->A_annuler->text(), QStringLiteral("Annuler ") + names.last());
+        QCOMPARE(view->history().size(), pictures.size());
+    };
+
+    search(view, 4242);
+    step("Recherche");
+    auto* iterations = att.palette().rows().get<DoubleProperty>(text(TextId::kIterations));
+    QVERIFY(iterations);
+    iterations->SetValue(300000);
+    step("Itérations");
+    view->A_centrer->trigger();
+    step("Centrage");
+    view->renderTarget()->scale *= 3;
+    view->A_ajuster->trigger();
+    step("Ajustement");
+    bmp.C_render->setCurrentIndex(2);
+    emit bmp.C_render->activated(2);  // Lumière, as a pick in the list gives it
+    step("Mode de rendu");
+    auto* light = dynamic_cast<TBitmap3D_Light*>(view->renderTarget());
+    QVERIFY(light);
+    light->luminosity = 2.5;
+    view->imageSettingsChanged();
+    step("Réglage du rendu");
+    light->angleGradient.Clear();
+    light->angleGradient.AddStop(0, {1, 0, 0});
+    light->angleGradient.AddStop(1, {0, 0, 1});
+    view->gradientChanged();
+    step("Palette de couleurs");
+    QVERIFY(view->setImageSize(200, 100));
+    step("Taille de l'image");
+    att.C_type->setCurrentIndex(1);
+    emit att.C_type->activated(1);  // IFS
+    step("Type d'attracteur");
+    att.UD_option->setValue(5);
+    step("Option");
+    QCOMPARE(view->attractor()->params().count(), pictures.back().params.size());
+
+    // A render in between is not a step and is never undone; the preview shows instead.
+    search(view, 777);
+    step("Recherche");
+    view->setTotalIterations(60000);
+    QSignalSpy completed(view, &TForm_view::renderCompleted);
+    view->A_demarrer->trigger();
+    QVERIFY(completed.wait(60000));
+    QCOMPARE(view->history().size(), pictures.size());
+
+    answers_ = {0};  // Continuer: the render is lost
+    for (std::size_t at = pictures.size() - 1; at-- > 0;) {
+        undoKey();
+        QVERIFY2(samePicture(pictureOf(view), pictures[at]), qPrintable(names[int(at)]));
+        QCOMPARE(view->renderTarget()->imageWidth, at >= 8 ? 200 : 160);
+    }
+    QCOMPARE(questions_, QStringList{qtext(TextId::kRenderWillBeLost)});
+    // The new document's state: nothing computed yet.
+    QCOMPARE(view->state(), kStateNew);
+    for (std::size_t at = 1; at < pictures.size(); ++at) {
+        redoKey();
+        QVERIFY2(samePicture(pictureOf(view), pictures[at]), qPrintable(names[int(at) - 1]));
+    }
+    // The palettes show the restored objects.
+    QCOMPARE(att.C_type->currentIndex(), 1);
+    QCOMPARE(bmp.C_render->currentIndex(), 2);
+    QCOMPARE(att.UD_option->value(), 5);
+}
+
+// Typing "15" into a Lorenz step passes through "1", which diverges: the keys of the value
+// make one step, and one Ctrl+Z brings back the parameters before it, from the main window
+// or from the palette's edit.
+void HistoryTest::typedDivergingValueGoesBackWithOneUndo() {
+    QCOMPARE(main_->openFiles({QStringLiteral(QM_DATA_DIR "/examples/lorenz.qmattr")}), 1);
+    TForm_view* view = main_->activeDocument();
+    QCOMPARE(view->history().size(), std::size_t{1});  // the history starts from the file
+    const Picture good = pictureOf(view);
+    PropertyPalette& rows = palettes().attractorPalette().palette();
+
+    for (bool fromPalette : {false, true}) {
+        Property* dt = rows.rows().find("dT");
+        QVERIFY(dt);
+        QTest::mouseClick(rows.viewport(), Qt::LeftButton, {},
+                          {70, rows.rowRect(*dt).center().y()});
+        NumPropertyEdit* edit = rows.liveEdit();
+        QVERIFY(edit && edit->isVisible());
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_1);
+        QCOMPARE(view->state(), kStateNoAttractor);
+        QTest::keyClick(edit, Qt::Key_5);
+        QCOMPARE(view->attractor()->params().findParam("dT")->get(), 15.0);
+        QCOMPARE(view->history().size(), std::size_t{2});
+        QCOMPARE(main_->A_annuler->text(), QStringLiteral("Annuler Paramètre"));
+
+        if (fromPalette) {
+            // The edit's own undo gives its old text back, which applies as typed.
+            QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+            QVERIFY(sameBytes(pictureOf(view).params, good.params));
+        } else {
+            undoKey();
+            QVERIFY(samePicture(pictureOf(view), good));
+        }
+        QCOMPARE(view->state(), kStatePreview);
+        QCOMPARE(static_cast<DoubleProperty*>(rows.rows().find("dT"))->value(), 0.01);
+        if (!fromPalette) {
+            redoKey();
+            QCOMPARE(view->attractor()->params().findParam("dT")->get(), 15.0);
+            QCOMPARE(view->state(), kStateNoAttractor);
+            undoKey();
+            QVERIFY(samePicture(pictureOf(view), good));
+        }
+    }
+}
+
+void HistoryTest::historyWindowListsJumpsAndFollowsTheDocument() {
+    TForm_view* first = newDocument(0, 0);  // Icon
+    search(first, 31);
+    drag(first, Qt::NoModifier);
+    const Picture found = pictureOf(first);
+    first->A_centrer->trigger();
+
+    // Opened from the menu.
+    main_->activateWindow();
+    QMenu* edit = nullptr;
+    for (QAction* a : main_->menuBar()->actions())
+        if (a->menu() && a->text() == qtext(TextId::kMenuEdit)) edit = a->menu();
+    QVERIFY(edit);
+    QCOMPARE(main_->menuBar()->actions().indexOf(edit->menuAction()), 1);  // after Fichier
+    if (!screenshots_.isEmpty()) {
+        edit->popup(main_->mapToGlobal(QPoint(60, main_->menuBar()->height())));
+        QTest::qWait(200);
+        QDir().mkpath(screenshots_);
+        main_->screen()->grabWindow(0).save(screenshots_ + QStringLiteral("/edit-menu.png"));
+        edit->hide();
+    }
+    main_->A_historique->trigger();
+    HistoryWindow* window = main_->historyWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QListWidget* list = window->S_etapes;
+    QStringList shown;
+    for (int i = 0; i < list->count(); ++i) shown << list->item(i)->text();
+    QCOMPARE(shown, (QStringList{"Début", "Recherche", "Rotation", "Centrage"}));
+    QCOMPARE(list->currentRow(), 3);
+    QVERIFY(list->item(3)->font().bold());
+
+    // A click goes to that step; the steps after it stay, to be redone.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(2)).center());
+    QVERIFY(samePicture(pictureOf(first), found));
+    QCOMPARE(list->count(), 4);
+    QCOMPARE(list->currentRow(), 2);
+    QVERIFY(list->item(2)->font().bold() && !list->item(3)->font().bold());
+    shoot(window, QStringLiteral("history"));
+
+    // Another document: its own steps.
+    TForm_view* second = newDocument(3, 0);
+    QCOMPARE(window->document(), second);
+    QCOMPARE(list->count(), 1);
+    search(second, 5);
+    QCOMPARE(list->count(), 2);
+    main_->findChild<QMdiArea*>()->setActiveSubWindow(documentWindow(first));
+    QCOMPARE(window->document(), first);
+    QCOMPARE(list->currentRow(), 2);
+    answers_ = {1, 1};  // Ne pas enregistrer
+    documentWindow(first)->close();
+    QCOMPARE(window->document(), second);
+    documentWindow(second)->close();
+    QCOMPARE(list->count(), 0);
+    QVERIFY(!main_->A_annuler->isEnabled());
+    window->hide();
+}
+
+void HistoryTest::nothingIsUndoneWhileTheDocumentRenders() {
+    TForm_view* view = newDocument(3, 0);
+    search(view, 8);
+    drag(view, Qt::NoModifier);
+    const Picture dragged = pictureOf(view);
+    main_->A_historique->trigger();
+    QListWidget* list = main_->historyWindow()->S_etapes;
+
+    view->setTotalIterations(1000000000000);
+    view->A_demarrer->trigger();
+    QCOMPARE(view->state(), kStateRendering);
+    QVERIFY(!main_->A_annuler->isEnabled());
+    QVERIFY(!list->isEnabled());
+    undoKey();
+    QVERIFY(!view->undo() && !view->jumpToStep(0));
+    QCOMPARE(view->state(), kStateRendering);
+    QCOMPARE(view->history().position(), std::size_t{2});
+
+    QSignalSpy completed(view, &TForm_view::renderCompleted);
+    view->A_arreter->trigger();
+    QVERIFY(completed.wait(60000));
+    QVERIFY(main_->A_annuler->isEnabled());
+    QVERIFY(list->isEnabled());
+    // The render is kept when the user says so; else it goes and the step before comes back.
+    answers_ = {1};
+    undoKey();
+    QCOMPARE(view->state(), kStateRendered);
+    QCOMPARE(view->history().position(), std::size_t{2});
+    answers_ = {0};
+    undoKey();
+    QCOMPARE(view->state(), kStatePreview);
+    QCOMPARE(view->history().position(), std::size_t{1});
+    redoKey();
+    QVERIFY(samePicture(pictureOf(view), dragged));
+    main_->historyWindow()->hide();
+}
+
+QTEST_MAIN(HistoryTest)
+#include "history_test.moc"
