@@ -253,6 +253,13 @@ void TMDIform::createActions() {
     A_historique = new QAction(this);
     connect(A_historique, &QAction::triggered, this, [this] {
         HistoryWindow* window = historyWindow();
+        if (!window->isVisible() && !historyPlaced_) {
+            // At first at the top right of the documents' area, below the menus.
+            const QRect area = documentArea();
+            const QPoint corner = mdiArea_->viewport()->mapToGlobal(area.topRight());
+            window->move(corner.x() - window->width() - 8, corner.y() + 8);
+            historyPlaced_ = true;
+        }
         window->show();
         window->raise();
     });

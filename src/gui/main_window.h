@@ -222,6 +222,7 @@ private:
     QMenu* MM_edition = nullptr;
     QMenu* MM_aide = nullptr;
     QPointer<HistoryWindow> history_;
+    bool historyPlaced_ = false;
     TForm_view* mergedDocument_ = nullptr;
     TForm_view* activeDocument_ = nullptr;
     QLabel* SB_panels[5] = {};

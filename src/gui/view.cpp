@@ -1114,7 +1114,6 @@ DocumentSnapshot TForm_view::snapshot() const {
     s.scene = sceneText(*attractor_, render);
     for (const ParamEntry& e : attractor_->params()) s.fixedParameters.push_back(!e.randomizable);
     s.streamsPinned = sceneStreams_.has_value();
-    s.sampled = state_ != kStateNew;
     return s;
 }
 
@@ -1160,18 +1159,25 @@ bool TForm_view::jumpToStep(std::size_t index) {
 bool TForm_view::restoreSnapshot(const DocumentSnapshot& s) {
     SceneLoad loaded = readScene(s.scene);
     if (!loaded) return false;
+    // The parameters held fixed stay as they are now, unless the step brings another kind.
     ParamList& params = loaded.attractor->params();
-    for (std::int32_t i = 0;
-         i < params.count() && static_cast<std::size_t>(i) < s.fixedParameters.size(); ++i)
-        params[i].randomizable = !s.fixedParameters[static_cast<std::size_t>(i)];
+    const ParamList& now = attractor_->params();
+    const bool sameRows =
+        loaded.attractor->kindCode() == attractor_->kindCode() && params.count() == now.count();
+    for (std::int32_t i = 0; i < params.count(); ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        if (sameRows)
+            params[i].randomizable = now[i].randomizable;
+        else if (at < s.fixedParameters.size())
+            params[i].randomizable = !s.fixedParameters[at];
+    }
     // The scene's preview comes back as the step had it; the palettes' echoes of the new
     // values are no steps of their own.
     restoring_ = true;
     const bool restored = installSceneAs(std::move(loaded), false);
-    if (restored) {
-        if (!s.streamsPinned) sceneStreams_.reset();
-        if (!s.sampled) setState(kStateNew);
-    }
+    // The preview shows even where nothing had been computed yet (a new document): the
+    // restored attractor is sampled, and can be rendered at once.
+    if (restored && !s.streamsPinned) sceneStreams_.reset();
     restoring_ = false;
     return restored;
 }

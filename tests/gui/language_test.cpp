@@ -244,7 +244,7 @@ void LanguageTest::damagedOrPartialModulesFallBackToFrench() {
         "3003\t&New...\n");
     QCOMPARE(loadLanguage(program, QStringLiteral("EN")), module);
     main_->retranslate();
-    QCOMPARE(menuTitles(*main_), (QStringList{"&File", "Aide"}));
+    QCOMPARE(menuTitles(*main_), (QStringList{"&File", "&Edition", "Aide"}));
     QCOMPARE(main_->A_nouveau->text(), QStringLiteral("&New..."));
     QCOMPARE(main_->A_quitter->text(), QStringLiteral("&Quitter"));
     QCOMPARE(main_->A_apropos->text(), QStringLiteral("A propos..."));
@@ -287,7 +287,7 @@ void LanguageTest::choiceRoundTripsThroughTheSettings() {
 void LanguageTest::dialogComesFirstAtStartThenTheWindowIsInEnglish() {
     const QString program = makeProgram(QStringLiteral("first-start"), true);
     makeMainWindow(program);
-    QCOMPARE(menuTitles(*main_), (QStringList{"&Fichier", "Aide"}));
+    QCOMPARE(menuTitles(*main_), (QStringList{"&Fichier", "&Edition", "Aide"}));
 
     bool dialogSeenBeforeTheWindow = false;
     QTimer::singleShot(0, [&] { dialogSeenBeforeTheWindow = !main_->isVisible(); });
@@ -296,7 +296,7 @@ void LanguageTest::dialogComesFirstAtStartThenTheWindowIsInEnglish() {
     QVERIFY(dialogSeenBeforeTheWindow);
     QCOMPARE(main_->languageSettings().stored(program),
              std::optional<QString>(QStringLiteral("EN")));
-    QCOMPARE(menuTitles(*main_), (QStringList{"&File", "Help"}));
+    QCOMPARE(menuTitles(*main_), (QStringList{"&File", "&Edit", "Help"}));
     QCOMPARE(main_->windowTitle(), QStringLiteral("Quillmere 0.2.1"));
     QCOMPARE(main_->A_langue->text(), QStringLiteral("&Language..."));
     QCOMPARE(main_->statusText(2), QStringLiteral("i/s:"));
@@ -327,7 +327,7 @@ void LanguageTest::switchingLanguageRetranslatesEveryOpenWindow() {
     QCOMPARE(main_->languageSettings().stored(program),
              std::optional<QString>(QStringLiteral("EN")));
     // Menus, merged document menus and their commands, captions, palettes and status bar.
-    QCOMPARE(menuTitles(*main_), (QStringList{"&File", "&Attractor", "&View", "Help"}));
+    QCOMPARE(menuTitles(*main_), (QStringList{"&File", "&Edit", "&Attractor", "&View", "Help"}));
     QCOMPARE(second->A_rechercher->text(), QStringLiteral("&Search"));
     QCOMPARE(julia->A_demarrer->text(), QStringLiteral("&Start"));
     QCOMPARE(second->windowTitle(), QStringLiteral("Untitled 2 - Polynomial, type A"));
@@ -362,7 +362,8 @@ void LanguageTest::switchingLanguageRetranslatesEveryOpenWindow() {
     QCOMPARE(main_->languageSettings().stored(program),
              std::optional<QString>(QStringLiteral("FR")));
     QVERIFY(strings().isFrench());
-    QCOMPARE(menuTitles(*main_), (QStringList{"&Fichier", "&Attracteur", "&Vue", "Aide"}));
+    QCOMPARE(menuTitles(*main_),
+             (QStringList{"&Fichier", "&Edition", "&Attracteur", "&Vue", "Aide"}));
     QCOMPARE(julia->windowTitle(), QStringLiteral("Sans Titre 1 - Julia (rendu)"));
     QCOMPARE(captions(att.palette()),
              (QStringList{"Itérations", "Hasard", "Niveau", "Cr", "Ci", "Phi"}));
@@ -408,7 +409,7 @@ void LanguageTest::cancelChangesNothing() {
     QVERIFY(main_->checkLanguage());
     QVERIFY(!main_->languageSettings().stored(program));
     QVERIFY(strings().isFrench());
-    QCOMPARE(menuTitles(*main_), (QStringList{"&Fichier", "Aide"}));
+    QCOMPARE(menuTitles(*main_), (QStringList{"&Fichier", "&Edition", "Aide"}));
 }
 
 void LanguageTest::englishWithoutItsModuleSaysSoAndStaysFrench() {
@@ -421,7 +422,7 @@ void LanguageTest::englishWithoutItsModuleSaysSoAndStaysFrench() {
     QVERIFY(strings().isFrench());
     QCOMPARE(messages_.size(), 1);
     QVERIFY(messages_[0].contains(languageModulePath(program, QStringLiteral("ENU"))));
-    QCOMPARE(menuTitles(*main_), (QStringList{"&Fichier", "Aide"}));
+    QCOMPARE(menuTitles(*main_), (QStringList{"&Fichier", "&Edition", "Aide"}));
 }
 
 void LanguageTest::attractorFilesAreTheSameInBothLanguages() {

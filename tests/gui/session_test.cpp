@@ -174,12 +174,15 @@ QMdiSubWindow* SessionTest::windowOf(TForm_view* view) const {
 
 void SessionTest::startsWithOnlyNewQuitLanguageAndAbout() {
     const QList<QAction*> menus = main_->menuBar()->actions();
-    QCOMPARE(menus.size(), 2);
+    QCOMPARE(menus.size(), 3);
     QCOMPARE(menus[0]->text(), QStringLiteral("&Fichier"));
-    QCOMPARE(menus[1]->text(), QStringLiteral("Aide"));
+    QCOMPARE(menus[1]->text(), QStringLiteral("&Edition"));
+    QCOMPARE(menus[2]->text(), QStringLiteral("Aide"));
     QCOMPARE(visibleActionTexts(menus[0]->menu()),
              (QStringList{"&Nouveau...", "Ouvrir...", "Reprendre un rendu...", "&Quitter"}));
-    QCOMPARE(visibleActionTexts(menus[1]->menu()), (QStringList{"&Langue...", "A propos..."}));
+    QCOMPARE(visibleActionTexts(menus[2]->menu()), (QStringList{"&Langue...", "A propos..."}));
+    // Nothing to undo yet.
+    QVERIFY(!main_->A_annuler->isEnabled() && !main_->A_retablir->isEnabled());
     QCOMPARE(main_->statusText(2), QStringLiteral("i/s :"));
 
     // "A propos..." shows the about box modally until OK.
@@ -234,10 +237,10 @@ void SessionTest::searchEndsRenderedAndMenusMerge() {
     QVERIFY(!view->attractor()->diverged());
     QVERIFY(view->A_demarrer->isEnabled() && view->A_copier->isEnabled());
 
-    // The document's menus stand between "&Fichier" and "Aide".
+    // The document's menus stand between "&Edition" and "Aide".
     QStringList titles;
     for (const QAction* a : main_->menuBar()->actions()) titles << a->text();
-    QCOMPARE(titles, (QStringList{"&Fichier", "&Attracteur", "&Vue", "Aide"}));
+    QCOMPARE(titles, (QStringList{"&Fichier", "&Edition", "&Attracteur", "&Vue", "Aide"}));
     shoot(QStringLiteral("2-searched"));
     if (!screenshots_.isEmpty()) {
         QMenu* menu = view->attractorMenu();
@@ -564,7 +567,7 @@ void SessionTest::closingTheLastDocumentHidesTheCommands() {
     QCOMPARE(main_->openDocumentCount(), 0);
     QVERIFY(main_->A_ouvrir->isVisible() && !main_->A_enreg_att_sous->isVisible() &&
             !main_->A_fermer->isEnabled());
-    QCOMPARE(main_->menuBar()->actions().size(), 2);
+    QCOMPARE(main_->menuBar()->actions().size(), 3);
     QCOMPARE(main_->createdDocumentCount(), 3);
     QVERIFY(paletteCalls_.contains(QStringLiteral("release")));
     QCOMPARE(paletteCalls_.last(), QStringLiteral("visible 0"));

@@ -23,11 +23,14 @@ namespace qm {
 // restored.
 struct DocumentSnapshot {
     std::string scene;  // the scene's text: attractor, render settings, camera, random states
-    std::vector<bool> fixedParameters;  // the parameters a search leaves alone
-    bool streamsPinned = false;         // the scene's streams hold over the program's
-    bool sampled = true;                // false: nothing was computed of the attractor yet
+    // The parameters a search leaves alone: a setting of the search, not of the picture, so
+    // ticking one is no step and two snapshots that differ only there are the same state.
+    std::vector<bool> fixedParameters;
+    bool streamsPinned = false;  // the scene's streams hold over the program's
 
-    friend bool operator==(const DocumentSnapshot&, const DocumentSnapshot&) = default;
+    friend bool operator==(const DocumentSnapshot& a, const DocumentSnapshot& b) {
+        return a.scene == b.scene && a.streamsPinned == b.streamsPinned;
+    }
 };
 
 // The kinds of steps, which the interface names ("Annuler Recherche").

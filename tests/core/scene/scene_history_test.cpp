@@ -45,7 +45,9 @@ TEST(SceneHistory, UnchangedStateRecordsNoStep) {
     EXPECT_FALSE(h.record(HistoryStep::Fit, 0, state("a"), false));
     DocumentSnapshot fixed = state("a");
     fixed.fixedParameters = {true};
-    EXPECT_TRUE(h.record(HistoryStep::Parameter, 0, fixed, false));  // every field counts
+    EXPECT_FALSE(h.record(HistoryStep::Fit, 0, fixed, false));  // a search setting only
+    fixed.streamsPinned = true;
+    EXPECT_TRUE(h.record(HistoryStep::Open, 0, fixed, false));
 }
 
 TEST(SceneHistory, NewStepAfterUndoDropsTheRedoBranch) {
