@@ -188,12 +188,14 @@ TMDIform::TMDIform(QWidget* parent) : QMainWindow(parent), palettes_(std::make_u
 
     createActions();
     createStatusBar();
+    qApp->installEventFilter(this);
     resize(640, 449);
     retranslate();
     resetStatus();
 }
 
 TMDIform::~TMDIform() {
+    qApp->removeEventFilter(this);
     // Documents go first: they clear the palettes, which outlive them.
     mdiArea_->disconnect(this);
     // Closed windows waiting for their deferred deletion are no longer listed: take them too.
@@ -690,6 +692,11 @@ void TMDIform::mergeDocumentMenus(TForm_view* view) {
         menuBar()->insertMenu(MM_aide->menuAction(), view->attractorMenu());
         menuBar()->insertMenu(MM_aide->menuAction(), view->viewMenu());
     }
+}
+
+bool TMDIform::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress && activeDocument_) activeDocument_->endGesture();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TMDIform::closeEvent(QCloseEvent* event) {

@@ -187,6 +187,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // A mouse press anywhere in the program ends the gesture in progress in the active
+    // document's history: the next drag of a track bar is a step of its own.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createActions();

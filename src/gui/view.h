@@ -165,6 +165,8 @@ public:
     void recordStep(HistoryStep step, std::int32_t key = 0, bool merge = false);
     // The history starts again from the document as it is now.
     void resetHistory();
+    // The next change starts a step of its own.
+    void endGesture() { history_.closeMerge(); }
 
     // Continues a saved render: its attractor, target (mode, size, camera, buffers) and
     // streams replace the document's, the image developed from the buffers shows, and the

@@ -375,6 +375,18 @@ void HistoryTest::typedDivergingValueGoesBackWithOneUndo() {
             QVERIFY(samePicture(pictureOf(view), good));
         }
     }
+
+    // Two values typed one after the other into the same row, each after a click: two steps.
+    for (const char* typed : {"2", "3"}) {
+        Property* dt = rows.rows().find("dT");
+        QTest::mouseClick(rows.viewport(), Qt::LeftButton, {},
+                          {70, rows.rowRect(*dt).center().y()});
+        rows.liveEdit()->selectAll();
+        QTest::keyClick(rows.liveEdit(), typed[0]);
+    }
+    QCOMPARE(view->history().size(), std::size_t{3});
+    undoKey();
+    QCOMPARE(view->attractor()->params().findParam("dT")->get(), 2.0);
 }
 
 void HistoryTest::historyWindowListsJumpsAndFollowsTheDocument() {
