@@ -885,6 +885,8 @@ bool TForm_view::installSceneAs(SceneLoad loaded, bool opened) {
     PreparedScene prepared = prepareScene(*loaded.attractor, scene, speed, angle);
     if (!prepared.target) return false;
 
+    const bool resized = prepared.target->imageWidth != target_->imageWidth ||
+                         prepared.target->imageHeight != target_->imageHeight;
     palettes().release(nullptr, target_.get());
     std::unique_ptr<TBitmap3D> old = std::move(target_);
     installRenderTarget(std::move(prepared.target), {0, 0, 0}, {1, 1, 1});
@@ -900,9 +902,9 @@ bool TForm_view::installSceneAs(SceneLoad loaded, bool opened) {
     renderScene_.reset();
     if (opened) markSceneSaved();
 
-    const QSize before = size();
     setFixedSize(target_->imageWidth, target_->imageHeight);
-    if (opened || size() != before) main_.fitDocument(this);
+    // An undone step places the window again only when the size changed.
+    if (opened || resized) main_.fitDocument(this);
     image_->clearSnapshot();
     palettes().selectMode(target_->mode);
     palettes().showAttractor(attractor_.get());
