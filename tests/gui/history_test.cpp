@@ -322,6 +322,16 @@ void HistoryTest::everyKindOfEditIsOneNamedStep() {
     QCOMPARE(att.C_type->currentIndex(), 1);
     QCOMPARE(bmp.C_render->currentIndex(), 2);
     QCOMPARE(att.UD_option->value(), 5);
+
+    // A file opened into the document is a step too: the attractor it replaced comes back.
+    main_->setFileDialogHook(
+        [](const FileDialogRequest&) { return QStringLiteral(QM_DATA_DIR "/examples/lorenz.qmattr"); });
+    main_->A_ouvrir->trigger();
+    main_->setFileDialogHook(nullptr);
+    QCOMPARE(view->attractor()->kindCode(), 3);
+    QCOMPARE(main_->A_annuler->text(), QStringLiteral("Annuler Ouverture"));
+    undoKey();
+    QVERIFY(samePicture(pictureOf(view), pictures.back()));
 }
 
 // Typing "15" into a Lorenz step passes through "1", which diverges: the keys of the value
