@@ -319,6 +319,12 @@ public:
     std::uint8_t mode = 0;
     std::int32_t previewSize = kPreviewSize;
     bool mirror = false;
+    // The development's normaliser. 0, the default: each FindPeak takes the buffers' own peak.
+    // A positive value replaces that peak once anything is plotted, so that the frames of an
+    // animation share one exposure (what lies above it saturates).
+    float fixedPeak = 0;
+    // The buffers' own peak, as the last FindPeak found it, whatever fixedPeak says.
+    float foundPeak = 0;
 
 protected:
     TBitmap3D();

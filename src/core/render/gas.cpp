@@ -40,6 +40,8 @@ void TBitmap3D_Gas::AllocateBuffers() {
 void TBitmap3D_Gas::FindPeak() {
     peak = 0;
     for (float v : density) peak = std::max(peak, v);
+    foundPeak = peak;
+    if (fixedPeak > 0 && peak > 0) peak = fixedPeak;
 }
 
 void TBitmap3D_Gas::ClearImage() {

@@ -58,6 +58,8 @@ void TBitmap3D_Light::FindPeak() {
         if (c.g > peak) peak = c.g;
         if (c.b > peak) peak = c.b;
     }
+    foundPeak = peak;
+    if (fixedPeak > 0 && peak > 0) peak = fixedPeak;
 }
 
 void TBitmap3D_Light::ClearImage() {

@@ -241,6 +241,8 @@ void TBitmap3D_Solid::FindPeak() {
     peak = 0;
     for (float v : density) peak = std::max(peak, v);
     for (const auto& light : lights) light->FindPeak();
+    foundPeak = peak;
+    if (fixedPeak > 0 && peak > 0) peak = fixedPeak;
 }
 
 void TBitmap3D_Solid::ClearImage() {

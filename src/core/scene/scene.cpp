@@ -33,6 +33,7 @@ RenderScene captureScene(const Attractor& attractor, const TBitmap3D& target,
     c.panX = target.panX;
     c.panY = target.panY;
     s.camera = c;
+    if (target.fixedPeak > 0) s.exposure = target.fixedPeak;
     if (const auto* gas = dynamic_cast<const TBitmap3D_Gas*>(&target)) {
         s.luminosity = gas->luminosity;
         s.gamma = gas->gamma;
@@ -99,6 +100,7 @@ PreparedScene prepareScene(Attractor& attractor, const RenderScene& scene,
     if (scene.chaosSeed)
         if (auto* ifs = dynamic_cast<IFS*>(&attractor)) ifs->setSeed(*scene.chaosSeed);
     if (scene.camera) applyCamera(t, *scene.camera);
+    if (scene.exposure) t.fixedPeak = static_cast<float>(*scene.exposure);
 
     // The preview points decide the Solid light maps and, unless the scene holds them, the
     // Light statistics; the sampling draws from this thread's generator (Julia) .

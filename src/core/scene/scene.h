@@ -68,6 +68,9 @@ struct RenderScene {
     std::optional<LightRanges> lightRanges;
     std::optional<ColorRGBf> plotColor;
     std::optional<Gradientf> speedGradient, angleGradient;
+    // The peak the image is developed against (TBitmap3D::fixedPeak), shared by the frames of
+    // an animation; none: the image's own peak.
+    std::optional<double> exposure;
 
     friend bool operator==(const RenderScene&, const RenderScene&) = default;
 };

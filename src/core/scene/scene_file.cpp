@@ -38,6 +38,7 @@ struct RenderTokens {
     TokenDoubleArray *speedRange = nullptr, *angleRange = nullptr;
     TokenFloatArray* plotColor = nullptr;
     TokenDoubleArray *speedGradient = nullptr, *angleGradient = nullptr;
+    TokenDouble* exposure = nullptr;
 };
 
 TokenDoubleArray* exactArray(TokenBlock& b, const char* name, std::int32_t perLine = 0) {
@@ -94,6 +95,7 @@ struct SceneParser {
         r.plotColor->setExact(true);
         r.speedGradient = exactArray(b, "speed_gradient", 4);
         r.angleGradient = exactArray(b, "angle_gradient", 4);
+        r.exposure = exactDouble(b, "exposure");
     }
 };
 
@@ -226,6 +228,7 @@ void readRender(const RenderTokens& r, Checker& c, RenderScene& s) {
         framed = true;
     }
     if (framed) s.camera = cam;
+    s.exposure = c.real(*r.exposure, 0, true);
 
     // The settings of the mode; one the mode does not have is ignored.
     const auto mode = static_cast<RenderMode>(s.mode);
@@ -347,10 +350,12 @@ std::string sceneText(const Attractor& attractor, const RenderScene& s) {
     }
     if (s.speedGradient) appendGradient(*r.speedGradient, *s.speedGradient);
     if (s.angleGradient) appendGradient(*r.angleGradient, *s.angleGradient);
+    if (s.exposure) r.exposure->setValue(*s.exposure);
     r.block->setPresent();
 
     // A value that is not finite could not be read back: no scene rather than a wrong one.
-    for (TokenDouble* d : {r.angle, r.scale, r.luminosity, r.gamma, r.opacity, r.roughness})
+    for (TokenDouble* d :
+         {r.angle, r.scale, r.luminosity, r.gamma, r.opacity, r.roughness, r.exposure})
         if (d->present() && !finite(d->value())) return {};
     for (TokenDoubleArray* a : {r.eye, r.target, r.centre, r.axis, r.pan, r.speedRange,
                                 r.angleRange, r.speedGradient, r.angleGradient})
