@@ -18,6 +18,8 @@ packages=(
   python3 python3-pil
   # Renders split into shards: the local and remote job runner of scripts/cluster.
   parallel
+  # quillmere-cli animate --video encodes its frames with ffmpeg.
+  ffmpeg
   clang libclang-rt-14-dev
   locales
   # The gallery's contact sheet writes its captions in DejaVu Sans.

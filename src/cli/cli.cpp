@@ -119,6 +119,48 @@ Commands:
   "Software" and "Description". --depth 16 writes 16 bits per channel (PNG only),
   developed from the same buffers as the 8-bit image.
 
+  animate FILE.qmattr|FILE.qmscene|IMAGE.png --frames N --turn DEGREES [--axis x|y|z|view]
+          -o DIR/frame-%04d.png [render options] [animation options]
+  animate A.qmscene B.qmscene [C.qmscene ...] --frames N [--ease linear|smooth]
+          -o DIR/frame-%04d.png [render options] [animation options]
+      Renders an animation as N PNG frames, each carrying its own scene: "render" of a
+      frame's PNG gives the frame again. The name after -o holds the frame number, 0 to
+      N-1, as %d, %4d or %04d (%% for a %); its folder is made when missing.
+      With one file, a turntable: frame i turns the camera by DEGREES x i / N about the
+      axis (x, y or z of the attractor, or view: the image's vertical axis, the default),
+      so that the last frame stops one step short of the first and the loop is seamless.
+      With two scenes or more (or attractor files), a journey: frame 0 is the first
+      scene, frame N-1 the last, the others in between with an equal share of frames
+      from one scene to the next. The parameters, the mode's settings, the Light
+      family's ranges and the gradients (stop by stop when the stop counts match, else
+      resampled) are mixed linearly, the camera's rotation by quaternion interpolation,
+      its zoom and the iterations geometrically; --ease smooth slows down at every scene
+      (default linear). The scenes must hold the same kind of attractor (and option),
+      render mode and image size. The render options are those of render (--mode,
+      --size, --iterations, --updates, --seed, --streams, --threads, --render-seed,
+      --scale, --rotate, --pan, the mode's settings, the colour maps, --depth, --quiet),
+      with the same limits; a scene holds its own, all but --iterations and --updates.
+    Animation options:
+      --exposure fixed|per-frame   fixed (the default): every frame is developed against
+          one peak, taken from a pre-pass that renders 5 frames spread along the
+          animation (a turntable takes their median, a journey goes from one to the next
+          geometrically), so that the brightness does not flicker; per-frame: each frame
+          against its own peak, as render does. The peak is part of each frame's scene.
+      --skip-diverged   a frame whose attractor diverges is left out; without it such
+          a frame is written black. Either way it is reported by its number
+          (diverged_frames), and without --skip-diverged the exit status is then 1.
+      --resume   keeps the frames already written that belong to this animation (same
+          scene, settings and exposure) and renders only the others; a frame file of
+          anything else stops the command (exit 2). Without --resume existing frames
+          are replaced, each written completely or not at all.
+      --video OUT.mp4|OUT.webm [--fps F] [--no-frames]   encodes the frames with ffmpeg
+          (H.264 or VP9, F frames a second, 1 to 240, default 30), which must be
+          installed (exit 2 before anything is rendered otherwise); the frames are kept
+          unless --no-frames. Without -o the frames go to a hidden folder beside the
+          video and are removed afterwards.
+      Prints the animation's kind, frames, size, the exposure, the frames rendered (and
+      kept), the diverged frames, the seconds in all and per frame.
+
   merge PART.qmrender... -o OUT.bmp|OUT.png|- [--format png|bmp] [--state FILE]
       Puts the parts of a render made with render --shard together, in shard order
       whatever the order given, and writes its image (and with --state the whole
@@ -180,6 +222,7 @@ int dispatch(std::vector<std::string> args, std::ostream& out, std::ostream& err
     if (command == "resume") return runResume(args, out, err);
     if (command == "merge") return runMerge(args, out, err);
     if (command == "gallery") return runGallery(args, out, err);
+    if (command == "animate") return runAnimate(args, out, err);
     err << "quillmere-cli: unknown command '" << command << "'; see quillmere-cli --help\n";
     return kExitUsage;
 }

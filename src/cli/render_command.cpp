@@ -20,6 +20,7 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "cli/render_job.h"
+#include "cli/render_setup.h"
 #include "core/file/atomic_write.h"
 #include "core/file/data_location.h"
 #include "core/image/bmp.h"
@@ -48,112 +49,9 @@ namespace fs = std::filesystem;
 constexpr double kMinParameter = 0.0001;
 constexpr std::int64_t kMaxIterations = 1000000000000000;
 
-struct RenderOptions {
-    std::string file;    // "-": standard input
-    std::string output;  // "-": standard output, the key: value lines then on standard error
-    bool scene = false;  // a scene file or an image that carries one, not an attractor file
-    bool png = false;
-    int depth = 8;
-    int mode = 0;
-    std::int32_t width = 640;
-    std::int32_t height = 480;
-    std::int64_t iterations = 20000000;
-    std::int32_t updates = 10;
-    std::uint32_t seed = 0;
-    std::int32_t streams = kDefaultStreams;
-    std::int32_t threads = 0;  // every core the process may use
-    std::uint64_t renderSeed = 0;
-    std::optional<double> scale, luminosity, gamma, opacity, roughness;
-    std::optional<std::pair<double, double>> rotate, pan;
-    std::optional<std::string> speedMap, angleMap;
-    bool builtinGradients = false;
-    bool quiet = false;
-    std::optional<std::string> checkpoint;
-    double checkpointSeconds = kDefaultCheckpointSeconds;
-    // A shard: its index and count, and where its state goes instead of an image.
-    std::int32_t shard = 0;
-    std::int32_t shards = 1;
-    std::optional<std::string> state;
-    bool resources = false;  // print what a shard and the merge need, and stop
-};
+}  // namespace
 
-
-std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::string>& args) {
-    Arguments a;
-    if (auto problem =
-            a.parse(args, {"output",           "format",  "mode",    "size",        "iterations",
-                           "updates",          "seed",    "scale",   "rotate",      "pan",
-                           "luminosity",       "gamma",   "opacity", "roughness",   "speed-map",
-                           "angle-map",        "threads", "streams", "render-seed", "checkpoint",
-                           "checkpoint-every", "depth",   "shard",   "state"},
-                    {"builtin-gradients", "quiet", "resources"}))
-        return *problem;
-    if (a.positional().size() != 1)
-        return std::string("give exactly one FILE.qmattr, FILE.qmscene or IMAGE.png");
-    RenderOptions o;
-    o.file = a.positional().front();
-    o.scene = !isStandardStream(o.file) &&
-              (fs::path(o.file).extension() == kSceneExtension || isPngFile(o.file));
-    if (o.scene) {
-        // A scene holds its own mode, size, framing, settings, streams and their seed. Its
-        // render keeps no checkpoints: a render state holds the attractor file, not the scene.
-        for (const char* name :
-             {"mode", "size", "seed", "scale", "rotate", "pan", "luminosity", "gamma", "opacity",
-              "roughness", "speed-map", "angle-map", "builtin-gradients", "streams", "render-seed",
-              "checkpoint", "checkpoint-every"})
-            if (a.has(name))
-                return "--" + std::string(name) +
-                       " does not apply to a scene, which holds its own settings";
-    }
-
-    if (const auto text = a.value("state")) {
-        if (text->empty() || isStandardStream(*text))
-            return std::string("--state takes a file name");
-        if (a.value("output") || a.value("format"))
-            return std::string(
-                "--state writes the render's state in place of the image: give "
-                "-o to merge");
-        o.state = *text;
-    }
-    if (const auto text = a.value("shard")) {
-        const auto slash = text->find('/');
-        const auto k = slash == std::string::npos
-                           ? std::nullopt
-                           : parseInteger(text->substr(slash + 1), 1, kMaxStreams);
-        const auto i = slash == std::string::npos || !k
-                           ? std::nullopt
-                           : parseInteger(text->substr(0, slash), 0, *k - 1);
-        if (!k || !i)
-            return std::string("--shard takes I/K, 0 <= I < K, K from 1 to the stream count");
-        if (!o.state && !a.has("resources"))
-            return std::string("--shard needs --state OUT.qmrender for its part");
-        if (!a.value("seed") && !o.scene && !a.has("resources"))
-            return std::string("--shard needs --seed N, the same for every shard of the render");
-        o.shard = static_cast<std::int32_t>(*i);
-        o.shards = static_cast<std::int32_t>(*k);
-    }
-    o.resources = a.has("resources");
-    const auto output = a.value("output");
-    if (!o.state && !o.resources) {
-        if (!output || output->empty()) return std::string("-o OUT.bmp or OUT.png is required");
-        o.output = *output;
-        if (const auto format = a.value("format")) {
-            if (*format != "png" && *format != "bmp")
-                return std::string("--format takes png or bmp");
-            o.png = *format == "png";
-        } else if (isStandardStream(o.output)) {
-            return std::string(
-                "-o - writes to standard output and needs --format png or --format bmp");
-        } else {
-            std::string extension = fs::path(o.output).extension().string();
-            std::transform(extension.begin(), extension.end(), extension.begin(),
-                           [](unsigned char c) { return std::tolower(c); });
-            if (extension != ".bmp" && extension != ".png")
-                return std::string(
-                    "the output must end in .bmp or .png, or --format must name its format");
-            o.png = extension == ".png";
-        }
-    }
+std::optional<std::string> readRenderOptions(const Arguments& a, RenderOptions& o) {
     if (const auto text = a.value("depth")) {
         if (*text != "8" && *text != "16") return std::string("--depth takes 8 or 16");
         o.depth = *text == "16" ? 16 : 8;
@@ -273,6 +171,88 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
     if (o.builtinGradients && (o.speedMap || o.angleMap))
         return std::string("--builtin-gradients and a colour map exclude each other");
     o.quiet = a.has("quiet");
+    return std::nullopt;
+}
+
+namespace {
+
+std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::string>& args) {
+    Arguments a;
+    if (auto problem =
+            a.parse(args, {"output",           "format",  "mode",    "size",        "iterations",
+                           "updates",          "seed",    "scale",   "rotate",      "pan",
+                           "luminosity",       "gamma",   "opacity", "roughness",   "speed-map",
+                           "angle-map",        "threads", "streams", "render-seed", "checkpoint",
+                           "checkpoint-every", "depth",   "shard",   "state"},
+                    {"builtin-gradients", "quiet", "resources"}))
+        return *problem;
+    if (a.positional().size() != 1)
+        return std::string("give exactly one FILE.qmattr, FILE.qmscene or IMAGE.png");
+    RenderOptions o;
+    o.file = a.positional().front();
+    o.scene = !isStandardStream(o.file) &&
+              (fs::path(o.file).extension() == kSceneExtension || isPngFile(o.file));
+    if (o.scene) {
+        // A scene holds its own mode, size, framing, settings, streams and their seed. Its
+        // render keeps no checkpoints: a render state holds the attractor file, not the scene.
+        for (const char* name :
+             {"mode", "size", "seed", "scale", "rotate", "pan", "luminosity", "gamma", "opacity",
+              "roughness", "speed-map", "angle-map", "builtin-gradients", "streams", "render-seed",
+              "checkpoint", "checkpoint-every"})
+            if (a.has(name))
+                return "--" + std::string(name) +
+                       " does not apply to a scene, which holds its own settings";
+    }
+
+    if (const auto text = a.value("state")) {
+        if (text->empty() || isStandardStream(*text))
+            return std::string("--state takes a file name");
+        if (a.value("output") || a.value("format"))
+            return std::string(
+                "--state writes the render's state in place of the image: give "
+                "-o to merge");
+        o.state = *text;
+    }
+    if (const auto text = a.value("shard")) {
+        const auto slash = text->find('/');
+        const auto k = slash == std::string::npos
+                           ? std::nullopt
+                           : parseInteger(text->substr(slash + 1), 1, kMaxStreams);
+        const auto i = slash == std::string::npos || !k
+                           ? std::nullopt
+                           : parseInteger(text->substr(0, slash), 0, *k - 1);
+        if (!k || !i)
+            return std::string("--shard takes I/K, 0 <= I < K, K from 1 to the stream count");
+        if (!o.state && !a.has("resources"))
+            return std::string("--shard needs --state OUT.qmrender for its part");
+        if (!a.value("seed") && !o.scene && !a.has("resources"))
+            return std::string("--shard needs --seed N, the same for every shard of the render");
+        o.shard = static_cast<std::int32_t>(*i);
+        o.shards = static_cast<std::int32_t>(*k);
+    }
+    o.resources = a.has("resources");
+    const auto output = a.value("output");
+    if (!o.state && !o.resources) {
+        if (!output || output->empty()) return std::string("-o OUT.bmp or OUT.png is required");
+        o.output = *output;
+        if (const auto format = a.value("format")) {
+            if (*format != "png" && *format != "bmp")
+                return std::string("--format takes png or bmp");
+            o.png = *format == "png";
+        } else if (isStandardStream(o.output)) {
+            return std::string(
+                "-o - writes to standard output and needs --format png or --format bmp");
+        } else {
+            std::string extension = fs::path(o.output).extension().string();
+            std::transform(extension.begin(), extension.end(), extension.begin(),
+                           [](unsigned char c) { return std::tolower(c); });
+            if (extension != ".bmp" && extension != ".png")
+                return std::string(
+                    "the output must end in .bmp or .png, or --format must name its format");
+            o.png = extension == ".png";
+        }
+    }
+    if (auto problem = readRenderOptions(a, o)) return *problem;
     if (const auto text = a.value("checkpoint")) {
         if (text->empty() || isStandardStream(*text))
             return std::string("--checkpoint takes a file name");
@@ -287,39 +267,41 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
     return o;
 }
 
-// Loads a colour map given on the command line ("-": standard input); false, with the reason
-// on err, when it cannot be read or gives too many colours. A map without a colour keeps the
-// gradient as it was (an empty one would turn the image black), with a warning, as the
-// program's palette does.
-bool loadMapFile(const std::string& name, Gradientf& gradient, std::ostream& err) {
+}  // namespace
+
+bool loadMapFile(const std::string& command, const std::string& name, Gradientf& gradient,
+                 std::ostream& err) {
     std::string text;
     int systemError = 0;
     const ReadStatus read = readInputText(name, kColorMapLimits, text, &systemError);
     if (read != ReadStatus::Ok) {
-        err << "quillmere-cli render: cannot read the colour map " << name << ": "
+        err << "quillmere-cli " << command << ": cannot read the colour map " << name << ": "
             << describe(read, kColorMapLimits, systemError) << '\n';
         return false;
     }
     Gradientf loaded = gradient;
     const ColorMapResult result = loadColorMapText(text, loaded);
     if (result.tooMany()) {
-        err << "quillmere-cli render: the colour map " << name << " gives more than "
+        err << "quillmere-cli " << command << ": the colour map " << name << " gives more than "
             << kMaxColorMapColors << " colours\n";
         return false;
     }
     if (result.colors == 0)
-        err << "quillmere-cli render: the colour map " << name
+        err << "quillmere-cli " << command << ": the colour map " << name
             << " holds no colour; the default gradient is kept\n";
     else
         gradient = std::move(loaded);
     return true;
 }
 
+namespace {
+
 std::string mebibytes(std::uint64_t bytes) {
     return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB";
 }
 
-// Why a size cannot be rendered: the need, and the limit that the budget comes from.
+}  // namespace
+
 std::string memoryMessage(const RenderOptions& o, std::uint64_t need, const MemoryBudget& budget) {
     std::string text = "a " + std::to_string(o.width) + "x" + std::to_string(o.height) +
                        " image in mode " +
@@ -343,19 +325,6 @@ std::string memoryMessage(const RenderOptions& o, std::uint64_t need, const Memo
     return text;
 }
 
-// What a render starts from: the attractor and its target, sampled and framed.
-struct Start {
-    std::unique_ptr<Attractor> attractor;
-    std::unique_ptr<TBitmap3D> target;
-    std::uint64_t previewRandom = 0;
-    std::int64_t iterations = 0;
-    std::int32_t updates = 0;
-    std::int32_t streams = 1;
-    std::uint64_t renderSeed = 0;
-};
-
-// "Nouveau" in the mode and size, "Ouvrir..." of the attractor file (the view fitted), then
-// the options' camera and settings.
 std::optional<Start> startFromAttractorFile(const RenderOptions& o, std::ostream& err,
                                             int& exitCode) {
     // The document: seeded, then the file loaded into it.
@@ -364,7 +333,7 @@ std::optional<Start> startFromAttractorFile(const RenderOptions& o, std::ostream
     int systemError = 0;
     LoadResult loaded = loadAttractorInput(*parser, o.file, &systemError);
     if (!loaded) {
-        err << "quillmere-cli render: " << o.file << ": " << describe(loaded, systemError) << '\n';
+        err << "quillmere-cli " << o.command << ": " << o.file << ": " << describe(loaded, systemError) << '\n';
         exitCode = kExitUsage;
         return std::nullopt;
     }
@@ -386,8 +355,8 @@ std::optional<Start> startFromAttractorFile(const RenderOptions& o, std::ostream
         } else {
             loadDefaultGradients(dataFolders(programFolder(), DataEnvironment::current()),
                                  light->speedGradient, light->angleGradient);
-            if ((o.speedMap && !loadMapFile(*o.speedMap, light->speedGradient, err)) ||
-                (o.angleMap && !loadMapFile(*o.angleMap, light->angleGradient, err))) {
+            if ((o.speedMap && !loadMapFile(o.command, *o.speedMap, light->speedGradient, err)) ||
+                (o.angleMap && !loadMapFile(o.command, *o.angleMap, light->angleGradient, err))) {
                 exitCode = kExitUsage;
                 return std::nullopt;
             }
@@ -402,7 +371,7 @@ std::optional<Start> startFromAttractorFile(const RenderOptions& o, std::ostream
     // "Ouvrir...": the preview sampling with the view fitted.
     s.previewRandom = threadRandom31().state;
     if (!sampleAttractor(attractor, *target, kPreviewIterations, SamplingMode::Fit)) {
-        err << "quillmere-cli render: the attractor diverges while it is sampled; nothing to "
+        err << "quillmere-cli " << o.command << ": the attractor diverges while it is sampled; nothing to "
                "render\n";
         exitCode = kExitNotReached;
         return std::nullopt;
@@ -430,13 +399,12 @@ std::optional<Start> startFromAttractorFile(const RenderOptions& o, std::ostream
     return s;
 }
 
-// The scene of a scene file or an image, as the program opens it.
 std::optional<Start> startFromScene(const RenderOptions& o, const Arguments& given,
                                     std::ostream& err, int& exitCode) {
     exitCode = kExitUsage;
     SceneLoad loaded = loadSceneOrImage(o.file);
     if (!loaded) {
-        err << "quillmere-cli render: " << o.file;
+        err << "quillmere-cli " << o.command << ": " << o.file;
         if (loaded.line > 0) err << ", line " << loaded.line;
         err << ": " << describe(loaded.status) << '\n';
         return std::nullopt;
@@ -451,7 +419,7 @@ std::optional<Start> startFromScene(const RenderOptions& o, const Arguments& giv
         sized.mode = scene.mode;
         sized.width = scene.width;
         sized.height = scene.height;
-        err << "quillmere-cli render: not enough memory: " << memoryMessage(sized, need, budget)
+        err << "quillmere-cli " << o.command << ": not enough memory: " << memoryMessage(sized, need, budget)
             << '\n';
         exitCode = kExitNoMemory;
         return std::nullopt;
@@ -461,7 +429,7 @@ std::optional<Start> startFromScene(const RenderOptions& o, const Arguments& giv
     PreparedScene prepared = prepareScene(*loaded.attractor, scene, speed, angle);
     if (!prepared.target) return std::nullopt;
     if (!prepared.bounded) {
-        err << "quillmere-cli render: the attractor diverges while it is sampled; nothing to "
+        err << "quillmere-cli " << o.command << ": the attractor diverges while it is sampled; nothing to "
                "render\n";
         exitCode = kExitNotReached;
         return std::nullopt;
@@ -476,6 +444,8 @@ std::optional<Start> startFromScene(const RenderOptions& o, const Arguments& giv
     s.renderSeed = scene.renderSeed.value_or(0);
     return s;
 }
+
+namespace {
 
 // The shard's checkpoint, read and checked against the render the command describes: the
 // same scene, target and settings. Fills `resumed` and returns none when the part goes on.

@@ -3,6 +3,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstring>
+
 #include "cli/cli.h"
 #include "core/file/atomic_write.h"
 
@@ -10,11 +13,17 @@ namespace qm::cli {
 
 namespace {
 
+// The extra file to remove: the path, then the flag that publishes it.
+char gCleanupPath[4096];
+std::atomic<bool> gCleanupSet{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
 // Async-signal-safe only: unlink and _exit. Output still buffered is dropped, as a stopped
 // tool's output must be anyway; the files it has written are whole, the one it was writing
 // is not there.
 extern "C" void onStopSignal(int signal) {
     removePendingTemporaries();
+    if (gCleanupSet.load()) unlink(gCleanupPath);
     _exit(signal == SIGINT ? kExitInterrupted : kExitTerminated);
 }
 
@@ -33,6 +42,13 @@ void installStopHandlers() {
         if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
         sigaction(signal, &action, nullptr);
     }
+}
+
+void setStopCleanupPath(const char* path) {
+    gCleanupSet.store(false);
+    if (path == nullptr || std::strlen(path) >= sizeof gCleanupPath) return;
+    std::strcpy(gCleanupPath, path);
+    gCleanupSet.store(true);
 }
 
 }  // namespace qm::cli

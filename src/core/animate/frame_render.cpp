@@ -10,26 +10,45 @@ struct NoDevelopment final : RenderSink {
     void develop() override {}
 };
 
+// The frame prepared as its render starts: attractor, target and the scene they make.
+FrameRender prepareFrame(const SceneFrame& frame, const Gradientf& defaultSpeed,
+                         const Gradientf& defaultAngle, bool& bounded) {
+    FrameRender result;
+    bounded = false;
+    if (!frame.attractor) return result;
+    result.attractor = frame.attractor->clone();
+    if (!result.attractor) return result;
+    const RenderScene& r = frame.render;
+    PreparedScene prepared = prepareScene(*result.attractor, r, defaultSpeed, defaultAngle);
+    if (!prepared.target) return result;
+    result.target = std::move(prepared.target);
+    bounded = prepared.bounded;
+    // As quillmere-cli render captures a scene before its render: the image carries this.
+    result.scene = captureScene(*result.attractor, *result.target, r.iterations, r.updates,
+                                prepared.previewRandom, r.streams.value_or(kDefaultStreams),
+                                r.renderSeed.value_or(0));
+    return result;
+}
+
 }  // namespace
+
+std::optional<RenderScene> carriedScene(const SceneFrame& frame, const Gradientf& defaultSpeed,
+                                        const Gradientf& defaultAngle) {
+    bool bounded = false;
+    FrameRender prepared = prepareFrame(frame, defaultSpeed, defaultAngle, bounded);
+    if (!prepared.target) return std::nullopt;
+    return prepared.scene;
+}
 
 FrameRender renderFrame(const SceneFrame& frame, const Gradientf& defaultSpeed,
                         const Gradientf& defaultAngle, const FrameRenderOptions& options,
                         RenderControl& control) {
-    FrameRender result;
-    if (!frame.attractor) return result;
-    result.attractor = frame.attractor->clone();
-    if (!result.attractor) return result;
+    bool bounded = false;
+    FrameRender result = prepareFrame(frame, defaultSpeed, defaultAngle, bounded);
+    if (!result.target) return result;
     Attractor& attractor = *result.attractor;
-    const RenderScene& r = frame.render;
-    PreparedScene prepared = prepareScene(attractor, r, defaultSpeed, defaultAngle);
-    if (!prepared.target) return result;
-    result.target = std::move(prepared.target);
     TBitmap3D& target = *result.target;
-    const std::int32_t streams = r.streams.value_or(kDefaultStreams);
-    const std::uint64_t renderSeed = r.renderSeed.value_or(0);
-    // As quillmere-cli render captures a scene before its render: the image carries this.
-    result.scene = captureScene(attractor, target, r.iterations, r.updates, prepared.previewRandom,
-                                streams, renderSeed);
+    const RenderScene& r = result.scene;
 
     // A frame whose orbit leaves is black, whatever the mode's background.
     const auto black = [&] {
@@ -38,7 +57,7 @@ FrameRender renderFrame(const SceneFrame& frame, const Gradientf& defaultSpeed,
         result.diverged = true;
         result.peak = 0;
     };
-    if (!prepared.bounded) {
+    if (!bounded) {
         black();
         return result;
     }
@@ -48,9 +67,9 @@ FrameRender renderFrame(const SceneFrame& frame, const Gradientf& defaultSpeed,
     EngineSettings settings;
     settings.totalIterations = r.iterations;
     settings.updates = r.updates;
-    settings.streams = streams;
+    settings.streams = r.streams.value_or(kDefaultStreams);
     settings.threads = options.threads;
-    settings.renderSeed = renderSeed;
+    settings.renderSeed = r.renderSeed.value_or(0);
     settings.onThreadStart = options.onThreadStart;
     RenderEngine engine(attractor, target, settings);
     NoDevelopment none;

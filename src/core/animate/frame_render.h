@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "core/animate/animation.h"
 #include "core/render/render_loop.h"
@@ -35,6 +36,12 @@ struct FrameRender {
     // control.stopRequested ended the render early: the image is what was rendered so far.
     bool stopped = false;
 };
+
+// The scene renderFrame's image of the frame carries, found by preparing the frame alone
+// (a preview sampling, no render): to tell whether an image already written is this frame's.
+// None when the frame has no attractor or an unknown mode.
+std::optional<RenderScene> carriedScene(const SceneFrame& frame, const Gradientf& defaultSpeed,
+                                        const Gradientf& defaultAngle);
 
 // Renders the frame. Gradients the scene lacks are the defaults given.
 FrameRender renderFrame(const SceneFrame& frame, const Gradientf& defaultSpeed,
