@@ -36,6 +36,14 @@ ExposurePlan::ExposurePlan(const Animation& animation, std::vector<ExposureSampl
 }
 
 std::optional<double> ExposurePlan::at(std::int32_t frame) const {
+    const std::optional<double> exact = between(frame);
+    // The development holds its peak as a float: the value a frame's scene carries is the one
+    // its image was developed with.
+    if (!exact) return exact;
+    return static_cast<double>(static_cast<float>(*exact));
+}
+
+std::optional<double> ExposurePlan::between(std::int32_t frame) const {
     if (samples_.empty()) return std::nullopt;
     if (kind_ == Animation::Kind::Turntable) return constant_;
     // A journey: geometric between the samples around the frame, the nearest one outside them.

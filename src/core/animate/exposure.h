@@ -43,10 +43,13 @@ public:
     // No sample with a positive peak gives no exposure: every frame then takes its own peak.
     ExposurePlan(const Animation& animation, std::vector<ExposureSample> samples);
 
-    // The exposure of frame i, or none (the frame's own peak).
+    // The exposure of frame i, or none (the frame's own peak). A float's value, as the
+    // development uses it.
     std::optional<double> at(std::int32_t frame) const;
 
 private:
+    std::optional<double> between(std::int32_t frame) const;
+
     Animation::Kind kind_;
     std::vector<ExposureSample> samples_;  // positive peaks only, by frame
     double constant_ = 0;                  // a turntable's

@@ -314,7 +314,7 @@ TEST(ExposurePlan, SamplesSpreadAndTheJourneyFollowsThemGeometrically) {
               (std::vector<std::int32_t>{0, 1, 2}));
     // The median; samples of nothing plotted do not count.
     const ExposurePlan constant(turn, {{0, 10}, {24, 1000}, {48, 20}, {72, 0}, {96, 30}});
-    EXPECT_EQ(constant.at(5), std::sqrt(20.0 * 30.0));
+    EXPECT_EQ(constant.at(5), static_cast<float>(std::sqrt(20.0 * 30.0)));
     EXPECT_FALSE(ExposurePlan(turn, {{0, 0}}).at(3));
 
     SceneFrame b = a;
@@ -324,8 +324,8 @@ TEST(ExposurePlan, SamplesSpreadAndTheJourneyFollowsThemGeometrically) {
     EXPECT_EQ(exposureSampleFrames(*journey), (std::vector<std::int32_t>{0, 25, 50, 75, 100}));
     const ExposurePlan plan(*journey, {{0, 100}, {50, 400}, {100, 400}});
     EXPECT_EQ(plan.at(0), 100.0);
-    EXPECT_NEAR(*plan.at(25), 200.0, 1e-9);
-    EXPECT_NEAR(*plan.at(80), 400.0, 1e-9);
+    EXPECT_NEAR(*plan.at(25), 200.0, 1e-4);
+    EXPECT_NEAR(*plan.at(80), 400.0, 1e-4);
 }
 
 TEST(FrameRender, ADivergingFrameIsBlack) {
