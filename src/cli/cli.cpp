@@ -145,7 +145,8 @@ Commands:
           one peak, taken from a pre-pass that renders 5 frames spread along the
           animation (a turntable takes their median, a journey goes from one to the next
           geometrically), so that the brightness does not flicker; per-frame: each frame
-          against its own peak, as render does. The peak is part of each frame's scene.
+          against its own peak, as render does. The peak is part of each frame's scene
+          (render of a frame with other --iterations scales it with the points plotted).
       --skip-diverged   a frame whose attractor diverges is left out; without it such
           a frame is written black. Either way it is reported by its number
           (diverged_frames), and without --skip-diverged the exit status is then 1.

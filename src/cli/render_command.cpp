@@ -410,7 +410,16 @@ std::optional<Start> startFromScene(const RenderOptions& o, const Arguments& giv
         return std::nullopt;
     }
     RenderScene& scene = loaded.render;
-    if (given.has("iterations")) scene.iterations = o.iterations;
+    if (given.has("iterations")) {
+        // A fixed exposure (an animation's frame) follows the density, which grows with the
+        // points plotted: the image keeps its brightness with more or fewer iterations.
+        const std::int64_t transient =
+            std::int64_t{kRenderTransient} * scene.streams.value_or(kDefaultStreams);
+        if (scene.exposure && scene.iterations > transient && o.iterations > transient)
+            scene.exposure = *scene.exposure * static_cast<double>(o.iterations - transient) /
+                             static_cast<double>(scene.iterations - transient);
+        scene.iterations = o.iterations;
+    }
     if (given.has("updates")) scene.updates = o.updates;
     const std::uint64_t need = renderTargetBytes(scene.mode, scene.width, scene.height) +
                                imageEncoderBytes(scene.width, scene.height);

@@ -121,6 +121,17 @@ TEST_F(AnimateTest, FramesAreRendersOfTheScenesTheyCarry) {
         ASSERT_EQ(runCli({"render", frame(i), "-o", again, "--quiet", "--threads", "1"}).status, 0);
         EXPECT_EQ(pixels(again), pixels(frame(i))) << "frame " << i;
     }
+    // Rendered longer, a frame keeps its brightness: its exposure grows with the points
+    // plotted (40000 iterations less the 4 streams' transients of 1000, then 76000).
+    const std::string longer = (dir / "longer.png").string();
+    ASSERT_EQ(runCli({"render", frame(1), "-o", longer, "--iterations", "80000", "--quiet"}).status,
+              0);
+    PngTexts texts;
+    ASSERT_EQ(readPngTexts(longer, texts), PngSceneStatus::Ok);
+    const auto at = texts.scene.find("\texposure ");
+    ASSERT_NE(at, std::string::npos) << texts.scene;
+    EXPECT_NEAR(std::stod(texts.scene.substr(at + 10)),
+                std::stod(kv.at("exposure_peak")) * 76000 / 36000, 1e-3);
 }
 
 // A journey between two attractor files starts on the first's render and ends on the
