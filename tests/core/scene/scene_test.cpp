@@ -198,6 +198,8 @@ TEST(SceneFile, RefusesWrongTextWithItsLine) {
         {"\tmode light\n\tspeed_gradient <0, 1, 1, 1, 1, 0, 0>\n}\n", 7},
         {"\tmode light\n\tangle_gradient <1, 1, 1, 1,\n 0, 0, 0, 0>\n}\n", 7},  // out of order
         {"\tversion 0\n}\n", 6},
+        {"\texposure 0\n}\n", 6},  // a peak is positive
+        {"\texposure -3\n}\n", 6},
         {"\tmode solid\n", 7},  // the block never ends
     };
     for (const Case& c : cases) {
