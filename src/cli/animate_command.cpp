@@ -1,8 +1,10 @@
 // quillmere-cli animate: the frames of a turntable or of a journey between scenes, each a PNG
 // that carries its own scene, and a video of them through ffmpeg.
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -26,6 +28,7 @@
 #include "core/render/light.h"
 #include "core/render/memory_budget.h"
 #include "core/scene/scene_file.h"
+#include "core/strings/duration.h"
 #include "png/png_image.h"
 
 namespace qm::cli {
@@ -215,6 +218,9 @@ std::variant<AnimateOptions, std::string> parseOptions(const std::vector<std::st
     if (std::count(o.inputs.begin(), o.inputs.end(), "-") > 1)
         return std::string("standard input (-) can be read for one file only");
     if (auto problem = readRenderOptions(a, o.render)) return *problem;
+    // The same command renders the same frames, which --resume relies on: the seed is not
+    // drawn from the clock as render's is.
+    if (!a.has("seed")) o.render.seed = 0;
     return o;
 }
 
@@ -262,6 +268,47 @@ std::string describe(JourneyProblem problem) {
     }
     return "the scenes cannot be mixed";
 }
+
+// SIGINT and SIGTERM stop the render of the current frame, which is not written, instead of
+// ending the tool at once, so that it can say where --resume goes on; once only, a second
+// signal reaches the tool's own handling.
+std::atomic<int> gSignal{0};
+std::atomic<std::atomic<bool>*> gStopRequest{nullptr};
+struct sigaction gPreviousInt {};
+struct sigaction gPreviousTerm {};
+
+extern "C" void onFrameStopSignal(int signal) {
+    gSignal.store(signal);
+    if (std::atomic<bool>* stop = gStopRequest.load()) stop->store(true);
+    sigaction(SIGINT, &gPreviousInt, nullptr);
+    sigaction(SIGTERM, &gPreviousTerm, nullptr);
+}
+
+class FrameStopSignals {
+public:
+    explicit FrameStopSignals(std::atomic<bool>& stopRequest) {
+        gSignal.store(0);
+        gStopRequest.store(&stopRequest);
+        struct sigaction action {};
+        action.sa_handler = onFrameStopSignal;
+        sigemptyset(&action.sa_mask);
+        sigaddset(&action.sa_mask, SIGINT);
+        sigaddset(&action.sa_mask, SIGTERM);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGINT, nullptr, &gPreviousInt);
+        sigaction(SIGTERM, nullptr, &gPreviousTerm);
+        // A signal ignored by the caller stays ignored.
+        if (gPreviousInt.sa_handler != SIG_IGN) sigaction(SIGINT, &action, nullptr);
+        if (gPreviousTerm.sa_handler != SIG_IGN) sigaction(SIGTERM, &action, nullptr);
+    }
+    ~FrameStopSignals() {
+        sigaction(SIGINT, &gPreviousInt, nullptr);
+        sigaction(SIGTERM, &gPreviousTerm, nullptr);
+        gStopRequest.store(nullptr);
+    }
+    FrameStopSignals(const FrameStopSignals&) = delete;
+    FrameStopSignals& operator=(const FrameStopSignals&) = delete;
+};
 
 // The progress line on a terminal.
 class Progress {
@@ -365,6 +412,19 @@ int runAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
     FrameRenderOptions renderOptions;
     renderOptions.threads = o.render.threads;
     RenderControl control;
+    std::optional<FrameStopSignals> stopSignals(std::in_place, control.stopRequested);
+    // Stopped by a signal: nothing of the frame under way is written; the exit status says
+    // which signal it was.
+    const auto stoppedBySignal = [&](const char* during) {
+        progress.end();
+        const int signal = gSignal.load();
+        err << "quillmere-cli animate: stopped " << during;
+        if (o.pattern && !scratch)
+            err << "; the same command with --resume goes on from the frames written";
+        err << '\n';
+        removeScratch();
+        return signal == SIGTERM ? kExitTerminated : kExitInterrupted;
+    };
     std::int32_t threadsUsed = o.render.threads > 0 ? o.render.threads : defaultThreadCount();
 
     // The fixed exposure: a pre-pass over a few frames, kept for the main pass when they fit.
@@ -383,6 +443,7 @@ int runAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
                          std::to_string(k + 1) + " of " + std::to_string(sampled.size()) + ")");
             FrameRender r =
                 renderFrame(animation->frame(sampled[k]), speed, angle, renderOptions, control);
+            if (r.stopped) return stoppedBySignal("during the exposure's pre-pass");
             samples.push_back({sampled[k], r.diverged ? 0.0 : r.peak});
             if (keep) prePass.emplace(sampled[k], std::move(r));
         }
@@ -419,7 +480,11 @@ int runAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
         }
     }
 
-    // The frames.
+    // The frames; left[i]: those frame i and the ones after it leave to render.
+    std::vector<std::int32_t> left(static_cast<std::size_t>(n) + 1, 0);
+    for (std::int32_t i = n - 1; i >= 0; --i)
+        left[static_cast<std::size_t>(i)] =
+            left[static_cast<std::size_t>(i) + 1] + (kept[static_cast<std::size_t>(i)] ? 0 : 1);
     std::vector<std::int32_t> diverged;
     std::vector<fs::path> written;  // in frame order: what the video shows
     for (std::int32_t i = 0; i < n; ++i) {
@@ -428,7 +493,17 @@ int runAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
             written.push_back(file);
             continue;
         }
-        progress.say("frame " + std::to_string(i + 1) + " of " + std::to_string(n));
+        {
+            // The time left from the frames rendered so far in this run.
+            std::string line = "frame " + std::to_string(i + 1) + " of " + std::to_string(n);
+            const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+            if (renderedFrames > 0) {
+                const double each = elapsed / renderedFrames;
+                line += "   " + formatNumber(std::round(each * 100) / 100) + " s a frame, " +
+                        formatClockDuration(each * left[static_cast<std::size_t>(i)] + 1) + " left";
+            }
+            progress.say(line);
+        }
         FrameRender r;
         const SceneFrame f = frameAt(i);
         if (auto cached = prePass.find(i); cached != prePass.end()) {
@@ -443,6 +518,10 @@ int runAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
             r.scene.exposure = f.render.exposure;
         } else {
             r = renderFrame(f, speed, angle, renderOptions, control);
+            if (r.stopped) {
+                return stoppedBySignal(
+                    ("at frame " + std::to_string(i) + ", which is not written").c_str());
+            }
         }
         if (!r.target) {
             progress.end();
@@ -475,6 +554,8 @@ int runAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
         written.push_back(file);
     }
     progress.end();
+    stopSignals.reset();
+    if (gSignal.load() != 0) return stoppedBySignal("after the last frame");
     const double renderSeconds = std::chrono::duration<double>(Clock::now() - started).count();
 
     // The video.

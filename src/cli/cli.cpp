@@ -139,7 +139,8 @@ Commands:
       render mode and image size. The render options are those of render (--mode,
       --size, --iterations, --updates, --seed, --streams, --threads, --render-seed,
       --scale, --rotate, --pan, the mode's settings, the colour maps, --depth, --quiet),
-      with the same limits; a scene holds its own, all but --iterations and --updates.
+      with the same limits, but --seed is 0 unless given, so that the same command
+      renders the same frames; a scene holds its own, all but --iterations and --updates.
     Animation options:
       --exposure fixed|per-frame   fixed (the default): every frame is developed against
           one peak, taken from a pre-pass that renders 5 frames spread along the
