@@ -16,6 +16,8 @@ packages=(
   # The accessibility test: a private session bus, the AT-SPI bus and its Python client.
   dbus-daemon at-spi2-core python3-pyatspi
   python3 python3-pil
+  # The point-cloud test reads the PLY files with an independent reader.
+  python3-numpy
   # Renders split into shards: the local and remote job runner of scripts/cluster.
   parallel
   # quillmere-cli animate --video encodes its frames with ffmpeg.
