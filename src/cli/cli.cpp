@@ -171,6 +171,22 @@ Commands:
       Otherwise it names what differs or is missing and exits 2. Sums (densities,
       colours) are added in shard order; surfaces and depths take the nearest part.
 
+  points FILE.qmscene|IMAGE.png|FILE.qmattr -o OUT.ply [--count N] [--ascii]
+         [--mode M] [--seed S] [--quiet]
+      Writes the first N points (1 to 100000000, default 1000000) of the orbit a
+      render of the scene plots (after its transient of 1000 iterations, as a
+      single orbit) as a PLY point cloud: x, y, z as float and red, green, blue as
+      uchar per vertex, binary little-endian, or text with --ascii. Each point has
+      the colour it gets in the scene's mode: grey for Gaz and Liquide (the density
+      of the cloud at the point's pixel in the scene's view, developed with the
+      scene's luminosity and gamma), the speed and angle gradients for Lumière and
+      Plasma, white for Solide. An attractor file is framed as "render" frames it,
+      in mode M (default Gaz), seeded with S (default: the current time). The file
+      is written as a stream, never held whole in memory, and appears only once
+      complete. Prints the output, the points, the format, its size in bytes, the
+      mode, the seed and the speed. Exit status 1 when the orbit diverges (nothing
+      is written).
+
 Options common to all commands:
   --help       prints this text
   --version    prints the tool's name and version
@@ -225,6 +241,7 @@ int dispatch(std::vector<std::string> args, std::ostream& out, std::ostream& err
     if (command == "merge") return runMerge(args, out, err);
     if (command == "gallery") return runGallery(args, out, err);
     if (command == "animate") return runAnimate(args, out, err);
+    if (command == "points") return runPoints(args, out, err);
     err << "quillmere-cli: unknown command '" << command << "'; see quillmere-cli --help\n";
     return kExitUsage;
 }

@@ -18,6 +18,7 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int runResume(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runMerge(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runAnimate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int runPoints(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int runGallery(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // A user's sentence for why a file could not be read or written.

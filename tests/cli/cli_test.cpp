@@ -575,6 +575,74 @@ TEST_F(CliTest, NaNOrbitIsReportedAsDiverged) {
     EXPECT_FALSE(fs::exists(out));
 }
 
+TEST_F(CliTest, PointsOfAnImageEqualThoseOfItsAttractorFile) {
+    // The scene a PNG carries gives the same cloud as the file, mode and seed it was made
+    // from; the colours depend on the mode.
+    fs::create_directories(dir);
+    const std::string lorenz = QM_DATA_DIR "/examples/lorenz.qmattr";
+    const fs::path image = dir / "l.png", fromImage = dir / "image.ply",
+                   fromFile = dir / "file.ply", solid = dir / "solid.ply";
+    Outcome r = runCli({"render", lorenz, "-o", image.string(), "--mode", "Plasma", "--size",
+                        "80x60", "--iterations", "20001", "--streams", "1", "--seed", "4",
+                        "--quiet"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = runCli({"points", image.string(), "-o", fromImage.string(), "--count", "3000"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(keyValues(r.out).at("points"), "3000");
+    EXPECT_EQ(keyValues(r.out).at("bytes"), std::to_string(fs::file_size(fromImage)));
+    r = runCli({"points", lorenz, "-o", fromFile.string(), "--count", "3000", "--mode", "plasma",
+                "--seed", "4"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The records (the headers name the view's size, which the image set).
+    auto records = [](const fs::path& p) {
+        const std::string all = slurp(p);
+        return all.substr(all.find("end_header\n") + 11);
+    };
+    EXPECT_EQ(records(fromFile).size(), 3000u * 15);
+    EXPECT_TRUE(records(fromFile) == records(fromImage));
+    r = runCli({"points", lorenz, "-o", solid.string(), "--count", "3000", "--mode", "Solide",
+                "--seed", "4"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(records(solid) == records(fromFile));
+}
+
+TEST_F(CliTest, PointsRefusesBadArgumentsAndReportsFailures) {
+    fs::create_directories(dir);
+    const std::string lorenz = QM_DATA_DIR "/examples/lorenz.qmattr";
+    const std::string out = (dir / "c.ply").string();
+    const std::vector<std::vector<std::string>> usage = {
+        {"points", lorenz},
+        {"points", lorenz, "-o", "-"},
+        {"points", lorenz, "-o", out, "--count", "0"},
+        {"points", lorenz, "-o", out, "--count", "100000001"},
+        {"points", lorenz, "-o", out, "--mode", "Aquarelle"},
+        {"points", (dir / "missing.qmattr").string(), "-o", out},
+    };
+    for (const auto& args : usage) {
+        const Outcome r = runCli(args);
+        EXPECT_EQ(r.status, 2) << args.back() << ": " << r.err;
+        EXPECT_NE(r.err.find("quillmere-cli points: "), std::string::npos) << r.err;
+    }
+    const fs::path image = dir / "l.png";
+    ASSERT_EQ(runCli({"render", lorenz, "-o", image.string(), "--size", "32x32", "--iterations",
+                      "20001", "--quiet"})
+                  .status,
+              0);
+    EXPECT_EQ(runCli({"points", image.string(), "-o", out, "--mode", "Gaz"}).status, 2);
+
+    const fs::path julia = dir / "julia.qmattr";
+    std::ofstream(julia)
+        << "attractor {\n\ttype julia\n\tparameters <1e300, 1e300, 1e300, 1e300>\n}\n";
+    Outcome r = runCli({"points", julia.string(), "-o", out, "--seed", "1"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("diverges"), std::string::npos) << r.err;
+
+    r = runCli({"points", lorenz, "-o", (dir / "no" / "c.ply").string(), "--count", "10"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+}
+
 TEST_F(CliTest, MalformedFileNamesItsLineAndTheReason) {
     fs::create_directories(dir);
     const std::pair<std::string, std::string> cases[] = {

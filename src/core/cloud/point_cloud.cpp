@@ -11,6 +11,8 @@
 #include "core/render/gas.h"
 #include "core/render/light.h"
 #include "core/render/render_loop.h"
+#include "core/scene/scene_file.h"
+#include "core/strings/string_table.h"
 
 namespace qm {
 
@@ -200,14 +202,31 @@ struct RandomGuard {
 
 }  // namespace
 
+std::string cloudComment(const Attractor& attractor, const TBitmap3D& target) {
+    static constexpr const char* kModes[kRenderModeCount] = {"gas", "liquid", "light", "plasma",
+                                                             "solid"};
+    return softwareName() + " point cloud: " +
+           StringTable::builtinText(TextId::kKindKeywordFirst + attractor.kindCode()) +
+           ", mode " + kModes[std::min<int>(target.mode, kRenderModeCount - 1)] + ", view " +
+           std::to_string(target.imageWidth) + "x" + std::to_string(target.imageHeight);
+}
+
 std::string plyHeader(std::uint64_t count, CloudFormat format, const std::string& comment) {
     std::string h = "ply\nformat ";
     h += format == CloudFormat::Ascii ? "ascii 1.0\n" : "binary_little_endian 1.0\n";
     if (!comment.empty()) {
-        // A line break would end the comment and corrupt the header.
-        std::string line = comment;
-        std::replace(line.begin(), line.end(), '\n', ' ');
-        std::replace(line.begin(), line.end(), '\r', ' ');
+        // A line break would end the comment and corrupt the header, and readers take the
+        // header for ASCII.
+        std::string line;
+        for (const char c : comment) {
+            const auto u = static_cast<unsigned char>(c);
+            if (c == '\n' || c == '\r' || c == '\t')
+                line += ' ';
+            else if (u >= 0x20 && u < 0x7F)
+                line += c;
+            else if (u < 0x80 || u >= 0xC0)  // one '?' per character, not per byte
+                line += '?';
+        }
         h += "comment " + line + "\n";
     }
     h += "element vertex " + std::to_string(count) + "\n";

@@ -32,7 +32,7 @@ enum class CloudFormat : std::uint8_t { BinaryLittleEndian, Ascii };
 struct CloudSettings {
     std::uint64_t count = kDefaultCloudPoints;  // 1 to kMaxCloudPoints
     CloudFormat format = CloudFormat::BinaryLittleEndian;
-    std::string comment;  // one line for the header (e.g. what the scene shows); may be empty
+    std::string comment;  // one line for the header (cloudComment); may be empty
 };
 
 // Shared with other threads while a cloud is written: the stop request in, the progress out.
@@ -72,7 +72,12 @@ CloudResult writePointCloud(const std::filesystem::path& path, const Attractor& 
                             const TBitmap3D& target, const CloudSettings& settings,
                             CloudControl& control);
 
-// The header of a cloud of count points (up to and including "end_header\n").
+// What the cloud shows, for its header: the program, the kind, the mode and the view's size,
+// in ASCII (the mode by its scene-file keyword).
+std::string cloudComment(const Attractor& attractor, const TBitmap3D& target);
+
+// The header of a cloud of count points (up to and including "end_header\n"). The comment
+// stays on its line and in printable ASCII: other bytes become '?'.
 std::string plyHeader(std::uint64_t count, CloudFormat format, const std::string& comment);
 
 }  // namespace qm

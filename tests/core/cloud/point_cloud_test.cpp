@@ -214,7 +214,7 @@ TEST_F(PointCloudTest, ShorterCloudIsAPrefixAndTextEqualsBinary) {
     settings.count = 32769;
     ASSERT_TRUE(writePointCloud(dir_ / "short.ply", *o.attractor, *o.target, settings, control));
     settings.format = CloudFormat::Ascii;
-    settings.comment = "line one\nline two";
+    settings.comment = "line one\nLumi\u00e8re";
     ASSERT_TRUE(writePointCloud(dir_ / "text.ply", *o.attractor, *o.target, settings, control));
 
     const Ply longer = readPly(dir_ / "long.ply"), shorter = readPly(dir_ / "short.ply"),
@@ -227,13 +227,13 @@ TEST_F(PointCloudTest, ShorterCloudIsAPrefixAndTextEqualsBinary) {
         ASSERT_TRUE(a.x == b.x && a.y == b.y && a.z == b.z && a.c == b.c) << "point " << i;
         ASSERT_TRUE(t.x == b.x && t.y == b.y && t.z == b.z && t.c == b.c) << "point " << i;
     }
-    // A line break in the comment stays within its header line.
+    // A line break in the comment stays within its header line, in ASCII.
     std::ifstream in(dir_ / "text.ply");
     std::string line;
     std::getline(in, line);
     std::getline(in, line);
     std::getline(in, line);
-    EXPECT_EQ(line, "comment line one line two");
+    EXPECT_EQ(line, "comment line one Lumi?re");
 }
 
 TEST_F(PointCloudTest, FailuresLeaveThePreviousFileWhole) {
