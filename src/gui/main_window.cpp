@@ -21,6 +21,7 @@
 #include <QOpenGLWidget>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStatusBar>
@@ -33,6 +34,8 @@
 #include "core/attractor/polynomial.h"
 #include "core/discover/lane_search.h"
 #include "core/file/atomic_write.h"
+#include "core/file/data_location.h"
+#include "core/property/color_map.h"
 #include "core/image/bmp.h"
 #include "core/render/bitmap3d.h"
 #include "core/render/state/render_resume.h"
@@ -47,6 +50,7 @@
 #include "gui/language.h"
 #include "gui/new_dialog.h"
 #include "gui/palette_window.h"
+#include "gui/point_cloud_export.h"
 #include "gui/palettes.h"
 #include "gui/render_autosave.h"
 #include "gui/texts.h"
@@ -221,6 +225,7 @@ void TMDIform::createActions() {
     A_enreg_scene_sous =
         make(&TMDIform::A_enreg_scene_sousExecute, QKeySequence(Qt::CTRL | Qt::Key_S), false);
     A_enreg_image_sous = make(&TMDIform::A_enreg_image_sousExecute, {}, false);
+    A_exporter_nuage = make(&TMDIform::A_exporter_nuageExecute, {}, false);
     A_fermer = make(&TMDIform::A_fermerExecute, {}, false);
     A_quitter = new QAction(this);
     connect(A_quitter, &QAction::triggered, this, &QWidget::close);
@@ -237,6 +242,7 @@ void TMDIform::createActions() {
     MM_fichier->addAction(A_enreg_att_sous);
     MM_fichier->addAction(A_enreg_scene_sous);
     MM_fichier->addAction(A_enreg_image_sous);
+    MM_fichier->addAction(A_exporter_nuage);
     MM_fichier->addAction(A_fermer);
     MM_fichier->addSeparator();
     MM_fichier->addAction(A_quitter);
@@ -310,6 +316,7 @@ void TMDIform::retranslate() {
     A_enreg_att_sous->setText(qtext(TextId::kActionSaveAttractor));
     A_enreg_scene_sous->setText(qtext(TextId::kActionSaveScene));
     A_enreg_image_sous->setText(qtext(TextId::kActionSaveImage));
+    A_exporter_nuage->setText(qtext(TextId::kActionExportCloud));
     A_fermer->setText(qtext(TextId::kActionClose));
     A_quitter->setText(qtext(TextId::kActionQuit));
     A_langue->setText(qtext(TextId::kActionLanguage));
@@ -320,6 +327,7 @@ void TMDIform::retranslate() {
                                              {A_reprendre, TextId::kTipResumeRender},
                                              {A_enreg_att_sous, TextId::kTipSaveAttractor},
                                              {A_enreg_image_sous, TextId::kTipSaveImage},
+                                             {A_exporter_nuage, TextId::kTipExportCloud},
                                              {A_fermer, TextId::kTipClose},
                                              {A_quitter, TextId::kTipQuit},
                                              {A_langue, TextId::kTipLanguage},
@@ -656,7 +664,8 @@ void TMDIform::documentClosed(TForm_view* view) {
 }
 
 void TMDIform::setDocumentCommandsShown(bool shown) {
-    for (QAction* a : {A_enreg_att_sous, A_enreg_scene_sous, A_enreg_image_sous, A_fermer}) {
+    for (QAction* a :
+         {A_enreg_att_sous, A_enreg_scene_sous, A_enreg_image_sous, A_exporter_nuage, A_fermer}) {
         a->setEnabled(shown);
         a->setVisible(shown);
     }
@@ -742,6 +751,8 @@ QString TMDIform::askFileName(const FileDialogRequest& request, QString* selecte
         dialog.setWindowTitle(qtext(TextId::kSaveDialogTitle));
         if (request.kind == FileDialogKind::SaveScene)
             dialog.setDefaultSuffix(QStringLiteral("qmscene"));
+        if (request.kind == FileDialogKind::SavePointCloud)
+            dialog.setDefaultSuffix(QStringLiteral("ply"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         if (request.kind == FileDialogKind::SaveImage) {
@@ -943,6 +954,42 @@ bool TMDIform::saveImageOf(TForm_view* view) {
         QFileInfo(fileName).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0);
     view->setDocumentName(QFileInfo(fileName).absoluteFilePath());
     return true;
+}
+
+void TMDIform::A_exporter_nuageExecute() {
+    if (fileCommandsEnabled_ && activeDocument_) exportPointCloudOf(activeDocument_);
+}
+
+PointCloudExport* TMDIform::pointCloudExport() const { return cloudExport_.data(); }
+
+PointCloudExport* TMDIform::exportPointCloudOf(TForm_view* view) {
+    if (!view || !view->attractor()) return nullptr;
+    // One export at a time: its dialog is on the screen, and shows the way to it.
+    if (cloudExport_) {
+        if (QWidget* dialog = cloudExport_->progressDialog()) {
+            dialog->raise();
+            dialog->activateWindow();
+        }
+        return nullptr;
+    }
+    CloudSettings settings = cloudSettings_;
+    if (cloudSettingsHook_ ? !cloudSettingsHook_(settings) : !askCloudSettings(this, settings))
+        return nullptr;
+    cloudSettings_ = settings;
+    QString preset = QFileInfo(view->documentName()).completeBaseName();
+    if (!preset.isEmpty()) preset += QStringLiteral(".ply");
+    QString fileName = askFileName(
+        {FileDialogKind::SavePointCloud, preset, {dialogFilter(TextId::kCloudFilter)}});
+    if (fileName.isEmpty()) return nullptr;
+    if (QFileInfo(fileName).suffix().isEmpty() && !fileName.endsWith(QLatin1Char('.')))
+        fileName += QStringLiteral(".ply");
+    // The worker takes copies: the document may change, render or close meanwhile.
+    Gradientf speed, angle;
+    loadDefaultGradients(dataFolders(programFolder_, DataEnvironment::current()), speed, angle);
+    cloudExport_ = new PointCloudExport(this, fileName, view->attractor()->clone(), view->scene(),
+                                        speed, angle, settings);
+    connect(cloudExport_, &PointCloudExport::finished, cloudExport_, &QObject::deleteLater);
+    return cloudExport_;
 }
 
 void TMDIform::A_fermerExecute() {

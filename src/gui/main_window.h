@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+#include "core/cloud/point_cloud.h"
 #include "gui/new_document_defaults.h"
 
 class QAction;
@@ -31,12 +32,20 @@ class Attractor;
 namespace qm::gui {
 
 class LanguageSettings;
+class PointCloudExport;
 class Palettes;
 class TForm_discover;
 class HistoryWindow;
 class TForm_view;
 
-enum class FileDialogKind : std::uint8_t { Open, SaveAttractor, SaveImage, SaveScene, OpenRenderState };
+enum class FileDialogKind : std::uint8_t {
+    Open,
+    SaveAttractor,
+    SaveImage,
+    SaveScene,
+    OpenRenderState,
+    SavePointCloud,
+};
 
 // A file dialog as the main window asks for it. A test replaces the dialogs with a hook
 // that answers with a file name (empty: cancelled) and may set the chosen filter.
@@ -136,6 +145,14 @@ public:
     // when a file was written.
     bool saveImageOf(TForm_view* view);
     bool saveSceneOf(TForm_view* view);
+    // "Exporter le nuage de points..." for a document: the count and form, the file, then the
+    // export on its worker. The export, or null when cancelled or when one runs already.
+    PointCloudExport* exportPointCloudOf(TForm_view* view);
+    PointCloudExport* pointCloudExport() const;
+    // A test answers the count-and-form dialog instead (true: OK).
+    void setCloudSettingsHook(std::function<bool(CloudSettings&)> hook) {
+        cloudSettingsHook_ = std::move(hook);
+    }
 
     // Called by a document whose close was accepted.
     void documentClosed(TForm_view* view);
@@ -176,6 +193,7 @@ public:
     QAction* A_enreg_att_sous = nullptr;
     QAction* A_enreg_scene_sous = nullptr;
     QAction* A_enreg_image_sous = nullptr;
+    QAction* A_exporter_nuage = nullptr;
     QAction* A_fermer = nullptr;
     QAction* A_quitter = nullptr;
     QAction* A_langue = nullptr;
@@ -208,6 +226,7 @@ private:
     void A_enreg_att_sousExecute();
     void A_enreg_scene_sousExecute();
     void A_enreg_image_sousExecute();
+    void A_exporter_nuageExecute();
     void A_fermerExecute();
     void A_langueExecute();
     void A_aproposExecute();
@@ -240,6 +259,9 @@ private:
     ResumeOfferHook resumeOfferHook_;
     double autosaveSeconds_ = 0;
     std::function<bool(NewDocumentDefaults&)> newDialogHook_;
+    std::function<bool(CloudSettings&)> cloudSettingsHook_;
+    CloudSettings cloudSettings_;  // the last choice of the count and form
+    QPointer<PointCloudExport> cloudExport_;
 };
 
 }  // namespace qm::gui

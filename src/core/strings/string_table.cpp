@@ -319,6 +319,17 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3810, "Type :"},
         {3811, "%u trouvés, %u essais"},
         {3812, "Chercher des attracteurs sur tous les cœurs et les montrer en vignettes"},
+        // Point clouds
+        {3950, "Exporter le nuage de points..."},
+        {3951, "Écrire les points de l'orbite, dans leurs couleurs, en fichier PLY pour les logiciels 3D"},
+        {3952, "Nuage de points PLY (*.ply)|*.ply"},
+        {3953, "Export du nuage de points %s..."},
+        {3954, "Arrêter"},
+        {3955, "L'attracteur diverge après %u itérations : aucun nuage de points n'a été écrit."},
+        {3956, "Nuage de points"},
+        {3957, "Points :"},
+        {3958, "Format texte (ASCII), plus lent et plus gros"},
+        {3959, "Les premiers points de l'orbite du rendu, de 1 à 100 000 000"},
         // Render progress
         {2500, "Plus d'attracteur après %u itérations"},
         {2501, "i/s : "},

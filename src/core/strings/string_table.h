@@ -287,6 +287,17 @@ inline constexpr int kToolkitShortcut = 3672;
 inline constexpr int kToolkitUnknown = 3673;
 inline constexpr int kToolkitFile = 3674;
 inline constexpr int kToolkitSuffixFile = 3675;
+// Point clouds
+inline constexpr int kActionExportCloud = 3950;
+inline constexpr int kTipExportCloud = 3951;
+inline constexpr int kCloudFilter = 3952;
+inline constexpr int kCloudProgress = 3953;
+inline constexpr int kCloudStop = 3954;
+inline constexpr int kCloudDiverged = 3955;
+inline constexpr int kCloudOptionsCaption = 3956;
+inline constexpr int kCloudCount = 3957;
+inline constexpr int kCloudAscii = 3958;
+inline constexpr int kTipCloudCount = 3959;
 }  // namespace TextId
 
 class StringTable {
