@@ -42,6 +42,7 @@
 #include "core/render/state/render_state_file.h"
 #include "core/strings/string_table.h"
 #include "gui/about_box.h"
+#include "gui/animation_dialog.h"
 #include "gui/discovery_window.h"
 #include "gui/file_dialog.h"
 #include "gui/history_window.h"
@@ -234,6 +235,8 @@ void TMDIform::createActions() {
     // In the documents' "Attracteur" menu; its shortcut works with no document open too.
     A_decouverte = make(&TMDIform::A_decouverteExecute, QKeySequence(Qt::Key_F7), true);
     addAction(A_decouverte);
+    A_animation = new QAction(this);
+    connect(A_animation, &QAction::triggered, this, [this] { animationDialog(activeDocument_); });
 
     MM_fichier = menuBar()->addMenu(QString());
     MM_fichier->addAction(A_nouveau);
@@ -322,6 +325,7 @@ void TMDIform::retranslate() {
     A_langue->setText(qtext(TextId::kActionLanguage));
     A_apropos->setText(qtext(TextId::kActionAbout));
     A_decouverte->setText(qtext(TextId::kActionDiscovery));
+    A_animation->setText(qtext(TextId::kActionAnimation));
     const std::pair<QAction*, int> tips[] = {{A_nouveau, TextId::kTipNew},
                                              {A_ouvrir, TextId::kTipOpen},
                                              {A_reprendre, TextId::kTipResumeRender},
@@ -335,7 +339,8 @@ void TMDIform::retranslate() {
                                              {A_decouverte, TextId::kTipDiscovery},
                                              {A_annuler, TextId::kTipUndo},
                                              {A_retablir, TextId::kTipRedo},
-                                             {A_historique, TextId::kTipHistory}};
+                                             {A_historique, TextId::kTipHistory},
+                                             {A_animation, TextId::kTipAnimation}};
     for (const auto& [action, id] : tips) action->setToolTip(qtext(id));
     // Every panel composes its text again in the new language.
     for (int i = 0; i < 5; ++i)
@@ -346,6 +351,7 @@ void TMDIform::retranslate() {
     PB_iter->setAccessibleName(qtext(TextId::kAccProgress));
     statusBar()->setAccessibleName(qtext(TextId::kAccStatusBar));
     if (discovery_) discovery_->retranslate();
+    if (animation_) animation_->retranslate();
     // The panels keep their nominal widths unless the font needs more for the longest texts
     // they show while a render runs.
     const QFontMetrics metrics(SB_panels[2]->font());
@@ -958,6 +964,15 @@ bool TMDIform::saveImageOf(TForm_view* view) {
 
 void TMDIform::A_exporter_nuageExecute() {
     if (fileCommandsEnabled_ && activeDocument_) exportPointCloudOf(activeDocument_);
+}
+
+TForm_anim* TMDIform::animationDialog(TForm_view* view) {
+    if (!animation_) animation_ = new TForm_anim(*this, view);
+    animation_->setDocument(view);
+    animation_->show();
+    animation_->raise();
+    animation_->activateWindow();
+    return animation_;
 }
 
 PointCloudExport* TMDIform::pointCloudExport() const { return cloudExport_.data(); }

@@ -33,6 +33,7 @@ namespace qm::gui {
 
 class LanguageSettings;
 class PointCloudExport;
+class TForm_anim;
 class Palettes;
 class TForm_discover;
 class HistoryWindow;
@@ -149,6 +150,8 @@ public:
     // export on its worker. The export, or null when cancelled or when one runs already.
     PointCloudExport* exportPointCloudOf(TForm_view* view);
     PointCloudExport* pointCloudExport() const;
+    // "Vue > Animation...": the animation dialog, made on first use, shown for the document.
+    TForm_anim* animationDialog(TForm_view* view);
     // A test answers the count-and-form dialog instead (true: OK).
     void setCloudSettingsHook(std::function<bool(CloudSettings&)> hook) {
         cloudSettingsHook_ = std::move(hook);
@@ -202,6 +205,7 @@ public:
     QAction* A_annuler = nullptr;
     QAction* A_retablir = nullptr;
     QAction* A_historique = nullptr;
+    QAction* A_animation = nullptr;  // in the documents' "Vue" menu
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -262,6 +266,7 @@ private:
     std::function<bool(CloudSettings&)> cloudSettingsHook_;
     CloudSettings cloudSettings_;  // the last choice of the count and form
     QPointer<PointCloudExport> cloudExport_;
+    QPointer<TForm_anim> animation_;
 };
 
 }  // namespace qm::gui

@@ -243,6 +243,8 @@ void TForm_view::createActions() {
     viewMenu_->addAction(A_centrer);
     viewMenu_->addAction(A_ajuster);
     viewMenu_->addAction(MI_ajuster_auto);
+    viewMenu_->addSeparator();
+    viewMenu_->addAction(main_.A_animation);
     for (QMenu* menu : {attractorMenu_, viewMenu_}) menu->setToolTipsVisible(true);
     retranslate();
 }

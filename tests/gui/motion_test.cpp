@@ -1,13 +1,22 @@
 // Motion in the desktop program, under a display: the point cloud of a document, written on
 // its worker, equals the tool's cloud of the document's scene and can be stopped without
-// leaving a file.
+// leaving a file; the animation dialog writes the frames the tool's animate writes, goes on
+// from the first missing frame, stops without a partial frame, and checks its keyframes.
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -15,9 +24,12 @@
 
 #include "cli/cli.h"
 #include "core/render/light.h"
+#include "core/strings/string_table.h"
+#include "gui/animation_dialog.h"
 #include "gui/main_window.h"
 #include "gui/palettes.h"
 #include "gui/point_cloud_export.h"
+#include "gui/preview_widget.h"
 #include "gui/texts.h"
 #include "gui/view.h"
 
@@ -51,6 +63,9 @@ private slots:
     void cleanupTestCase();
     void exportedCloudEqualsTheToolsOfTheScene();
     void stoppedExportLeavesNoFile();
+    void turntableFramesEqualTheToolsAndResume();
+    void stoppedRenderWritesNoPartialFrame();
+    void journeyChecksItsKeyframesAndPreviewPlays();
 
 private:
     TForm_view* foundDocument(int kind, int mode);
@@ -169,6 +184,142 @@ void MotionTest::stoppedExportLeavesNoFile() {
     QVERIFY(messages_.isEmpty());
     QVERIFY(!QFile::exists(nextFileName_));
     QCOMPARE(QDir(folder_.filePath(QStringLiteral("stop"))).entryList(QDir::Files).size(), 0);
+}
+
+void MotionTest::turntableFramesEqualTheToolsAndResume() {
+    TForm_view* view = foundDocument(0, 2);
+    QVERIFY(view);
+    view->setTotalIterations(120001);
+    nextFileName_ = folder_.filePath(QStringLiteral("turn.qmscene"));
+    QVERIFY(main_->saveSceneOf(view));
+    const QString scene = nextFileName_;
+
+    main_->A_animation->trigger();
+    TForm_anim* dialog = main_->animationDialog(view);
+    QVERIFY(dialog && dialog->isVisible());
+    dialog->RB_tour->setChecked(true);
+    dialog->M_images->setValue(2);
+    dialog->M_degres->setValue(90);
+    dialog->C_axe->setCurrentIndex(static_cast<int>(TurnAxis::Y));
+    const QString frames = folder_.filePath(QStringLiteral("frames"));
+    dialog->M_dossier->setText(frames);
+    QSignalSpy finished(dialog, &TForm_anim::renderFinished);
+    QVERIFY(dialog->startRender());
+    QVERIFY(finished.wait(120000));
+    auto outcome = finished.takeFirst().first().value<AnimationOutcome>();
+    QCOMPARE(outcome.status, AnimationOutcome::Done);
+    QCOMPARE(outcome.written, 2);
+    QVERIFY2(messages_.isEmpty(), qPrintable(messages_.join('\n')));
+
+    const QString tool = folder_.filePath(QStringLiteral("tool"));
+    std::string err;
+    QCOMPARE(runTool({QStringLiteral("animate"), scene, QStringLiteral("--frames"),
+                      QStringLiteral("2"), QStringLiteral("--turn"), QStringLiteral("90"),
+                      QStringLiteral("--axis"), QStringLiteral("y"), QStringLiteral("-o"),
+                      tool + QStringLiteral("/frame-%04d.png"), QStringLiteral("--quiet")},
+                     &err),
+             0);
+    for (const char* name : {"frame-0000.png", "frame-0001.png"}) {
+        const QByteArray mine = slurp(frames + QLatin1Char('/') + QLatin1String(name));
+        QVERIFY2(!mine.isEmpty(), name);
+        QVERIFY2(mine == slurp(tool + QLatin1Char('/') + QLatin1String(name)), name);
+    }
+    QVERIFY(slurp(frames + QStringLiteral("/frame-0000.png")) !=
+            slurp(frames + QStringLiteral("/frame-0001.png")));
+
+    // A missing frame is rendered again; the other one is kept as it is.
+    const QByteArray second = slurp(frames + QStringLiteral("/frame-0001.png"));
+    QVERIFY(QFile::remove(frames + QStringLiteral("/frame-0001.png")));
+    QVERIFY(dialog->startRender());
+    QVERIFY(finished.wait(120000));
+    outcome = finished.takeFirst().first().value<AnimationOutcome>();
+    QCOMPARE(outcome.status, AnimationOutcome::Done);
+    QCOMPARE(outcome.kept, 1);
+    QCOMPARE(outcome.written, 1);
+    QVERIFY(slurp(frames + QStringLiteral("/frame-0001.png")) == second);
+
+    // Another animation into the same folder touches nothing there.
+    dialog->M_degres->setValue(45);
+    QVERIFY(dialog->startRender());
+    QVERIFY(finished.wait(120000));
+    outcome = finished.takeFirst().first().value<AnimationOutcome>();
+    QCOMPARE(outcome.status, AnimationOutcome::NotThisFrame);
+    QCOMPARE(outcome.frame, 0);
+    QCOMPARE(messages_.size(), 1);
+    messages_.clear();
+    QVERIFY(slurp(frames + QStringLiteral("/frame-0001.png")) == second);
+    dialog->close();
+}
+
+void MotionTest::stoppedRenderWritesNoPartialFrame() {
+    TForm_view* view = foundDocument(3, 0);
+    QVERIFY(view);
+    view->setTotalIterations(2000000000);
+    TForm_anim* dialog = main_->animationDialog(view);
+    dialog->RB_tour->setChecked(true);
+    dialog->M_images->setValue(3);
+    dialog->C_exposition->setChecked(false);
+    const QString frames = folder_.filePath(QStringLiteral("stopped"));
+    dialog->M_dossier->setText(frames);
+    QSignalSpy finished(dialog, &TForm_anim::renderFinished);
+    QVERIFY(dialog->startRender());
+    QCOMPARE(dialog->B_rendre->text(), qtext(TextId::kAnimStop));
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->PB_image->value() > 0, 30000);
+    QTest::mouseClick(dialog->B_rendre, Qt::LeftButton);
+    QVERIFY(finished.wait(30000));
+    const auto outcome = finished.first().first().value<AnimationOutcome>();
+    QCOMPARE(outcome.status, AnimationOutcome::Stopped);
+    QCOMPARE(outcome.written, 0);
+    QCOMPARE(QDir(frames).entryList(QDir::Files).size(), 0);
+    QCOMPARE(dialog->B_rendre->text(), qtext(TextId::kAnimRender));
+    dialog->close();
+}
+
+void MotionTest::journeyChecksItsKeyframesAndPreviewPlays() {
+    TForm_view* view = foundDocument(0, 0);
+    QVERIFY(view);
+    TForm_anim* dialog = main_->animationDialog(view);
+    dialog->RB_voyage->setChecked(true);
+    while (dialog->S_cles->count() > 0) {
+        dialog->S_cles->setCurrentRow(0);
+        dialog->B_retirer->click();
+    }
+    dialog->M_images->setValue(60);
+    QVERIFY(dialog->addCurrentView());
+    QString problem;
+    QVERIFY(!dialog->animation(&problem));
+    QCOMPARE(problem, qtext(TextId::kAnimTooFew));
+
+    // A scene of another mode cannot be mixed with this one.
+    TForm_view* other = foundDocument(0, 4);
+    QVERIFY(other);
+    nextFileName_ = folder_.filePath(QStringLiteral("solid.qmscene"));
+    QVERIFY(main_->saveSceneOf(other));
+    QVERIFY(dialog->addSceneFile(nextFileName_));
+    QVERIFY(!dialog->animation(&problem));
+    QCOMPARE(problem, qtext(TextId::kAnimMismatch));
+    dialog->S_cles->setCurrentRow(1);
+    dialog->B_retirer->click();
+    QCOMPARE(dialog->S_cles->count(), 1);
+
+    // The same document turned: a journey between two views, which the preview plays.
+    dialog->setDocument(view);
+    QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, QPoint(30, 30));
+    QTest::mouseMove(view, QPoint(90, 60));
+    QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, QPoint(90, 60));
+    QVERIFY(dialog->addCurrentView());
+    QVERIFY(dialog->animation());
+    dialog->B_apercu->click();
+    QVERIFY(dialog->previewing());
+    const TBitmap3D* shown = dialog->previewWidget()->target();
+    QVERIFY(shown);
+    const Mat4 start = shown->viewMatrix;
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->previewFrame() > 20, 10000);
+    QVERIFY(!(shown->viewMatrix == start));
+    dialog->B_apercu->click();
+    QVERIFY(!dialog->previewing());
+    QVERIFY2(messages_.isEmpty(), qPrintable(messages_.join('\n')));
+    dialog->close();
 }
 
 QTEST_MAIN(MotionTest)

@@ -269,6 +269,9 @@ CloudResult writePointCloud(const std::filesystem::path& path, const Attractor& 
         auto density = std::make_unique<DensityColorist>(CreateRenderTarget(0, target));
         TBitmap3D& gas = density->target();
         gas.SetView();
+        // The cloud's own densest pixel is its white, whatever exposure an animation's frame
+        // was developed with.
+        gas.fixedPeak = 0;
         gas.ClearImage();
         if (!orbit.start()) return diverged();
         for (std::uint64_t done = 0; done < total;) {

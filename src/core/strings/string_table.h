@@ -298,6 +298,47 @@ inline constexpr int kCloudOptionsCaption = 3956;
 inline constexpr int kCloudCount = 3957;
 inline constexpr int kCloudAscii = 3958;
 inline constexpr int kTipCloudCount = 3959;
+// The animation dialog
+inline constexpr int kActionAnimation = 3960;
+inline constexpr int kTipAnimation = 3961;
+inline constexpr int kAnimationCaption = 3962;
+inline constexpr int kAnimTurntable = 3963;
+inline constexpr int kAnimJourney = 3964;
+inline constexpr int kAnimFrames = 3965;
+inline constexpr int kAnimDegrees = 3966;
+inline constexpr int kAnimAxis = 3967;
+inline constexpr int kAnimAxisView = 3968;
+inline constexpr int kAnimEase = 3969;
+inline constexpr int kAnimEaseLinear = 3970;
+inline constexpr int kAnimEaseSmooth = 3971;
+inline constexpr int kAnimAddView = 3972;
+inline constexpr int kAnimAddScene = 3973;
+inline constexpr int kAnimRemove = 3974;
+inline constexpr int kAnimFixedExposure = 3975;
+inline constexpr int kAnimFolder = 3976;
+inline constexpr int kAnimChoose = 3977;
+inline constexpr int kAnimPreview = 3978;
+inline constexpr int kAnimStopPreview = 3979;
+inline constexpr int kAnimRender = 3980;
+inline constexpr int kAnimStop = 3981;
+inline constexpr int kAnimFrameOf = 3982;
+inline constexpr int kAnimExposureOf = 3983;
+inline constexpr int kAnimTotal = 3984;
+inline constexpr int kAnimFrame = 3985;
+inline constexpr int kAnimDone = 3986;
+inline constexpr int kAnimDiverged = 3987;
+inline constexpr int kAnimNotThisFrame = 3988;
+inline constexpr int kAnimTooFew = 3989;
+inline constexpr int kAnimMismatch = 3990;
+inline constexpr int kAnimSceneDiverges = 3991;
+inline constexpr int kTipAnimRender = 3992;
+inline constexpr int kAnimKeyframes = 3993;
+inline constexpr int kAnimCurrentView = 3994;
+inline constexpr int kAnimStopped = 3995;
+inline constexpr int kAnimChooseFolder = 3996;
+inline constexpr int kAnimClose = 3997;
+inline constexpr int kAnimMotion = 3998;
+inline constexpr int kAnimOutput = 3999;
 }  // namespace TextId
 
 class StringTable {
