@@ -127,6 +127,7 @@ void MotionTest::exportedCloudEqualsTheToolsOfTheScene() {
         TForm_view* view = foundDocument(2, mode);
         QVERIFY(view);
         QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, QPoint(40, 40));
+        QTest::mouseMove(view, QPoint(50, 35));
         QTest::mouseMove(view, QPoint(70, 30));
         QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, QPoint(70, 30));
         if (auto* light = dynamic_cast<TBitmap3D_Light*>(view->renderTarget())) {
@@ -304,9 +305,12 @@ void MotionTest::journeyChecksItsKeyframesAndPreviewPlays() {
 
     // The same document turned: a journey between two views, which the preview plays.
     dialog->setDocument(view);
+    // (the first move of a drag only anchors it)
     QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, QPoint(30, 30));
+    QTest::mouseMove(view, QPoint(40, 35));
     QTest::mouseMove(view, QPoint(90, 60));
     QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, QPoint(90, 60));
+    QCOMPARE(view->state(), kStatePreview);
     QVERIFY(dialog->addCurrentView());
     QVERIFY(dialog->animation());
     dialog->B_apercu->click();
