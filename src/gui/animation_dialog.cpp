@@ -52,9 +52,11 @@ struct KeepRandom {
     ~KeepRandom() { threadRandom31() = saved; }
 };
 
-QString describeKeyframe(const SceneFrame& f, const QString& name) {
+// "2. Lorenz, Gaz, 640x480 (scene.qmscene)": numbered, since views of one document read alike.
+QString describeKeyframe(std::size_t index, const SceneFrame& f, const QString& name) {
     const RenderScene& r = f.render;
-    QString text = QString::fromStdString(f.attractor->displayName()) + QStringLiteral(", ") +
+    QString text = QString::number(index + 1) + QStringLiteral(". ") +
+                   QString::fromStdString(f.attractor->displayName()) + QStringLiteral(", ") +
                    qtext(TextId::kModeNameFirst + r.mode) + QStringLiteral(", ") +
                    QString::number(r.width) + QLatin1Char('x') + QString::number(r.height);
     return text + QStringLiteral(" (") + (name.isEmpty() ? qtext(TextId::kAnimCurrentView) : name) +
@@ -270,10 +272,15 @@ void TForm_anim::retranslate() {
     L_total->setText(qtext(TextId::kAnimTotal));
     B_rendre->setToolTip(qtext(TextId::kTipAnimRender));
     B_fermer->setText(qtext(TextId::kAnimClose));
-    for (int i = 0; i < S_cles->count() && i < static_cast<int>(keys_.size()); ++i)
-        S_cles->item(i)->setText(describeKeyframe(keys_[static_cast<std::size_t>(i)],
-                                                  keyNames_[static_cast<std::size_t>(i)]));
+    relabelKeys();
     updateControls();
+}
+
+void TForm_anim::relabelKeys() {
+    for (int i = 0; i < S_cles->count() && i < static_cast<int>(keys_.size()); ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        S_cles->item(i)->setText(describeKeyframe(k, keys_[k], keyNames_[k]));
+    }
 }
 
 void TForm_anim::updateControls() {
@@ -311,7 +318,7 @@ bool TForm_anim::addCurrentView() {
         return false;
     }
     stopPreview();
-    S_cles->addItem(describeKeyframe(*frame, {}));
+    S_cles->addItem(describeKeyframe(keys_.size(), *frame, {}));
     keys_.push_back(std::move(*frame));
     keyNames_.emplace_back();
     S_cles->setCurrentRow(S_cles->count() - 1);
@@ -334,7 +341,7 @@ bool TForm_anim::addSceneFile(const QString& fileName) {
     }
     stopPreview();
     const QString name = QFileInfo(fileName).fileName();
-    S_cles->addItem(describeKeyframe(frame, name));
+    S_cles->addItem(describeKeyframe(keys_.size(), frame, name));
     keys_.push_back(std::move(frame));
     keyNames_.push_back(name);
     S_cles->setCurrentRow(S_cles->count() - 1);
@@ -361,6 +368,7 @@ void TForm_anim::B_retirerClick() {
     delete S_cles->takeItem(row);
     keys_.erase(keys_.begin() + row);
     keyNames_.erase(keyNames_.begin() + row);
+    relabelKeys();
     updateControls();
 }
 
@@ -406,18 +414,27 @@ void TForm_anim::startPreview() {
         showError(this, problem);
         return;
     }
-    // A target of the scene's mode and size, framed and sampled as its first frame.
+    if (!preparePreview()) {
+        showError(this,
+                  fillText(qtext(TextId::kAnimSceneDiverges), {qtext(TextId::kAnimCurrentView)}));
+        playing_.reset();
+        return;
+    }
+    previewFrame_ = -1;
+    previewClock_.start();
+    previewTimer_->start();
+    previewTick();
+    updateControls();
+}
+
+bool TForm_anim::preparePreview() {
+    // A target of the scene's mode and size, framed and sampled as the first frame.
     const SceneFrame first = playing_->frame(0);
     {
         KeepRandom keep;
         auto attractor = first.attractor->clone();
         PreparedScene prepared = prepareScene(*attractor, first.render, speed_, angle_);
-        if (!prepared.target || !prepared.bounded) {
-            showError(this, fillText(qtext(TextId::kAnimSceneDiverges),
-                                     {qtext(TextId::kAnimCurrentView)}));
-            playing_.reset();
-            return;
-        }
+        if (!prepared.target || !prepared.bounded) return false;
         previewTarget_ = std::move(prepared.target);
     }
     // The preview keeps the image's proportions within its box.
@@ -428,10 +445,7 @@ void TForm_anim::startPreview() {
     preview_->setFixedSize(std::max(w, 16), std::max(h, 16));
     preview_->setTarget(previewTarget_.get());
     previewFrame_ = -1;
-    previewClock_.start();
-    previewTimer_->start();
-    previewTick();
-    updateControls();
+    return true;
 }
 
 void TForm_anim::stopPreview() {
@@ -501,6 +515,9 @@ bool TForm_anim::startRender() {
         return false;
     }
     stopPreview();
+    // The preview follows the frame being rendered.
+    playing_ = *made;
+    if (!preparePreview()) playing_.reset();
     delete render_.data();
     render_ = new AnimationRender(this, std::move(*made), C_exposition->isChecked(),
                                   std::filesystem::path(folder.toStdString()),
@@ -518,6 +535,11 @@ bool TForm_anim::startRender() {
 void TForm_anim::renderTick() {
     if (!render_) return;
     const AnimationRender::Progress p = render_->progress();
+    if (playing_ && previewTarget_ && !previewing() && p.frame != previewFrame_ &&
+        p.frame < playing_->frameCount()) {
+        previewFrame_ = p.frame;
+        showFrameOnPreview(playing_->frame(p.frame), playing_->kind() == Animation::Kind::Journey);
+    }
     PB_image->setValue(static_cast<int>(p.frameProgress * kProgressSteps));
     const double whole =
         p.frames > 0 ? (p.finished + (p.exposure ? 0.0 : p.frameProgress)) / p.frames : 0;

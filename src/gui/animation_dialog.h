@@ -98,11 +98,14 @@ protected:
 private:
     std::optional<SceneFrame> currentView() const;
     void updateControls();
+    void relabelKeys();
     void B_ajouter_sceneClick();
     void B_retirerClick();
     void B_choisirClick();
     void B_apercuClick();
     void B_rendreClick();
+    // A preview target for playing_, framed as its first frame; false when it diverges.
+    bool preparePreview();
     void previewTick();
     void showFrameOnPreview(const SceneFrame& frame, bool resample);
     void renderTick();
