@@ -42,10 +42,35 @@ struct LaneSearch::Lane {
     std::vector<Find> finds;  // of the current round
 };
 
+namespace {
+
+std::unique_ptr<Attractor> loadOrigin(const std::string& text) {
+    auto parser = makeAttractorParser();
+    LoadResult loaded = loadAttractorText(*parser, ReadStatus::Ok, text);
+    return std::move(loaded.attractor);
+}
+
+}  // namespace
+
 LaneSearch::LaneSearch(const DiscoverySettings& settings) : settings_(settings) {
     settings_.lanes = std::max(settings_.lanes, 1);
     settings_.trialsPerRound = std::max(settings_.trialsPerRound, 1);
     settings_.percent = std::clamp(settings_.percent, 1, 100);
+    if (!settings_.origin.empty()) {
+        for (int i = 0; i < settings_.lanes; ++i) {
+            auto lane = std::make_unique<Lane>();
+            lane->attractor = loadOrigin(settings_.origin);
+            if (!lane->attractor) {
+                lanes_.clear();
+                return;
+            }
+            lane->parser = makeAttractorParser();
+            lane->generator.state = laneGeneratorState(settings_.seed, i);
+            lanes_.push_back(std::move(lane));
+        }
+        settings_.kind = lanes_.front()->attractor->kindCode();
+        return;
+    }
     for (int i = 0; i < settings_.lanes; ++i) {
         auto lane = std::make_unique<Lane>();
         const int kind = settings_.kind == kAllKinds ? i % kAttractorKindCount : settings_.kind;
@@ -68,14 +93,14 @@ std::vector<Find> LaneSearch::runRound(WorkerPool& pool, const std::atomic<bool>
     std::atomic<bool> cut{false};
     pool.run(static_cast<std::int64_t>(lanes_.size()), [&](std::int64_t index) {
         Lane& lane = *lanes_[static_cast<std::size_t>(index)];
-        Attractor& a = *lane.attractor;
         lane.finds.clear();
         // The lane's generator is the thread's while the lane runs: the trial, the IFS draw
         // and the sampling all draw from random31.
         Random31 saved = threadRandom31();
         threadRandom31() = lane.generator;
-        a.OnDiverge = nullptr;
         for (int t = 0; t < settings_.trialsPerRound; ++t) {
+            Attractor& a = *lane.attractor;
+            a.OnDiverge = nullptr;
             if (stop.load(std::memory_order_relaxed)) {
                 cut = true;
                 break;
@@ -85,13 +110,17 @@ std::vector<Find> LaneSearch::runRound(WorkerPool& pool, const std::atomic<bool>
             Find find;
             find.lyapunov = a.lyapunov();
             find.dimension = a.dimension();
-            if (!previewStaysBounded(a)) continue;
+            find.kind = a.kindCode();
+            const bool bounded = previewStaysBounded(a);
             std::ostringstream text;
-            if (!writeAttractor(*lane.parser, a, text)) continue;
+            const bool written = bounded && writeAttractor(*lane.parser, a, text);
+            // Near a find, each trial starts from the find again: an accepted trial would
+            // otherwise carry the lane away from it step by step.
+            if (!settings_.origin.empty()) lane.attractor = loadOrigin(settings_.origin);
+            if (!written) continue;
             find.round = round;
             find.lane = static_cast<int>(index);
             find.trial = t;
-            find.kind = a.kindCode();
             find.file = text.str();
             lane.finds.push_back(std::move(find));
         }

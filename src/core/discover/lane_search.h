@@ -32,6 +32,10 @@ struct DiscoverySettings {
     int lanes = kDiscoveryLanes;
     // Trials each lane runs per round: enough that a round's work outweighs its hand-over.
     int trialsPerRound = 8;
+    // A search near a find ("more like this"): the find's parameter file. When set, every lane
+    // starts each trial from these parameters (kind and option come from the file), so that
+    // every find lies within the percentage of them; kind and option above are ignored.
+    std::string origin;
 };
 
 struct Find {
@@ -52,6 +56,8 @@ int defaultOption(int kind);
 
 class LaneSearch {
 public:
+    // An origin that does not read as a parameter file makes no lanes: valid() is then false
+    // and runRound finds nothing.
     explicit LaneSearch(const DiscoverySettings& settings);
     ~LaneSearch();
 
@@ -63,6 +69,7 @@ public:
     std::uint64_t rounds() const { return round_; }
     std::int64_t trials() const { return trials_.load(std::memory_order_relaxed); }
     bool stopped() const { return stopped_; }
+    bool valid() const { return !lanes_.empty(); }
     const DiscoverySettings& settings() const { return settings_; }
 
 private:

@@ -112,6 +112,10 @@ std::optional<Thumbnail> renderThumbnail(Attractor& attractor, const ThumbnailSe
     const ImageView view = target->imageView();
     thumb.width = view.width;
     thumb.height = view.height;
+    thumb.mode = settings.mode;
+    thumb.mirror = target->mirror;
+    thumb.camera = {target->eye,           target->target, target->centre, target->rotationAxis,
+                    target->rotationAngle, target->scale,  target->panX,   target->panY};
     thumb.pixels.resize(static_cast<std::size_t>(thumb.bytesPerLine()) *
                         static_cast<std::size_t>(view.height));
     for (std::int32_t y = 0; y < view.height; ++y)
@@ -128,6 +132,21 @@ std::optional<Thumbnail> renderThumbnail(Attractor& attractor, const ThumbnailSe
     }
     thumb.score = scoreDensity(gas->density.data(), gas->imageWidth, gas->imageHeight);
     return thumb;
+}
+
+RenderScene thumbnailScene(const Thumbnail& thumb) {
+    RenderScene scene;
+    scene.mode = thumb.mode;
+    scene.width = RenderScene::kDefaultWidth;
+    // The fit is relative to the image, so the same proportions give the same framing.
+    const double height =
+        thumb.width > 0 ? std::round(static_cast<double>(scene.width) * thumb.height / thumb.width)
+                        : RenderScene::kDefaultHeight;
+    scene.height = static_cast<std::int32_t>(std::clamp(height, 16.0, 16384.0));
+    scene.camera = thumb.camera;
+    scene.mirror = thumb.mirror;
+    scene.previewRandom = 0;  // the thumbnail's sampling started from state 0
+    return scene;
 }
 
 }  // namespace qm

@@ -9,6 +9,7 @@
 
 #include "core/attractor/attractor.h"
 #include "core/property/gradient.h"
+#include "core/scene/scene.h"
 
 namespace qm {
 
@@ -40,6 +41,10 @@ struct Thumbnail {
     std::int32_t height = 0;
     std::vector<std::uint8_t> pixels;  // rows of blue, green, red; the top row first
     ThumbnailScore score;
+    int mode = 0;
+    // The framing the thumbnail was fitted to, and whether the kind's mirror image was drawn.
+    SceneCamera camera;
+    bool mirror = false;
 
     std::int32_t bytesPerLine() const { return 3 * width; }
 };
@@ -50,5 +55,10 @@ struct Thumbnail {
 // parameters alone. The score comes from a Gas render of the same view (the mode's own
 // render when it is Gas). Empty when the orbit diverges while it is sampled or rendered.
 std::optional<Thumbnail> renderThumbnail(Attractor& attractor, const ThumbnailSettings& settings);
+
+// The scene of a find as its thumbnail shows it: the thumbnail's mode, framing and mirror, in
+// a picture of the new-document width (640) and the thumbnail's proportions, with the default
+// iterations and settings. Opened, it is the thumbnail at a size worth rendering.
+RenderScene thumbnailScene(const Thumbnail& thumb);
 
 }  // namespace qm

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/file/atomic_write.h"
 
@@ -25,5 +26,25 @@ std::string numberedFileName(std::int64_t n, std::string_view extension);
 WriteResult writeNumberedFile(const std::filesystem::path& folder, std::int64_t& n,
                               std::string_view extension, std::string_view bytes,
                               std::filesystem::path& path);
+
+// The numbers of the files named as numberedFileName names them with that extension, in
+// increasing order; empty when the folder cannot be listed.
+std::vector<std::int64_t> fileNumbers(const std::filesystem::path& folder,
+                                      std::string_view extension);
+
+// A find kept as two files of one number (0007.qmscene beside its thumbnail 0007.png).
+struct NumberedPair {
+    std::string_view extension;
+    std::string_view bytes;
+};
+
+// Writes first and second under the first number from n on that is free for both, so that
+// a pair never shares its number with another file of either extension; a name taken meanwhile
+// passes the pair on to the next number, and no file is ever replaced. n is left at the number
+// used, paths at the files written (or, on failure, the file that failed). On failure nothing
+// of the pair is left behind.
+WriteResult writeNumberedPair(const std::filesystem::path& folder, std::int64_t& n,
+                              const NumberedPair& first, const NumberedPair& second,
+                              std::filesystem::path& firstPath, std::filesystem::path& secondPath);
 
 }  // namespace qm

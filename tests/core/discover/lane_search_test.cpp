@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -96,6 +100,61 @@ TEST(LaneSearch, StopEndsARoundBetweenTrials) {
     stopper.join();
     EXPECT_TRUE(lanes.stopped());
     EXPECT_GT(lanes.trials(), 0);
+}
+
+std::string exampleText(const char* name) {
+    std::ifstream in(std::filesystem::path(QM_DATA_DIR) / "examples" / name);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::unique_ptr<Attractor> loadText(const std::string& text) {
+    auto parser = makeAttractorParser();
+    return std::move(loadAttractorText(*parser, ReadStatus::Ok, text).attractor);
+}
+
+// "More like this": finds near a find, each within the percentage of the find's parameters
+// (not drifting from find to find), the same for a seed on any number of threads.
+TEST(LaneSearch, NearAFindStaysNearItWhateverTheThreads) {
+    for (const char* example : {"icon.qmattr", "ifs.qmattr"}) {
+        SCOPED_TRACE(example);
+        DiscoverySettings settings;
+        settings.origin = exampleText(example);
+        settings.kind = static_cast<int>(AttractorKind::Lorenz);  // ignored near a find
+        settings.percent = 10;
+        settings.seed = 11;
+        settings.lanes = 8;
+        settings.trialsPerRound = 6;
+        const auto one = search(settings, 1, 3);
+        const auto two = search(settings, 2, 3);
+        ASSERT_GE(one.size(), 3u) << "a chaotic example has chaotic neighbours";
+        ASSERT_EQ(one.size(), two.size());
+        const auto origin = loadText(settings.origin);
+        const ParamList& o = origin->params();
+        std::set<std::string> distinct;
+        for (std::size_t i = 0; i < one.size(); ++i) {
+            EXPECT_EQ(one[i].file, two[i].file) << i;
+            EXPECT_EQ(one[i].kind, origin->kindCode());
+            distinct.insert(one[i].file);
+            const auto find = loadText(one[i].file);
+            ASSERT_TRUE(find);
+            const ParamList& p = find->params();
+            ASSERT_EQ(p.count(), o.count());
+            for (std::int32_t k = 0; k < p.count(); ++k) {
+                if (!o[k].randomizable) continue;  // derived (the IFS map weights)
+                const double width = (o[k].max() - o[k].min()) * 0.1;
+                EXPECT_LE(std::abs(p[k].get() - o[k].get()), width + 1e-9) << "parameter " << k;
+            }
+        }
+        EXPECT_EQ(distinct.size(), one.size()) << "every find differs";
+    }
+
+    DiscoverySettings broken;
+    broken.origin = "not a parameter file";
+    WorkerPool pool(1);
+    LaneSearch lanes(broken);
+    std::atomic<bool> stop{false};
+    EXPECT_FALSE(lanes.valid());
+    EXPECT_TRUE(lanes.runRound(pool, stop).empty());
 }
 
 TEST(WorkerPool, RunsEveryJobOnceInEveryBatch) {

@@ -6,6 +6,8 @@
 
 #include "core/file/attractor_file.h"
 #include "core/property/color_map.h"
+#include "core/render/render_loop.h"
+#include "core/scene/scene_file.h"
 
 namespace qm {
 namespace {
@@ -72,6 +74,60 @@ TEST(Thumbnail, BytesDependOnTheParametersAlone) {
     EXPECT_EQ(first->height, 150);
     EXPECT_EQ(first->pixels, second->pixels);
     EXPECT_EQ(first->score.score, second->score.score);
+}
+
+class DevelopSink final : public RenderSink {
+public:
+    explicit DevelopSink(TBitmap3D& t) : t_(t) {}
+    void develop() override { t_.BuildImage(); }
+
+private:
+    TBitmap3D& t_;
+};
+
+// A find kept as a scene opens framed as its thumbnail: the scene, read back from its text and
+// rendered at the thumbnail's size, gives the thumbnail's bytes (Julia for the mirror).
+TEST(Thumbnail, SceneOfAThumbnailRendersTheThumbnailAgain) {
+    for (const char* name : {"julia.qmattr", "lorenz.qmattr"}) {
+        for (int mode : {0, 2, 4}) {
+            SCOPED_TRACE(std::string(name) + " mode " + std::to_string(mode));
+            ThumbnailSettings settings = lightSettings();
+            settings.mode = mode;
+            settings.iterations = 50000;
+            auto a = load(std::filesystem::path(QM_DATA_DIR) / "examples" / name);
+            const auto thumb = renderThumbnail(*a, settings);
+            ASSERT_TRUE(thumb);
+            RenderScene scene = thumbnailScene(*thumb);
+            EXPECT_EQ(scene.mode, mode);
+            EXPECT_EQ(scene.width, 640);
+            EXPECT_EQ(scene.height, 480);
+
+            SceneLoad loaded = readScene(sceneText(*a, scene));
+            ASSERT_TRUE(loaded);
+            EXPECT_EQ(loaded.render.camera, scene.camera);
+            RenderScene small = loaded.render;
+            small.width = thumb->width;
+            small.height = thumb->height;
+            threadRandom31().state = 12345;  // the scene holds the sampling's state
+            PreparedScene prepared = prepareScene(*loaded.attractor, small, settings.speedGradient,
+                                                  settings.angleGradient);
+            ASSERT_TRUE(prepared.bounded);
+            TBitmap3D& t = *prepared.target;
+            t.ClearImage();
+            loaded.attractor->restart();
+            RenderControl control;
+            DevelopSink sink(t);
+            const RenderOutcome outcome =
+                runRender(*loaded.attractor, t, {settings.iterations, 1}, sink, control);
+            if (outcome.needsFinalDevelop) t.BuildImage();
+            const ImageView view = t.imageView();
+            std::vector<std::uint8_t> bytes;
+            for (std::int32_t y = 0; y < view.height; ++y)
+                bytes.insert(bytes.end(), view.bits + std::ptrdiff_t{y} * view.bytesPerLine,
+                             view.bits + std::ptrdiff_t{y} * view.bytesPerLine + 3 * view.width);
+            EXPECT_EQ(bytes, thumb->pixels);
+        }
+    }
 }
 
 }  // namespace
