@@ -1,6 +1,7 @@
 // quillmere-cli gallery: the gallery's search, headless. Finds go into a folder as numbered
-// parameter files with their thumbnails, and a contact sheet (sheet.png) and a web page
-// (index.html) show every find in the folder.
+// scene files (the attractor framed and drawn as its thumbnail shows it) with their
+// thumbnails, and a contact sheet (sheet.png) and a web page (index.html) show every find in
+// the folder, parameter files of earlier searches included.
 #include <QBuffer>
 #include <QByteArray>
 #include <QFont>
@@ -34,6 +35,7 @@
 #include "core/file/numbered_files.h"
 #include "core/property/color_map.h"
 #include "core/render/bitmap3d.h"
+#include "core/scene/scene_file.h"
 #include "core/strings/string_table.h"
 
 namespace qm::cli {
@@ -42,7 +44,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kFindExtension = ".qmattr";
+constexpr std::string_view kFindExtension = kSceneExtension;
+constexpr std::string_view kParameterExtension = ".qmattr";  // finds of searches, older galleries
 constexpr std::string_view kThumbExtension = ".png";
 constexpr std::int64_t kMaxCount = 9999;
 constexpr int kSheetColumns = 6;
@@ -191,8 +194,15 @@ std::optional<double> readNumberText(const QImage& image, const char* key) {
 // A find of the folder, for the sheet and the page.
 struct FolderFind {
     std::int64_t number = 0;
+    std::string file;  // its name: a scene, or an earlier parameter file
     FindFacts facts;
     QImage thumb;
+};
+
+// A thumbnail and the scene that shows the find as the thumbnail does.
+struct Rendered {
+    std::optional<Thumbnail> thumb;
+    std::string scene;
 };
 
 std::string describeWrite(const WriteResult& written) {
@@ -201,23 +211,15 @@ std::string describeWrite(const WriteResult& written) {
                     written.systemError);
 }
 
-// The numbers of the finds in the folder (NNNN.qmattr), in increasing order.
-std::vector<std::int64_t> findNumbers(const fs::path& folder) {
-    std::vector<std::int64_t> numbers;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() <= kFindExtension.size() || !name.ends_with(kFindExtension)) continue;
-        const std::string_view digits(name.data(), name.size() - kFindExtension.size());
-        if (digits.size() < 4 || digits.size() > 12 ||
-            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            continue;
-        std::int64_t n = 0;
-        std::from_chars(digits.data(), digits.data() + digits.size(), n);
-        if (numberedFileName(n, kFindExtension) == name) numbers.push_back(n);
-    }
-    std::sort(numbers.begin(), numbers.end());
-    return numbers;
+// The finds in the folder by number: NNNN.qmscene, or NNNN.qmattr that a search or an
+// earlier gallery wrote; a scene wins where both stand under one number.
+std::map<std::int64_t, std::string> folderFinds(const fs::path& folder) {
+    std::map<std::int64_t, std::string> finds;
+    for (std::int64_t n : fileNumbers(folder, kParameterExtension))
+        finds[n] = numberedFileName(n, kParameterExtension);
+    for (std::int64_t n : fileNumbers(folder, kFindExtension))
+        finds[n] = numberedFileName(n, kFindExtension);
+    return finds;
 }
 
 class Gallery {
@@ -235,12 +237,13 @@ public:
     int run();
 
 private:
-    // Thumbnails of the files' texts, rendered on the pool; empty where the orbit diverges.
-    std::vector<std::optional<Thumbnail>> renderThumbnails(const std::vector<std::string>& files,
-                                                           std::vector<FindFacts>* measured);
-    // Writes a find as NNNN.qmattr and NNNN.png, NNNN the first number free for both from
+    // Thumbnails of the parameter files' texts and their scenes, rendered on the pool; no
+    // thumbnail where the orbit diverges.
+    std::vector<Rendered> renderThumbnails(const std::vector<std::string>& files,
+                                           std::vector<FindFacts>* measured);
+    // Writes a find as NNNN.qmscene and NNNN.png, NNNN the first number free for both from
     // next on; false after a message when it cannot.
-    bool writeFind(const std::string& file, const Thumbnail& thumb, const FindFacts& facts);
+    bool writeFind(const std::string& scene, const Thumbnail& thumb, const FindFacts& facts);
     // Reads every find of the folder; a find without a readable thumbnail gets one.
     std::vector<FolderFind> readFolder();
     bool writeSheet(const std::vector<FolderFind>& finds);
@@ -255,9 +258,9 @@ private:
     std::int64_t written_ = 0;
 };
 
-std::vector<std::optional<Thumbnail>> Gallery::renderThumbnails(
-    const std::vector<std::string>& files, std::vector<FindFacts>* measured) {
-    std::vector<std::optional<Thumbnail>> thumbs(files.size());
+std::vector<Rendered> Gallery::renderThumbnails(const std::vector<std::string>& files,
+                                                std::vector<FindFacts>* measured) {
+    std::vector<Rendered> thumbs(files.size());
     if (measured) measured->assign(files.size(), {});
     pool_.run(static_cast<std::int64_t>(files.size()), [&](std::int64_t i) {
         const auto index = static_cast<std::size_t>(i);
@@ -271,59 +274,46 @@ std::vector<std::optional<Thumbnail>> Gallery::renderThumbnails(
             (*measured)[index] = {kindKeyword(loaded.attractor->kindCode()),
                                   loaded.attractor->lyapunov(), loaded.attractor->dimension(), 0};
         }
-        thumbs[index] = renderThumbnail(*loaded.attractor, thumbSettings_);
+        Rendered& r = thumbs[index];
+        r.thumb = renderThumbnail(*loaded.attractor, thumbSettings_);
+        if (r.thumb) r.scene = sceneText(*loaded.attractor, thumbnailScene(*r.thumb));
     });
     return thumbs;
 }
 
-bool Gallery::writeFind(const std::string& file, const Thumbnail& thumb, const FindFacts& facts) {
+bool Gallery::writeFind(const std::string& scene, const Thumbnail& thumb, const FindFacts& facts) {
     const auto png = thumbnailPng(thumb, facts);
-    if (!png) {
-        err_ << "quillmere-cli gallery: the thumbnail could not be encoded\n";
+    if (!png || scene.empty()) {
+        err_ << "quillmere-cli gallery: the find could not be encoded\n";
         return false;
     }
     // Both names must be free: a name that another program took meanwhile passes the find on
     // to the next number, and no file is ever replaced.
-    for (int attempt = 0; attempt < 10000; ++attempt) {
-        fs::path path;
-        const WriteResult params = writeNumberedFile(o_.out, next_, kFindExtension, file, path);
-        if (!params) {
-            err_ << "quillmere-cli gallery: cannot write " << path.string() << ": "
-                 << describeWrite(params) << '\n';
-            return false;
-        }
-        const fs::path thumbPath = o_.out / numberedFileName(next_, kThumbExtension);
-        const WriteResult image = writeFileAtomically(thumbPath, *png, Replace::Never);
-        if (image.status == WriteStatus::Exists || image.status == WriteStatus::NotRegular) {
-            std::error_code ec;
-            fs::remove(path, ec);
-            ++next_;
-            continue;
-        }
-        if (!image) {
-            err_ << "quillmere-cli gallery: cannot write " << thumbPath.string() << ": "
-                 << describeWrite(image) << '\n';
-            return false;
-        }
-        out_ << "found: " << path.string() << '\n'
-             << "thumbnail: " << thumbPath.string() << '\n'
-             << "score: " << formatNumber(facts.score) << '\n'
-             << std::flush;
-        ++next_;
-        ++written_;
-        return true;
+    fs::path path, thumbPath;
+    const WriteResult written = writeNumberedPair(o_.out, next_, {kFindExtension, scene},
+                                                  {kThumbExtension, *png}, path, thumbPath);
+    if (!written) {
+        err_ << "quillmere-cli gallery: cannot write " << path.string() << ": "
+             << describeWrite(written) << '\n';
+        return false;
     }
-    err_ << "quillmere-cli gallery: no free number for a find in " << o_.out.string() << '\n';
-    return false;
+    out_ << "found: " << path.string() << '\n'
+         << "thumbnail: " << thumbPath.string() << '\n'
+         << "score: " << formatNumber(facts.score) << '\n'
+         << std::flush;
+    ++next_;
+    ++written_;
+    return true;
 }
 
 std::vector<FolderFind> Gallery::readFolder() {
     std::vector<FolderFind> finds;
     std::vector<std::string> missingFiles;
     std::vector<std::size_t> missingAt;
-    for (std::int64_t n : findNumbers(o_.out)) {
+    for (const auto& [n, name] : folderFinds(o_.out)) {
         FolderFind f;
         f.number = n;
+        f.file = name;
         const fs::path thumbPath = o_.out / numberedFileName(n, kThumbExtension);
         QImage image;
         std::optional<double> l, d, s;
@@ -337,10 +327,18 @@ std::vector<FolderFind> Gallery::readFolder() {
             f.thumb = image;
         } else {
             std::string text;
-            if (readTextFile(o_.out / numberedFileName(n, kFindExtension),
-                             TextLimits{kMaxAttractorFileBytes, kMaxAttractorFileLines},
-                             text) != ReadStatus::Ok)
+            if (name.ends_with(kFindExtension)) {
+                // The scene's attractor, as a parameter file, to measure and draw.
+                SceneLoad scene = loadScene(o_.out / name);
+                std::ostringstream params;
+                if (!scene || !writeAttractor(*makeAttractorParser(), *scene.attractor, params))
+                    continue;
+                text = params.str();
+            } else if (readTextFile(o_.out / name,
+                                    TextLimits{kMaxAttractorFileBytes, kMaxAttractorFileLines},
+                                    text) != ReadStatus::Ok) {
                 continue;
+            }
             missingFiles.push_back(std::move(text));
             missingAt.push_back(finds.size());
         }
@@ -356,14 +354,14 @@ std::vector<FolderFind> Gallery::readFolder() {
     for (std::size_t i = 0; i < missingFiles.size(); ++i) {
         FolderFind& f = finds[missingAt[i]];
         f.facts = measured[i];
-        if (!thumbs[i]) {
+        if (!thumbs[i].thumb) {
             f.facts.kind += " (diverges)";
             f.thumb = QImage(o_.thumbWidth, o_.thumbHeight, QImage::Format_RGB888);
             f.thumb.fill(Qt::black);
             continue;
         }
-        f.facts.score = thumbs[i]->score.score;
-        if (const auto png = thumbnailPng(*thumbs[i], f.facts)) {
+        f.facts.score = thumbs[i].thumb->score.score;
+        if (const auto png = thumbnailPng(*thumbs[i].thumb, f.facts)) {
             writeFileAtomically(o_.out / numberedFileName(f.number, kThumbExtension), *png,
                                 Replace::Never);
             f.thumb.loadFromData(reinterpret_cast<const uchar*>(png->data()),
@@ -425,7 +423,7 @@ bool Gallery::writePage(const std::vector<FolderFind>& finds) {
          << "figure { margin: 0; } figcaption { font-size: 12px; } a { color: #9cc3ff; }\n"
          << "</style>\n</head>\n<body>\n<h1>Quillmere gallery</h1>\n<main>\n";
     for (const FolderFind& f : finds) {
-        const std::string params = numberedFileName(f.number, kFindExtension);
+        const std::string& params = f.file;
         const std::string thumb = numberedFileName(f.number, kThumbExtension);
         html << "<figure><a href=\"" << params << "\"><img src=\"" << thumb << "\" width=\""
              << f.thumb.width() << "\" height=\"" << f.thumb.height() << "\" alt=\"" << f.facts.kind
@@ -447,8 +445,9 @@ bool Gallery::writePage(const std::vector<FolderFind>& finds) {
 }
 
 int Gallery::run() {
-    next_ = std::max(highestFileNumber(o_.out, kFindExtension),
-                     highestFileNumber(o_.out, kThumbExtension)) +
+    next_ = std::max({highestFileNumber(o_.out, kFindExtension),
+                      highestFileNumber(o_.out, kParameterExtension),
+                      highestFileNumber(o_.out, kThumbExtension)}) +
             1;
     DiscoverySettings settings;
     settings.kind = o_.kind;
@@ -469,10 +468,11 @@ int Gallery::run() {
         for (const Find& f : finds) files.push_back(f.file);
         const auto thumbs = renderThumbnails(files, nullptr);
         for (std::size_t i = 0; i < finds.size() && written_ < o_.count; ++i) {
-            if (!thumbs[i] || thumbs[i]->score.score < o_.minScore) continue;
+            const std::optional<Thumbnail>& thumb = thumbs[i].thumb;
+            if (!thumb || thumb->score.score < o_.minScore) continue;
             const FindFacts facts{kindKeyword(finds[i].kind), finds[i].lyapunov, finds[i].dimension,
-                                  thumbs[i]->score.score};
-            if (!writeFind(finds[i].file, *thumbs[i], facts)) {
+                                  thumb->score.score};
+            if (!writeFind(thumbs[i].scene, *thumb, facts)) {
                 failed = true;
                 break;
             }

@@ -76,7 +76,7 @@ TEST_F(Gallery, SameSeedWritesTheSameFilesWhateverTheThreadCount) {
     const auto b = folderBytes(dir / "two");
     ASSERT_EQ(a.size(), 5u * 2 + 2);  // files and thumbnails, sheet and page
     EXPECT_EQ(a, b);
-    for (const char* name : {"0001.qmattr", "0005.png", "sheet.png", "index.html"})
+    for (const char* name : {"0001.qmscene", "0005.png", "sheet.png", "index.html"})
         EXPECT_TRUE(a.contains(name)) << name;
 
     // The thumbnail carries what the sheet shows; the sheet has a cell per find.
@@ -88,15 +88,34 @@ TEST_F(Gallery, SameSeedWritesTheSameFilesWhateverTheThreadCount) {
     const QImage sheet(QString::fromStdString((dir / "one" / "sheet.png").string()));
     EXPECT_EQ(sheet.width(), 5 * (64 + 8));
     const std::string page = a.at("index.html");
-    for (const char* link : {"href=\"0001.qmattr\"", "src=\"0005.png\"", "icon"})
+    for (const char* link : {"href=\"0001.qmscene\"", "src=\"0005.png\"", "icon"})
         EXPECT_NE(page.find(link), std::string::npos) << link;
+
+    // The scene opens framed and drawn as its thumbnail: rendered at the thumbnail's size, it
+    // gives the thumbnail's pixels.
+    std::string scene = a.at("0001.qmscene");
+    EXPECT_NE(scene.find("mode light"), std::string::npos) << scene;
+    for (const auto& [from, to] : {std::pair{"width 640", "width 64"},
+                                   {"height 480", "height 48"},
+                                   {"iterations 20000000", "iterations 20000\n\tstreams 1"}}) {
+        const auto at = scene.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        scene.replace(at, std::string_view(from).size(), to);
+    }
+    std::ofstream(dir / "small.qmscene") << scene;
+    const Outcome rendered = runCli({"render", (dir / "small.qmscene").string(), "-o",
+                                     (dir / "again.png").string(), "--quiet"});
+    ASSERT_EQ(rendered.status, 0) << rendered.err;
+    EXPECT_EQ(QImage(QString::fromStdString((dir / "again.png").string()))
+                  .convertToFormat(QImage::Format_RGB888),
+              thumb.convertToFormat(QImage::Format_RGB888));
 
     // Another seed finds other sets.
     const Outcome other =
         runCli({"gallery", "--kind", "icon", "--out", (dir / "other").string(), "--thumb", "64x48",
                 "--iterations", "20000", "--seed", "6", "--count", "1"});
     ASSERT_EQ(other.status, 0) << other.err;
-    EXPECT_NE(slurp(dir / "other" / "0001.qmattr"), a.at("0001.qmattr"));
+    EXPECT_NE(slurp(dir / "other" / "0001.qmscene"), a.at("0001.qmscene"));
 }
 
 TEST_F(Gallery, NumberingGoesOnAfterTheFolderAndTheSheetCoversEveryFind) {
@@ -108,9 +127,9 @@ TEST_F(Gallery, NumberingGoesOnAfterTheFolderAndTheSheetCoversEveryFind) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(slurp(dir / "0003.qmattr"), slurp(QM_DATA_DIR "/examples/lorenz.qmattr"));
     EXPECT_EQ(slurp(dir / "0007.png"), "not ours");
-    for (const char* name : {"0008.qmattr", "0008.png", "0009.qmattr", "0009.png"})
+    for (const char* name : {"0008.qmscene", "0008.png", "0009.qmscene", "0009.png"})
         EXPECT_TRUE(fs::exists(dir / name)) << name;
-    EXPECT_FALSE(fs::exists(dir / "0010.qmattr"));
+    EXPECT_FALSE(fs::exists(dir / "0010.qmscene"));
     // The earlier find got its thumbnail, measured, and the sheet and page show all three.
     QImage lorenz(QString::fromStdString((dir / "0003.png").string()));
     EXPECT_EQ(lorenz.text("Kind"), "lorenz");
@@ -121,7 +140,7 @@ TEST_F(Gallery, NumberingGoesOnAfterTheFolderAndTheSheetCoversEveryFind) {
     const QImage sheet(QString::fromStdString((dir / "sheet.png").string()));
     EXPECT_EQ(sheet.width(), 3 * (64 + 8));
     const std::string page = slurp(dir / "index.html");
-    for (const char* link : {"0003.qmattr", "0008.qmattr", "0009.qmattr"})
+    for (const char* link : {"0003.qmattr", "0008.qmscene", "0009.qmscene"})
         EXPECT_NE(page.find(link), std::string::npos) << link;
 }
 

@@ -75,8 +75,10 @@ WriteResult writeNumberedPair(const std::filesystem::path& folder, std::int64_t&
         // The first file goes again: a pair is written whole or not at all.
         std::error_code ec;
         std::filesystem::remove(firstPath, ec);
-        if (result.status != WriteStatus::Exists && result.status != WriteStatus::NotRegular)
+        if (result.status != WriteStatus::Exists && result.status != WriteStatus::NotRegular) {
+            firstPath = secondPath;  // the file that failed
             return result;
+        }
         ++n;
     }
     return result;

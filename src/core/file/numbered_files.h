@@ -41,8 +41,8 @@ struct NumberedPair {
 // Writes first and second under the first number from n on that is free for both, so that
 // a pair never shares its number with another file of either extension; a name taken meanwhile
 // passes the pair on to the next number, and no file is ever replaced. n is left at the number
-// used, paths at the files written (or, on failure, the file that failed). On failure nothing
-// of the pair is left behind.
+// used, the paths at the files written; on failure firstPath names the file that failed, and
+// nothing of the pair is left behind.
 WriteResult writeNumberedPair(const std::filesystem::path& folder, std::int64_t& n,
                               const NumberedPair& first, const NumberedPair& second,
                               std::filesystem::path& firstPath, std::filesystem::path& secondPath);
