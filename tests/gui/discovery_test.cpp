@@ -1,25 +1,32 @@
 // The discovery window: opened with F7 for the active document's kind, it fills its grid from
-// a search on worker threads, sorts, and opens a find in a new document ready to render.
+// a search on worker threads, sorts, filters, searches near a find, keeps favourites in a
+// folder, shows the examples, and opens any of them in a new document.
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "core/attractor/attractor.h"
 #include "core/discover/lane_search.h"
+#include "core/render/bitmap3d.h"
 #include "gui/discovery_window.h"
 #include "gui/main_window.h"
 #include "gui/preview_widget.h"
+#include "gui/texts.h"
 #include "gui/view.h"
 
 using namespace qm;
 using namespace qm::gui;
+using D = TForm_discover;
 
 class DiscoveryTest : public QObject {
     Q_OBJECT
@@ -36,6 +43,10 @@ private slots:
     void cleanupTestCase() { main_.reset(); }
 
     void findsFillTheGridSortAndOpenInADocument();
+    void filtersHideWhatFallsOutside();
+    void moreLikeThisPutsNeighboursBesideTheFind();
+    void starsAreKeptInTheFavouritesFolder();
+    void examplesShowAndOpenAndTheModeRedrawsThem();
     void closingTheWindowStopsTheSearch();
 
 private:
@@ -95,6 +106,148 @@ void DiscoveryTest::findsFillTheGridSortAndOpenInADocument() {
     view->A_demarrer->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(completed.count(), 1, 60000);
     QVERIFY(!view->attractor()->diverged());
+}
+
+void DiscoveryTest::filtersHideWhatFallsOutside() {
+    TForm_discover* window = main_->discoveryWindow();
+    QListWidget* grid = window->grid();
+    QVERIFY(grid->count() >= 12);
+    auto check = [&](double minScore, double low, double high, int kind) {
+        int shown = 0;
+        for (int i = 0; i < grid->count(); ++i) {
+            QListWidgetItem* item = grid->item(i);
+            const double d = item->data(D::RoleDimension).toDouble();
+            const bool inside = item->data(D::RoleScore).toDouble() >= minScore && d >= low &&
+                                d <= high && (kind < 0 || item->data(D::RoleKind).toInt() == kind);
+            if (item->isHidden() == inside) return -1;
+            shown += inside;
+        }
+        return shown;
+    };
+    // The median score hides about half; a dimension range and another kind hide the rest.
+    std::vector<double> scores;
+    for (int i = 0; i < grid->count(); ++i)
+        scores.push_back(grid->item(i)->data(D::RoleScore).toDouble());
+    std::sort(scores.begin(), scores.end());
+    const double median = std::floor(scores[scores.size() / 2] * 100) / 100;
+    window->M_score->setValue(median);
+    const int byScore = check(median, 0, 3, -1);
+    QVERIFY(byScore > 0 && byScore < grid->count());
+    window->M_dim_min->setValue(1.6);
+    window->M_dim_max->setValue(1.8);
+    QVERIFY(check(median, 1.6, 1.8, -1) >= 0);
+    window->M_score->setValue(0);
+    window->M_dim_min->setValue(0);
+    window->M_dim_max->setValue(3);
+    window->C_afficher->setCurrentIndex(1 + static_cast<int>(AttractorKind::Lorenz));
+    QCOMPARE(check(0, 0, 3, static_cast<int>(AttractorKind::Lorenz)), 0);
+    window->C_afficher->setCurrentIndex(0);
+    QCOMPARE(check(0, 0, 3, -1), grid->count());
+}
+
+void DiscoveryTest::moreLikeThisPutsNeighboursBesideTheFind() {
+    TForm_discover* window = main_->discoveryWindow();
+    QListWidget* grid = window->grid();
+    window->setSortKey(TForm_discover::SortOrder);
+    QListWidgetItem* origin = grid->item(1);
+    const qlonglong group = origin->data(D::RoleOrder).toLongLong();
+    const int before = grid->count();
+    QSignalSpy finished(window, &TForm_discover::searchFinished);
+    QVERIFY(window->moreLikeThis(origin));
+    QVERIFY(window->running());
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 120000);  // ends by itself
+    QVERIFY(!window->running());
+    QCOMPARE(grid->count(), before + TForm_discover::kNearFinds);
+    // In find order the neighbours follow the find, all of its kind.
+    const int at = grid->row(origin);
+    for (int i = 1; i <= TForm_discover::kNearFinds; ++i) {
+        QListWidgetItem* item = grid->item(at + i);
+        QCOMPARE(item->data(D::RoleGroup).toLongLong(), group);
+        QCOMPARE(item->data(D::RoleKind).toInt(), origin->data(D::RoleKind).toInt());
+        QVERIFY(item->data(D::RoleFile).toString() != origin->data(D::RoleFile).toString());
+    }
+    QVERIFY(at + TForm_discover::kNearFinds + 1 == grid->count() ||
+            grid->item(at + TForm_discover::kNearFinds + 1)->data(D::RoleGroup).toLongLong() !=
+                group);
+}
+
+void DiscoveryTest::starsAreKeptInTheFavouritesFolder() {
+    TForm_discover* window = main_->discoveryWindow();
+    QTemporaryDir dir;
+    const std::filesystem::path folder = dir.filePath(QStringLiteral("favourites")).toStdString();
+    window->setFavouritesFolder(folder);
+    QCOMPARE(window->favouritesGrid()->count(), 0);
+    QListWidget* grid = window->grid();
+    window->setSortKey(TForm_discover::SortScore);
+    QListWidgetItem* best = grid->item(0);
+    QVERIFY(window->star(best));
+    QVERIFY(best->data(D::RoleStarred).toBool());
+    QVERIFY(!window->star(best));  // once is enough
+    QVERIFY(std::filesystem::exists(folder / "0001.qmscene"));
+    QVERIFY(std::filesystem::exists(folder / "0001.png"));
+    QCOMPARE(window->favouritesGrid()->count(), 1);
+
+    // A folder that cannot be made: a message, and the find stays as it was, unstarred.
+    QStringList messages;
+    setMessageHook([&](QMessageBox::Icon, const QString&, const QString& text) {
+        messages << text;
+        return true;
+    });
+    QFile blocker(dir.filePath(QStringLiteral("file")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    window->setFavouritesFolder(dir.filePath(QStringLiteral("file/favourites")).toStdString());
+    QListWidgetItem* second = grid->item(1);
+    const int count = grid->count();
+    QVERIFY(!window->star(second));
+    setMessageHook(nullptr);
+    QCOMPARE(messages.size(), 1);
+    QVERIFY(messages.front().contains(QStringLiteral("file/favourites")));
+    QVERIFY(!second->data(D::RoleStarred).toBool());
+    QCOMPARE(grid->count(), count);
+
+    // The folder lists its favourites again (as on the next start); one opens as its scene:
+    // the thumbnail's mode and framing.
+    window->setFavouritesFolder(folder);
+    QCOMPARE(window->favouritesGrid()->count(), 1);
+    const int documents = main_->documents().size();
+    emit window->favouritesGrid()->itemActivated(window->favouritesGrid()->item(0));
+    QCOMPARE(main_->documents().size(), documents + 1);
+    TForm_view* view = main_->activeDocument();
+    QCOMPARE(view->renderTarget()->mode, window->thumbnailMode());
+    QCOMPARE(view->renderTarget()->imageWidth, 640);
+}
+
+void DiscoveryTest::examplesShowAndOpenAndTheModeRedrawsThem() {
+    TForm_discover* window = main_->discoveryWindow();
+    QSignalSpy drawn(window, &TForm_discover::thumbnailShown);
+    window->tabs()->setCurrentIndex(TForm_discover::TabExamples);
+    QListWidget* examples = window->examplesGrid();
+    QCOMPARE(examples->count(), 11);  // one per kind, beside the program
+    QTRY_VERIFY_WITH_TIMEOUT(drawn.count() >= 11, 60000);
+    for (int i = 0; i < examples->count(); ++i)
+        QVERIFY(examples->item(i)->data(D::RoleScore).toDouble() > 0.2);
+
+    // Another render mode draws the examples and the finds again in it.
+    window->setThumbnailMode(static_cast<int>(RenderMode::Solid));
+    auto allSolid = [&] {
+        for (QListWidget* list : {examples, window->grid()})
+            for (int i = 0; i < list->count(); ++i)
+                if (list->item(i)->data(D::RoleMode).toInt() != static_cast<int>(RenderMode::Solid))
+                    return false;
+        return true;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(allSolid(), 120000);
+    if (const QString folder = qEnvironmentVariable("QM_SCREENSHOTS"); !folder.isEmpty()) {
+        QTest::qWait(200);
+        window->grab().save(folder + QStringLiteral("/discovery-examples.png"));
+    }
+
+    const int documents = main_->documents().size();
+    emit examples->itemActivated(examples->item(3));
+    QCOMPARE(main_->documents().size(), documents + 1);
+    QCOMPARE(main_->activeDocument()->attractor()->kindCode(),
+             examples->item(3)->data(D::RoleKind).toInt());
 }
 
 void DiscoveryTest::closingTheWindowStopsTheSearch() {

@@ -123,6 +123,7 @@ std::optional<Thumbnail> renderThumbnail(Attractor& attractor, const ThumbnailSe
                     thumb.bytesPerLine(),
                     thumb.pixels.data() + static_cast<std::ptrdiff_t>(y) * thumb.bytesPerLine());
 
+    if (!settings.scored) return thumb;
     const TBitmap3D_Gas* gas = dynamic_cast<const TBitmap3D_Gas*>(target.get());
     std::unique_ptr<TBitmap3D> scoring;
     if (!gas || settings.mode != static_cast<int>(RenderMode::Gas)) {

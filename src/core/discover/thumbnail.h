@@ -18,6 +18,9 @@ struct ThumbnailSettings {
     std::int32_t width = 200;
     std::int32_t height = 150;
     std::int32_t iterations = 300000;
+    // Whether to score the thumbnail (a second, Gas render unless the mode is Gas): a thumbnail
+    // drawn again in another mode keeps the score it had.
+    bool scored = true;
     // The Light family's gradients, as the caller loaded them (the shipped colour maps).
     Gradientf speedGradient;
     Gradientf angleGradient;

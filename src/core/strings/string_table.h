@@ -148,6 +148,24 @@ inline constexpr int kDiscoverySortScore = 3809;
 inline constexpr int kDiscoveryKind = 3810;
 inline constexpr int kDiscoveryStatus = 3811;
 inline constexpr int kTipDiscovery = 3812;
+inline constexpr int kDiscoveryMoreLikeThis = 3813;
+inline constexpr int kTipDiscoveryMoreLikeThis = 3814;
+inline constexpr int kDiscoveryNearPercent = 3815;
+inline constexpr int kTipDiscoveryNearPercent = 3816;
+inline constexpr int kDiscoveryStar = 3817;
+inline constexpr int kTipDiscoveryStar = 3818;
+inline constexpr int kDiscoveryFindsTab = 3819;
+inline constexpr int kDiscoveryFavouritesTab = 3820;
+inline constexpr int kDiscoveryExamplesTab = 3821;
+inline constexpr int kDiscoveryMode = 3822;
+inline constexpr int kDiscoveryShow = 3823;
+inline constexpr int kDiscoveryMinScore = 3824;
+inline constexpr int kDiscoveryDimension = 3825;
+inline constexpr int kDiscoveryDimensionTo = 3826;
+inline constexpr int kDiscoveryFolder = 3827;
+inline constexpr int kDiscoveryFolderIs = 3828;
+inline constexpr int kDiscoveryChooseFolder = 3829;
+inline constexpr int kDiscoveryStarFailed = 3830;
 
 // Language dialog and its messages ("%s" stands for a file).
 inline constexpr int kLanguageCaption = 3350;
