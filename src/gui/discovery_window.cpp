@@ -335,12 +335,16 @@ TForm_discover::TForm_discover(TMDIform& main, QWidget* parent)
         connect(d, &QDoubleSpinBox::valueChanged, this, &TForm_discover::applyFilters);
     connect(T_onglets, &QTabWidget::currentChanged, this, [this](int tab) {
         if (tab == TabExamples) showExamples();
+        // Sorting and filtering apply to the finds.
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{C_sort, C_afficher, M_score, M_dim_min, M_dim_max})
+            w->setEnabled(tab == TabFinds);
         updateButtons();
     });
     retranslate();
     loadFavourites();
     updateButtons();
-    resize(4 * 216 + 40, 3 * 196 + 110);
+    resize(5 * 216 + 44, 3 * 196 + 110);
 }
 
 TForm_discover::~TForm_discover() {
@@ -377,6 +381,9 @@ void TForm_discover::retranslate() {
     for (int i = 0; i < kModeCount; ++i) C_rendu->setItemText(i, qtext(TextId::kModeNameFirst + i));
     B_start->setText(qtext(running() ? TextId::kDiscoveryStop : TextId::kDiscoveryStart));
     B_voisins->setText(qtext(TextId::kDiscoveryMoreLikeThis));
+    // The style's button margins leave the longer captions short of room.
+    for (QPushButton* b : {B_start, B_voisins, B_favori, B_dossier})
+        b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 24);
     B_voisins->setToolTip(qtext(TextId::kTipDiscoveryMoreLikeThis));
     B_favori->setText(qtext(TextId::kDiscoveryStar));
     B_favori->setToolTip(qtext(TextId::kTipDiscoveryStar));

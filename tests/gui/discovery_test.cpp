@@ -210,6 +210,14 @@ void DiscoveryTest::starsAreKeptInTheFavouritesFolder() {
     // the thumbnail's mode and framing.
     window->setFavouritesFolder(folder);
     QCOMPARE(window->favouritesGrid()->count(), 1);
+    QVERIFY(window->star(grid->item(2)));
+    QCOMPARE(window->favouritesGrid()->count(), 2);
+    QVERIFY(std::filesystem::exists(folder / "0002.qmscene"));
+    if (const QString shots = qEnvironmentVariable("QM_SCREENSHOTS"); !shots.isEmpty()) {
+        window->tabs()->setCurrentIndex(TForm_discover::TabFavourites);
+        QTest::qWait(200);
+        window->grab().save(shots + QStringLiteral("/discovery-favourites.png"));
+    }
     const int documents = main_->documents().size();
     emit window->favouritesGrid()->itemActivated(window->favouritesGrid()->item(0));
     QCOMPARE(main_->documents().size(), documents + 1);
