@@ -43,10 +43,11 @@ Commands:
           [--min-score X] [--randomness P] [--iterations I] [--max-trials T] [--seed S]
           [--threads J]
       Searches as "search" does, on J threads (default: every core) at lowered
-      priority, and writes each find as DIR/NNNN.qmattr with its thumbnail
+      priority, and writes each find as a scene DIR/NNNN.qmscene with its thumbnail
       DIR/NNNN.png (WxH, default 200x150, 16 to 2048 per side; I iterations, default
       300000, fitted, in mode M, default Lumière), numbered on after the highest number
-      in DIR (no file is ever replaced). KIND is as for "search", or "all" for every
+      in DIR (no file is ever replaced). The scene is the find in the thumbnail's mode
+      and framing, 640 pixels wide. KIND is as for "search", or "all" for every
       kind in turn. A find is kept when its score reaches X (0 to 1, default 0): the
       square root of the fraction of the frame it covers times the variety of its
       density (the spread of the log density's histogram). Then DIR/sheet.png (a grid of
@@ -213,7 +214,6 @@ Exit status, for every command:
 
 // Runs the command; the caller checks the output stream.
 int dispatch(std::vector<std::string> args, std::ostream& out, std::ostream& err) {
-
     if (args.empty()) {
         err << kUsage;
         return kExitUsage;

@@ -166,6 +166,12 @@ void DiscoveryTest::moreLikeThisPutsNeighboursBesideTheFind() {
         QCOMPARE(item->data(D::RoleKind).toInt(), origin->data(D::RoleKind).toInt());
         QVERIFY(item->data(D::RoleFile).toString() != origin->data(D::RoleFile).toString());
     }
+    if (const QString shots = qEnvironmentVariable("QM_SCREENSHOTS"); !shots.isEmpty()) {
+        grid->setCurrentItem(origin);
+        grid->scrollToItem(origin, QAbstractItemView::PositionAtTop);
+        QTest::qWait(200);
+        window->grab().save(shots + QStringLiteral("/discovery-more.png"));
+    }
     QVERIFY(at + TForm_discover::kNearFinds + 1 == grid->count() ||
             grid->item(at + TForm_discover::kNearFinds + 1)->data(D::RoleGroup).toLongLong() !=
                 group);
