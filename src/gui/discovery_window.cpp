@@ -799,6 +799,8 @@ void TForm_discover::queueThumbnail(ThumbJob job) {
 void TForm_discover::renderThumbnails() {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     WorkerPool pool(static_cast<int>(cores));
+    // The colour maps are read once; each job sets its mode.
+    const ThumbnailSettings base = thumbnailSettings(main_.programFolder(), 0);
     for (;;) {
         std::vector<ThumbJob> batch;
         {
@@ -823,7 +825,8 @@ void TForm_discover::renderThumbnails() {
             auto parser = makeAttractorParser();
             LoadResult loaded = loadAttractorText(*parser, ReadStatus::Ok, job.file);
             if (!loaded) return;
-            ThumbnailSettings settings = thumbnailSettings(main_.programFolder(), job.mode);
+            ThumbnailSettings settings = base;
+            settings.mode = job.mode;
             settings.scored = job.scored;
             const auto thumb = renderThumbnail(*loaded.attractor, settings);
             if (!thumb) return;
