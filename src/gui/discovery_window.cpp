@@ -612,6 +612,12 @@ void TForm_discover::openItem(QListWidgetItem* item) {
         if (!path.isEmpty()) main_.openFiles({path});
         return;
     }
+    // As its thumbnail shows it: the mode and the framing, ready to render.
+    const QByteArray scene = item->data(RoleScene).toString().toUtf8();
+    if (SceneLoad loaded = readScene(std::string_view(scene.constData(), scene.size()))) {
+        main_.openScene(std::move(loaded));
+        return;
+    }
     auto parser = makeAttractorParser();
     LoadResult loaded =
         loadAttractorText(*parser, ReadStatus::Ok, item->data(RoleFile).toString().toStdString());

@@ -507,14 +507,7 @@ int TMDIform::openFiles(const QStringList& fileNames) {
                 showError(this, sceneErrorMessage(fileName, scene));
                 continue;
             }
-            TForm_view* view = newDocument();
-            if (!view) break;
-            if (view->installScene(std::move(scene))) {
-                view->resetHistory();
-                ++opened;
-            } else if (QMdiSubWindow* window = documentWindow(view)) {
-                window->close();  // a size refused: no empty document stays behind
-            }
+            if (openScene(std::move(scene))) ++opened;
             continue;
         }
         auto parser = makeAttractorParser();
@@ -629,6 +622,18 @@ HistoryWindow* TMDIform::historyWindow() {
         history_->showDocument(activeDocument_);
     }
     return history_;
+}
+
+TForm_view* TMDIform::openScene(SceneLoad scene) {
+    TForm_view* view = newDocument();
+    if (!view) return nullptr;
+    if (view->installScene(std::move(scene))) {
+        view->resetHistory();
+        return view;
+    }
+    if (QMdiSubWindow* window = documentWindow(view))
+        window->close();  // a size refused: no empty document stays behind
+    return nullptr;
 }
 
 TForm_discover* TMDIform::discoveryWindow() {

@@ -27,6 +27,7 @@ class QScrollArea;
 
 namespace qm {
 class Attractor;
+struct SceneLoad;
 }
 
 namespace qm::gui {
@@ -92,6 +93,9 @@ public:
     int openFiles(const QStringList& fileNames);
     // The attractor in a new document with the view fitted; none when no document can be made.
     TForm_view* openAttractor(std::unique_ptr<Attractor> attractor);
+    // The scene read into a new document, as "Ouvrir..." opens a scene file; none when no
+    // document can be made or the scene's size is refused (a message says why).
+    TForm_view* openScene(SceneLoad scene);
     // The discovery window, made on first use.
     TForm_discover* discoveryWindow();
 

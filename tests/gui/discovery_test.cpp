@@ -91,7 +91,7 @@ void DiscoveryTest::findsFillTheGridSortAndOpenInADocument() {
     QVERIFY(window->grid()->item(0)->data(Qt::UserRole).toLongLong() <
             window->grid()->item(1)->data(Qt::UserRole).toLongLong());
 
-    // Return on the best find opens it, fitted, in a new document that renders.
+    // Return on the best find opens it in a new document that renders.
     window->setSortKey(TForm_discover::SortScore);
     const int documents = main_->documents().size();
     window->grid()->setCurrentRow(0);
@@ -100,7 +100,9 @@ void DiscoveryTest::findsFillTheGridSortAndOpenInADocument() {
     TForm_view* view = main_->activeDocument();
     QVERIFY(view && view != first);
     QCOMPARE(view->attractor()->kind(), AttractorKind::Icon);
-    QCOMPARE(view->state(), kStateRendered);
+    // As its thumbnail shows it: in its mode, framed, in the live preview.
+    QCOMPARE(view->renderTarget()->mode, static_cast<int>(RenderMode::Light));
+    QCOMPARE(view->state(), kStatePreview);
     view->setTotalIterations(300000);
     QSignalSpy completed(view, &TForm_view::renderCompleted);
     view->A_demarrer->trigger();
