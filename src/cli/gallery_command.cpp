@@ -176,7 +176,10 @@ std::optional<std::string> encodePng(const QImage& image) {
     return std::string(encoded.constData(), static_cast<std::size_t>(encoded.size()));
 }
 
-std::optional<std::string> thumbnailPng(const Thumbnail& thumb, const FindFacts& facts) {
+// The thumbnail with what the sheet shows of it, and, as every image of the programs, the
+// scene it shows (the one beside it), so that opening or rendering it gives the find again.
+std::optional<std::string> thumbnailPng(const Thumbnail& thumb, const FindFacts& facts,
+                                        const std::string& scene) {
     QImage image(thumb.pixels.data(), thumb.width, thumb.height, thumb.bytesPerLine(),
                  QImage::Format_BGR888);
     QImage copy = image.convertToFormat(QImage::Format_RGB888);
@@ -184,6 +187,11 @@ std::optional<std::string> thumbnailPng(const Thumbnail& thumb, const FindFacts&
     copy.setText("Lyapunov", QString::fromStdString(formatNumber(facts.lyapunov)));
     copy.setText("Dimension", QString::fromStdString(formatNumber(facts.dimension)));
     copy.setText("Score", QString::fromStdString(formatNumber(facts.score)));
+    if (!scene.empty()) {
+        copy.setText(QString::fromLatin1(kPngSceneKeyword.data(), kPngSceneKeyword.size()),
+                     QString::fromStdString(scene));
+        copy.setText("Software", QString::fromStdString(softwareName()));
+    }
     return encodePng(copy);
 }
 
@@ -282,7 +290,7 @@ std::vector<Rendered> Gallery::renderThumbnails(const std::vector<std::string>& 
 }
 
 bool Gallery::writeFind(const std::string& scene, const Thumbnail& thumb, const FindFacts& facts) {
-    const auto png = thumbnailPng(thumb, facts);
+    const auto png = thumbnailPng(thumb, facts, scene);
     if (!png || scene.empty()) {
         err_ << "quillmere-cli gallery: the find could not be encoded\n";
         return false;
@@ -361,7 +369,7 @@ std::vector<FolderFind> Gallery::readFolder() {
             continue;
         }
         f.facts.score = thumbs[i].thumb->score.score;
-        if (const auto png = thumbnailPng(*thumbs[i].thumb, f.facts)) {
+        if (const auto png = thumbnailPng(*thumbs[i].thumb, f.facts, thumbs[i].scene)) {
             writeFileAtomically(o_.out / numberedFileName(f.number, kThumbExtension), *png,
                                 Replace::Never);
             f.thumb.loadFromData(reinterpret_cast<const uchar*>(png->data()),

@@ -663,6 +663,9 @@ bool TForm_discover::star(QListWidgetItem* find) {
     image.setText(QStringLiteral("Lyapunov"), number(find->data(RoleLyapunov).toDouble()));
     image.setText(QStringLiteral("Dimension"), number(find->data(RoleDimension).toDouble()));
     image.setText(QStringLiteral("Score"), number(find->data(RoleScore).toDouble()));
+    // As every image of the programs: the scene it shows, the one beside it.
+    image.setText(QString::fromLatin1(kPngSceneKeyword.data(), kPngSceneKeyword.size()), scene);
+    image.setText(QStringLiteral("Software"), QString::fromStdString(softwareName()));
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);

@@ -95,6 +95,7 @@ TEST_F(Gallery, SameSeedWritesTheSameFilesWhateverTheThreadCount) {
     // gives the thumbnail's pixels.
     std::string scene = a.at("0001.qmscene");
     EXPECT_NE(scene.find("mode light"), std::string::npos) << scene;
+    EXPECT_EQ(thumb.text("quillmere-scene").toStdString(), scene);
     for (const auto& [from, to] : {std::pair{"width 640", "width 64"},
                                    {"height 480", "height 48"},
                                    {"iterations 20000000", "iterations 20000\n\tstreams 1"}}) {

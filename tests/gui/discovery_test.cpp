@@ -193,6 +193,9 @@ void DiscoveryTest::starsAreKeptInTheFavouritesFolder() {
     QVERIFY(!window->star(best));  // once is enough
     QVERIFY(std::filesystem::exists(folder / "0001.qmscene"));
     QVERIFY(std::filesystem::exists(folder / "0001.png"));
+    QCOMPARE(QImage(QString::fromStdString((folder / "0001.png").string()))
+                 .text(QStringLiteral("quillmere-scene")),
+             best->data(D::RoleScene).toString());
     QCOMPARE(window->favouritesGrid()->count(), 1);
 
     // A folder that cannot be made: a message, and the find stays as it was, unstarred.
