@@ -1,5 +1,6 @@
 #include "gui/discovery_window.h"
 
+#include <QAction>
 #include <QBuffer>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -231,6 +232,16 @@ TForm_discover::TForm_discover(TMDIform& main, QWidget* parent)
         return grid;
     };
     L_grid = makeGrid();
+    A_ouvrir = new QAction(this);
+    A_voisins = new QAction(this);
+    A_favori = new QAction(this);
+    A_favori->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    A_favori->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    for (QAction* a : {A_ouvrir, A_voisins, A_favori}) L_grid->addAction(a);
+    L_grid->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(A_ouvrir, &QAction::triggered, this, [this] { openItem(L_grid->currentItem()); });
+    connect(A_voisins, &QAction::triggered, this, [this] { moreLikeThis(L_grid->currentItem()); });
+    connect(A_favori, &QAction::triggered, this, [this] { star(L_grid->currentItem()); });
     L_favoris = makeGrid();
     L_exemples = makeGrid();
     auto* favouritesPage = new QWidget(this);
@@ -381,6 +392,9 @@ void TForm_discover::retranslate() {
     for (int i = 0; i < kModeCount; ++i) C_rendu->setItemText(i, qtext(TextId::kModeNameFirst + i));
     B_start->setText(qtext(running() ? TextId::kDiscoveryStop : TextId::kDiscoveryStart));
     B_voisins->setText(qtext(TextId::kDiscoveryMoreLikeThis));
+    A_ouvrir->setText(qtext(TextId::kDiscoveryOpen));
+    A_voisins->setText(qtext(TextId::kDiscoveryMoreLikeThis));
+    A_favori->setText(qtext(TextId::kDiscoveryStar));
     // The style's button margins leave the longer captions short of room.
     for (QPushButton* b : {B_start, B_voisins, B_favori, B_dossier})
         b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 24);
@@ -418,9 +432,13 @@ void TForm_discover::setSortKey(SortKey key) {
 
 void TForm_discover::updateButtons() {
     QListWidgetItem* find = T_onglets->currentIndex() == TabFinds ? L_grid->currentItem() : nullptr;
+    const bool starrable = find != nullptr && !find->data(RoleStarred).toBool() &&
+                           !find->data(RoleScene).toString().isEmpty();
     B_voisins->setEnabled(find != nullptr);
-    B_favori->setEnabled(find != nullptr && !find->data(RoleStarred).toBool() &&
-                         !find->data(RoleScene).toString().isEmpty());
+    B_favori->setEnabled(starrable);
+    A_ouvrir->setEnabled(find != nullptr);
+    A_voisins->setEnabled(find != nullptr);
+    A_favori->setEnabled(starrable);
 }
 
 // --- Search ----------------------------------------------------------------------------

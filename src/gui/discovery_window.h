@@ -24,6 +24,7 @@
 #include <string>
 #include <thread>
 
+class QAction;
 class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
@@ -101,6 +102,10 @@ public:
     QPushButton* B_voisins = nullptr;
     QPushButton* B_favori = nullptr;
     QPushButton* B_dossier = nullptr;
+    // The chosen find's commands, also in the grid's context menu.
+    QAction* A_ouvrir = nullptr;
+    QAction* A_voisins = nullptr;
+    QAction* A_favori = nullptr;
 
 signals:
     void findShown(int count);

@@ -221,7 +221,11 @@ void DiscoveryTest::starsAreKeptInTheFavouritesFolder() {
     // the thumbnail's mode and framing.
     window->setFavouritesFolder(folder);
     QCOMPARE(window->favouritesGrid()->count(), 1);
-    QVERIFY(window->star(grid->item(2)));
+    grid->setCurrentItem(grid->item(2));
+    QVERIFY(window->A_favori->isEnabled());
+    window->A_favori->trigger();  // Ctrl+D, and the grid's context menu
+    QVERIFY(grid->item(2)->data(D::RoleStarred).toBool());
+    QVERIFY(!window->A_favori->isEnabled());
     QCOMPARE(window->favouritesGrid()->count(), 2);
     QVERIFY(std::filesystem::exists(folder / "0002.qmscene"));
     if (const QString shots = qEnvironmentVariable("QM_SCREENSHOTS"); !shots.isEmpty()) {

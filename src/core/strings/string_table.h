@@ -166,6 +166,7 @@ inline constexpr int kDiscoveryFolder = 3827;
 inline constexpr int kDiscoveryFolderIs = 3828;
 inline constexpr int kDiscoveryChooseFolder = 3829;
 inline constexpr int kDiscoveryStarFailed = 3830;
+inline constexpr int kDiscoveryOpen = 3831;
 
 // Language dialog and its messages ("%s" stands for a file).
 inline constexpr int kLanguageCaption = 3350;
