@@ -217,6 +217,10 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3514, "Enregistrer..."},
         {3515, "Ne pas enregistrer"},
         {3516, "Annuler"},
+        {3520, "&Taille réelle"},
+        {3521,
+         "Montrer l'image à 100 % avec des barres de défilement, au lieu de l'image entière "
+         "réduite à la fenêtre"},
         // Undo, redo and history
         {3560, "&Edition"},
         {3561, "Annuler"},
@@ -259,7 +263,9 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3603, ","},
         {3604, "Fixé pendant la recherche"},
         {3610, "Nouveau document : type d'attracteur, taille de l'image et mode de rendu"},
-        {3611, "Lire un fichier de paramètres d'attracteur (.qmattr)"},
+        {3611,
+         "Lire un attracteur (.qmattr), une scène (.qmscene) ou une image PNG qui contient sa "
+         "scène"},
         {3612, "Écrire les paramètres de l'attracteur dans un fichier .qmattr"},
         {3613, "Écrire l'image en BMP 24 bits ou en PNG"},
         {3614, "Fermer le document actif"},

@@ -236,6 +236,9 @@ inline constexpr int kUnsavedScene = 3513;
 inline constexpr int kSaveButton = 3514;
 inline constexpr int kDontSave = 3515;
 inline constexpr int kCancelButton = 3516;
+// Images larger than their window: shown scaled, or at 100% on demand.
+inline constexpr int kActionActualSize = 3520;
+inline constexpr int kTipActualSize = 3521;
 // Undo, redo and the history of a document ("%s" stands for the name of a step). The
 // names of the steps follow kStepNameFirst in the order of HistoryStep (the first names the
 // state a history starts from).
