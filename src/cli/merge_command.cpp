@@ -124,6 +124,7 @@ int runMerge(const std::vector<std::string>& args, std::ostream& out, std::ostre
     job.target = render.target.get();
     job.output = o.output;
     job.png = o.png;
+    job.texts = resumedTexts(render);
     if (const auto problem = writeJobImage(job, out)) {
         err << "quillmere-cli merge: cannot write "
             << (isStandardStream(o.output) ? "the image" : o.output) << ": " << *problem << '\n';

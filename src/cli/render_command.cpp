@@ -587,6 +587,7 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
             return kExitUsage;
         }
         job.base.scene = attractorText.str();
+        if (!job.texts.scene.empty()) job.base.set(kSceneFileSetting, job.texts.scene);
         settings.threads = 0;
         setRenderSettings(job.base, settings);
         job.base.set("checkpoint_every", o.checkpointSeconds);

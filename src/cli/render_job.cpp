@@ -16,6 +16,7 @@
 #include "cli/commands.h"
 #include "core/file/atomic_write.h"
 #include "core/image/bmp.h"
+#include "core/scene/scene.h"
 #include "core/strings/duration.h"
 #include "core/strings/string_table.h"
 
@@ -145,6 +146,19 @@ std::optional<std::string> writeImage(const RenderJob& job, std::ostream& out) {
 }
 
 }  // namespace
+
+PngTexts resumedTexts(const ResumedRender& render) {
+    if (!render.sceneFile.empty())
+        if (const SceneLoad kept = readScene(render.sceneFile))
+            return {render.sceneFile, sceneDescription(*kept.attractor, kept.render)};
+    if (!render.attractor || !render.target) return {};
+    const EngineSettings& s = render.settings;
+    RenderScene scene = captureScene(*render.attractor, *render.target, s.totalIterations,
+                                     s.updates, 0, s.streams, s.renderSeed);
+    scene.previewRandom.reset();
+    scene.plotColor.reset();
+    return {sceneText(*render.attractor, scene), sceneDescription(*render.attractor, scene)};
+}
 
 std::optional<std::string> writeJobImage(const RenderJob& job, std::ostream& out) {
     return writeImage(job, out);

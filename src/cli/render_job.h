@@ -58,6 +58,11 @@ int runToEnd(RenderJob& job, std::ostream& out, std::ostream& err);
 // failure.
 std::optional<std::string> writeJobImage(const RenderJob& job, std::ostream& out);
 
+// What the image of a resumed (or merged) render carries: the scene its state kept, else one
+// rebuilt from the render itself, without what was drawn before the render began (the preview
+// sampling's generator state, the first point's colour), which such a state does not hold.
+PngTexts resumedTexts(const ResumedRender& render);
+
 // The user's sentence for a state file that cannot be read, and the exit status for it: 4 when
 // it is too large for this machine, 2 otherwise.
 std::string describeState(const StateReadResult& result);

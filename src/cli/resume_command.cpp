@@ -119,6 +119,7 @@ int runResume(const std::vector<std::string>& args, std::ostream& out, std::ostr
     job.output = o.output;
     job.png = o.png;
     job.quiet = o.quiet;
+    job.texts = resumedTexts(render);
     job.renderSeed = render.settings.renderSeed;
     job.checkpoint = o.state;
     job.checkpointSeconds = checkpointSeconds;

@@ -90,13 +90,15 @@ bool isSceneFile(const QString& fileName) {
 constexpr int kCascadeStep = 24;
 constexpr int kMinDocumentAreaWidth = 160;
 
-// The scrolling frame around a document's image inside its window; a close asks the document.
+// The frame around a document inside its window; a close asks the document. The document
+// fills it: it scales or scrolls its image itself.
 class DocumentScroll final : public QScrollArea {
 public:
     DocumentScroll() {
         setFrameShape(QFrame::NoFrame);
-        setWidgetResizable(false);
-        setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     }
 
 protected:
@@ -475,7 +477,7 @@ TForm_view* TMDIform::newDocument() {
     connect(view, &TForm_view::historyChanged, this, [this, view] {
         if (activeDocument_ == view) updateEditCommands();
     });
-    // The image scrolls inside its window when the window is smaller than the image.
+    // An image larger than its window is scaled down in it, or scrolls at 100%.
     auto* scroll = new DocumentScroll;
     scroll->setWidget(view);
     QMdiSubWindow* window = mdiArea_->addSubWindow(
@@ -558,17 +560,7 @@ void TMDIform::fitDocument(TForm_view* view) {
     const QRect area = documentArea();
     // The frame around the image: the window's title bar and borders.
     const QMargins frame = window->contentsMargins();
-    const QSize wanted = view->size().grownBy(frame);
-    const QSize size = wanted.boundedTo(area.size());
-    // Scroll bars take room from the image when they show.
-    QSize withBars = size;
-    auto* scroll = qobject_cast<QScrollArea*>(window->widget());
-    const int bar = scroll ? scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent) : 0;
-    if (size.width() < wanted.width())
-        withBars.rheight() = std::min(wanted.height() + bar, area.height());
-    if (withBars.height() < wanted.height())
-        withBars.rwidth() = std::min(wanted.width() + bar, area.width());
-    window->resize(withBars);
+    window->resize(view->clientSizeFor(area.size().shrunkBy(frame)).grownBy(frame));
     // Back into the free area when it reaches under the palettes or out of the frame.
     QRect g = window->geometry();
     if (g.right() > area.right()) g.moveRight(area.right());

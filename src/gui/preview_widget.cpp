@@ -7,6 +7,7 @@
 
 #include <GL/gl.h>
 
+#include "gui/image_frame.h"
 #include "gui/texts.h"
 
 namespace qm::gui {
@@ -51,6 +52,12 @@ void PreviewWidget::setFogColor(const ColorRGBf& color) {
     doneCurrent();
 }
 
+void PreviewWidget::setImageRect(const QRect& rect) {
+    if (rect == imageRect_) return;
+    imageRect_ = rect;
+    update();
+}
+
 void PreviewWidget::initializeGL() {
     // Runs again when the widget gets a new context (a new top-level parent): the fixed state
     // belongs to the context.
@@ -72,17 +79,40 @@ void PreviewWidget::initializeGL() {
 
 void PreviewWidget::paintGL() {
     const qreal ratio = devicePixelRatioF();
-    glViewport(0, 0, static_cast<GLsizei>(width() * ratio), static_cast<GLsizei>(height() * ratio));
+    const auto device = [ratio](int v) { return static_cast<GLint>(v * ratio); };
+    glViewport(0, 0, device(width()), device(height()));
+    const QRect image = imageRect_.isEmpty() ? rect() : imageRect_;
+    const QRect shown = image.intersected(rect());
+    if (shown != rect()) {
+        glClearColor(static_cast<GLfloat>(kLetterboxColor.redF()),
+                     static_cast<GLfloat>(kLetterboxColor.greenF()),
+                     static_cast<GLfloat>(kLetterboxColor.blueF()), 0.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+    // The image's own area, counted from the bottom as OpenGL does.
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(device(shown.x()), device(height() - shown.y() - shown.height()),
+              device(shown.width()), device(shown.height()));
     const ColorRGBf background = target_ ? target_->backgroundColor : ColorRGBf{0, 0, 0};
     glClearColor(background.r, background.g, background.b, 0.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (target_ && !target_->previewPoints.empty()) drawPoints(*target_);
+    if (target_ && !target_->previewPoints.empty() && !shown.isEmpty()) drawPoints(*target_, image);
+    glDisable(GL_SCISSOR_TEST);
     collectGLErrors();
 }
 
-void PreviewWidget::drawPoints(const TBitmap3D& target) {
+void PreviewWidget::drawPoints(const TBitmap3D& target, const QRect& image) {
+    // The image's normalised coordinates mapped onto its rectangle in the widget: the
+    // projection is the image's, whatever the widget's size, so the framing is the image's.
+    const double w = width(), h = height();
+    Mat4 place = Mat4::identity();
+    place[0] = image.width() / w;
+    place[5] = image.height() / h;
+    place[12] = (2.0 * image.x() + image.width()) / w - 1;
+    place[13] = 1 - (2.0 * image.y() + image.height()) / h;
     glMatrixMode(GL_PROJECTION);
-    glLoadMatrixd(target.projectionMatrix.m.data());
+    glLoadMatrixd(place.m.data());
+    glMultMatrixd(target.projectionMatrix.m.data());
     glMatrixMode(GL_MODELVIEW);
     glLoadMatrixd(target.viewMatrix.m.data());
     glColor3f(target.pointColor.r, target.pointColor.g, target.pointColor.b);

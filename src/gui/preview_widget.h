@@ -37,6 +37,11 @@ public:
     const TBitmap3D* target() const { return target_; }
     // Blend of background and point colours at which points vanish into the distance.
     void setFogColor(const ColorRGBf& color);
+    // Where the image lies in this widget (none: the whole widget). The points are drawn with
+    // the image's projection into that rectangle, so the preview frames what the image shows;
+    // the rest of the widget is letterbox.
+    void setImageRect(const QRect& rect);
+    const QRect& imageRect() const { return imageRect_; }
 
     // Shows a box for code and then for every error OpenGL has queued, one each, stopping at
     // the first invalid-operation code. The boxes open once the current paint is over.
@@ -47,11 +52,12 @@ protected:
     void paintGL() override;
 
 private:
-    void drawPoints(const TBitmap3D& target);
+    void drawPoints(const TBitmap3D& target, const QRect& image);
     void collectGLErrors();
     void showPendingErrors();
 
     const TBitmap3D* target_ = nullptr;
+    QRect imageRect_;
     ColorRGBf fogColor_{0.25f, 0.25f, 0.25f};
     bool initialized_ = false;
     std::vector<std::uint16_t> pendingErrors_;

@@ -5,10 +5,14 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStackedLayout>
+#include <QStyle>
 #include <QThread>
 #include <QWheelEvent>
 
@@ -28,6 +32,7 @@
 #include "core/render/sampling.h"
 #include "core/strings/duration.h"
 #include "core/strings/string_table.h"
+#include "gui/image_frame.h"
 #include "gui/image_widget.h"
 #include "gui/main_window.h"
 #include "gui/palettes.h"
@@ -131,11 +136,24 @@ TForm_view::TForm_view(TMDIform& main, const NewDocumentDefaults& settings, int 
 
     preview_ = new PreviewWidget(this);
     image_ = new ImageWidget(this);
-    layers_ = new QStackedLayout(this);
-    layers_->setContentsMargins(0, 0, 0, 0);
+    // The preview or the image, with the scroll bars of an image shown at 100%.
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setSpacing(0);
+    layers_ = new QStackedLayout;
+    grid->addLayout(layers_, 0, 0);
     layers_->addWidget(preview_);
     layers_->addWidget(image_);
     layers_->setCurrentWidget(preview_);
+    horizontalBar_ = new QScrollBar(Qt::Horizontal, this);
+    verticalBar_ = new QScrollBar(Qt::Vertical, this);
+    grid->addWidget(verticalBar_, 0, 1);
+    grid->addWidget(horizontalBar_, 1, 0);
+    for (QScrollBar* bar : {horizontalBar_, verticalBar_}) {
+        bar->hide();
+        connect(bar, &QScrollBar::valueChanged, this, [this] { updateImageFrame(); });
+    }
+    setMinimumSize(kMinImageSide, kMinImageSide);
 
     // A new document shows how to begin, over the empty preview.
     hint_ = new QLabel(this);
@@ -167,8 +185,9 @@ TForm_view::TForm_view(TMDIform& main, const NewDocumentDefaults& settings, int 
     target_->SetHeight(settings.height);
     target_->SetEye({0, 0, -5});
     target_->SetTarget({0, 0, 0});
-    // The client area is the image: the target's width is a multiple of 4.
-    setFixedSize(target_->imageWidth, target_->imageHeight);
+    // The window starts at the image's size, or the image's shape scaled to the room.
+    resize(target_->imageWidth, target_->imageHeight);
+    updateImageFrame();
 
     replaceAttractor(settings.kind, settings.optionFor(settings.kind));
     applyState();
@@ -229,6 +248,10 @@ void TForm_view::createActions() {
     MI_ajuster_auto->setCheckable(true);
     MI_ajuster_auto->setChecked(true);
     connect(MI_ajuster_auto, &QAction::triggered, this, &TForm_view::MI_ajuster_autoClick);
+    A_taille_reelle = new QAction(this);
+    A_taille_reelle->setCheckable(true);
+    A_taille_reelle->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    connect(A_taille_reelle, &QAction::triggered, this, &TForm_view::setActualSize);
 
     attractorMenu_ = new QMenu(this);
     attractorMenu_->addAction(A_rechercher);
@@ -243,6 +266,8 @@ void TForm_view::createActions() {
     viewMenu_->addAction(A_centrer);
     viewMenu_->addAction(A_ajuster);
     viewMenu_->addAction(MI_ajuster_auto);
+    viewMenu_->addSeparator();
+    viewMenu_->addAction(A_taille_reelle);
     viewMenu_->addSeparator();
     viewMenu_->addAction(main_.A_animation);
     for (QMenu* menu : {attractorMenu_, viewMenu_}) menu->setToolTipsVisible(true);
@@ -260,11 +285,13 @@ void TForm_view::retranslate() {
     A_centrer->setText(qtext(TextId::kActionCentre));
     A_copier->setText(qtext(TextId::kActionCopy));
     MI_ajuster_auto->setText(qtext(TextId::kActionAutoFit));
+    A_taille_reelle->setText(qtext(TextId::kActionActualSize));
     const std::pair<QAction*, int> tips[] = {
         {A_rechercher, TextId::kTipSearch}, {A_arreter_rch, TextId::kTipStopSearch},
         {A_demarrer, TextId::kTipStart},    {A_arreter, TextId::kTipStop},
         {A_ajuster, TextId::kTipFit},       {A_centrer, TextId::kTipCentre},
-        {A_copier, TextId::kTipCopy},       {MI_ajuster_auto, TextId::kTipAutoFit}};
+        {A_copier, TextId::kTipCopy},       {MI_ajuster_auto, TextId::kTipAutoFit},
+        {A_taille_reelle, TextId::kTipActualSize}};
     for (const auto& [action, id] : tips) action->setToolTip(qtext(id));
     hint_->setText(qtext(TextId::kSearchHint));
     setAccessibleDescription(qtext(TextId::kAccDocumentImage));
@@ -390,7 +417,7 @@ void TForm_view::setRenderMode(int mode) {
         setState(kStatePreview);
         redrawPreview();
     } else {
-        image_->update();
+        image_->imageChanged();
         preview_->update();
     }
     main_.resetStatus();
@@ -467,6 +494,54 @@ void TForm_view::updateHint() {
 void TForm_view::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     hint_->setGeometry(rect());
+    updateImageFrame();
+}
+
+int TForm_view::scrollBarExtent() const {
+    return style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalBar_);
+}
+
+void TForm_view::updateImageFrame() {
+    if (!target_) return;
+    const QSize image(target_->imageWidth, target_->imageHeight);
+    const int extent = scrollBarExtent();
+    const ScrollBars bars = actualSize_ ? scrollBarsFor(image, size(), extent) : ScrollBars{};
+    const QSize area(width() - (bars.vertical ? extent : 0),
+                     height() - (bars.horizontal ? extent : 0));
+    {
+        // Clamping the values must not call back here.
+        const QSignalBlocker blockH(horizontalBar_), blockV(verticalBar_);
+        horizontalBar_->setRange(0, bars.horizontal ? image.width() - area.width() : 0);
+        horizontalBar_->setPageStep(std::max(area.width(), 1));
+        horizontalBar_->setSingleStep(std::max(area.width() / 20, 1));
+        verticalBar_->setRange(0, bars.vertical ? image.height() - area.height() : 0);
+        verticalBar_->setPageStep(std::max(area.height(), 1));
+        verticalBar_->setSingleStep(std::max(area.height() / 20, 1));
+    }
+    horizontalBar_->setVisible(bars.horizontal);
+    verticalBar_->setVisible(bars.vertical);
+    const QRect frame = imageRectIn(image, area, actualSize_,
+                                    QPoint(horizontalBar_->value(), verticalBar_->value()));
+    displayScale_ = actualSize_ ? 1.0 : fitScale(image, area);
+    preview_->setImageRect(frame);
+    image_->setImageRect(frame);
+}
+
+void TForm_view::setActualSize(bool on) {
+    A_taille_reelle->setChecked(on);
+    if (on == actualSize_) return;
+    actualSize_ = on;
+    updateImageFrame();
+    // At 100% the middle of the image shows first.
+    if (on) {
+        horizontalBar_->setValue(horizontalBar_->maximum() / 2);
+        verticalBar_->setValue(verticalBar_->maximum() / 2);
+    }
+}
+
+QSize TForm_view::clientSizeFor(QSize room) const {
+    return documentClientSize(QSize(target_->imageWidth, target_->imageHeight), room, actualSize_,
+                              scrollBarExtent());
 }
 
 void TForm_view::setDocumentName(const QString& name) {
@@ -482,7 +557,7 @@ void TForm_view::showPreview() {
 
 void TForm_view::showImage() {
     layers_->setCurrentWidget(image_);
-    image_->update();
+    image_->imageChanged();
 }
 
 void TForm_view::redrawPreview() {
@@ -501,7 +576,7 @@ void TForm_view::imageSettingsChanged() {
     recordStep(HistoryStep::ModeSetting);
     if (state_ != kStateRendered) return;
     target_->BuildImage();
-    image_->update();
+    image_->imageChanged();
 }
 
 void TForm_view::gradientChanged() {
@@ -519,7 +594,7 @@ void TForm_view::gradientChanged() {
     renderScene_.reset();
     target_->RenderPreview();
     setState(kStateRendered);
-    image_->update();
+    image_->imageChanged();
     recordStep(HistoryStep::ColorMap);
 }
 
@@ -532,7 +607,7 @@ bool TForm_view::setImageSize(std::int32_t w, std::int32_t h) {
     if (!main_.imageSizeAllowed(target_->mode, w, h)) return false;
     target_->SetWidth(w);
     target_->SetHeight(h);
-    setFixedSize(target_->imageWidth, target_->imageHeight);
+    updateImageFrame();
     main_.fitDocument(this);
     image_->clearSnapshot();
     if (state_ == kStatePreview || state_ == kStateRendered) {
@@ -643,7 +718,7 @@ void TForm_view::adjustView(Adjust mode) {
         renderScene_.reset();
         target_->RenderPreview();
         setState(kStateRendered);
-        image_->update();
+        image_->imageChanged();
     } else {
         setState(kStatePreview);
         redrawPreview();
@@ -688,18 +763,20 @@ void TForm_view::mouseMoveEvent(QMouseEvent* event) {
                        : event->modifiers().testFlag(Qt::ControlModifier) ? HistoryStep::Zoom
                                                                           : HistoryStep::Rotate;
     gestureMoved_ = true;
+    // The gesture in image pixels: on a scaled image it does what it would do at 100%.
+    const double s = displayScale_;
     if (shift) {
-        // Both axes by the client width, measured from where the pan started.
-        const double w = width();
+        // Both axes by the image's width, measured from where the pan started.
+        const double w = s * target_->imageWidth;
         target_->panX = (dragAnchor_.x() - at.x()) / w / target_->scale + panOriginX_;
         target_->panY = (dragAnchor_.y() - at.y()) / w / target_->scale + panOriginY_;
     } else if (event->modifiers().testFlag(Qt::ControlModifier)) {
-        const int d = dragAnchor_.y() - at.y();  // positive when the mouse moved up
+        const double d = (dragAnchor_.y() - at.y()) / s;  // positive when the mouse moved up
         if (d > -240) target_->scale *= std::pow(1.01, -d);
         palettes().refreshScale();
         dragAnchor_ = at;
     } else {
-        target_->Rotate(at.x() - dragAnchor_.x(), dragAnchor_.y() - at.y());
+        target_->Rotate((at.x() - dragAnchor_.x()) / s, (dragAnchor_.y() - at.y()) / s);
         dragAnchor_ = at;
     }
     redrawPreview();
@@ -904,7 +981,7 @@ bool TForm_view::installSceneAs(SceneLoad loaded, bool opened) {
     renderScene_.reset();
     if (opened) markSceneSaved();
 
-    setFixedSize(target_->imageWidth, target_->imageHeight);
+    updateImageFrame();
     // An undone step places the window again only when the size changed.
     if (opened || resized) main_.fitDocument(this);
     image_->clearSnapshot();
@@ -972,6 +1049,10 @@ void TForm_view::startWorker(const EngineSettings& settings, std::unique_ptr<Ren
             autosave.path = autosavePath(autosaveNumber_);
             autosave.seconds = seconds;
             autosave.base.scene = scene.str();
+            // The whole scene, for the images of the render once it is taken up again.
+            if (renderScene_)
+                if (std::string text = sceneText(*attractor_, *renderScene_); !text.empty())
+                    autosave.base.set(kSceneFileSetting, std::move(text));
             EngineSettings saved = settings;
             saved.streams = std::clamp(saved.streams, 1, kMaxStreams);
             setRenderSettings(autosave.base, saved);
@@ -1000,7 +1081,7 @@ bool TForm_view::resumeRender(ResumedRender render, std::uint64_t developmentsBe
     palettes().selectMode(target_->mode);
     palettes().showAttractor(attractor_.get());
     palettes().showRenderTarget(target_.get());
-    setFixedSize(target_->imageWidth, target_->imageHeight);
+    updateImageFrame();
     main_.fitDocument(this);
     totalIterations_ = static_cast<double>(render.settings.totalIterations);
     renderSeed_ = render.settings.renderSeed;
@@ -1027,9 +1108,12 @@ bool TForm_view::resumeRender(ResumedRender render, std::uint64_t developmentsBe
     imageSaved_ = false;
     renderParams_.clear();
     for (const ParamEntry& e : attractor_->params()) renderParams_.push_back(e.get());
-    renderScene_ = captureScene(*attractor_, *target_, render.settings.totalIterations,
-                                render.settings.updates, previewRandom_, render.settings.streams,
-                                render.settings.renderSeed);
+    // The scene the saved render kept; older states lack it, and it is rebuilt.
+    SceneLoad kept = readScene(render.sceneFile);
+    renderScene_ = kept ? kept.render
+                        : captureScene(*attractor_, *target_, render.settings.totalIterations,
+                                       render.settings.updates, previewRandom_,
+                                       render.settings.streams, render.settings.renderSeed);
     // A resumed render starts the document's history.
     resetHistory();
     // What the render had reached, developed from the saved buffers.

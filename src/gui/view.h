@@ -28,6 +28,7 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QScrollBar;
 class QStackedLayout;
 
 namespace qm::gui {
@@ -106,6 +107,16 @@ public:
     // resized, the camera kept and the preview redrawn. False when the document is busy or
     // the size would not fit in memory (a message says so).
     bool setImageSize(std::int32_t width, std::int32_t height);
+
+    // The image larger than the window shows whole, scaled down to it, or at 100% with scroll
+    // bars ("Taille réelle"). The preview keeps the image's framing either way, and a mouse
+    // gesture does what it would do on the image itself.
+    bool actualSize() const { return actualSize_; }
+    void setActualSize(bool on);
+    // Window pixels per image pixel: 1 at 100%, less when the image is scaled down.
+    double displayScale() const { return displayScale_; }
+    // The client size the document asks for within room.
+    QSize clientSizeFor(QSize room) const;
 
     const QString& documentName() const { return documentName_; }
     void setDocumentName(const QString& name);
@@ -192,6 +203,7 @@ public:
     QAction* A_centrer = nullptr;
     QAction* A_copier = nullptr;
     QAction* MI_ajuster_auto = nullptr;
+    QAction* A_taille_reelle = nullptr;
 
     // Sets every text of the window and its menus from the string table.
     void retranslate();
@@ -229,6 +241,9 @@ private:
     void showPreview();
     void showImage();
     void redrawPreview();
+    // Places the image in the window (scaled or at 100%, scrolled) and sets the scroll bars.
+    void updateImageFrame();
+    int scrollBarExtent() const;
     Palettes& palettes() const;
     // Searching or rendering: the attractor and the target are not to be replaced.
     bool busy() const;
@@ -300,8 +315,12 @@ private:
     bool restoring_ = false;  // a step is being restored: its changes are no new step
     bool gestureMoved_ = false;
     HistoryStep gestureStep_ = HistoryStep::Rotate;
+    bool actualSize_ = false;
+    double displayScale_ = 1;
 
     QStackedLayout* layers_ = nullptr;
+    QScrollBar* horizontalBar_ = nullptr;
+    QScrollBar* verticalBar_ = nullptr;
     PreviewWidget* preview_ = nullptr;
     ImageWidget* image_ = nullptr;
     QLabel* hint_ = nullptr;

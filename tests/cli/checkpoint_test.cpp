@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "core/render/state/render_resume.h"
+#include "core/render/state/render_state_file.h"
 
 namespace qm::cli {
 namespace {
@@ -108,6 +110,51 @@ TEST_F(Checkpoint, RenderStoppedBySignalResumesToTheUninterruptedBytes) {
         EXPECT_NE(resumed.out.find("iterations: 6000000\n"), std::string::npos);
         EXPECT_EQ(slurp(dir / "resumed.bmp"), slurp(dir / "full.bmp"));
     }
+}
+
+// A render's state carries its scene: the PNG that resume (or merge) develops from it is the
+// file render writes, scene chunk and texts included; a state without the scene still gives
+// an image that carries one, rebuilt from the render.
+TEST_F(Checkpoint, ResumedAndMergedImagesCarryTheScene) {
+    auto args = renderArgs("julia.qmattr", "full.png", "Lumière");
+    args.insert(args.end(), {"--iterations", "300000", "--streams", "4", "--scale", "0.8"});
+    ASSERT_EQ(runCli(args).status, 0);
+    // The same render, its state written in place of the image.
+    auto saved = args;
+    saved.erase(saved.begin() + 2, saved.begin() + 4);  // -o full.png
+    saved.insert(saved.end(), {"--state", (dir / "end.qmrender").string()});
+    ASSERT_EQ(runCli(saved).status, 0);
+
+    const Outcome resumed =
+        runCli({"resume", (dir / "end.qmrender").string(), "-o", (dir / "resumed.png").string()});
+    ASSERT_EQ(resumed.status, 0) << resumed.err;
+    EXPECT_EQ(slurp(dir / "resumed.png"), slurp(dir / "full.png"));
+    const Outcome merged =
+        runCli({"merge", (dir / "end.qmrender").string(), "-o", (dir / "merged.png").string()});
+    ASSERT_EQ(merged.status, 0) << merged.err;
+    EXPECT_EQ(slurp(dir / "merged.png"), slurp(dir / "full.png"));
+
+    const Outcome info = runCli({"info", (dir / "resumed.png").string()});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("render.framed: yes"), std::string::npos) << info.out;
+    EXPECT_EQ(info.out, runCli({"info", (dir / "full.png").string()}).out);
+
+    // Without the kept scene (a state of an earlier version), the scene is rebuilt from the
+    // render: its image opens and renders again.
+    RenderState old;
+    ASSERT_TRUE(readRenderState(dir / "end.qmrender", old));
+    std::erase_if(old.settings, [](const auto& kv) { return kv.first == kSceneFileSetting; });
+    ASSERT_TRUE(writeRenderState(dir / "old.qmrender", old));
+    ASSERT_EQ(runCli({"resume", (dir / "old.qmrender").string(), "-o",
+                      (dir / "old.png").string()})
+                  .status,
+              0);
+    EXPECT_EQ(runCli({"render", (dir / "old.png").string(), "-o", (dir / "again.bmp").string(),
+                      "--quiet"})
+                  .status,
+              0);
+    const Outcome oldScene = runCli({"info", "--scene", (dir / "old.png").string()});
+    EXPECT_NE(oldScene.out.find("render {"), std::string::npos) << oldScene.out;
 }
 
 // The state file of a short render, stopped by a signal.

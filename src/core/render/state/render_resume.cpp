@@ -101,6 +101,7 @@ ResumeStatus prepareResume(const RenderState& state, std::int32_t threads, Resum
     r.engine = std::make_unique<RenderEngine>(*r.attractor, *r.target, *settings);
     if (!r.engine->startFrom(state.streams)) return ResumeStatus::BadStreams;
     r.settings = *settings;
+    if (const std::string* scene = state.setting(kSceneFileSetting)) r.sceneFile = *scene;
     out = std::move(r);
     return ResumeStatus::Ok;
 }

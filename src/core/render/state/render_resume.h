@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "core/attractor/attractor.h"
 #include "core/render/bitmap3d.h"
@@ -24,6 +26,10 @@
 #include "core/render/state/render_state.h"
 
 namespace qm {
+
+// The setting that keeps the whole scene of the render (as its scene file writes it), for the
+// images of a resumed render to carry. States written before it was kept lack it.
+inline constexpr std::string_view kSceneFileSetting = "scene_file";
 
 // The engine settings a resumed render needs: iterations, updates, streams, render seed.
 void setRenderSettings(RenderState& state, const EngineSettings& settings);
@@ -51,6 +57,7 @@ struct ResumedRender {
     std::unique_ptr<TBitmap3D> target;
     std::unique_ptr<RenderEngine> engine;  // on attractor and target, at the saved streams
     EngineSettings settings;
+    std::string sceneFile;  // the kSceneFileSetting, when the state has it
 };
 
 // Builds the render that continues state on `threads` threads (0: every processor). Leaves

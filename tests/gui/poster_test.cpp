@@ -1,0 +1,308 @@
+// Poster sizes in the desktop program: an image far larger than its window shows whole, scaled
+// down, or at 100% with scroll bars; the preview keeps the image's framing; a mouse gesture on
+// the scaled image does what it would do on the image; and a poster rendered in the program is
+// byte for byte the one the command-line tool renders from the same scene.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <sstream>
+
+#include "cli/cli.h"
+#include "core/render/bitmap3d.h"
+#include "gui/image_frame.h"
+#include "gui/image_widget.h"
+#include "gui/main_window.h"
+#include "gui/palettes.h"
+#include "gui/preview_widget.h"
+#include "gui/texts.h"
+#include "gui/view.h"
+
+using namespace qm;
+using namespace qm::gui;
+
+namespace {
+
+QByteArray slurp(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+int runTool(const QStringList& args, std::string* err) {
+    std::vector<std::string> words{"quillmere-cli"};
+    for (const QString& a : args) words.push_back(a.toStdString());
+    std::vector<const char*> argv;
+    for (const std::string& w : words) argv.push_back(w.c_str());
+    std::ostringstream out, errors;
+    const int status = qm::cli::run(static_cast<int>(argv.size()), argv.data(), out, errors);
+    *err = errors.str();
+    return status;
+}
+
+// A left-button drag from `from` through `to`, with modifiers: the first move anchors it.
+void drag(QWidget* view, QPoint from, QPoint to, Qt::KeyboardModifiers modifiers) {
+    QTest::mousePress(view, Qt::LeftButton, modifiers, from);
+    for (const QPointF at : {QPointF(from), QPointF(to)}) {
+        QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
+                         modifiers);
+        QApplication::sendEvent(view, &move);
+    }
+    QTest::mouseRelease(view, Qt::LeftButton, modifiers, to);
+}
+
+}  // namespace
+
+class PosterTest final : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void cleanupTestCase();
+    void framesScaleDownCentreAndScroll();
+    void gesturesOnAScaledImageActAsOnTheImage();
+    void posterRendersAsTheToolRendersItsScene();
+
+private:
+    TForm_view* openExample(int mode);
+    void shoot(const QString& name);
+    void checkOnScreen(TForm_view* view);
+
+    std::unique_ptr<TMDIform> main_;
+    QTemporaryDir folder_;
+    QStringList messages_;
+    QString nextFileName_;
+    QString screenshots_;
+};
+
+void PosterTest::initTestCase() {
+    QVERIFY(folder_.isValid());
+    screenshots_ = qEnvironmentVariable("QM_SCREENSHOTS");
+    setMessageHook([this](QMessageBox::Icon, const QString&, const QString& text) {
+        messages_ << text;
+        return true;
+    });
+    setQuestionHook([](const QString&, const QStringList&) { return 1; });  // "Ne pas enregistrer"
+    main_ = std::make_unique<TMDIform>();
+    main_->setPalettes(nullptr);
+    main_->setProgramFolder(QM_DATA_DIR);
+    main_->setFileDialogHook([this](const FileDialogRequest&) { return nextFileName_; });
+    main_->resize(1000, 760);
+    main_->show();
+    main_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(main_.get()));
+}
+
+void PosterTest::cleanup() {
+    for (QMdiSubWindow* window : main_->findChild<QMdiArea*>()->subWindowList()) window->close();
+    QVERIFY2(messages_.isEmpty(), qPrintable(messages_.join('\n')));
+}
+
+void PosterTest::cleanupTestCase() {
+    setMessageHook(nullptr);
+    setQuestionHook(nullptr);
+    main_.reset();
+}
+
+TForm_view* PosterTest::openExample(int mode) {
+    main_->defaults().mode = static_cast<std::uint8_t>(mode);
+    main_->defaults().width = 640;
+    main_->defaults().height = 480;
+    if (main_->openFiles({QStringLiteral(QM_DATA_DIR "/examples/lorenz.qmattr")}) != 1)
+        return nullptr;
+    return main_->activeDocument();
+}
+
+void PosterTest::shoot(const QString& name) {
+    if (screenshots_.isEmpty()) return;
+    QTest::qWait(300);
+    QDir().mkpath(screenshots_);
+    const QRect frame = main_->frameGeometry();
+    main_->screen()
+        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
+        .save(screenshots_ + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+void PosterTest::checkOnScreen(TForm_view* view) {
+    QMdiArea* area = main_->findChild<QMdiArea*>();
+    const QRect window = documentWindow(view)->geometry();
+    QVERIFY2(area->viewport()->rect().contains(window), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                       .arg(window.x())
+                                                                       .arg(window.y())
+                                                                       .arg(window.width())
+                                                                       .arg(window.height())));
+}
+
+void PosterTest::framesScaleDownCentreAndScroll() {
+    // A2 at 300 dpi in 800x600: the width decides; centred down.
+    const QSize poster(7016, 4961);
+    QCOMPARE(fitScale(poster, QSize(800, 600)), 800.0 / 7016);
+    QCOMPARE(imageRectIn(poster, QSize(800, 600), false), QRect(0, 17, 800, 566));
+    QCOMPARE(fitScale(QSize(400, 900), QSize(800, 600)), 600.0 / 900);
+    // Never enlarged: a small image stays at 100%, centred.
+    QCOMPARE(imageRectIn(QSize(320, 240), QSize(800, 600), false), QRect(240, 180, 320, 240));
+    // At 100% the scroll offset moves the image, within its range only.
+    QCOMPARE(imageRectIn(poster, QSize(800, 600), true, QPoint(100, 50)),
+             QRect(QPoint(-100, -50), poster));
+    QCOMPARE(imageRectIn(poster, QSize(800, 600), true, QPoint(99999, -5)),
+             QRect(QPoint(800 - 7016, 0), poster));
+    QCOMPARE(imageRectIn(QSize(400, 900), QSize(800, 600), true, QPoint(30, 0)).topLeft(),
+             QPoint(200, 0));
+
+    // A bar along one side can call for the other: 795 fits across until the vertical bar
+    // (needed for 900 rows) takes 10 pixels.
+    ScrollBars bars = scrollBarsFor(QSize(795, 900), QSize(800, 600), 10);
+    QVERIFY(bars.vertical && bars.horizontal);
+    bars = scrollBarsFor(QSize(780, 595), QSize(800, 600), 10);
+    QVERIFY(!bars.vertical && !bars.horizontal);
+
+    // The window asks for the image when it fits, else its shape scaled into the room; at
+    // 100% for the room, with a bar's breadth for the side that fits.
+    QCOMPARE(documentClientSize(QSize(320, 240), QSize(800, 600), false, 10), QSize(320, 240));
+    QCOMPARE(documentClientSize(poster, QSize(800, 600), false, 10), QSize(800, 566));
+    QCOMPARE(documentClientSize(QSize(1200, 300), QSize(800, 600), true, 10), QSize(800, 310));
+
+    // Shrunk for display, each pixel the rounded mean of its box: 5 columns into 2 give boxes
+    // of 3 and 2 (columns 0-2 and 3-4), 2 rows into 1.
+    QImage image(5, 2, QImage::Format_BGR888);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 5; ++x) {
+            std::uint8_t* p = image.scanLine(y) + 3 * x;
+            p[0] = static_cast<std::uint8_t>(10 * x + y);  // blue
+            p[1] = x < 3 ? 255 : 0;
+            p[2] = static_cast<std::uint8_t>(y * 101);
+        }
+    const QImage small = shrinkImage(image, QSize(2, 1));
+    QCOMPARE(small.size(), QSize(2, 1));
+    const std::uint8_t* p = small.constScanLine(0);
+    // Blue: (0+10+20+1+11+21)/6 = 10.5 rounds to 11; (30+40+31+41)/4 = 35.5 to 36.
+    QCOMPARE(std::vector<int>(p, p + 6), (std::vector<int>{11, 255, 51, 36, 0, 51}));
+}
+
+void PosterTest::gesturesOnAScaledImageActAsOnTheImage() {
+    TForm_view* view = openExample(0);
+    QVERIFY(view);
+    QVERIFY(view->setImageSize(2400, 1800));
+    checkOnScreen(view);
+    const double s = view->displayScale();
+    QVERIFY2(s < 0.5, qPrintable(QString::number(s)));
+    view->adjustView(Adjust::Plain);
+    TBitmap3D& target = *view->renderTarget();
+
+    // A turn of 40 by 10 window pixels is a turn of 40/s by 10/s image pixels.
+    std::unique_ptr<TBitmap3D> expected = CreateRenderTarget(target.mode, target);
+    drag(view, QPoint(100, 100), QPoint(140, 90), Qt::NoModifier);
+    expected->Rotate(40 / s, 10 / s);
+    expected->SetView();
+    QCOMPARE(target.viewMatrix, expected->viewMatrix);
+
+    // Ctrl: 20 window pixels up zoom as 20/s image pixels do; 100 down are more than the 240
+    // image pixels one step may take: the scale stays.
+    const double scale = target.scale;
+    drag(view, QPoint(50, 50), QPoint(50, 30), Qt::ControlModifier);
+    QCOMPARE(target.scale, scale * std::pow(1.01, -20 / s));
+    const double zoomed = target.scale;
+    drag(view, QPoint(50, 50), QPoint(50, 150), Qt::ControlModifier);
+    QCOMPARE(target.scale, zoomed);
+
+    // Shift: a pan across the shown image's width moves the view by one image width.
+    const double panX = target.panX;
+    const int across = static_cast<int>(std::lround(s * target.imageWidth / 4));
+    drag(view, QPoint(10 + across, 40), QPoint(10, 40), Qt::ShiftModifier);
+    QCOMPARE(target.panX, across / (s * target.imageWidth) / target.scale + panX);
+
+    // A window of another shape shows the whole image, letterboxed, with the same gestures.
+    documentWindow(view)->resize(900, 400);
+    QTRY_VERIFY(view->height() < 400);
+    const auto* preview = view->findChild<PreviewWidget*>();
+    const QRect box = preview->imageRect();
+    QCOMPARE(box.height(), view->height());
+    QVERIFY(std::abs(box.width() - 2400.0 / 1800 * box.height()) <= 1);
+    QVERIFY(std::abs(box.left() - (view->width() - box.right() - 1)) <= 1);
+    QCOMPARE(view->displayScale(), static_cast<double>(view->height()) / 1800);
+    shoot(QStringLiteral("letterboxed-preview"));
+
+    // At 100% the same gestures are those of the image's own pixels.
+    view->A_taille_reelle->trigger();
+    shoot(QStringLiteral("actual-size-preview"));
+    QCOMPARE(view->displayScale(), 1.0);
+    expected = CreateRenderTarget(target.mode, target);
+    drag(view, QPoint(100, 100), QPoint(140, 90), Qt::NoModifier);
+    expected->Rotate(40, 10);
+    expected->SetView();
+    QCOMPARE(target.viewMatrix, expected->viewMatrix);
+}
+
+void PosterTest::posterRendersAsTheToolRendersItsScene() {
+    TForm_view* view = openExample(2);  // Lumière
+    QVERIFY(view);
+    QVERIFY(view->setImageSize(7016, 4961));
+    QCOMPARE(view->renderTarget()->imageWidth, 7016);
+    QCOMPARE(view->renderTarget()->imageHeight, 4961);
+
+    // The window stays within the frame, the image whole in it, the preview framed as the
+    // image: its rectangle has the image's shape.
+    checkOnScreen(view);
+    const double s = view->displayScale();
+    QVERIFY(s < 0.2);
+    const auto* preview = view->findChild<PreviewWidget*>();
+    QVERIFY(preview);
+    const QRect shown = preview->imageRect();
+    QVERIFY(view->rect().contains(shown));
+    QVERIFY(std::abs(shown.width() - s * 7016) <= 1 && std::abs(shown.height() - s * 4961) <= 1);
+    shoot(QStringLiteral("poster-preview-scaled"));
+
+    view->setTotalIterations(400000);
+    QSignalSpy completed(view, &TForm_view::renderCompleted);
+    view->A_demarrer->trigger();
+    QCOMPARE(view->state(), kStateRendering);
+    QVERIFY(completed.wait(300000));
+    QCOMPARE(view->state(), kStateRendered);
+    shoot(QStringLiteral("poster-rendered-scaled"));
+
+    // "Taille réelle" shows it at 100% with scroll bars, from its middle; and back.
+    view->A_taille_reelle->trigger();
+    QVERIFY(view->actualSize() && view->A_taille_reelle->isChecked());
+    QCOMPARE(view->displayScale(), 1.0);
+    const QList<QScrollBar*> bars = view->findChildren<QScrollBar*>();
+    QCOMPARE(bars.size(), 2);
+    for (const QScrollBar* bar : bars) {
+        QVERIFY(bar->isVisible());
+        QVERIFY(bar->maximum() > 3000);
+        QCOMPARE(bar->value(), bar->maximum() / 2);
+    }
+    QCOMPARE(preview->imageRect().size(), QSize(7016, 4961));
+    shoot(QStringLiteral("poster-rendered-actual"));
+    view->A_taille_reelle->trigger();
+    QVERIFY(!view->actualSize());
+    QCOMPARE(view->displayScale(), s);
+    for (const QScrollBar* bar : bars) QVERIFY(!bar->isVisible());
+    checkOnScreen(view);
+
+    // The scene and the image the program writes; the tool renders the scene to the same file.
+    nextFileName_ = folder_.filePath(QStringLiteral("poster.qmscene"));
+    QVERIFY(view->saveScene(nextFileName_));
+    const QString scene = nextFileName_;
+    nextFileName_ = folder_.filePath(QStringLiteral("poster.bmp"));
+    QVERIFY(main_->saveImageOf(view));
+    const QString fromTool = folder_.filePath(QStringLiteral("tool.bmp"));
+    std::string err;
+    QCOMPARE(runTool({QStringLiteral("render"), scene, QStringLiteral("-o"), fromTool,
+                      QStringLiteral("--quiet")},
+                     &err),
+             0);
+    const QByteArray program = slurp(nextFileName_);
+    QCOMPARE(program.size(), 54 + 3 * 7016 * 4961);
+    QVERIFY(slurp(fromTool) == program);
+}
+
+QTEST_MAIN(PosterTest)
+#include "poster_test.moc"
