@@ -139,6 +139,7 @@ void RenderResumeTest::crashedRenderResumesToTheSameBytes() {
     // Solid's light maps make it the slowest by far.
     const std::int64_t total = mode == 4 ? 400009 : 3000017;
     std::vector<std::uint8_t> expected;
+    std::string renderScene;  // what a PNG of the stopped render carries
     const fs::path orphan = autosaveFolder() / kDeadOwnerName;
     fs::path ownFile;
     {
@@ -176,6 +177,7 @@ void RenderResumeTest::crashedRenderResumesToTheSameBytes() {
         // "Arrêter" (F5): the state of the last round is written once more.
         view->A_arreter->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(completed.count(), 1, 60000);
+        renderScene = view->pngTexts().scene;
         ownFile = autosavePath(view->autosaveNumber());
         QVERIFY(fs::exists(ownFile));
         RenderState saved;
@@ -208,6 +210,8 @@ void RenderResumeTest::crashedRenderResumesToTheSameBytes() {
     QSignalSpy completed(view, &TForm_view::renderCompleted);
     QTRY_COMPARE_WITH_TIMEOUT(completed.count(), 1, 60000);
     QVERIFY(imageBytes(*view->renderTarget()) == expected);
+    // Its image carries the scene the render began with, kept in the autosave.
+    QCOMPARE(view->pngTexts().scene, renderScene);
     // Done: nothing is left to offer.
     QVERIFY(!fs::exists(orphan));
     QVERIFY(orphanedAutosaves().isEmpty());
