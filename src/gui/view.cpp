@@ -185,8 +185,7 @@ TForm_view::TForm_view(TMDIform& main, const NewDocumentDefaults& settings, int 
     target_->SetHeight(settings.height);
     target_->SetEye({0, 0, -5});
     target_->SetTarget({0, 0, 0});
-    // The window starts at the image's size, or the image's shape scaled to the room.
-    resize(target_->imageWidth, target_->imageHeight);
+    // The main window gives the document its size: the image's, or its shape scaled down.
     updateImageFrame();
 
     replaceAttractor(settings.kind, settings.optionFor(settings.kind));

@@ -72,7 +72,7 @@ private slots:
     void posterRendersAsTheToolRendersItsScene();
 
 private:
-    TForm_view* openExample(int mode);
+    TForm_view* openExample(int mode, QSize size = {640, 480});
     void shoot(const QString& name);
     void checkOnScreen(TForm_view* view);
 
@@ -112,10 +112,10 @@ void PosterTest::cleanupTestCase() {
     main_.reset();
 }
 
-TForm_view* PosterTest::openExample(int mode) {
+TForm_view* PosterTest::openExample(int mode, QSize size) {
     main_->defaults().mode = static_cast<std::uint8_t>(mode);
-    main_->defaults().width = 640;
-    main_->defaults().height = 480;
+    main_->defaults().width = size.width();
+    main_->defaults().height = size.height();
     if (main_->openFiles({QStringLiteral(QM_DATA_DIR "/examples/lorenz.qmattr")}) != 1)
         return nullptr;
     return main_->activeDocument();
@@ -188,9 +188,9 @@ void PosterTest::framesScaleDownCentreAndScroll() {
 }
 
 void PosterTest::gesturesOnAScaledImageActAsOnTheImage() {
-    TForm_view* view = openExample(0);
+    // A new document of that size opens within the frame, the image scaled down.
+    TForm_view* view = openExample(0, QSize(2400, 1800));
     QVERIFY(view);
-    QVERIFY(view->setImageSize(2400, 1800));
     checkOnScreen(view);
     const double s = view->displayScale();
     QVERIFY2(s < 0.5, qPrintable(QString::number(s)));
@@ -268,8 +268,10 @@ void PosterTest::posterRendersAsTheToolRendersItsScene() {
     QCOMPARE(view->state(), kStateRendered);
     shoot(QStringLiteral("poster-rendered-scaled"));
 
-    // "Taille réelle" shows it at 100% with scroll bars, from its middle; and back.
-    view->A_taille_reelle->trigger();
+    // "Taille réelle" (Ctrl+0) shows it at 100% with scroll bars, from its middle; and back.
+    main_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(main_.get()));
+    QTest::keyClick(main_.get(), Qt::Key_0, Qt::ControlModifier);
     QVERIFY(view->actualSize() && view->A_taille_reelle->isChecked());
     QCOMPARE(view->displayScale(), 1.0);
     const QList<QScrollBar*> bars = view->findChildren<QScrollBar*>();
