@@ -285,12 +285,15 @@ void TForm_view::retranslate() {
     A_copier->setText(qtext(TextId::kActionCopy));
     MI_ajuster_auto->setText(qtext(TextId::kActionAutoFit));
     A_taille_reelle->setText(qtext(TextId::kActionActualSize));
-    const std::pair<QAction*, int> tips[] = {
-        {A_rechercher, TextId::kTipSearch}, {A_arreter_rch, TextId::kTipStopSearch},
-        {A_demarrer, TextId::kTipStart},    {A_arreter, TextId::kTipStop},
-        {A_ajuster, TextId::kTipFit},       {A_centrer, TextId::kTipCentre},
-        {A_copier, TextId::kTipCopy},       {MI_ajuster_auto, TextId::kTipAutoFit},
-        {A_taille_reelle, TextId::kTipActualSize}};
+    const std::pair<QAction*, int> tips[] = {{A_rechercher, TextId::kTipSearch},
+                                             {A_arreter_rch, TextId::kTipStopSearch},
+                                             {A_demarrer, TextId::kTipStart},
+                                             {A_arreter, TextId::kTipStop},
+                                             {A_ajuster, TextId::kTipFit},
+                                             {A_centrer, TextId::kTipCentre},
+                                             {A_copier, TextId::kTipCopy},
+                                             {MI_ajuster_auto, TextId::kTipAutoFit},
+                                             {A_taille_reelle, TextId::kTipActualSize}};
     for (const auto& [action, id] : tips) action->setToolTip(qtext(id));
     hint_->setText(qtext(TextId::kSearchHint));
     setAccessibleDescription(qtext(TextId::kAccDocumentImage));

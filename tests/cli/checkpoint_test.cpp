@@ -145,8 +145,7 @@ TEST_F(Checkpoint, ResumedAndMergedImagesCarryTheScene) {
     ASSERT_TRUE(readRenderState(dir / "end.qmrender", old));
     std::erase_if(old.settings, [](const auto& kv) { return kv.first == kSceneFileSetting; });
     ASSERT_TRUE(writeRenderState(dir / "old.qmrender", old));
-    ASSERT_EQ(runCli({"resume", (dir / "old.qmrender").string(), "-o",
-                      (dir / "old.png").string()})
+    ASSERT_EQ(runCli({"resume", (dir / "old.qmrender").string(), "-o", (dir / "old.png").string()})
                   .status,
               0);
     EXPECT_EQ(runCli({"render", (dir / "old.png").string(), "-o", (dir / "again.bmp").string(),
