@@ -21,25 +21,24 @@ QImage shrinkImage(const QImage& source, QSize size) {
     const int dw = size.width(), dh = size.height();
     if (source.format() != QImage::Format_BGR888 || dw <= 0 || dh <= 0 || dw > sw || dh > sh)
         return source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    // Source column x goes to x * dw / sw, rows alike: every box holds at least one pixel, and
-    // at most 16384 x 16384 of them, whose sums fit 32 bits.
+    // Source column x goes to x * dw / sw, rows alike: every box holds at least one pixel.
     std::vector<int> column(static_cast<std::size_t>(sw));
-    std::vector<std::uint32_t> width(static_cast<std::size_t>(dw), 0);
+    std::vector<std::uint64_t> width(static_cast<std::size_t>(dw), 0);
     for (int x = 0; x < sw; ++x) {
         column[static_cast<std::size_t>(x)] = static_cast<int>(std::int64_t{x} * dw / sw);
         ++width[static_cast<std::size_t>(column[static_cast<std::size_t>(x)])];
     }
     QImage out(dw, dh, QImage::Format_BGR888);
-    std::vector<std::uint32_t> sums(static_cast<std::size_t>(dw) * 3);
+    std::vector<std::uint64_t> sums(static_cast<std::size_t>(dw) * 3);
     int y = 0;
     for (int row = 0; row < dh; ++row) {
-        std::fill(sums.begin(), sums.end(), 0u);
+        std::fill(sums.begin(), sums.end(), 0);
         const int end = static_cast<int>((std::int64_t{row} + 1) * sh / dh);
-        const auto rows = static_cast<std::uint32_t>(end - y);
+        const auto rows = static_cast<std::uint64_t>(end - y);
         for (; y < end; ++y) {
             const std::uint8_t* in = source.constScanLine(y);
             for (int x = 0; x < sw; ++x, in += 3) {
-                std::uint32_t* s =
+                std::uint64_t* s =
                     &sums[static_cast<std::size_t>(column[static_cast<std::size_t>(x)]) * 3];
                 s[0] += in[0];
                 s[1] += in[1];
@@ -48,7 +47,7 @@ QImage shrinkImage(const QImage& source, QSize size) {
         }
         std::uint8_t* o = out.scanLine(row);
         for (std::size_t k = 0; k < sums.size(); ++k) {
-            const std::uint32_t n = width[k / 3] * rows;
+            const std::uint64_t n = width[k / 3] * rows;
             o[k] = static_cast<std::uint8_t>((sums[k] + n / 2) / n);
         }
     }

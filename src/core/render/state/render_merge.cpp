@@ -15,10 +15,12 @@ bool ownToPart(const std::string& key) {
 }
 
 std::string settingsDifference(const RenderState& a, const RenderState& b) {
+    // The kept scene sums the other settings up: it is compared last, and not quoted (it is a
+    // whole file), so that the message names the setting that makes the difference.
     auto keys = [](const RenderState& s) {
         std::vector<std::pair<std::string, std::string>> out;
         for (const auto& kv : s.settings)
-            if (!ownToPart(kv.first)) out.push_back(kv);
+            if (!ownToPart(kv.first) && kv.first != kSceneFileSetting) out.push_back(kv);
         std::sort(out.begin(), out.end());
         return out;
     };
@@ -31,6 +33,12 @@ std::string settingsDifference(const RenderState& a, const RenderState& b) {
     }
     for (const auto& kv : kb)
         if (!a.setting(kv.first)) return "the setting " + kv.first + " is missing";
+    const std::string* sceneA = a.setting(kSceneFileSetting);
+    const std::string* sceneB = b.setting(kSceneFileSetting);
+    if ((sceneA == nullptr) != (sceneB == nullptr))
+        return "the setting " + std::string(kSceneFileSetting) + " is missing";
+    if (sceneA && *sceneA != *sceneB)
+        return "the setting " + std::string(kSceneFileSetting) + " differs";
     return {};
 }
 
