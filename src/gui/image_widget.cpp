@@ -1,6 +1,7 @@
 #include "gui/image_widget.h"
 
 #include <QPainter>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdint>
@@ -58,6 +59,15 @@ ImageWidget::ImageWidget(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     // Every pixel is painted: nothing to erase first.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // While the window is resized, the last shrunk image stands in, stretched; the shrink is
+    // made again once the size has settled.
+    settle_ = new QTimer(this);
+    settle_->setSingleShot(true);
+    settle_->setInterval(150);
+    connect(settle_, &QTimer::timeout, this, [this] {
+        settled_ = true;
+        update();
+    });
 }
 
 void ImageWidget::setTarget(const TBitmap3D* target) {
@@ -77,7 +87,10 @@ void ImageWidget::clearSnapshot() {
 
 void ImageWidget::setImageRect(const QRect& rect) {
     if (rect == imageRect_) return;
-    if (rect.size() != imageRect_.size()) scaled_ = QImage();
+    if (rect.size() != imageRect_.size()) {
+        settled_ = false;
+        settle_->start();
+    }
     imageRect_ = rect;
     update();
 }
@@ -98,11 +111,12 @@ void ImageWidget::paintEvent(QPaintEvent*) {
     if (r.size() == image.size()) {
         painter.drawImage(r.topLeft(), image);
     } else {
-        if (scaledVersion_ != version_ || scaled_.size() != r.size()) {
+        const bool current = scaledVersion_ == version_ && !scaled_.isNull();
+        if (!current || (scaled_.size() != r.size() && settled_)) {
             scaled_ = shrinkImage(image, r.size());
             scaledVersion_ = version_;
         }
-        painter.drawImage(r.topLeft(), scaled_);
+        painter.drawImage(r, scaled_);
     }
     const QRegion around = QRegion(rect()).subtracted(QRegion(r));
     for (const QRect& part : around) painter.fillRect(part, kLetterboxColor);

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+class QTimer;
+
 #include "core/render/bitmap3d.h"
 
 namespace qm::gui {
@@ -45,6 +47,8 @@ private:
     QImage scaled_;
     std::uint64_t version_ = 0;
     std::uint64_t scaledVersion_ = ~std::uint64_t{0};
+    QTimer* settle_ = nullptr;
+    bool settled_ = true;  // the rectangle has kept its size for a moment
 };
 
 }  // namespace qm::gui

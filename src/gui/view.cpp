@@ -520,8 +520,13 @@ void TForm_view::updateImageFrame() {
         verticalBar_->setPageStep(std::max(area.height(), 1));
         verticalBar_->setSingleStep(std::max(area.height() / 20, 1));
     }
-    horizontalBar_->setVisible(bars.horizontal);
-    verticalBar_->setVisible(bars.vertical);
+    if (horizontalBar_->isVisibleTo(this) != bars.horizontal ||
+        verticalBar_->isVisibleTo(this) != bars.vertical) {
+        horizontalBar_->setVisible(bars.horizontal);
+        verticalBar_->setVisible(bars.vertical);
+        // The preview and the image take the room the bars leave now, not at the next layout.
+        layout()->activate();
+    }
     const QRect frame = imageRectIn(image, area, actualSize_,
                                     QPoint(horizontalBar_->value(), verticalBar_->value()));
     displayScale_ = actualSize_ ? 1.0 : fitScale(image, area);

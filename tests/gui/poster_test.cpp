@@ -19,6 +19,7 @@
 
 #include "cli/cli.h"
 #include "core/render/bitmap3d.h"
+#include "core/render/light.h"
 #include "gui/image_frame.h"
 #include "gui/image_widget.h"
 #include "gui/main_window.h"
@@ -304,6 +305,24 @@ void PosterTest::posterRendersAsTheToolRendersItsScene() {
     const QByteArray program = slurp(nextFileName_);
     QCOMPARE(program.size(), 54 + 3 * 7016 * 4961);
     QVERIFY(slurp(fromTool) == program);
+
+    // The window shows the image's area average, made again when the image is developed anew.
+    auto* shownImage = view->findChild<ImageWidget*>();
+    QVERIFY(shownImage && shownImage->isVisible());
+    QCOMPARE(shownImage->size(), view->size());
+    const auto displayed = [&] {
+        return shownImage->grab().toImage().convertToFormat(QImage::Format_RGB32).copy(shown);
+    };
+    const auto expected = [&] {
+        return shrinkImage(imageOf(*view->renderTarget()), shown.size())
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    const QImage before = displayed();
+    QCOMPARE(before, expected());
+    static_cast<TBitmap3D_Light*>(view->renderTarget())->luminosity *= 2;
+    view->imageSettingsChanged();
+    QCOMPARE(displayed(), expected());
+    QVERIFY(displayed() != before);
 }
 
 QTEST_MAIN(PosterTest)
