@@ -238,19 +238,31 @@ public:
     // Also gives the cell's row j: the splat touches rows j and j + 1.
     QM_HOT_INLINE static bool splatCell(double x, double y, const SplatLimits& limits, Splat& s,
                                         std::int32_t& row) {
+        float fx, fy;
+        if (!splatFractions(x, y, limits, s.index, fx, fy, row)) return false;
+        splatWeights(fx, fy, s);
+        return true;
+    }
+    // splatCell in two halves: the cell's pixel index, row and fractions, then the weights
+    // from the fractions. Weights formed later from stored fractions are the same floats.
+    QM_HOT_INLINE static bool splatFractions(double x, double y, const SplatLimits& limits,
+                                             std::int32_t& index, float& fx, float& fy,
+                                             std::int32_t& row) {
         const double ci = roundHalfEven(x - 0.5);
         const double cj = roundHalfEven(y - 0.5);
         if (!(0 < ci && ci < limits.lastColumn && 0 < cj && cj < limits.lastRow)) return false;
         row = static_cast<std::int32_t>(cj);
-        const float fx = static_cast<float>(x - ci);
-        const float fy = static_cast<float>(y - cj);
+        fx = static_cast<float>(x - ci);
+        fy = static_cast<float>(y - cj);
+        index = static_cast<std::int32_t>(ci) + static_cast<std::int32_t>(cj) * limits.rowLength;
+        return true;
+    }
+    QM_HOT_INLINE static void splatWeights(float fx, float fy, Splat& s) {
         const float fxy = fx * fy;
-        s.index = static_cast<std::int32_t>(ci) + static_cast<std::int32_t>(cj) * limits.rowLength;
         s.w00 = 1.0f - fx - fy + fxy;
         s.w10 = fx - fxy;
         s.w01 = fy - fxy;
         s.w11 = fxy;
-        return true;
     }
     // std::nearbyint in the default rounding mode, without the library call: adding and
     // removing 1.5 * 2^52 leaves the nearest integer, ties to even, for |v| < 2^51. Larger and

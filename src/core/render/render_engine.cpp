@@ -1,13 +1,14 @@
 #include "core/render/render_engine.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
-#include <barrier>
 #include <chrono>
 #include <cmath>
 #include <ctime>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 
 #if defined(__linux__)
 #include <sched.h>
@@ -15,7 +16,9 @@
 
 #include "core/render/gas.h"
 #include "core/render/light.h"
+#include "core/render/phase_barrier.h"
 #include "core/render/solid.h"
+#include "core/render/splat_bands.h"
 
 namespace qm {
 
@@ -48,118 +51,96 @@ std::uint64_t splitmix64(std::uint64_t x) {
 constexpr std::int32_t kBlock = 512;
 
 // ---------------------------------------------------------------------------------------------
-// What a mode does in the two phases. A stream's splats go into lists of entries (the cell,
-// its weights, and what the mode adds: depth, colour) with the cell's row beside them, one
-// list per buffer family (the camera image; Solid's light maps each have their own).
+// What a mode does in the two phases. In phase 1 a stream's splats become entries (the cell's
+// pixel index and fractions, and what the mode adds: depth, colour), sorted by band as the
+// stream ends (splat_bands.h); one set per buffer family (the camera image; Solid's light maps
+// each have their own). In phase 2 each band applies its entries, stream by stream.
 
-template <class Entry>
-struct SplatList {
-    std::vector<Entry> entries;
-    std::vector<std::int32_t> rows;
-    std::int32_t used = 0;
-
-    void reserve(std::size_t n) {
-        entries.resize(n);
-        rows.resize(n);
-    }
-    QM_HOT_INLINE void add(const Entry& e, std::int32_t row) {
-        entries[static_cast<std::size_t>(used)] = e;
-        rows[static_cast<std::size_t>(used)] = row;
-        ++used;
-    }
-};
-
-// Rows [r0, r1) of a buffer of `height` rows for band b of n.
-void bandRows(std::int32_t b, std::int32_t n, std::int32_t height, std::int32_t& r0,
-              std::int32_t& r1) {
-    r0 = static_cast<std::int32_t>(std::int64_t{height} * b / n);
-    r1 = static_cast<std::int32_t>(std::int64_t{height} * (b + 1) / n);
-}
-
-// The part of every listed splat that falls in rows [r0, r1), in list order: a splat of cell
-// row j writes rows j and j + 1, so the band takes the splats of rows r0 - 1 to r1 - 1 and
-// writes only its own pixels. pixel(entry, index, weight) updates one pixel; the pixels of a
-// splat do not depend on each other, so splitting a splat between two bands changes nothing.
-template <class Entry, class Pixel>
-QM_HOT_INLINE void scanBand(const SplatList<Entry>& list, std::int32_t r0, std::int32_t r1,
-                            std::int32_t width, Pixel&& pixel) {
-    if (r0 >= r1) return;
-    const std::int32_t lo = r0 - 1;
-    const auto span = static_cast<std::uint32_t>(r1 - lo);
-    const std::int32_t* rows = list.rows.data();
-    const Entry* entries = list.entries.data();
-    for (std::int32_t e = 0; e < list.used; ++e) {
-        const std::int32_t j = rows[e];
-        if (static_cast<std::uint32_t>(j - lo) >= span) continue;
-        const Entry& en = entries[e];
-        const Splat& s = en.s;
-        if (j >= r0) {
-            pixel(en, s.index, s.w00);
-            pixel(en, s.index + 1, s.w10);
-        }
-        if (j + 1 < r1) {
-            pixel(en, s.index + width, s.w01);
-            pixel(en, s.index + width + 1, s.w11);
-        }
-    }
-}
+using detail::SplatBands;
+using detail::splatRows;
 
 class ModeOps {
 public:
     virtual ~ModeOps() = default;
     // One thread: the block straight into the target, as the classic render plots it.
     virtual void plot(StreamState& stream, const Vecd* points, std::int32_t n) = 0;
-    // Phase 1: the block of stream k into its lists.
-    virtual void clearLists(std::int32_t k) = 0;
-    virtual void prepare(std::int32_t k, StreamState& stream, const Vecd* points,
+    // Phase 1, on thread `thread`: stream k's share of the round, block by block.
+    virtual void clearStream(std::int32_t k) = 0;
+    virtual void beginStream(std::int32_t thread, std::int32_t k) = 0;
+    virtual void prepare(std::int32_t thread, StreamState& stream, const Vecd* points,
                          std::int32_t n) = 0;
-    // Phase 2: band b of n over every stream's lists, in stream order.
-    virtual void band(std::int32_t b, std::int32_t n) = 0;
+    virtual void endStream(std::int32_t thread) = 0;
+    // Phase 2: band b over every stream's entries, in stream order.
+    virtual void band(std::int32_t b) = 0;
+    virtual std::int32_t bands() const = 0;
+    // Between rounds: the band edges for the next round.
+    virtual void rebalance() = 0;
 };
 
-// The lists of every stream for `families` buffer families.
+// The buckets, and the writer of the stream each thread runs.
 template <class Entry>
 class Banded : public ModeOps {
 public:
-    Banded(std::int32_t streams, std::int32_t families, bool banded)
-        : streams_(streams),
-          families_(families),
-          lists_(banded ? static_cast<std::size_t>(streams * families) : 0) {
-        // Each point may splat twice (its mirror image).
-        for (auto& list : lists_) list.reserve(2 * static_cast<std::size_t>(roundPoints(streams)));
+    // sizes: width and height of each buffer family.
+    Banded(std::int32_t streams, std::int32_t threads, std::int32_t bands,
+           const std::vector<std::array<std::int32_t, 2>>& sizes)
+        // Each point may splat twice into a family (its mirror image).
+        : bands_(streams, threads, bands, 2 * roundPoints(streams), sizes),
+          writers_(static_cast<std::size_t>(threads)) {}
+    void clearStream(std::int32_t k) override { bands_.clear(k); }
+    void beginStream(std::int32_t thread, std::int32_t k) override {
+        writers_[static_cast<std::size_t>(thread)] = bands_.beginStream(thread, k);
     }
-    void clearLists(std::int32_t k) override {
-        for (std::int32_t f = 0; f < families_; ++f) list(k, f).used = 0;
+    void endStream(std::int32_t thread) override {
+        const auto& w = writers_[static_cast<std::size_t>(thread)];
+        bands_.endStream(w.thread, w.stream);
     }
+    std::int32_t bands() const override { return bands_.bands(); }
+    void rebalance() override { bands_.rebalance(); }
 
 protected:
-    SplatList<Entry>& list(std::int32_t k, std::int32_t family) {
-        return lists_[static_cast<std::size_t>(k * families_ + family)];
+    // The writer of the stream that thread runs.
+    typename SplatBands<Entry>::Writer& writer(std::int32_t thread) {
+        return writers_[static_cast<std::size_t>(thread)];
     }
-    std::int32_t streams_, families_;
-    std::vector<SplatList<Entry>> lists_;
+    SplatBands<Entry> bands_;
+
+private:
+    std::vector<typename SplatBands<Entry>::Writer> writers_;
 };
+
+// The cell of a projected pixel, as an entry's index and fractions.
+template <class Entry>
+QM_HOT_INLINE bool cellOf(const Vecd& px, const TBitmap3D::SplatLimits& limits, Entry& e,
+                          std::int32_t& row) {
+    return TBitmap3D::splatFractions(px.x, px.y, limits, e.index, e.fx, e.fy, row);
+}
+
+std::vector<std::array<std::int32_t, 2>> imageSize(const TBitmap3D& t) {
+    return {{t.imageWidth, t.imageHeight}};
+}
 
 // Gas: density += w.
 struct GasEntry {
-    Splat s;
+    std::int32_t index;
+    float fx, fy;
 };
 
 class GasOps final : public Banded<GasEntry> {
 public:
-    GasOps(TBitmap3D_Gas& t, std::int32_t streams, bool banded)
-        : Banded(streams, 1, banded), t_(t) {}
+    GasOps(TBitmap3D_Gas& t, std::int32_t streams, std::int32_t threads, std::int32_t bands)
+        : Banded(streams, threads, bands, imageSize(t)), t_(t) {}
     void plot(StreamState&, const Vecd* points, std::int32_t n) override {
         t_.PlotBlock(points, n);
     }
-    void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
-        SplatList<GasEntry>& out = list(k, 0);
+    void prepare(std::int32_t thread, StreamState&, const Vecd* points, std::int32_t n) override {
+        auto& out = writer(thread);
         const TBitmap3D::SplatLimits limits(t_.imageWidth, t_.imageHeight);
         Vecd pixel[TBitmap3D::kSplatChunk], mirrored[TBitmap3D::kSplatChunk];
         auto add = [&](const Vecd& px) {
             GasEntry e;
             std::int32_t row;
-            if (TBitmap3D::splatCell(px.x, px.y, limits, e.s, row)) out.add(e, row);
+            if (cellOf(px, limits, e, row)) out.add(0, e, row);
         };
         for (std::int32_t start = 0; start < n; start += TBitmap3D::kSplatChunk) {
             const std::int32_t count = std::min(TBitmap3D::kSplatChunk, n - start);
@@ -175,13 +156,13 @@ public:
             }
         }
     }
-    void band(std::int32_t b, std::int32_t n) override {
-        std::int32_t r0, r1;
-        bandRows(b, n, t_.imageHeight, r0, r1);
+    void band(std::int32_t b) override {
+        const auto& split = bands_.split(0);
+        const std::int32_t r0 = split.firstRow(b), r1 = split.firstRow(b + 1), w = t_.imageWidth;
         float* d = t_.density.data();
-        for (std::int32_t k = 0; k < streams_; ++k)
-            scanBand(list(k, 0), r0, r1, t_.imageWidth,
-                     [d](const GasEntry&, std::int32_t at, float w) { d[at] += w; });
+        bands_.forEachInBand(0, b, [&](const GasEntry* e, const GasEntry* end) {
+            splatRows(e, end, r0, r1, w, [d](const GasEntry&, std::int32_t at, float wt) { d[at] += wt; });
+        });
     }
 
 private:
@@ -189,30 +170,40 @@ private:
 };
 
 // Liquid and Plasma share the surface test; Light and Plasma the colour.
-struct SurfaceEntry {
-    Splat s;
-    ColorRGBf c;  // Light family only
-    float d;      // depth rounded to float (Liquid, Plasma)
+struct LiquidEntry {
+    std::int32_t index;
+    float fx, fy;
+    float d;  // depth rounded to float
+};
+struct LightEntry {
+    std::int32_t index;
+    float fx, fy;
+    ColorRGBf c;
+};
+struct PlasmaEntry {
+    std::int32_t index;
+    float fx, fy;
+    ColorRGBf c;
+    float d;
 };
 
-class LiquidOps final : public Banded<SurfaceEntry> {
+class LiquidOps final : public Banded<LiquidEntry> {
 public:
-    LiquidOps(TBitmap3D_Liquid& t, std::int32_t streams, bool banded)
-        : Banded(streams, 1, banded), t_(t) {}
+    LiquidOps(TBitmap3D_Liquid& t, std::int32_t streams, std::int32_t threads, std::int32_t bands)
+        : Banded(streams, threads, bands, imageSize(t)), t_(t) {}
     void plot(StreamState&, const Vecd* points, std::int32_t n) override {
         t_.PlotBlock(points, n);
     }
-    void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
-        SplatList<SurfaceEntry>& out = list(k, 0);
+    void prepare(std::int32_t thread, StreamState&, const Vecd* points, std::int32_t n) override {
+        auto& out = writer(thread);
         const TBitmap3D::SplatLimits limits(t_.imageWidth, t_.imageHeight);
         Vecd pixel[TBitmap3D::kSplatChunk], mirrored[TBitmap3D::kSplatChunk];
         auto add = [&](const Vecd& px) {
-            SurfaceEntry e;
+            LiquidEntry e;
             std::int32_t row;
-            if (!TBitmap3D::splatCell(px.x, px.y, limits, e.s, row)) return;
-            e.c = {0, 0, 0};
+            if (!cellOf(px, limits, e, row)) return;
             e.d = static_cast<float>(px.z);
-            out.add(e, row);
+            out.add(0, e, row);
         };
         for (std::int32_t start = 0; start < n; start += TBitmap3D::kSplatChunk) {
             const std::int32_t count = std::min(TBitmap3D::kSplatChunk, n - start);
@@ -228,18 +219,18 @@ public:
             }
         }
     }
-    void band(std::int32_t b, std::int32_t n) override {
-        std::int32_t r0, r1;
-        bandRows(b, n, t_.imageHeight, r0, r1);
+    void band(std::int32_t b) override {
+        const auto& split = bands_.split(0);
+        const std::int32_t r0 = split.firstRow(b), r1 = split.firstRow(b + 1), w = t_.imageWidth;
         float* density = t_.density.data();
         float* surface = t_.surface.data();
         const double depthRange = t_.depthRange, scale = t_.scale;
-        for (std::int32_t k = 0; k < streams_; ++k)
-            scanBand(list(k, 0), r0, r1, t_.imageWidth,
-                     [&](const SurfaceEntry& e, std::int32_t at, float w) {
-                         const float m = surfaceCoverage(surface[at], e.d, w, depthRange, scale);
-                         if (m > 0) density[at] += w * m;
-                     });
+        bands_.forEachInBand(0, b, [&](const LiquidEntry* e, const LiquidEntry* end) {
+            splatRows(e, end, r0, r1, w, [&](const LiquidEntry& en, std::int32_t at, float wt) {
+                const float m = surfaceCoverage(surface[at], en.d, wt, depthRange, scale);
+                if (m > 0) density[at] += wt * m;
+            });
+        });
     }
 
 private:
@@ -247,10 +238,13 @@ private:
 };
 
 template <bool kPlasma>
-class LightOps final : public Banded<SurfaceEntry> {
+class LightOps final : public Banded<std::conditional_t<kPlasma, PlasmaEntry, LightEntry>> {
+    using Entry = std::conditional_t<kPlasma, PlasmaEntry, LightEntry>;
+    using Base = Banded<Entry>;
+
 public:
-    LightOps(TBitmap3D_Light& t, std::int32_t streams, bool banded)
-        : Banded(streams, 1, banded), t_(t) {}
+    LightOps(TBitmap3D_Light& t, std::int32_t streams, std::int32_t threads, std::int32_t bands)
+        : Base(streams, threads, bands, imageSize(t)), t_(t) {}
     void plot(StreamState& st, const Vecd* points, std::int32_t n) override {
         // The target's own orbit memory stands in for the stream's during the block.
         t_.before = st.before;
@@ -261,18 +255,19 @@ public:
         st.last = t_.last;
         st.plotColor = t_.plotColor;
     }
-    void prepare(std::int32_t k, StreamState& st, const Vecd* points, std::int32_t n) override {
-        SplatList<SurfaceEntry>& out = list(k, 0);
+    void prepare(std::int32_t thread, StreamState& st, const Vecd* points,
+                 std::int32_t n) override {
+        auto& out = this->writer(thread);
         const TBitmap3D::SplatLimits limits(t_.imageWidth, t_.imageHeight);
         Vecd before = st.before, last = st.last;
         ColorRGBf color = st.plotColor;
         auto add = [&](const Vecd& px) {
-            SurfaceEntry e;
+            Entry e;
             std::int32_t row;
-            if (!TBitmap3D::splatCell(px.x, px.y, limits, e.s, row)) return;
+            if (!cellOf(px, limits, e, row)) return;
             e.c = color;
-            e.d = static_cast<float>(px.z);
-            out.add(e, row);
+            if constexpr (kPlasma) e.d = static_cast<float>(px.z);
+            out.add(0, e, row);
         };
         for (std::int32_t i = 0; i < n; ++i) {
             const Vecd q = t_.advanceWith(before, last, color, points[i]);
@@ -283,35 +278,33 @@ public:
         st.last = last;
         st.plotColor = color;
     }
-    void band(std::int32_t b, std::int32_t n) override {
-        std::int32_t r0, r1;
-        bandRows(b, n, t_.imageHeight, r0, r1);
+    void band(std::int32_t b) override {
+        const auto& split = this->bands_.split(0);
+        const std::int32_t r0 = split.firstRow(b), r1 = split.firstRow(b + 1), w = t_.imageWidth;
         ColorRGBf* light = t_.lightBuffer.data();
         if constexpr (kPlasma) {
             float* surface = static_cast<TBitmap3D_Plasma&>(t_).surface.data();
             const double depthRange = t_.depthRange, scale = t_.scale;
-            for (std::int32_t k = 0; k < streams_; ++k)
-                scanBand(list(k, 0), r0, r1, t_.imageWidth,
-                         [&](const SurfaceEntry& e, std::int32_t at, float w) {
-                             const float m =
-                                 surfaceCoverage(surface[at], e.d, w, depthRange, scale);
-                             if (!(m > 0)) return;
-                             // colour x weight is rounded to float before the coverage factor
-                             // applies.
-                             ColorRGBf& c = light[at];
-                             c.r += e.c.r * w * m;
-                             c.g += e.c.g * w * m;
-                             c.b += e.c.b * w * m;
-                         });
+            this->bands_.forEachInBand(0, b, [&](const Entry* e, const Entry* end) {
+                splatRows(e, end, r0, r1, w, [&](const Entry& en, std::int32_t at, float wt) {
+                    const float m = surfaceCoverage(surface[at], en.d, wt, depthRange, scale);
+                    if (!(m > 0)) return;
+                    // colour x weight is rounded to float before the coverage factor applies.
+                    ColorRGBf& c = light[at];
+                    c.r += en.c.r * wt * m;
+                    c.g += en.c.g * wt * m;
+                    c.b += en.c.b * wt * m;
+                });
+            });
         } else {
-            for (std::int32_t k = 0; k < streams_; ++k)
-                scanBand(list(k, 0), r0, r1, t_.imageWidth,
-                         [light](const SurfaceEntry& e, std::int32_t at, float w) {
-                             ColorRGBf& c = light[at];
-                             c.r += e.c.r * w;
-                             c.g += e.c.g * w;
-                             c.b += e.c.b * w;
-                         });
+            this->bands_.forEachInBand(0, b, [&](const Entry* e, const Entry* end) {
+                splatRows(e, end, r0, r1, w, [light](const Entry& en, std::int32_t at, float wt) {
+                    ColorRGBf& c = light[at];
+                    c.r += en.c.r * wt;
+                    c.g += en.c.g * wt;
+                    c.b += en.c.b * wt;
+                });
+            });
         }
     }
 
@@ -322,38 +315,43 @@ private:
 // Solid: the camera's density and depth, and each light's two maps; family 0 is the camera,
 // family 1 + i light i.
 struct DepthEntry {
-    Splat s;
     double d;
+    std::int32_t index;
+    float fx, fy;
 };
+
+std::vector<std::array<std::int32_t, 2>> solidSizes(const TBitmap3D_Solid& t) {
+    std::vector<std::array<std::int32_t, 2>> sizes = imageSize(t);
+    for (const auto& light : t.lights) sizes.push_back({light->mapWidth, light->mapHeight});
+    return sizes;
+}
 
 class SolidOps final : public Banded<DepthEntry> {
 public:
-    SolidOps(TBitmap3D_Solid& t, std::int32_t streams, bool banded)
-        : Banded(streams, 1 + static_cast<std::int32_t>(t.lights.size()), banded), t_(t) {}
+    SolidOps(TBitmap3D_Solid& t, std::int32_t streams, std::int32_t threads, std::int32_t bands)
+        : Banded(streams, threads, bands, solidSizes(t)), t_(t) {}
     void plot(StreamState&, const Vecd* points, std::int32_t n) override {
         t_.PlotBlock(points, n);
     }
-    void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
+    void prepare(std::int32_t thread, StreamState&, const Vecd* points, std::int32_t n) override {
+        auto& out = writer(thread);
         const TBitmap3D::SplatLimits camera(t_.imageWidth, t_.imageHeight);
-        SplatList<DepthEntry>& cameraList = list(k, 0);
         auto splat = [&](const Vecd& p) {
             const Vecd pixel = t_.project(p);
             DepthEntry e;
             std::int32_t row;
-            if (TBitmap3D::splatCell(pixel.x, pixel.y, camera, e.s, row)) {
+            if (cellOf(pixel, camera, e, row)) {
                 e.d = pixel.z;
-                cameraList.add(e, row);
+                out.add(0, e, row);
             }
             for (std::size_t i = 0; i < t_.lights.size(); ++i) {
                 const Light& light = *t_.lights[i];
                 if (!light.hasMap()) continue;
                 const Vecd m = light.mapCoordinates(p);
-                if (!TBitmap3D::splatCell(m.x, m.y,
-                                          TBitmap3D::SplatLimits(light.mapWidth, light.mapHeight),
-                                          e.s, row))
+                if (!cellOf(m, TBitmap3D::SplatLimits(light.mapWidth, light.mapHeight), e, row))
                     continue;
                 e.d = m.z;
-                list(k, 1 + static_cast<std::int32_t>(i)).add(e, row);
+                out.add(1 + static_cast<std::int32_t>(i), e, row);
             }
         };
         for (std::int32_t i = 0; i < n; ++i) {
@@ -361,7 +359,7 @@ public:
             if (t_.mirror) splat({points[i].x, points[i].y, -points[i].z});
         }
     }
-    void band(std::int32_t b, std::int32_t n) override {
+    void band(std::int32_t b) override {
         auto depthSample = [](float* density, float* depth) {
             return [density, depth](const DepthEntry& e, std::int32_t at, float w) {
                 density[at] += w;
@@ -369,18 +367,20 @@ public:
                 if (e.d < z) z = static_cast<float>(z * (1.0 - w) + w * e.d);
             };
         };
-        std::int32_t r0, r1;
-        bandRows(b, n, t_.imageHeight, r0, r1);
-        const auto camera = depthSample(t_.density.data(), t_.depth.data());
-        for (std::int32_t k = 0; k < streams_; ++k)
-            scanBand(list(k, 0), r0, r1, t_.imageWidth, camera);
+        auto apply = [&](std::int32_t family, std::int32_t width, float* density, float* depth) {
+            const auto& split = bands_.split(family);
+            const std::int32_t r0 = split.firstRow(b), r1 = split.firstRow(b + 1);
+            const auto pixel = depthSample(density, depth);
+            bands_.forEachInBand(family, b, [&](const DepthEntry* e, const DepthEntry* end) {
+                splatRows(e, end, r0, r1, width, pixel);
+            });
+        };
+        apply(0, t_.imageWidth, t_.density.data(), t_.depth.data());
         for (std::size_t i = 0; i < t_.lights.size(); ++i) {
             Light& light = *t_.lights[i];
             if (!light.hasMap()) continue;
-            bandRows(b, n, light.mapHeight, r0, r1);
-            const auto map = depthSample(light.mapDensity.data(), light.mapDepth.data());
-            for (std::int32_t k = 0; k < streams_; ++k)
-                scanBand(list(k, 1 + static_cast<std::int32_t>(i)), r0, r1, light.mapWidth, map);
+            apply(1 + static_cast<std::int32_t>(i), light.mapWidth, light.mapDensity.data(),
+                  light.mapDepth.data());
         }
     }
 
@@ -388,22 +388,24 @@ private:
     TBitmap3D_Solid& t_;
 };
 
-std::unique_ptr<ModeOps> makeOps(TBitmap3D& target, std::int32_t streams, bool banded) {
+std::unique_ptr<ModeOps> makeOps(TBitmap3D& target, std::int32_t streams, std::int32_t threads,
+                                 std::int32_t bands) {
     switch (target.renderMode()) {
         case RenderMode::Gas:
-            return std::make_unique<GasOps>(static_cast<TBitmap3D_Gas&>(target), streams, banded);
+            return std::make_unique<GasOps>(static_cast<TBitmap3D_Gas&>(target), streams, threads,
+                                            bands);
         case RenderMode::Liquid:
             return std::make_unique<LiquidOps>(static_cast<TBitmap3D_Liquid&>(target), streams,
-                                               banded);
+                                               threads, bands);
         case RenderMode::Light:
             return std::make_unique<LightOps<false>>(static_cast<TBitmap3D_Light&>(target), streams,
-                                                     banded);
+                                                     threads, bands);
         case RenderMode::Plasma:
             return std::make_unique<LightOps<true>>(static_cast<TBitmap3D_Light&>(target), streams,
-                                                    banded);
+                                                    threads, bands);
         case RenderMode::Solid:
             return std::make_unique<SolidOps>(static_cast<TBitmap3D_Solid&>(target), streams,
-                                              banded);
+                                              threads, bands);
     }
     return nullptr;
 }
@@ -456,7 +458,8 @@ struct RenderEngine::Impl {
     RenderControl* control = nullptr;
     RenderOutcome outcome;
     std::atomic<std::int32_t> nextStream{0};
-    std::atomic<std::int32_t> nextBand{0};
+    // Band b is taken: each thread first takes its own band, then any left.
+    std::unique_ptr<std::atomic<bool>[]> bandTaken;
     std::vector<double> streamBusy, bandBusy, wake, streamCpu, bandCpu;  // per thread
     Clock::time_point released;  // when the last barrier let go
 
@@ -474,7 +477,11 @@ struct RenderEngine::Impl {
         // Plasma) is faster than plotting each block at once, while Gas's own block splat is
         // faster than the lists. Both give the same bytes.
         banded = threadCount > 1 || target.renderMode() != RenderMode::Gas;
-        ops = makeOps(target, streamCount, banded);
+        // One band per thread: the bands are balanced by their splats, and a thread that keeps
+        // its band from round to round keeps its rows of the buffers in its own cache.
+        const std::int32_t bands = std::min(threadCount, detail::kMaxBands);
+        ops = makeOps(target, banded ? streamCount : 0, threadCount, bands);
+        bandTaken = std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(bands));
         streams.resize(static_cast<std::size_t>(streamCount));
         for (Stream& stream : streams) {
             stream.orbit = attractor.clone();
@@ -574,16 +581,19 @@ struct RenderEngine::Impl {
                 static_cast<std::int32_t>(share + (k < extra ? 1 : 0));
     }
 
-    // Stream k's share of the round: iterated, and plotted (one thread) or listed (phase 1).
-    void runStream(std::int32_t k, Vecd* block, bool direct) {
+    // Stream k's share of the round, on thread `thread`: iterated, and plotted (one thread)
+    // or sorted into its bands (phase 1).
+    void runStream(std::int32_t thread, std::int32_t k, Vecd* block, bool direct) {
         Stream& s = streams[static_cast<std::size_t>(k)];
         const bool plot = round == Round::Main;
-        if (plot && !direct) ops->clearLists(k);
         if (k % shardCount != shard) {
             // Another shard's stream: counted, not run.
+            if (plot && !direct) ops->clearStream(k);
             s.state.count += static_cast<std::uint64_t>(s.planned);
             return;
         }
+        const bool listed = plot && !direct;
+        if (listed) ops->beginStream(thread, k);
         Random31& rng = threadRandom31();
         rng.state = s.state.random;
         std::int64_t done = 0;
@@ -596,13 +606,14 @@ struct RenderEngine::Impl {
                 if (direct)
                     ops->plot(s.state, block, got);
                 else
-                    ops->prepare(k, s.state, block, got);
+                    ops->prepare(thread, s.state, block, got);
             }
             if (s.orbit->diverged()) {
                 s.state.diverged = true;
                 break;
             }
         }
+        if (listed) ops->endStream(thread);
         s.state.count += static_cast<std::uint64_t>(done);
         s.state.random = rng.state;
         s.state.point = s.orbit->currentPoint();
@@ -626,23 +637,12 @@ struct RenderEngine::Impl {
             }
         }
         sink->betweenRounds();
+        if (round == Round::Main && banded) ops->rebalance();
         plan();
         nextStream.store(0, std::memory_order_relaxed);
         stats.betweenRoundsSeconds += secondsSince(start);
         released = Clock::now();
     }
-
-    struct Completion {
-        Impl* impl;
-        void operator()() noexcept {
-            impl->nextBand.store(0, std::memory_order_relaxed);
-            impl->released = Clock::now();
-        }
-    };
-    struct RoundEnd {
-        Impl* impl;
-        void operator()() noexcept { impl->endRound(); }
-    };
 
     RenderOutcome run(RenderSink& s, RenderControl& c) {
         sink = &s;
@@ -679,18 +679,31 @@ struct RenderEngine::Impl {
         while (round != Round::Quit) {
             const auto t = Clock::now();
             const double c = threadCpuSeconds();
-            for (std::int32_t k = 0; k < streamCount; ++k) runStream(k, block, !banded);
+            for (std::int32_t k = 0; k < streamCount; ++k) runStream(0, k, block, !banded);
             stats.streamPhaseBusy += secondsSince(t);
             stats.streamPhaseCpu += threadCpuSeconds() - c;
             if (banded && round == Round::Main) {
                 const auto tb = Clock::now();
                 const double cb = threadCpuSeconds();
-                ops->band(0, 1);
+                for (std::int32_t b = 0; b < ops->bands(); ++b) ops->band(b);
                 stats.bandPhaseBusy += secondsSince(tb);
                 stats.bandPhaseCpu += threadCpuSeconds() - cb;
             }
             endRound();
         }
+    }
+
+    // Thread `self`'s part of the band phase: its own band first, then any band no thread has
+    // taken (a thread the system started late, or never).
+    void runBands(std::int32_t self) {
+        const std::int32_t n = ops->bands();
+        auto take = [&](std::int32_t b) {
+            if (!bandTaken[static_cast<std::size_t>(b)].exchange(true, std::memory_order_relaxed))
+                ops->band(b);
+        };
+        if (self < n) take(self);
+        for (std::int32_t b = 0; b < n; ++b)
+            if (!bandTaken[static_cast<std::size_t>(b)].load(std::memory_order_relaxed)) take(b);
     }
 
     void runPool() {
@@ -699,50 +712,58 @@ struct RenderEngine::Impl {
         wake.assign(static_cast<std::size_t>(threadCount), 0.0);
         streamCpu.assign(static_cast<std::size_t>(threadCount), 0.0);
         bandCpu.assign(static_cast<std::size_t>(threadCount), 0.0);
-        std::barrier phaseEnd(threadCount, Completion{this});
-        std::barrier roundEnd(threadCount, RoundEnd{this});
-        auto work = [&](std::int32_t b) {
+        PhaseBarrier barrier(threadCount);
+        auto phaseEnd = [this] {
+            for (std::int32_t b = 0; b < ops->bands(); ++b)
+                bandTaken[static_cast<std::size_t>(b)].store(false, std::memory_order_relaxed);
+            released = Clock::now();
+        };
+        auto roundEnd = [this] { endRound(); };
+        auto work = [&](std::int32_t self) {
+            const auto me = static_cast<std::size_t>(self);
             alignas(64) Vecd block[kBlock];
             while (round != Round::Quit) {
                 auto t = Clock::now();
                 double c = threadCpuSeconds();
                 for (std::int32_t k = nextStream.fetch_add(1, std::memory_order_relaxed);
                      k < streamCount; k = nextStream.fetch_add(1, std::memory_order_relaxed))
-                    runStream(k, block, false);
-                streamBusy[static_cast<std::size_t>(b)] += secondsSince(t);
-                streamCpu[static_cast<std::size_t>(b)] += threadCpuSeconds() - c;
-                phaseEnd.arrive_and_wait();
-                wake[static_cast<std::size_t>(b)] += secondsSince(released);
+                    runStream(self, k, block, false);
+                streamBusy[me] += secondsSince(t);
+                streamCpu[me] += threadCpuSeconds() - c;
+                barrier.arriveAndWait(phaseEnd);
+                wake[me] += secondsSince(released);
                 if (round == Round::Main) {
                     t = Clock::now();
                     c = threadCpuSeconds();
-                    // Bands are taken like streams: a thread the system would not start
-                    // leaves its band to the others.
-                    for (std::int32_t band = nextBand.fetch_add(1, std::memory_order_relaxed);
-                         band < threadCount;
-                         band = nextBand.fetch_add(1, std::memory_order_relaxed))
-                        ops->band(band, threadCount);
-                    bandBusy[static_cast<std::size_t>(b)] += secondsSince(t);
-                    bandCpu[static_cast<std::size_t>(b)] += threadCpuSeconds() - c;
+                    runBands(self);
+                    bandBusy[me] += secondsSince(t);
+                    bandCpu[me] += threadCpuSeconds() - c;
                 }
-                roundEnd.arrive_and_wait();
-                wake[static_cast<std::size_t>(b)] += secondsSince(released);
+                barrier.arriveAndWait(roundEnd);
+                wake[me] += secondsSince(released);
             }
         };
+        // The helpers wait at the gate until every thread that could be started is counted in
+        // the barrier.
+        std::atomic<bool> gate{false};
         std::vector<std::thread> helpers;
         helpers.reserve(static_cast<std::size_t>(threadCount - 1));
         for (std::int32_t b = 1; b < threadCount; ++b) {
             try {
-                helpers.emplace_back([&, b] {
+                const std::int32_t self = static_cast<std::int32_t>(helpers.size()) + 1;
+                helpers.emplace_back([&, self] {
                     if (onThreadStart) onThreadStart();
-                    work(b);
+                    gate.wait(false, std::memory_order_acquire);
+                    work(self);
                 });
             } catch (const std::system_error&) {
                 // No thread (a process limit): the render goes on with those it has.
-                phaseEnd.arrive_and_drop();
-                roundEnd.arrive_and_drop();
+                break;
             }
         }
+        barrier.setThreads(static_cast<std::int32_t>(helpers.size()) + 1);
+        gate.store(true, std::memory_order_release);
+        gate.notify_all();
         work(0);
         for (std::thread& h : helpers) h.join();
         for (std::int32_t b = 0; b < threadCount; ++b) {
