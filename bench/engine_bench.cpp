@@ -5,8 +5,10 @@
 //
 // Each run renders 4,000,000 iterations (transients included) with one development at the
 // end left out: the timed part is the engine's run alone. Counters: outside_fraction is the
-// share of the wall time spent outside the parallel phases (the bookkeeping between rounds
-// and the barriers' wake-up), amdahl_N the speed-up it alone would allow on N cores.
+// share of the wall time spent outside the parallel work (the bookkeeping between rounds and
+// the barrier's wake-up), amdahl_N the speed-up it alone would allow on N cores;
+// idle_fraction the share of the threads' time spent waiting for the last bands of a round;
+// stream_ns, band_ns and cpu_ns the time at work and the processor time per iteration.
 //
 // Shared machine: run with --benchmark_enable_random_interleaving=true
 // --benchmark_repetitions=5 --benchmark_report_aggregates_only=true and read the medians.
@@ -106,9 +108,11 @@ void BM_Engine(benchmark::State& state) {
         stats.wallSeconds += s.wallSeconds;
         stats.betweenRoundsSeconds += s.betweenRoundsSeconds - s.developSeconds;
         stats.wakeSeconds += s.wakeSeconds;
+        stats.idleSeconds += s.idleSeconds;
         stats.rounds += s.rounds;
-        stats.streamPhaseCpu += s.streamPhaseCpu;
-        stats.bandPhaseCpu += s.bandPhaseCpu;
+        stats.streamPhaseBusy += s.streamPhaseBusy;
+        stats.bandPhaseBusy += s.bandPhaseBusy;
+        stats.cpuSeconds += s.cpuSeconds;
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * kIterations);
@@ -117,10 +121,15 @@ void BM_Engine(benchmark::State& state) {
                          ? (stats.betweenRoundsSeconds + stats.wakeSeconds) / stats.wallSeconds
                          : 0;
     state.counters["outside_fraction"] = f;
-    // Processor time per iteration in each phase, all threads together, in nanoseconds.
+    // The share of the threads' time spent waiting for the last bands of a round.
+    state.counters["idle_fraction"] =
+        stats.wallSeconds > 0 ? stats.idleSeconds / (threads * stats.wallSeconds) : 0;
+    // Per iteration, all threads together, in nanoseconds: the time at work on streams and on
+    // bands, and the processor time.
     const double points = static_cast<double>(state.iterations()) * kIterations;
-    state.counters["stream_cpu_ns"] = stats.streamPhaseCpu / points * 1e9;
-    state.counters["band_cpu_ns"] = stats.bandPhaseCpu / points * 1e9;
+    state.counters["stream_ns"] = stats.streamPhaseBusy / points * 1e9;
+    state.counters["band_ns"] = stats.bandPhaseBusy / points * 1e9;
+    state.counters["cpu_ns"] = stats.cpuSeconds / points * 1e9;
     for (int n : {8, 32, 64}) state.counters["amdahl_" + std::to_string(n)] = 1 / (f + (1 - f) / n);
 }
 

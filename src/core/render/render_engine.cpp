@@ -13,6 +13,9 @@
 #if defined(__linux__)
 #include <sched.h>
 #endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/render/gas.h"
 #include "core/render/light.h"
@@ -47,6 +50,12 @@ std::uint64_t splitmix64(std::uint64_t x) {
     return x ^ (x >> 31);
 }
 
+void pause() {
+#if defined(__SSE2__)
+    _mm_pause();
+#endif
+}
+
 // Points stepped per call of the attractor, inside a stream's share of a round.
 constexpr std::int32_t kBlock = 512;
 
@@ -64,49 +73,41 @@ public:
     virtual ~ModeOps() = default;
     // One thread: the block straight into the target, as the classic render plots it.
     virtual void plot(StreamState& stream, const Vecd* points, std::int32_t n) = 0;
-    // Phase 1, on thread `thread`: stream k's share of the round, block by block.
+    // Phase 1: stream k's share of the round, block by block, after clearStream(k).
     virtual void clearStream(std::int32_t k) = 0;
-    virtual void beginStream(std::int32_t thread, std::int32_t k) = 0;
-    virtual void prepare(std::int32_t thread, StreamState& stream, const Vecd* points,
+    virtual void prepare(std::int32_t k, StreamState& stream, const Vecd* points,
                          std::int32_t n) = 0;
-    virtual void endStream(std::int32_t thread) = 0;
-    // Phase 2: band b over every stream's entries, in stream order.
-    virtual void band(std::int32_t b) = 0;
+    // Phase 2: stream k's entries in band b. A band takes the streams in order.
+    virtual void band(std::int32_t b, std::int32_t k) = 0;
     virtual std::int32_t bands() const = 0;
     // Between rounds: the band edges for the next round.
     virtual void rebalance() = 0;
 };
 
-// The buckets, and the writer of the stream each thread runs.
+// The buckets of every stream.
 template <class Entry>
 class Banded : public ModeOps {
 public:
     // sizes: width and height of each buffer family.
-    Banded(std::int32_t streams, std::int32_t threads, std::int32_t bands,
+    Banded(std::int32_t streams, std::int32_t bands,
            const std::vector<std::array<std::int32_t, 2>>& sizes)
         // Each point may splat twice into a family (its mirror image).
-        : bands_(streams, threads, bands, 2 * roundPoints(streams), sizes),
-          writers_(static_cast<std::size_t>(threads)) {}
+        : bands_(streams, bands, 2 * roundPoints(streams), sizes) {}
     void clearStream(std::int32_t k) override { bands_.clear(k); }
-    void beginStream(std::int32_t thread, std::int32_t k) override {
-        writers_[static_cast<std::size_t>(thread)] = bands_.beginStream(thread, k);
-    }
-    void endStream(std::int32_t thread) override {
-        const auto& w = writers_[static_cast<std::size_t>(thread)];
-        bands_.endStream(w.thread, w.stream);
-    }
     std::int32_t bands() const override { return bands_.bands(); }
     void rebalance() override { bands_.rebalance(); }
 
 protected:
-    // The writer of the stream that thread runs.
-    typename SplatBands<Entry>::Writer& writer(std::int32_t thread) {
-        return writers_[static_cast<std::size_t>(thread)];
-    }
+    // What prepare writes to for stream k.
+    struct Writer {
+        SplatBands<Entry>& bands;
+        std::int32_t k;
+        QM_HOT_INLINE void add(std::int32_t family, const Entry& e, std::int32_t row) {
+            bands.add(k, family, e, row);
+        }
+    };
+    Writer writer(std::int32_t k) { return {bands_, k}; }
     SplatBands<Entry> bands_;
-
-private:
-    std::vector<typename SplatBands<Entry>::Writer> writers_;
 };
 
 // The cell of a projected pixel, as an entry's index and fractions.
@@ -128,13 +129,13 @@ struct GasEntry {
 
 class GasOps final : public Banded<GasEntry> {
 public:
-    GasOps(TBitmap3D_Gas& t, std::int32_t streams, std::int32_t threads, std::int32_t bands)
-        : Banded(streams, threads, bands, imageSize(t)), t_(t) {}
+    GasOps(TBitmap3D_Gas& t, std::int32_t streams, std::int32_t bands)
+        : Banded(streams, bands, imageSize(t)), t_(t) {}
     void plot(StreamState&, const Vecd* points, std::int32_t n) override {
         t_.PlotBlock(points, n);
     }
-    void prepare(std::int32_t thread, StreamState&, const Vecd* points, std::int32_t n) override {
-        auto& out = writer(thread);
+    void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
+        auto out = writer(k);
         const TBitmap3D::SplatLimits limits(t_.imageWidth, t_.imageHeight);
         Vecd pixel[TBitmap3D::kSplatChunk], mirrored[TBitmap3D::kSplatChunk];
         auto add = [&](const Vecd& px) {
@@ -156,12 +157,17 @@ public:
             }
         }
     }
-    void band(std::int32_t b) override {
+    void band(std::int32_t b, std::int32_t k) override {
         const auto& split = bands_.split(0);
         const std::int32_t r0 = split.firstRow(b), r1 = split.firstRow(b + 1), w = t_.imageWidth;
         float* d = t_.density.data();
-        bands_.forEachInBand(0, b, [&](const GasEntry* e, const GasEntry* end) {
-            splatRows(e, end, r0, r1, w, [d](const GasEntry&, std::int32_t at, float wt) { d[at] += wt; });
+        bands_.inBand(0, b, k, [&](const GasEntry* e, const GasEntry* end) {
+            splatRows(
+                e, end, r0, r1, w, [d](const GasEntry&, std::int32_t at, float wt) { d[at] += wt; },
+                [d, w](std::int32_t at) {
+                    detail::prefetchForWrite(d + at);
+                    detail::prefetchForWrite(d + at + w);
+                });
         });
     }
 
@@ -189,13 +195,13 @@ struct PlasmaEntry {
 
 class LiquidOps final : public Banded<LiquidEntry> {
 public:
-    LiquidOps(TBitmap3D_Liquid& t, std::int32_t streams, std::int32_t threads, std::int32_t bands)
-        : Banded(streams, threads, bands, imageSize(t)), t_(t) {}
+    LiquidOps(TBitmap3D_Liquid& t, std::int32_t streams, std::int32_t bands)
+        : Banded(streams, bands, imageSize(t)), t_(t) {}
     void plot(StreamState&, const Vecd* points, std::int32_t n) override {
         t_.PlotBlock(points, n);
     }
-    void prepare(std::int32_t thread, StreamState&, const Vecd* points, std::int32_t n) override {
-        auto& out = writer(thread);
+    void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
+        auto out = writer(k);
         const TBitmap3D::SplatLimits limits(t_.imageWidth, t_.imageHeight);
         Vecd pixel[TBitmap3D::kSplatChunk], mirrored[TBitmap3D::kSplatChunk];
         auto add = [&](const Vecd& px) {
@@ -219,17 +225,25 @@ public:
             }
         }
     }
-    void band(std::int32_t b) override {
+    void band(std::int32_t b, std::int32_t k) override {
         const auto& split = bands_.split(0);
         const std::int32_t r0 = split.firstRow(b), r1 = split.firstRow(b + 1), w = t_.imageWidth;
         float* density = t_.density.data();
         float* surface = t_.surface.data();
         const double depthRange = t_.depthRange, scale = t_.scale;
-        bands_.forEachInBand(0, b, [&](const LiquidEntry* e, const LiquidEntry* end) {
-            splatRows(e, end, r0, r1, w, [&](const LiquidEntry& en, std::int32_t at, float wt) {
-                const float m = surfaceCoverage(surface[at], en.d, wt, depthRange, scale);
-                if (m > 0) density[at] += wt * m;
-            });
+        bands_.inBand(0, b, k, [&](const LiquidEntry* e, const LiquidEntry* end) {
+            splatRows(
+                e, end, r0, r1, w,
+                [&](const LiquidEntry& en, std::int32_t at, float wt) {
+                    const float m = surfaceCoverage(surface[at], en.d, wt, depthRange, scale);
+                    if (m > 0) density[at] += wt * m;
+                },
+                [&](std::int32_t at) {
+                    detail::prefetchForWrite(surface + at);
+                    detail::prefetchForWrite(surface + at + w);
+                    detail::prefetchForWrite(density + at);
+                    detail::prefetchForWrite(density + at + w);
+                });
         });
     }
 
@@ -243,8 +257,8 @@ class LightOps final : public Banded<std::conditional_t<kPlasma, PlasmaEntry, Li
     using Base = Banded<Entry>;
 
 public:
-    LightOps(TBitmap3D_Light& t, std::int32_t streams, std::int32_t threads, std::int32_t bands)
-        : Base(streams, threads, bands, imageSize(t)), t_(t) {}
+    LightOps(TBitmap3D_Light& t, std::int32_t streams, std::int32_t bands)
+        : Base(streams, bands, imageSize(t)), t_(t) {}
     void plot(StreamState& st, const Vecd* points, std::int32_t n) override {
         // The target's own orbit memory stands in for the stream's during the block.
         t_.before = st.before;
@@ -255,9 +269,8 @@ public:
         st.last = t_.last;
         st.plotColor = t_.plotColor;
     }
-    void prepare(std::int32_t thread, StreamState& st, const Vecd* points,
-                 std::int32_t n) override {
-        auto& out = this->writer(thread);
+    void prepare(std::int32_t k, StreamState& st, const Vecd* points, std::int32_t n) override {
+        auto out = this->writer(k);
         const TBitmap3D::SplatLimits limits(t_.imageWidth, t_.imageHeight);
         Vecd before = st.before, last = st.last;
         ColorRGBf color = st.plotColor;
@@ -278,32 +291,47 @@ public:
         st.last = last;
         st.plotColor = color;
     }
-    void band(std::int32_t b) override {
+    void band(std::int32_t b, std::int32_t k) override {
         const auto& split = this->bands_.split(0);
         const std::int32_t r0 = split.firstRow(b), r1 = split.firstRow(b + 1), w = t_.imageWidth;
         ColorRGBf* light = t_.lightBuffer.data();
         if constexpr (kPlasma) {
             float* surface = static_cast<TBitmap3D_Plasma&>(t_).surface.data();
             const double depthRange = t_.depthRange, scale = t_.scale;
-            this->bands_.forEachInBand(0, b, [&](const Entry* e, const Entry* end) {
-                splatRows(e, end, r0, r1, w, [&](const Entry& en, std::int32_t at, float wt) {
-                    const float m = surfaceCoverage(surface[at], en.d, wt, depthRange, scale);
-                    if (!(m > 0)) return;
-                    // colour x weight is rounded to float before the coverage factor applies.
-                    ColorRGBf& c = light[at];
-                    c.r += en.c.r * wt * m;
-                    c.g += en.c.g * wt * m;
-                    c.b += en.c.b * wt * m;
-                });
+            this->bands_.inBand(0, b, k, [&](const Entry* e, const Entry* end) {
+                splatRows(
+                    e, end, r0, r1, w,
+                    [&](const Entry& en, std::int32_t at, float wt) {
+                        const float m = surfaceCoverage(surface[at], en.d, wt, depthRange, scale);
+                        if (!(m > 0)) return;
+                        // colour x weight is rounded to float before the coverage factor
+                        // applies.
+                        ColorRGBf& c = light[at];
+                        c.r += en.c.r * wt * m;
+                        c.g += en.c.g * wt * m;
+                        c.b += en.c.b * wt * m;
+                    },
+                    [&](std::int32_t at) {
+                        detail::prefetchForWrite(surface + at);
+                        detail::prefetchForWrite(surface + at + w);
+                        detail::prefetchForWrite(light + at);
+                        detail::prefetchForWrite(light + at + w);
+                    });
             });
         } else {
-            this->bands_.forEachInBand(0, b, [&](const Entry* e, const Entry* end) {
-                splatRows(e, end, r0, r1, w, [light](const Entry& en, std::int32_t at, float wt) {
-                    ColorRGBf& c = light[at];
-                    c.r += en.c.r * wt;
-                    c.g += en.c.g * wt;
-                    c.b += en.c.b * wt;
-                });
+            this->bands_.inBand(0, b, k, [&](const Entry* e, const Entry* end) {
+                splatRows(
+                    e, end, r0, r1, w,
+                    [light](const Entry& en, std::int32_t at, float wt) {
+                        ColorRGBf& c = light[at];
+                        c.r += en.c.r * wt;
+                        c.g += en.c.g * wt;
+                        c.b += en.c.b * wt;
+                    },
+                    [light, w](std::int32_t at) {
+                        detail::prefetchForWrite(light + at);
+                        detail::prefetchForWrite(light + at + w);
+                    });
             });
         }
     }
@@ -328,13 +356,13 @@ std::vector<std::array<std::int32_t, 2>> solidSizes(const TBitmap3D_Solid& t) {
 
 class SolidOps final : public Banded<DepthEntry> {
 public:
-    SolidOps(TBitmap3D_Solid& t, std::int32_t streams, std::int32_t threads, std::int32_t bands)
-        : Banded(streams, threads, bands, solidSizes(t)), t_(t) {}
+    SolidOps(TBitmap3D_Solid& t, std::int32_t streams, std::int32_t bands)
+        : Banded(streams, bands, solidSizes(t)), t_(t) {}
     void plot(StreamState&, const Vecd* points, std::int32_t n) override {
         t_.PlotBlock(points, n);
     }
-    void prepare(std::int32_t thread, StreamState&, const Vecd* points, std::int32_t n) override {
-        auto& out = writer(thread);
+    void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
+        auto out = writer(k);
         const TBitmap3D::SplatLimits camera(t_.imageWidth, t_.imageHeight);
         auto splat = [&](const Vecd& p) {
             const Vecd pixel = t_.project(p);
@@ -359,20 +387,28 @@ public:
             if (t_.mirror) splat({points[i].x, points[i].y, -points[i].z});
         }
     }
-    void band(std::int32_t b) override {
+    void band(std::int32_t b, std::int32_t k) override {
         auto depthSample = [](float* density, float* depth) {
             return [density, depth](const DepthEntry& e, std::int32_t at, float w) {
                 density[at] += w;
-                float& z = depth[at];
-                if (e.d < z) z = static_cast<float>(z * (1.0 - w) + w * e.d);
+                // Formed whether it is kept or not: a branch on the depth test would be
+                // mispredicted half the time, and each miss stalls the loads in flight.
+                const float z = depth[at];
+                const auto blended = static_cast<float>(z * (1.0 - w) + w * e.d);
+                depth[at] = e.d < z ? blended : z;
             };
         };
         auto apply = [&](std::int32_t family, std::int32_t width, float* density, float* depth) {
             const auto& split = bands_.split(family);
             const std::int32_t r0 = split.firstRow(b), r1 = split.firstRow(b + 1);
             const auto pixel = depthSample(density, depth);
-            bands_.forEachInBand(family, b, [&](const DepthEntry* e, const DepthEntry* end) {
-                splatRows(e, end, r0, r1, width, pixel);
+            bands_.inBand(family, b, k, [&](const DepthEntry* e, const DepthEntry* end) {
+                splatRows(e, end, r0, r1, width, pixel, [=](std::int32_t at) {
+                    detail::prefetchForWrite(density + at);
+                    detail::prefetchForWrite(density + at + width);
+                    detail::prefetchForWrite(depth + at);
+                    detail::prefetchForWrite(depth + at + width);
+                });
             });
         };
         apply(0, t_.imageWidth, t_.density.data(), t_.depth.data());
@@ -388,24 +424,22 @@ private:
     TBitmap3D_Solid& t_;
 };
 
-std::unique_ptr<ModeOps> makeOps(TBitmap3D& target, std::int32_t streams, std::int32_t threads,
-                                 std::int32_t bands) {
+std::unique_ptr<ModeOps> makeOps(TBitmap3D& target, std::int32_t streams, std::int32_t bands) {
     switch (target.renderMode()) {
         case RenderMode::Gas:
-            return std::make_unique<GasOps>(static_cast<TBitmap3D_Gas&>(target), streams, threads,
-                                            bands);
+            return std::make_unique<GasOps>(static_cast<TBitmap3D_Gas&>(target), streams, bands);
         case RenderMode::Liquid:
             return std::make_unique<LiquidOps>(static_cast<TBitmap3D_Liquid&>(target), streams,
-                                               threads, bands);
+                                               bands);
         case RenderMode::Light:
             return std::make_unique<LightOps<false>>(static_cast<TBitmap3D_Light&>(target), streams,
-                                                     threads, bands);
+                                                     bands);
         case RenderMode::Plasma:
             return std::make_unique<LightOps<true>>(static_cast<TBitmap3D_Light&>(target), streams,
-                                                    threads, bands);
+                                                    bands);
         case RenderMode::Solid:
             return std::make_unique<SolidOps>(static_cast<TBitmap3D_Solid&>(target), streams,
-                                              threads, bands);
+                                              bands);
     }
     return nullptr;
 }
@@ -458,9 +492,15 @@ struct RenderEngine::Impl {
     RenderControl* control = nullptr;
     RenderOutcome outcome;
     std::atomic<std::int32_t> nextStream{0};
-    // Band b is taken: each thread first takes its own band, then any left.
-    std::unique_ptr<std::atomic<bool>[]> bandTaken;
-    std::vector<double> streamBusy, bandBusy, wake, streamCpu, bandCpu;  // per thread
+    // Within a round: stream k's splats are sorted (ready[k]); band b has had streams
+    // [0, applied) (read and written by the thread that holds the band).
+    std::unique_ptr<std::atomic<bool>[]> ready;
+    struct alignas(64) BandProgress {
+        std::atomic<bool> held{false};
+        std::int32_t applied = 0;
+    };
+    std::unique_ptr<BandProgress[]> bandProgress;
+    std::atomic<std::int32_t> bandsDone{0};
     Clock::time_point released;  // when the last barrier let go
 
     Impl(const Attractor& attractor, TBitmap3D& t, const EngineSettings& s) : target(t) {
@@ -480,9 +520,10 @@ struct RenderEngine::Impl {
         // One band per thread: the bands are balanced by their splats, and a thread that keeps
         // its band from round to round keeps its rows of the buffers in its own cache.
         const std::int32_t bands = std::min(threadCount, detail::kMaxBands);
-        ops = makeOps(target, banded ? streamCount : 0, threadCount, bands);
-        bandTaken = std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(bands));
+        ops = makeOps(target, banded ? streamCount : 0, bands);
+        bandProgress = std::make_unique<BandProgress[]>(static_cast<std::size_t>(bands));
         streams.resize(static_cast<std::size_t>(streamCount));
+        ready = std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(streamCount));
         for (Stream& stream : streams) {
             stream.orbit = attractor.clone();
             if (!stream.orbit) cloned = false;
@@ -581,9 +622,8 @@ struct RenderEngine::Impl {
                 static_cast<std::int32_t>(share + (k < extra ? 1 : 0));
     }
 
-    // Stream k's share of the round, on thread `thread`: iterated, and plotted (one thread)
-    // or sorted into its bands (phase 1).
-    void runStream(std::int32_t thread, std::int32_t k, Vecd* block, bool direct) {
+    // Stream k's share of the round: iterated, and plotted (one thread) or kept by band.
+    void runStream(std::int32_t k, Vecd* block, bool direct) {
         Stream& s = streams[static_cast<std::size_t>(k)];
         const bool plot = round == Round::Main;
         if (k % shardCount != shard) {
@@ -592,8 +632,7 @@ struct RenderEngine::Impl {
             s.state.count += static_cast<std::uint64_t>(s.planned);
             return;
         }
-        const bool listed = plot && !direct;
-        if (listed) ops->beginStream(thread, k);
+        if (plot && !direct) ops->clearStream(k);
         Random31& rng = threadRandom31();
         rng.state = s.state.random;
         std::int64_t done = 0;
@@ -606,14 +645,13 @@ struct RenderEngine::Impl {
                 if (direct)
                     ops->plot(s.state, block, got);
                 else
-                    ops->prepare(thread, s.state, block, got);
+                    ops->prepare(k, s.state, block, got);
             }
             if (s.orbit->diverged()) {
                 s.state.diverged = true;
                 break;
             }
         }
-        if (listed) ops->endStream(thread);
         s.state.count += static_cast<std::uint64_t>(done);
         s.state.random = rng.state;
         s.state.point = s.orbit->currentPoint();
@@ -639,7 +677,7 @@ struct RenderEngine::Impl {
         sink->betweenRounds();
         if (round == Round::Main && banded) ops->rebalance();
         plan();
-        nextStream.store(0, std::memory_order_relaxed);
+        resetRound();
         stats.betweenRoundsSeconds += secondsSince(start);
         released = Clock::now();
     }
@@ -656,6 +694,7 @@ struct RenderEngine::Impl {
             for (Stream& st : streams) st.state.diverged = true;
         }
         plan();
+        resetRound();
         if (threadCount == 1)
             runAlone();
         else
@@ -676,72 +715,111 @@ struct RenderEngine::Impl {
 
     void runAlone() {
         alignas(64) Vecd block[kBlock];
+        ThreadTimes times;
+        const double cpu = threadCpuSeconds();
         while (round != Round::Quit) {
-            const auto t = Clock::now();
-            const double c = threadCpuSeconds();
-            for (std::int32_t k = 0; k < streamCount; ++k) runStream(0, k, block, !banded);
-            stats.streamPhaseBusy += secondsSince(t);
-            stats.streamPhaseCpu += threadCpuSeconds() - c;
-            if (banded && round == Round::Main) {
-                const auto tb = Clock::now();
-                const double cb = threadCpuSeconds();
-                for (std::int32_t b = 0; b < ops->bands(); ++b) ops->band(b);
-                stats.bandPhaseBusy += secondsSince(tb);
-                stats.bandPhaseCpu += threadCpuSeconds() - cb;
+            if (banded) {
+                workRound(0, block, times);
+            } else {
+                const auto t = Clock::now();
+                for (std::int32_t k = 0; k < streamCount; ++k) runStream(k, block, true);
+                times.streams += secondsSince(t);
             }
             endRound();
         }
+        stats.streamPhaseBusy += times.streams;
+        stats.bandPhaseBusy += times.bands;
+        stats.cpuSeconds += threadCpuSeconds() - cpu;
     }
 
-    // Thread `self`'s part of the band phase: its own band first, then any band no thread has
-    // taken (a thread the system started late, or never).
-    void runBands(std::int32_t self) {
-        const std::int32_t n = ops->bands();
-        auto take = [&](std::int32_t b) {
-            if (!bandTaken[static_cast<std::size_t>(b)].exchange(true, std::memory_order_relaxed))
-                ops->band(b);
-        };
-        if (self < n) take(self);
-        for (std::int32_t b = 0; b < n; ++b)
-            if (!bandTaken[static_cast<std::size_t>(b)].load(std::memory_order_relaxed)) take(b);
+    struct ThreadTimes {
+        double streams = 0, bands = 0, idle = 0, wake = 0;
+    };
+
+    // Band b takes the streams that are ready, in order, unless another thread holds it. True
+    // when it has had every stream of the round.
+    bool advanceBand(std::int32_t b, ThreadTimes& times) {
+        BandProgress& p = bandProgress[static_cast<std::size_t>(b)];
+        if (p.held.load(std::memory_order_relaxed) ||
+            p.held.exchange(true, std::memory_order_acquire))
+            return false;
+        const std::int32_t from = p.applied;
+        std::int32_t k = from;
+        if (k < streamCount && ready[static_cast<std::size_t>(k)].load(std::memory_order_acquire)) {
+            const auto t = Clock::now();
+            do {
+                ops->band(b, k);
+                ++k;
+            } while (k < streamCount &&
+                     ready[static_cast<std::size_t>(k)].load(std::memory_order_acquire));
+            times.bands += secondsSince(t);
+        }
+        p.applied = k;
+        p.held.store(false, std::memory_order_release);
+        if (k == streamCount && from < streamCount)
+            bandsDone.fetch_add(1, std::memory_order_acq_rel);
+        return k == streamCount;
+    }
+
+    // Thread `self`'s part of a round. It runs streams, taken in order, and after each brings
+    // its own band up to date with the streams that are ready, so that a band reads a stream's
+    // splats soon after they were written. When no stream is left it helps every band.
+    void workRound(std::int32_t self, Vecd* block, ThreadTimes& times) {
+        const bool plot = round == Round::Main;
+        const std::int32_t bands = ops ? ops->bands() : 1;
+        for (;;) {
+            if (plot && self < bands) advanceBand(self, times);
+            const std::int32_t k = nextStream.fetch_add(1, std::memory_order_relaxed);
+            if (k < streamCount) {
+                const auto t = Clock::now();
+                runStream(k, block, false);
+                times.streams += secondsSince(t);
+                ready[static_cast<std::size_t>(k)].store(true, std::memory_order_release);
+                continue;
+            }
+            if (!plot) return;
+            const auto t = Clock::now();
+            for (std::int32_t spins = 1;; ++spins) {
+                for (std::int32_t b = 0; b < bands; ++b) advanceBand((self + b) % bands, times);
+                if (bandsDone.load(std::memory_order_acquire) == bands) break;
+                // The wait is for a stream or a band another thread is on; if that thread has
+                // lost its processor, give ours up rather than spin.
+                if (spins > 1024)
+                    std::this_thread::yield();
+                else
+                    pause();
+            }
+            times.idle += secondsSince(t);
+            return;
+        }
+    }
+
+    // Ready for the next round's streams and bands; alone, between rounds.
+    void resetRound() {
+        for (std::int32_t k = 0; k < streamCount; ++k)
+            ready[static_cast<std::size_t>(k)].store(false, std::memory_order_relaxed);
+        if (ops)
+            for (std::int32_t b = 0; b < ops->bands(); ++b)
+                bandProgress[static_cast<std::size_t>(b)].applied = 0;
+        bandsDone.store(0, std::memory_order_relaxed);
+        nextStream.store(0, std::memory_order_relaxed);
     }
 
     void runPool() {
-        streamBusy.assign(static_cast<std::size_t>(threadCount), 0.0);
-        bandBusy.assign(static_cast<std::size_t>(threadCount), 0.0);
-        wake.assign(static_cast<std::size_t>(threadCount), 0.0);
-        streamCpu.assign(static_cast<std::size_t>(threadCount), 0.0);
-        bandCpu.assign(static_cast<std::size_t>(threadCount), 0.0);
+        std::vector<ThreadTimes> times(static_cast<std::size_t>(threadCount));
+        std::vector<double> cpu(static_cast<std::size_t>(threadCount), 0.0);
         PhaseBarrier barrier(threadCount);
-        auto phaseEnd = [this] {
-            for (std::int32_t b = 0; b < ops->bands(); ++b)
-                bandTaken[static_cast<std::size_t>(b)].store(false, std::memory_order_relaxed);
-            released = Clock::now();
-        };
         auto roundEnd = [this] { endRound(); };
         auto work = [&](std::int32_t self) {
             const auto me = static_cast<std::size_t>(self);
+            const double cpuStart = threadCpuSeconds();
             alignas(64) Vecd block[kBlock];
             while (round != Round::Quit) {
-                auto t = Clock::now();
-                double c = threadCpuSeconds();
-                for (std::int32_t k = nextStream.fetch_add(1, std::memory_order_relaxed);
-                     k < streamCount; k = nextStream.fetch_add(1, std::memory_order_relaxed))
-                    runStream(self, k, block, false);
-                streamBusy[me] += secondsSince(t);
-                streamCpu[me] += threadCpuSeconds() - c;
-                barrier.arriveAndWait(phaseEnd);
-                wake[me] += secondsSince(released);
-                if (round == Round::Main) {
-                    t = Clock::now();
-                    c = threadCpuSeconds();
-                    runBands(self);
-                    bandBusy[me] += secondsSince(t);
-                    bandCpu[me] += threadCpuSeconds() - c;
-                }
+                workRound(self, block, times[me]);
                 barrier.arriveAndWait(roundEnd);
-                wake[me] += secondsSince(released);
+                times[me].wake += secondsSince(released);
             }
+            cpu[me] = threadCpuSeconds() - cpuStart;
         };
         // The helpers wait at the gate until every thread that could be started is counted in
         // the barrier.
@@ -761,17 +839,19 @@ struct RenderEngine::Impl {
                 break;
             }
         }
-        barrier.setThreads(static_cast<std::int32_t>(helpers.size()) + 1);
+        const auto started = static_cast<std::int32_t>(helpers.size()) + 1;
+        barrier.setThreads(started);
         gate.store(true, std::memory_order_release);
         gate.notify_all();
         work(0);
         for (std::thread& h : helpers) h.join();
-        for (std::int32_t b = 0; b < threadCount; ++b) {
-            stats.streamPhaseBusy += streamBusy[static_cast<std::size_t>(b)];
-            stats.bandPhaseBusy += bandBusy[static_cast<std::size_t>(b)];
-            stats.wakeSeconds += wake[static_cast<std::size_t>(b)] / threadCount;
-            stats.streamPhaseCpu += streamCpu[static_cast<std::size_t>(b)];
-            stats.bandPhaseCpu += bandCpu[static_cast<std::size_t>(b)];
+        for (std::int32_t b = 0; b < started; ++b) {
+            const ThreadTimes& t = times[static_cast<std::size_t>(b)];
+            stats.streamPhaseBusy += t.streams;
+            stats.bandPhaseBusy += t.bands;
+            stats.idleSeconds += t.idle;
+            stats.wakeSeconds += t.wake / started;
+            stats.cpuSeconds += cpu[static_cast<std::size_t>(b)];
         }
     }
 };

@@ -103,10 +103,12 @@ struct EngineSettings {
     std::int32_t shards = 1;
 };
 
-// Time spent by a run, for the benchmarks: wall time of the rounds, the busy time of every
-// thread in each parallel phase (summed over threads), and the time outside them (the
-// bookkeeping between rounds, developments included, the developments alone, and the
-// barriers' wake-up).
+// Time spent by a run, for the benchmarks: wall time of the rounds; the time the threads
+// spent running streams and applying bands (summed over threads, wall time while at work:
+// the processor time they took on an otherwise idle machine); the time outside them (the
+// bookkeeping between rounds, developments included, the developments alone, the waits at
+// the end of a round for the last bands, and the barrier's wake-up); and the processor time
+// of every thread of the run.
 struct EngineStats {
     std::int64_t rounds = 0;
     double wallSeconds = 0;
@@ -114,11 +116,12 @@ struct EngineStats {
     double bandPhaseBusy = 0;
     double betweenRoundsSeconds = 0;
     double developSeconds = 0;
-    // How long a thread takes, on average, to resume after a barrier lets it go.
+    // Summed over threads: waiting for other threads' bands once no stream is left.
+    double idleSeconds = 0;
+    // How long a thread takes, on average, to resume after the round's barrier lets it go.
     double wakeSeconds = 0;
-    // Processor time of the phases, summed over threads (where the system measures it).
-    double streamPhaseCpu = 0;
-    double bandPhaseCpu = 0;
+    // Processor time, summed over threads (where the system measures it).
+    double cpuSeconds = 0;
 };
 
 class RenderEngine {

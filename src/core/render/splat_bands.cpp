@@ -23,7 +23,8 @@ void BandSplit::balance(const std::uint32_t* sliceCounts) {
     if (bands_ == 1) return;
     std::array<std::uint64_t, kSlices + 1> below{};  // splats in the slices before s
     for (std::int32_t s = 0; s < slices_; ++s)
-        below[static_cast<std::size_t>(s) + 1] = below[static_cast<std::size_t>(s)] + sliceCounts[s];
+        below[static_cast<std::size_t>(s) + 1] =
+            below[static_cast<std::size_t>(s)] + sliceCounts[s];
     const std::uint64_t total = below[static_cast<std::size_t>(slices_)];
     if (total == 0) return;
     // Band b starts at the slice edge nearest to b / bands of the splats.
@@ -32,10 +33,11 @@ void BandSplit::balance(const std::uint32_t* sliceCounts) {
         const std::uint64_t target = total * static_cast<std::uint64_t>(b) / bands_;
         while (s < slices_ && below[static_cast<std::size_t>(s) + 1] <= target) ++s;
         std::int32_t edge = s;
-        if (s < slices_ && below[static_cast<std::size_t>(s) + 1] - target < target - below[static_cast<std::size_t>(s)])
+        if (s < slices_ && below[static_cast<std::size_t>(s) + 1] - target <
+                               target - below[static_cast<std::size_t>(s)])
             edge = s + 1;
-        first_[static_cast<std::size_t>(b)] =
-            std::max(first_[static_cast<std::size_t>(b) - 1], sliceFirst_[static_cast<std::size_t>(edge)]);
+        first_[static_cast<std::size_t>(b)] = std::max(first_[static_cast<std::size_t>(b) - 1],
+                                                       sliceFirst_[static_cast<std::size_t>(edge)]);
     }
     first_[static_cast<std::size_t>(bands_)] = height_;
     fillRows();
@@ -47,9 +49,9 @@ void BandSplit::fillRows() {
         for (std::int32_t r = first_[static_cast<std::size_t>(b)];
              r < first_[static_cast<std::size_t>(b) + 1]; ++r) {
             while (sliceFirst_[static_cast<std::size_t>(slice) + 1] <= r) ++slice;
-            rowInfo_[static_cast<std::size_t>(r)] =
-                static_cast<std::uint32_t>(b) | static_cast<std::uint32_t>(b) << 8 |
-                static_cast<std::uint32_t>(slice) << 16;
+            rowInfo_[static_cast<std::size_t>(r)] = static_cast<std::uint32_t>(b) |
+                                                    static_cast<std::uint32_t>(b) << 8 |
+                                                    static_cast<std::uint32_t>(slice) << 16;
         }
     }
     // The next row's band, where it differs.

@@ -1,5 +1,5 @@
 // The band phase of the parallel render: how a buffer's rows are split into bands, and how a
-// stream's splats of one round are sorted by band while the stream runs, so that a band reads
+// stream's splats of one round are kept by band as the stream makes them, so that a band reads
 // only its own splats. Engine internals (render_engine.cpp), in a header of their own so that
 // the tests can check the split and the sorting against the plain order.
 //
@@ -53,49 +53,35 @@ private:
     std::vector<std::uint32_t> rowInfo_;
 };
 
-// One stream's splats of one buffer for a round, sorted by band: band b's are
-// entries[offset[b], offset[b + 1]). hist counts them per slice, for the next split.
+// One stream's splats of one buffer for a round, by band: band b's are
+// entries[b * capacity, b * capacity + count[b]). hist counts them per slice, for the next
+// split. The entries are left uninitialised: the system commits only the pages written.
 template <class Entry>
 struct SplatBucket {
     std::unique_ptr<Entry[]> entries;
-    std::array<std::int32_t, kMaxBands + 1> offset{};
+    std::array<std::int32_t, kMaxBands> count{};
     std::array<std::uint32_t, kSlices> hist{};
 };
 
-// A thread's splats of the stream it runs, in orbit order, before they are sorted.
-template <class Entry>
-struct SplatScratch {
-    std::unique_ptr<Entry[]> entries;
-    std::unique_ptr<std::uint16_t[]> tags;  // the row's band and next band
-    std::int32_t used = 0;
-    std::array<std::int32_t, kMaxBands> counts{};
-};
-
-// Every stream's buckets and every thread's scratch for `families` buffers.
-//   beginStream / add... / endStream on the thread that runs a stream;
-//   then, once every stream has ended, forEachInBand for each band, on any thread;
-//   then rebalance, alone, before the next round.
+// Every stream's buckets for `families` buffers.
+//   add... on the thread that runs a stream;
+//   then inBand for each band, on any thread, stream after stream for a band;
+//   then, once every band has had every stream, rebalance, alone, before the next round.
 template <class Entry>
 class SplatBands {
 public:
     // capacity: the most splats a stream adds to one buffer in a round.
-    SplatBands(std::int32_t streams, std::int32_t threads, std::int32_t bands,
-               std::int32_t capacity, const std::vector<std::array<std::int32_t, 2>>& sizes)
-        : streams_(streams), families_(static_cast<std::int32_t>(sizes.size())), bands_(bands) {
-        for (const auto& wh : sizes) splits_.emplace_back(wh[0], wh[1], bands);
-        // A splat may go to two bands.
-        const std::size_t kept = static_cast<std::size_t>(capacity) * (bands > 1 ? 2 : 1);
+    SplatBands(std::int32_t streams, std::int32_t bands, std::int32_t capacity,
+               const std::vector<std::array<std::int32_t, 2>>& sizes)
+        : streams_(streams),
+          families_(static_cast<std::int32_t>(sizes.size())),
+          bands_(std::clamp(bands, 1, kMaxBands)),
+          capacity_(capacity) {
+        for (const auto& wh : sizes) splits_.emplace_back(wh[0], wh[1], bands_);
         buckets_.resize(static_cast<std::size_t>(streams * families_));
-        for (auto& b : buckets_) b.entries.reset(new Entry[kept]);
-        if (bands > 1) {
-            scratch_.resize(static_cast<std::size_t>(threads * families_));
-            for (auto& s : scratch_) {
-                s.entries.reset(new Entry[static_cast<std::size_t>(capacity)]);
-                s.tags.reset(new std::uint16_t[static_cast<std::size_t>(capacity)]);
-            }
-        } else {
-            scratch_.resize(static_cast<std::size_t>(threads * families_));
-        }
+        for (auto& b : buckets_)
+            b.entries.reset(
+                new Entry[static_cast<std::size_t>(capacity) * static_cast<std::size_t>(bands_)]);
     }
 
     std::int32_t bands() const { return bands_; }
@@ -103,80 +89,36 @@ public:
         return splits_[static_cast<std::size_t>(family)];
     }
 
-    // Stream k has nothing this round (not started, or another shard's).
+    // Stream k starts its share of the round (or has none).
     void clear(std::int32_t k) {
-        for (std::int32_t f = 0; f < families_; ++f) bucket(k, f).offset.fill(0);
+        for (std::int32_t f = 0; f < families_; ++f) bucket(k, f).count.fill(0);
     }
 
-    // What a thread writes to while it runs stream k.
-    struct Writer {
-        SplatBands* bands;
-        std::int32_t thread, stream;
-        QM_HOT_INLINE void add(std::int32_t family, const Entry& e, std::int32_t row) {
-            bands->add(thread, stream, family, e, row);
-        }
-    };
-    Writer beginStream(std::int32_t thread, std::int32_t k) {
-        for (std::int32_t f = 0; f < families_; ++f) scratch(thread, f).used = 0;
-        return {this, thread, k};
-    }
-
-    QM_HOT_INLINE void add(std::int32_t thread, std::int32_t k, std::int32_t family,
-                           const Entry& e, std::int32_t row) {
-        SplatScratch<Entry>& s = scratch(thread, family);
+    // Stream k's splat e of cell row `row` of buffer `family`, in orbit order.
+    QM_HOT_INLINE void add(std::int32_t k, std::int32_t family, const Entry& e, std::int32_t row) {
         SplatBucket<Entry>& b = bucket(k, family);
         if (bands_ == 1) {
-            b.entries[static_cast<std::size_t>(s.used++)] = e;
+            b.entries[static_cast<std::size_t>(b.count[0]++)] = e;
             return;
         }
         const std::uint32_t info = split(family).rowInfo()[row];
         const std::uint32_t band = info & 0xFF, next = (info >> 8) & 0xFF;
-        s.entries[static_cast<std::size_t>(s.used)] = e;
-        s.tags[static_cast<std::size_t>(s.used)] = static_cast<std::uint16_t>(info);
-        ++s.used;
-        ++s.counts[band];
-        if (next != band) ++s.counts[next];
+        b.entries[band * static_cast<std::size_t>(capacity_) +
+                  static_cast<std::size_t>(b.count[band]++)] = e;
+        if (next != band)
+            b.entries[next * static_cast<std::size_t>(capacity_) +
+                      static_cast<std::size_t>(b.count[next]++)] = e;
         ++b.hist[info >> 16];
     }
 
-    // Sorts the stream's splats of the round into its buckets.
-    void endStream(std::int32_t thread, std::int32_t k) {
-        for (std::int32_t f = 0; f < families_; ++f) {
-            SplatScratch<Entry>& s = scratch(thread, f);
-            SplatBucket<Entry>& b = bucket(k, f);
-            if (bands_ == 1) {
-                b.offset[0] = 0;
-                b.offset[1] = s.used;
-                continue;
-            }
-            std::array<std::int32_t, kMaxBands> cursor;
-            b.offset[0] = 0;
-            for (std::int32_t i = 0; i < bands_; ++i) {
-                cursor[static_cast<std::size_t>(i)] = b.offset[static_cast<std::size_t>(i)];
-                b.offset[static_cast<std::size_t>(i) + 1] =
-                    b.offset[static_cast<std::size_t>(i)] + s.counts[static_cast<std::size_t>(i)];
-                s.counts[static_cast<std::size_t>(i)] = 0;
-            }
-            Entry* out = b.entries.get();
-            for (std::int32_t i = 0; i < s.used; ++i) {
-                const std::uint16_t tag = s.tags[static_cast<std::size_t>(i)];
-                const std::uint32_t band = tag & 0xFF, next = tag >> 8;
-                const Entry& e = s.entries[static_cast<std::size_t>(i)];
-                out[cursor[band]++] = e;
-                if (next != band) out[cursor[next]++] = e;
-            }
-        }
-    }
-
-    // Band b's splats of `family`, stream by stream: fn(first, last) for each stream's run.
+    // Stream k's splats of `family` in band b: fn(first, last).
     template <class Fn>
-    QM_HOT_INLINE void forEachInBand(std::int32_t family, std::int32_t b, Fn&& fn) const {
-        for (std::int32_t k = 0; k < streams_; ++k) {
-            const SplatBucket<Entry>& bk = bucket(k, family);
-            const std::int32_t from = bk.offset[static_cast<std::size_t>(b)];
-            const std::int32_t to = bk.offset[static_cast<std::size_t>(b) + 1];
-            if (from < to) fn(bk.entries.get() + from, bk.entries.get() + to);
-        }
+    QM_HOT_INLINE void inBand(std::int32_t family, std::int32_t b, std::int32_t k, Fn&& fn) const {
+        const SplatBucket<Entry>& bk = bucket(k, family);
+        const std::int32_t n = bk.count[static_cast<std::size_t>(b)];
+        const Entry* first =
+            bk.entries.get() + static_cast<std::size_t>(b) * static_cast<std::size_t>(capacity_);
+        if (n > 0) fn(first, first + n);
     }
 
     // New band edges from the round's counts; the counts start again from zero.
@@ -201,27 +143,28 @@ private:
     const SplatBucket<Entry>& bucket(std::int32_t k, std::int32_t f) const {
         return buckets_[static_cast<std::size_t>(k * families_ + f)];
     }
-    SplatScratch<Entry>& scratch(std::int32_t t, std::int32_t f) {
-        return scratch_[static_cast<std::size_t>(t * families_ + f)];
-    }
 
-    std::int32_t streams_, families_, bands_;
+    std::int32_t streams_, families_, bands_, capacity_;
     std::vector<BandSplit> splits_;
     std::vector<SplatBucket<Entry>> buckets_;
-    std::vector<SplatScratch<Entry>> scratch_;
 };
 
 // The pixels of a run of splats that fall in rows [r0, r1) of a buffer `width` pixels wide,
 // splat by splat: pixel(entry, index, weight) for each of the four pixels in the order of
 // TBitmap3D::splatCell. Entries hold the cell's pixel index and its fractions fx, fy; the
-// weights are formed from them as splatCell forms them.
-template <class Entry, class Pixel>
+// weights are formed from them as splatCell forms them. prefetch(index) is called for the
+// cell of a splat a few places ahead: the buffers are larger than the processor's caches, and
+// the addresses are known long before they are needed.
+template <class Entry, class Pixel, class Prefetch>
 QM_HOT_INLINE void splatRows(const Entry* e, const Entry* end, std::int32_t r0, std::int32_t r1,
-                             std::int32_t width, Pixel&& pixel) {
+                             std::int32_t width, Pixel&& pixel, Prefetch&& prefetch) {
+    constexpr std::ptrdiff_t kAhead = 8;
     // The cell's row j is in the band from index r0 * width on; row j + 1 is in it while the
     // index is below (r1 - 1) * width.
     const std::int32_t lo = r0 * width, hi = (r1 - 1) * width;
+    for (std::ptrdiff_t i = 0; i < std::min(kAhead, end - e); ++i) prefetch(e[i].index);
     for (; e != end; ++e) {
+        if (end - e > kAhead) prefetch(e[kAhead].index);
         Splat s;
         TBitmap3D::splatWeights(e->fx, e->fy, s);
         const std::int32_t at = e->index;
@@ -234,6 +177,12 @@ QM_HOT_INLINE void splatRows(const Entry* e, const Entry* end, std::int32_t r0, 
             pixel(*e, at + width + 1, s.w11);
         }
     }
+}
+
+// Asks for the cache line of p, to be written soon.
+template <class T>
+QM_HOT_INLINE void prefetchForWrite(const T* p) {
+    __builtin_prefetch(p, 1, 3);
 }
 
 }  // namespace qm::detail
