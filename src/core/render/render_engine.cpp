@@ -491,7 +491,13 @@ struct RenderEngine::Impl {
     RenderSink* sink = nullptr;
     RenderControl* control = nullptr;
     RenderOutcome outcome;
-    std::atomic<std::int32_t> nextStream{0};
+    // Thread t runs streams t, t + T, t + 2T, ... (T threads), so that a stream's orbit and
+    // its splats for that thread's band stay in one processor's cache from round to round;
+    // cursor[t] counts those taken, by t or, once a thread has run its own, by another.
+    struct alignas(64) Cursor {
+        std::atomic<std::int32_t> next{0};
+    };
+    std::unique_ptr<Cursor[]> cursor;
     // Within a round: stream k's splats are sorted (ready[k]); band b has had streams
     // [0, applied) (read and written by the thread that holds the band).
     std::unique_ptr<std::atomic<bool>[]> ready;
@@ -522,6 +528,7 @@ struct RenderEngine::Impl {
         const std::int32_t bands = std::min(threadCount, detail::kMaxBands);
         ops = makeOps(target, banded ? streamCount : 0, bands);
         bandProgress = std::make_unique<BandProgress[]>(static_cast<std::size_t>(bands));
+        cursor = std::make_unique<Cursor[]>(static_cast<std::size_t>(threadCount));
         streams.resize(static_cast<std::size_t>(streamCount));
         ready = std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(streamCount));
         for (Stream& stream : streams) {
@@ -761,7 +768,19 @@ struct RenderEngine::Impl {
         return k == streamCount;
     }
 
-    // Thread `self`'s part of a round. It runs streams, taken in order, and after each brings
+    // The next stream for thread `self`, or -1 when every stream of the round is taken.
+    std::int32_t takeStream(std::int32_t self) {
+        for (std::int32_t i = 0; i < threadCount; ++i) {
+            const std::int32_t t = (self + i) % threadCount;
+            std::atomic<std::int32_t>& next = cursor[static_cast<std::size_t>(t)].next;
+            if (t + next.load(std::memory_order_relaxed) * threadCount >= streamCount) continue;
+            const std::int32_t k = t + next.fetch_add(1, std::memory_order_relaxed) * threadCount;
+            if (k < streamCount) return k;
+        }
+        return -1;
+    }
+
+    // Thread `self`'s part of a round. It runs streams (takeStream), and after each brings
     // its own band up to date with the streams that are ready, so that a band reads a stream's
     // splats soon after they were written. When no stream is left it helps every band.
     void workRound(std::int32_t self, Vecd* block, ThreadTimes& times) {
@@ -769,8 +788,8 @@ struct RenderEngine::Impl {
         const std::int32_t bands = ops ? ops->bands() : 1;
         for (;;) {
             if (plot && self < bands) advanceBand(self, times);
-            const std::int32_t k = nextStream.fetch_add(1, std::memory_order_relaxed);
-            if (k < streamCount) {
+            const std::int32_t k = takeStream(self);
+            if (k >= 0) {
                 const auto t = Clock::now();
                 runStream(k, block, false);
                 times.streams += secondsSince(t);
@@ -802,7 +821,8 @@ struct RenderEngine::Impl {
             for (std::int32_t b = 0; b < ops->bands(); ++b)
                 bandProgress[static_cast<std::size_t>(b)].applied = 0;
         bandsDone.store(0, std::memory_order_relaxed);
-        nextStream.store(0, std::memory_order_relaxed);
+        for (std::int32_t t = 0; t < threadCount; ++t)
+            cursor[static_cast<std::size_t>(t)].next.store(0, std::memory_order_relaxed);
     }
 
     void runPool() {
