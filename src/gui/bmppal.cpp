@@ -6,6 +6,7 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <cmath>
 
 #include "core/property/property.h"
 #include "core/render/gas.h"
@@ -16,6 +17,7 @@
 #include "gui/main_window.h"
 #include "gui/new_document_defaults.h"
 #include "gui/property_palette.h"
+#include "gui/render_autosave.h"
 #include "gui/texts.h"
 #include "gui/view.h"
 
@@ -28,7 +30,8 @@ enum Tag : std::int32_t {
     kTagScale = 1,
     kTagImage = 2,
     kTagGradient = 3,
-    kTagParallel = 4
+    kTagParallel = 4,
+    kTagAutosave = 5
 };
 
 // The program's settings, where the language choice is kept too.
@@ -38,6 +41,9 @@ QSettings programSettings() {
 }
 const QString kThreadsKey = QStringLiteral("Render/threads");
 const QString kStreamsKey = QStringLiteral("Render/streams");
+const QString kAutosaveKey = QStringLiteral("Render/autosave_minutes");
+// A day: a longer interval would be no autosave at all.
+constexpr int kMaxAutosaveMinutes = 1440;
 
 int storedCount(const QSettings& settings, const QString& key, int fallback, int most) {
     bool ok = false;
@@ -54,6 +60,8 @@ TForm_bmppal::TForm_bmppal(TMDIform& main, QWidget* parent) : PaletteWindow(main
         threads_ = storedCount(settings, kThreadsKey, defaultThreadCount(), kMaxThreads);
         streams_ = storedCount(settings, kStreamsKey, kDefaultStreams, kMaxStreams);
     }
+    autosaveMinutes_ = static_cast<int>(
+        std::lround(std::min(storedAutosaveSeconds() / 60, double{kMaxAutosaveMinutes})));
     L_render = new QLabel(PN_top);
     C_render = new QComboBox(PN_top);
     C_render->setEditable(false);
@@ -138,6 +146,10 @@ void TForm_bmppal::fill(TBitmap3D* target) {
     };
     countRow(TextId::kRenderThreads, &threads_, kMaxThreads);
     countRow(TextId::kRenderStreams, &streams_, kMaxStreams);
+    auto* autosave = rows.addBound(text(TextId::kAutosaveMinutes), &autosaveMinutes_);
+    autosave->SetMin(0);
+    autosave->SetMax(kMaxAutosaveMinutes);
+    autosave->tag = kTagAutosave;
 
     auto* scale = rows.addBound(text(TextId::kScale), &target->scale,
                                 Property::kTrackBar | Property::kSeparator);
@@ -177,6 +189,7 @@ void TForm_bmppal::fill(TBitmap3D* target) {
                                         {TextId::kUpdateCount, TextId::kTipUpdates},
                                         {TextId::kRenderThreads, TextId::kTipRenderThreads},
                                         {TextId::kRenderStreams, TextId::kTipRenderStreams},
+                                        {TextId::kAutosaveMinutes, TextId::kTipAutosaveMinutes},
                                         {TextId::kScale, TextId::kTipScale},
                                         {TextId::kLuminosity, TextId::kTipLuminosity},
                                         {TextId::kGamma, TextId::kTipGamma},
@@ -205,6 +218,13 @@ void TForm_bmppal::paletteChanged(Property& p) {
             QSettings settings = programSettings();
             settings.setValue(kThreadsKey, threads_);
             settings.setValue(kStreamsKey, streams_);
+            break;
+        }
+        case kTagAutosave: {
+            // From the next render on; 0 turns autosave off.
+            QSettings settings = programSettings();
+            settings.setValue(kAutosaveKey, autosaveMinutes_);
+            main_.setAutosaveSeconds(autosaveMinutes_ * 60.0);
             break;
         }
         default:

@@ -50,6 +50,9 @@ private:
     int height_ = 0;
     int threads_ = 1;
     int streams_ = 16;
+    // "Sauvegarde auto (min)": minutes between two autosaves of a running render, kept with
+    // the program's settings.
+    int autosaveMinutes_ = 5;
 };
 
 }  // namespace qm::gui

@@ -111,6 +111,14 @@ protected:
 };
 
 // Why a render-state file cannot be read, for the user.
+// A free name beside file for a copy set aside: file.damaged, file.damaged-2, ...
+QString setAsideName(const QString& file) {
+    QString name = file + QStringLiteral(".damaged");
+    for (int n = 2; QFileInfo::exists(name); ++n)
+        name = file + QStringLiteral(".damaged-") + QString::number(n);
+    return name;
+}
+
 QString stateReadReason(const StateReadResult& r) {
     QString reason;
     switch (r.status) {
@@ -303,8 +311,11 @@ void TMDIform::createStatusBar() {
             PB_iter->setTextVisible(false);
             PB_iter->setGeometry(0, 0, kPanelWidths[1], 16);
         }
-        bar->addWidget(panel);
+        // The last panel takes what room is left: notices such as a failed autosave.
+        bar->addWidget(panel, i == 4 ? 1 : 0);
     }
+    SB_panels[4]->setMinimumWidth(kPanelWidths[4]);
+    SB_panels[4]->setMaximumWidth(QWIDGETSIZE_MAX);
 }
 
 void TMDIform::retranslate() {
@@ -428,6 +439,10 @@ void TMDIform::setSpeedText(StatusText compose) {
 }
 void TMDIform::setTimeText(StatusText compose) {
     setPanel(3, std::move(compose));
+}
+void TMDIform::setNoticeText(StatusText compose) {
+    setPanel(4, std::move(compose));
+    SB_panels[4]->setToolTip(SB_panels[4]->text());
 }
 void TMDIform::setProgress(int position) { PB_iter->setValue(position); }
 QString TMDIform::statusText(int panel) const { return SB_panels[panel]->text(); }
@@ -822,14 +837,27 @@ TForm_view* TMDIform::resumeRenderFile(const QString& fileName, bool adopt) {
         showWarning(this, qtext(TextId::kResumeRenderBusy));
         return nullptr;
     }
-    auto refuse = [&](const QString& reason) {
-        showError(this, fillText(qtext(TextId::kResumeError), {fileName, reason}));
+    // A crashed program's autosave that cannot be resumed is set aside, so that it is not
+    // offered again at every start; one that may be resumed later (too large for the memory
+    // free now, or unreadable for a while) stays where it is.
+    auto refuse = [&](const QString& reason, bool damaged) {
+        QString message = fillText(qtext(TextId::kResumeError), {fileName, reason});
+        if (adopt && damaged) {
+            const QString aside = setAsideName(fileName);
+            if (QFile::rename(fileName, aside))
+                message +=
+                    QStringLiteral("\n\n") + fillText(qtext(TextId::kAutosaveSetAside), {aside});
+        }
+        showError(this, message);
         return nullptr;
     };
     RenderState state;
     const StateReadResult read =
         readRenderState(std::filesystem::path(fileName.toStdString()), state);
-    if (!read) return refuse(stateReadReason(read));
+    if (!read)
+        return refuse(stateReadReason(read), read.status != StateReadStatus::TooLarge &&
+                                                 read.status != StateReadStatus::CannotOpen &&
+                                                 read.status != StateReadStatus::ReadFailed);
     // The palettes come first: the render takes their thread count.
     if (!palettesMade_) {
         palettes_ = std::make_unique<PaletteWindows>(*this);
@@ -840,9 +868,9 @@ TForm_view* TMDIform::resumeRenderFile(const QString& fileName, bool adopt) {
         case ResumeStatus::Ok:
             break;
         case ResumeStatus::TooLarge:
-            return refuse(qtext(TextId::kStateImageTooLarge));
+            return refuse(qtext(TextId::kStateImageTooLarge), false);
         default:
-            return refuse(qtext(TextId::kStateInconsistent));
+            return refuse(qtext(TextId::kStateInconsistent), true);
     }
     // The document takes the saved mode and size; the defaults of new documents stay.
     const NewDocumentDefaults defaults = defaults_;

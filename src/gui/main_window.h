@@ -121,6 +121,8 @@ public:
     using StatusText = std::function<QString()>;
     void setSpeedText(StatusText compose);
     void setTimeText(StatusText compose);
+    // Panel 4, the widest: a notice that stays until replaced (an empty function: none).
+    void setNoticeText(StatusText compose);
 
     // The "&Fichier" commands, off while the active document searches or renders.
     void setFileCommandsEnabled(bool enabled);

@@ -100,7 +100,10 @@ TRenderThread::~TRenderThread() = default;
 void TRenderThread::run() {
     lowerThreadPriority();
     std::unique_ptr<RenderEngine> engine = std::move(resumed_);
-    if (!engine) {
+    if (engine) {
+        // A resumed render's helpers yield to the interface as a new render's do.
+        engine->setThreadStart(lowerThreadPriority);
+    } else {
         EngineSettings settings = settings_;
         settings.onThreadStart = lowerThreadPriority;
         // The engine copies the attractor: its streams never touch the document's orbit.

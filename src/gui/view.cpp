@@ -650,6 +650,44 @@ void TForm_view::sampleAttractor(std::int32_t n, Adjust mode) {
     qm::sampleAttractor(*attractor_, *target_, n, sampling);
 }
 
+void TForm_view::samplePreviewOfResumedRender() {
+    // A plain sampling moves no view; for the Light family it scans the speeds and angles
+    // again, which the rest of the render must not see.
+    auto* light = dynamic_cast<TBitmap3D_Light*>(target_.get());
+    struct Saved {
+        double speedMin, speedMax, speedRange, cosMin, cosMax, cosRange;
+        Vecd before, last;
+        ColorRGBf plotColor;
+    } saved{};
+    if (light)
+        saved = {light->speedMin, light->speedMax, light->speedRange,
+                 light->cosMin,   light->cosMax,   light->cosRange,
+                 light->before,   light->last,     light->plotColor};
+    sampleAttractor(kPreviewIterations, Adjust::Plain);
+    if (light) {
+        light->speedMin = saved.speedMin;
+        light->speedMax = saved.speedMax;
+        light->speedRange = saved.speedRange;
+        light->cosMin = saved.cosMin;
+        light->cosMax = saved.cosMax;
+        light->cosRange = saved.cosRange;
+        light->before = saved.before;
+        light->last = saved.last;
+        light->plotColor = saved.plotColor;
+    }
+}
+
+void TForm_view::reportAutosaveFailure(const TRenderThread& worker) {
+    const int error = worker.autosaveError();
+    if (error == 0 || autosaveFailureShown_) return;
+    autosaveFailureShown_ = true;
+    main_.setNoticeText([error] {
+        const QString reason = error > 0 ? QString::fromLocal8Bit(std::strerror(error))
+                                         : qtext(TextId::kReasonWriteFailed);
+        return fillText(qtext(TextId::kAutosaveFailed), {reason});
+    });
+}
+
 std::int32_t TForm_view::renderStreams() const {
     return sceneStreams_.value_or(palettes().renderStreams());
 }
@@ -1046,6 +1084,8 @@ void TForm_view::startWorker(const EngineSettings& settings, std::unique_ptr<Ren
                              std::uint64_t developmentsBefore) {
     startTick_.start();
     TT_update->start();
+    autosaveFailureShown_ = false;
+    main_.setNoticeText({});
     auto* worker = new TRenderThread(*attractor_, *target_, settings, this, [this](const QImage& image) { displayUpdate(image); });
     const double seconds = main_.autosaveSeconds();
     if (seconds > 0) {
@@ -1115,6 +1155,9 @@ bool TForm_view::resumeRender(ResumedRender render, std::uint64_t developmentsBe
     imageSaved_ = false;
     renderParams_.clear();
     for (const ParamEntry& e : attractor_->params()) renderParams_.push_back(e.get());
+    // The preview points, for the live preview once the render is over and for the next
+    // render's fits (Solid's light maps).
+    samplePreviewOfResumedRender();
     // The scene the saved render kept; older states lack it, and it is rebuilt.
     SceneLoad kept = readScene(render.sceneFile);
     renderScene_ = kept ? kept.render
@@ -1151,6 +1194,8 @@ void TForm_view::renderFinished() {
     TT_update->stop();
     if (!worker_) return;
     const RenderOutcome outcome = worker_->outcome();
+    // The last autosave is written as the worker ends (a stopped render's).
+    reportAutosaveFailure(*worker_);
     worker_ = nullptr;
 
     if (outcome.needsFinalDevelop) target_->BuildImage();
@@ -1182,6 +1227,7 @@ void TForm_view::renderFinished() {
 
 void TForm_view::TT_updateTimer() {
     if (!worker_) return;
+    reportAutosaveFailure(*worker_);
     const RenderControl& control = worker_->control();
     // A resumed render counts its speed and time left from where it was taken up.
     const std::int64_t counter = control.counter.load(std::memory_order_relaxed) - resumedFrom_;

@@ -234,6 +234,11 @@ private:
                              const ColorRGBf& fogPoint);
     void attractorDiverged();
     void sampleAttractor(std::int32_t n, Adjust mode);
+    // The preview points of a resumed render's scene, leaving its view and the Light
+    // statistics as the render has them.
+    void samplePreviewOfResumedRender();
+    // A failed autosave of the worker, once per render, in the status bar.
+    void reportAutosaveFailure(const TRenderThread& worker);
     // The cursor, commands, palettes and shown layer of the current state.
     void applyState();
     void updateCaption();
@@ -279,6 +284,7 @@ private:
     // Where a resumed render was taken up (0 and 0 for a new one).
     std::int64_t resumedFrom_ = 0;
     double resumedProgress_ = 0;
+    bool autosaveFailureShown_ = false;
     QString captionName_;
     double panOriginX_ = 0, panOriginY_ = 0;
     QElapsedTimer startTick_;

@@ -6,8 +6,10 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QMdiSubWindow>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,6 +28,7 @@
 #include "gui/main_window.h"
 #include "gui/palette_window.h"
 #include "gui/property_palette.h"
+#include "gui/render_autosave.h"
 #include "gui/texts.h"
 #include "gui/view.h"
 
@@ -61,6 +64,7 @@ private slots:
 
     // The two palettes over documents.
     void palettesFollowTheFirstDocument();
+    void autosaveRowIsKeptWithTheSettings();
     void editingAParameterRestartsThePreview();
     void tickedParameterSurvivesTheSearch();
     void kindChangeSetsFullRandomness();
@@ -336,16 +340,44 @@ void PaletteTest::palettesFollowTheFirstDocument() {
     QVERIFY(!att.UD_option->isVisible());
     QCOMPARE(att.C_type->currentIndex(), 3);
 
-    // The render palette in "Gaz": size, updates, threads, streams, scale, then the mode's two
-    // rows.
+    // The render palette in "Gaz": size, updates, threads, streams, autosave, scale, then the
+    // mode's two rows.
     PropertySet& render = renderRows().rows();
     QStringList captions;
     for (int i = 0; i < render.count(); ++i)
         captions << QString::fromStdString(render.at(i)->caption());
     QCOMPARE(captions, (QStringList{"Largeur", "Hauteur", "Mises à jour", "Fils de calcul", "Flux",
-                                    "Echelle", "Luminosité", "Gamma"}));
+                                    "Sauvegarde auto (min)", "Echelle", "Luminosité", "Gamma"}));
     QCOMPARE(bmp.C_render->currentText(), QStringLiteral("Gaz"));
     QCOMPARE(bmp.updateCount(), 10);
+}
+
+void PaletteTest::autosaveRowIsKeptWithTheSettings() {
+    // The user's own setting comes back at the end.
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quillmere"),
+                       QStringLiteral("Quillmere"));
+    const QString key = QStringLiteral("Render/autosave_minutes");
+    const QVariant before = settings.value(key);
+    auto restore = qScopeGuard([&] {
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Quillmere"),
+                    QStringLiteral("Quillmere"));
+        if (before.isValid())
+            s.setValue(key, before);
+        else
+            s.remove(key);
+        main_->setAutosaveSeconds(storedAutosaveSeconds());
+    });
+    for (const auto& [typed, minutes] : {std::pair{"12", 12}, std::pair{"0", 0}}) {
+        clickRow(renderRows(), "Sauvegarde auto (min)", 70);
+        NumPropertyEdit* edit = renderRows().liveEdit();
+        QVERIFY(edit);
+        edit->selectAll();
+        typeInto(edit, QString::fromLatin1(typed));
+        QTest::keyClick(edit, Qt::Key_Return);
+        // The next render takes it, and so does the next start of the program.
+        QCOMPARE(main_->autosaveSeconds(), minutes * 60.0);
+        QCOMPARE(storedAutosaveSeconds(), minutes * 60.0);
+    }
 }
 
 void PaletteTest::editingAParameterRestartsThePreview() {

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -93,6 +94,8 @@ private slots:
     void crashedRenderResumesToTheSameBytes();
     void savedStateResumesFromTheMenu();
     void badStateFilesChangeNothing();
+    void damagedAutosaveIsSetAsideAfterItsOffer();
+    void failedAutosaveIsShownInTheStatusBar();
 
 private:
     QTemporaryDir state_;
@@ -147,8 +150,7 @@ void RenderResumeTest::crashedRenderResumesToTheSameBytes() {
         main.setPalettes(std::make_unique<TestPalettes>());
         main.setAutosaveSeconds(0.02);
         // Two documents of the same file and settings: the first renders to its end, the
-        // second is stopped and resumed. Each renders once: a Light document's second render
-        // does not repeat its first one's bytes.
+        // second is stopped and resumed.
         auto open = [&] {
             [&] {
                 QCOMPARE(main.openFiles({QStringLiteral(QM_DATA_DIR "/examples/lorenz.qmattr")}),
@@ -207,6 +209,10 @@ void RenderResumeTest::crashedRenderResumesToTheSameBytes() {
     QCOMPARE(view->state(), std::uint8_t{kStateRendering});
     QCOMPARE(int(view->renderTarget()->mode), mode);
     QCOMPARE(view->totalIterations(), total);
+    // The scene's preview points, for the live preview once the render is over.
+    const std::vector<Vecd>& preview = view->renderTarget()->previewPoints;
+    QVERIFY(std::any_of(preview.begin(), preview.end(),
+                        [](const Vecd& p) { return p.x != 0 || p.y != 0 || p.z != 0; }));
     QSignalSpy completed(view, &TForm_view::renderCompleted);
     QTRY_COMPARE_WITH_TIMEOUT(completed.count(), 1, 60000);
     QVERIFY(imageBytes(*view->renderTarget()) == expected);
@@ -326,6 +332,55 @@ void RenderResumeTest::badStateFilesChangeNothing() {
         QCOMPARE(main.openDocumentCount(), 0);
         QVERIFY(!main.renderRunning());
     }
+}
+
+void RenderResumeTest::damagedAutosaveIsSetAsideAfterItsOffer() {
+    fs::create_directories(autosaveFolder());
+    const fs::path orphan = autosaveFolder() / kDeadOwnerName;
+    std::ofstream(orphan) << "QMRENDER, but cut short";
+    TMDIform main;
+    main.setPalettes(std::make_unique<TestPalettes>());
+    int offers = 0;
+    main.setResumeOfferHook([&](const QString&) {
+        ++offers;
+        return ResumeChoice::Resume;
+    });
+    messages_.clear();
+    QCOMPARE(main.offerAutosavedRenders(), 0);
+    QCOMPARE(offers, 1);
+    // Refused once, with where the file went; the next start offers nothing.
+    const fs::path aside = orphan.string() + ".damaged";
+    QCOMPARE(messages_.size(), 1);
+    QVERIFY2(messages_.front().contains(QString::fromStdString(aside.string())),
+             qPrintable(messages_.front()));
+    QVERIFY(!fs::exists(orphan));
+    QVERIFY(fs::exists(aside));
+    QCOMPARE(main.offerAutosavedRenders(), 0);
+    QCOMPARE(offers, 1);
+    QCOMPARE(main.openDocumentCount(), 0);
+    fs::remove(aside);
+}
+
+void RenderResumeTest::failedAutosaveIsShownInTheStatusBar() {
+    // A file where the autosave folder should be: every write fails.
+    const fs::path folder = autosaveFolder();
+    fs::remove_all(folder);
+    std::ofstream(folder) << "not a folder";
+    TMDIform main;
+    main.setPalettes(std::make_unique<TestPalettes>());
+    main.setAutosaveSeconds(0.02);
+    QCOMPARE(main.openFiles({QStringLiteral(QM_DATA_DIR "/examples/lorenz.qmattr")}), 1);
+    TForm_view* view = main.activeDocument();
+    view->setTotalIterations(400000001);
+    QSignalSpy completed(view, &TForm_view::renderCompleted);
+    view->A_demarrer->trigger();
+    const QString failed = qtext(TextId::kAutosaveFailed).section(QLatin1Char('%'), 0, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(main.statusText(4).startsWith(failed), 30000);
+    view->A_arreter->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(completed.count(), 1, 60000);
+    // Still shown once the render is over (the stop's own autosave failed too).
+    QVERIFY(main.statusText(4).startsWith(failed));
+    fs::remove(folder);
 }
 
 QTEST_MAIN(RenderResumeTest)

@@ -180,6 +180,13 @@ void SceneTest::pictureReopensAndRendersTheSameInProgramAndTool() {
              0);
     QCOMPARE(slurp(fromTool), slurp(picture));
 
+    // A second render of the same scene repeats the first, scene text included: the first
+    // leaves nothing behind that the second would start from.
+    render(view);
+    QVERIFY(view->renderTarget()->imageBytes() == bytes);
+    saveImage(QStringLiteral("second.png"));
+    QCOMPARE(slurp(nextFileName_), slurp(picture));
+
     // The program opens the image into another document: same framing, no fit, same render.
     TForm_view* reopened = newDocument(0, 0);
     QVERIFY(reopened);

@@ -706,12 +706,10 @@ struct RenderEngine::Impl {
             runAlone();
         else
             runPool();
+        // The target's own orbit memory (the Light family's) is left as the render found it:
+        // the streams keep theirs, and a second render of the same scene starts from the same
+        // colour as the first.
         threadRandom31() = saved;
-        if (light) {
-            light->before = streams[0].state.before;
-            light->last = streams[0].state.last;
-            light->plotColor = streams[0].state.plotColor;
-        }
         stats.wallSeconds += secondsSince(runStart);
         outcome.counter = counter();
         outcome.diverged = anyDiverged();
@@ -908,6 +906,10 @@ bool RenderEngine::startFrom(const std::vector<StreamState>& states) {
     }
     threadRandom31() = saved;
     return true;
+}
+
+void RenderEngine::setThreadStart(std::function<void()> onThreadStart) {
+    impl_->onThreadStart = std::move(onThreadStart);
 }
 
 std::int64_t RenderEngine::counter() const {

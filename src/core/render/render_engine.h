@@ -135,7 +135,8 @@ public:
     RenderEngine& operator=(const RenderEngine&) = delete;
 
     // Runs rounds until the total, a stop request or a divergence; develops through the sink.
-    // On return the Light family's target holds stream 0's orbit memory.
+    // The target's orbit memory (the Light family's last points and plot colour) is not
+    // changed: the image depends on the scene, not on what an earlier render left.
     RenderOutcome run(RenderSink& sink, RenderControl& control);
 
     // The streams after the last completed round.
@@ -143,6 +144,10 @@ public:
     // Continues from states of a render with the same attractor, target settings, stream
     // count and total. False (nothing changed) when the count of states is not the engine's.
     bool startFrom(const std::vector<StreamState>& states);
+
+    // Replaces EngineSettings::onThreadStart, e.g. for an engine made elsewhere (a resumed
+    // render); before run.
+    void setThreadStart(std::function<void()> onThreadStart);
 
     std::int64_t counter() const;
     std::int32_t streams() const;

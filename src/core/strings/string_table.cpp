@@ -200,6 +200,12 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3490, "la lecture du fichier a échoué."},
         {3491, "l'image du rendu ne tiendrait pas dans la mémoire libre de cette machine."},
         {3492, "ses réglages, son attracteur, ses tampons ou ses flux sont incohérents."},
+        {3493, "Sauvegarde auto (min)"},
+        {3494,
+         "Minutes entre deux sauvegardes de l'état d'un rendu en cours, pour le reprendre après un "
+         "arrêt imprévu (0 : aucune)"},
+        {3495, "La sauvegarde automatique du rendu a échoué : %s"},
+        {3496, "Le fichier a été mis de côté sous le nom\n\n%s"},
         // Scenes
         {3500, "Enregistrer la &scène sous..."},
         {3501, "Scène Quillmere (*.qmscene)|*.qmscene"},

@@ -218,6 +218,12 @@ inline constexpr int kStateTooLarge = 3489;
 inline constexpr int kStateReadFailed = 3490;
 inline constexpr int kStateImageTooLarge = 3491;
 inline constexpr int kStateInconsistent = 3492;
+// The autosave of a running render: its interval (render palette row and tooltip), a failed
+// write, a crashed render's file that could not be resumed ("%s": a reason, a file).
+inline constexpr int kAutosaveMinutes = 3493;
+inline constexpr int kTipAutosaveMinutes = 3494;
+inline constexpr int kAutosaveFailed = 3495;
+inline constexpr int kAutosaveSetAside = 3496;
 // Scenes and images that carry them ("%d" stands for a line, "%s" for a file).
 inline constexpr int kActionSaveScene = 3500;
 inline constexpr int kSceneFilter = 3501;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <vector>
 
 #include "core/attractor/julia.h"
@@ -123,6 +124,31 @@ TEST_P(EngineModes, SixteenStreamsGiveTheSameBytesOnAnyThreadCount) {
     }
 }
 
+TEST(RenderEngine, ASecondRenderOfTheSameSceneRepeatsTheFirst) {
+    // The Light family plots a render's first point in the colour the target holds; a render
+    // must not leave its own last colour there for the next one.
+    for (int mode : {2, 3}) {
+        for (std::int32_t streams : {1, 16}) {
+            Scene s(3, mode);
+            auto& light = static_cast<TBitmap3D_Light&>(*s.target);
+            light.plotColor = {0.75f, 0.5f, 0.25f};
+            std::vector<std::uint8_t> images[2];
+            for (auto& image : images) {
+                s.target->ClearImage();
+                s.attractor->restart();
+                RenderControl control;
+                CountingSink sink(*s.target, control);
+                RenderEngine engine(*s.attractor, *s.target, {30000, 3, streams, 2, 0, {}});
+                if (engine.run(sink, control).needsFinalDevelop) s.target->BuildImage();
+                image = s.target->imageBytes();
+                EXPECT_EQ(light.plotColor, (ColorRGBf{0.75f, 0.5f, 0.25f}));
+            }
+            EXPECT_TRUE(drewSomething(images[0]));
+            EXPECT_EQ(images[0], images[1]) << "mode " << mode << ", " << streams << " streams";
+        }
+    }
+}
+
 TEST(RenderEngine, ManyStreamsWithShortRoundsGiveTheSameBytesOnAnyThreadCount) {
     for (int mode : {0, 4}) {
         const Rendered one = renderWithEngine(1, mode, {400000, 3, kMaxStreams, 1, 8, {}});
@@ -210,6 +236,20 @@ TEST(RenderEngine, StopThenContinueFromTheStatesEqualsAnUninterruptedRender) {
         EXPECT_EQ(s.target->imageBytes(), whole.image) << "mode " << mode;
         EXPECT_FALSE(second.startFrom(std::vector<StreamState>(3)));
     }
+}
+
+TEST(RenderEngine, EveryHelperThreadStartsWithTheHookSetLast) {
+    // A resumed render's engine is made before its worker: the worker sets the hook then.
+    Scene s(3, 0);
+    std::atomic<int> settingsHook{0}, laterHook{0};
+    EngineSettings settings{40000, 2, 16, 3, 0, [&] { ++settingsHook; }};
+    RenderEngine engine(*s.attractor, *s.target, settings);
+    engine.setThreadStart([&] { ++laterHook; });
+    RenderControl control;
+    CountingSink sink(*s.target, control);
+    engine.run(sink, control);
+    EXPECT_EQ(settingsHook.load(), 0);
+    EXPECT_EQ(laterHook.load(), 2);
 }
 
 TEST(RenderEngine, CountsPastTwoToTheThirtyOne) {
