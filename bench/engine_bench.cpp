@@ -121,6 +121,10 @@ void BM_Engine(benchmark::State& state) {
                          ? (stats.betweenRoundsSeconds + stats.wakeSeconds) / stats.wallSeconds
                          : 0;
     state.counters["outside_fraction"] = f;
+    // The bookkeeping between rounds alone, without the barrier's wake-up (which on a busy
+    // machine is mostly the time a thread waits for a processor).
+    state.counters["serial_fraction"] =
+        stats.wallSeconds > 0 ? stats.betweenRoundsSeconds / stats.wallSeconds : 0;
     // The share of the threads' time spent waiting for the last bands of a round.
     state.counters["idle_fraction"] =
         stats.wallSeconds > 0 ? stats.idleSeconds / (threads * stats.wallSeconds) : 0;
