@@ -13,14 +13,15 @@
 //     iterations.
 //   - Rounds. Each round gives every stream up to roundPoints(S) iterations (the round's total,
 //     cut where a development falls due or the render ends, is shared evenly in stream order:
-//     stream k gets B / S, plus one when k < B % S). Phase 1, parallel by stream: each stream
-//     iterates and projects its block into its own buffer (the Light family colours its
-//     points here, from the stream's own orbit memory, one call late). Phase 2, parallel by
-//     bands of image rows (and of Solid's light-map rows): every band scans the round's
-//     points in stream order, stream 0's block first, and applies the part of each splat that
-//     falls in its rows. Every pixel thus sees its points in the same order whatever T is,
-//     so the order-dependent rules (Liquid's and Plasma's surface test, Solid's depth blend)
-//     come out the same. With T = 1 in Gas both phases run as one: each stream's block goes
+//     stream k gets B / S, plus one when k < B % S). Each stream iterates and projects its
+//     share and keeps every splat by band of image rows (and of Solid's light-map rows), the
+//     bands balanced by the last round's splats (splat_bands.h); the Light family colours its
+//     points here, from the stream's own orbit memory, one call late. Each band applies the
+//     streams' splats that fall in its rows, stream 0's first, as soon as each stream has
+//     run. Every pixel thus sees its points in the same order whatever T is, so the
+//     order-dependent rules (Liquid's and Plasma's surface test, Solid's depth blend) come
+//     out the same. Thread t runs streams t, t + T, ... and band t, then helps with what is
+//     left; the threads meet once per round. With T = 1 in Gas each stream's block goes
 //     straight to the target's PlotBlock, in stream order, which is the same sequence.
 //   - Counting. The counter is the sum of every stream's iterations, transients included.
 //     A development happens when (counter + 1) is a multiple of total / updates, after the
