@@ -339,9 +339,9 @@ void LanguageTest::switchingLanguageRetranslatesEveryOpenWindow() {
     QCOMPARE(bmp.windowTitle(), QStringLiteral("view"));
     QCOMPARE(att.C_type->currentText(), QStringLiteral("Polynomial, type A"));
     QCOMPARE(bmp.C_render->currentText(), QStringLiteral("Gas"));
-    QCOMPARE(captions(bmp.palette()).mid(0, 8),
-             (QStringList{"Width", "Height", "Updates", "Threads", "Streams", "Scale", "Brightness",
-                          "Gamma"}));
+    QCOMPARE(captions(bmp.palette()).mid(0, 9),
+             (QStringList{"Width", "Height", "Updates", "Threads", "Streams", "Autosave (min)",
+                          "Scale", "Brightness", "Gamma"}));
     QCOMPARE(captions(att.palette()).mid(0, 2), (QStringList{"Iterations", "Randomness"}));
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
 
