@@ -21,10 +21,16 @@ float gradientMixExtended(float f, float lower, float upper) {
 }
 
 float gradientFraction(double t, double p, double s) {
-    return fraction(t, p, s);
+    return fraction(t, p, s, inverseSpan(p, s));
 }
 float gradientMix(float f, float lower, float upper) {
     return mix(f, lower, upper);
+}
+ColorRGBf gradientMixThree(float f, const ColorRGBf& lower, const ColorRGBf& upper) {
+    ColorRGBf c;
+    const bool fInRange = (f >= 0.0f) & (f <= 1.0f);
+    if (fInRange && mixColors(f, lower, upper, c)) return c;
+    return gradientMixColors(f, lower, upper);
 }
 
 ColorRGBf gradientMixColors(float f, const ColorRGBf& lower, const ColorRGBf& upper) {
@@ -39,6 +45,8 @@ void Gradientf::AddStop(double position, ColorRGBf color) {
     if (std::isnan(position)) {
         keys_.push_back(keys_.empty() ? position : keys_.back());
         stops_.push_back({position, color});
+        inverseSpans_.push_back(0);
+        setInverseSpan(stops_.size() - 1);
         return;
     }
     // The stop found is a numeric one (see keys_), so the keys of the NaN stops after the new
@@ -46,47 +54,20 @@ void Gradientf::AddStop(double position, ColorRGBf color) {
     const std::size_t i = firstAtOrAbove(position);
     keys_.insert(keys_.begin() + static_cast<std::ptrdiff_t>(i), position);
     stops_.insert(stops_.begin() + static_cast<std::ptrdiff_t>(i), {position, color});
+    inverseSpans_.insert(inverseSpans_.begin() + static_cast<std::ptrdiff_t>(i), 0);
+    setInverseSpan(i);
+    setInverseSpan(i + 1);
 }
 
-ColorRGBf Gradientf::ColorAt(double t) const {
-    if (stops_.empty()) return {0.0f, 0.0f, 0.0f};
-    // !(t > 0) rather than t <= 0, so that NaN also takes the first colour.
-    if (stops_.size() == 1 || !(t > 0.0)) return stops_.front().color;
-    if (t >= 1.0) return stops_.back().color;
-
-    const std::size_t next = firstAtOrAbove(t);
-    // Without end stops at exactly 0 and 1 one neighbour may be missing: take the nearest end.
-    if (next == 0) return stops_.front().color;
-    if (next == stops_.size()) return stops_.back().color;
-    const ColorEntry<float>& s = stops_[next];
-    const ColorEntry<float>& p = stops_[next - 1];
-
-    // The fraction is formed in extended precision and rounded to float before use; the weight
-    // of the lower stop is 1 - f from that rounded f, in double (exact for most f, and a single
-    // rounding otherwise). Each component is mixed in extended precision and rounded once to
-    // float.
-    if constexpr (!detail::kDoubleFastPath) {
-        const float f = static_cast<float>((static_cast<long double>(t) - p.position) /
-                                           (static_cast<long double>(s.position) - p.position));
-        const double g = 1.0 - static_cast<double>(f);
-        const auto mix = [g, f](float lower, float upper) {
-            return static_cast<float>(static_cast<long double>(g) * lower +
-                                      static_cast<long double>(f) * upper);
-        };
-        return {mix(p.color.r, s.color.r), mix(p.color.g, s.color.g), mix(p.color.b, s.color.b)};
-    }
-    // The same floats through the double-precision paths.
-    const float f = detail::fraction(t, p.position, s.position);
-    const detail::Mixed r = detail::mixDouble(f, p.color.r, s.color.r);
-    const detail::Mixed g = detail::mixDouble(f, p.color.g, s.color.g);
-    const detail::Mixed b = detail::mixDouble(f, p.color.b, s.color.b);
-    if (r.exact & g.exact & b.exact)
-        return {static_cast<float>(r.y), static_cast<float>(g.y), static_cast<float>(b.y)};
-    return detail::gradientMixColors(f, p.color, s.color);
+void Gradientf::setInverseSpan(std::size_t i) {
+    if (i >= stops_.size()) return;
+    inverseSpans_[i] = i == 0 ? 0 : detail::inverseSpan(stops_[i - 1].position, stops_[i].position);
 }
 
 void Gradientf::rebuildKeys() {
     keys_.resize(stops_.size());
+    inverseSpans_.resize(stops_.size());
+    for (std::size_t i = 0; i < stops_.size(); ++i) setInverseSpan(i);
     double key = std::numeric_limits<double>::quiet_NaN();
     for (std::size_t i = 0; i < stops_.size(); ++i) {
         if (!std::isnan(stops_[i].position)) key = stops_[i].position;

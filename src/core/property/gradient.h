@@ -7,8 +7,13 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <ostream>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qm {
 
@@ -56,45 +61,52 @@ namespace detail {
 // f = float((t - p) / (s - p)) with the difference and the quotient rounded to long double, and
 // each component float(g * lower + f * upper) with g = 1 - f in double and the products and the
 // sum rounded to long double. On x86-64 that is x87 code, with loads and stores through memory
-// at every step. The fast paths compute the same expressions in double and return
-// float(double result) only where that is provably float(long double result):
+// at every step and a long division in the middle. The fast paths compute nearly the same
+// expressions in double and return float(double result) only where that is provably
+// float(long double result); the rest (about one case in ten million, plus non-finite and
+// opposite-sign cases) takes the extended path itself.
 //
-// 1. Rounding to float. Round to nearest sends every value of an open interval between two
-//    consecutive float midpoints (the rounding boundaries) to the float inside it. So if the
-//    double result y and the long double result x differ by less than the distance from y to
-//    the nearest float midpoint, no boundary lies between them or on either, and
-//    float(y) == float(x). Each of x and y is rounded twice (the exact value to its own
-//    precision, then to float); the argument compares x and y directly and needs no other
+// 1. Rounding to float. Round to nearest sends every value of a closed interval that holds no
+//    float midpoint (no rounding boundary) to the same float. So if the double result y and
+//    the long double result x differ by less than the distance from y to the nearest float
+//    midpoint, float(y) == float(x). Each of x and y is rounded twice (the exact value to its
+//    own precision, then to float); the argument compares x and y directly and needs no other
 //    property of the first rounding than its error bound.
 //
-// 2. The test. With y finite and non-zero, |y| in [2^e, 2^(e+1)) and ulp = 2^(e-52) the spacing
-//    of doubles there, let w = y (1 + 2^-49) and w' = y (1 - 2^-49), each rounded to double.
-//    2^-49 |y| is at least 8 ulp and each rounding moves its product by at most one ulp (half a
-//    unit of the next binade up), so w and w' lie at least 7 ulp beyond y on either side.
-//    Rounding to float is monotonic: if float(w) == float(w'), every value between them rounds
-//    to that float, y and any x within 7 ulp of y included. Near a float midpoint (about one
-//    value in 2^25) the test fails and the extended path answers.
+// 2. The tests. For the fraction, with |y| in [2^e, 2^(e+1)), e from -126 to 127 (a normal
+//    float range), and ulp = 2^(e-52) the spacing of doubles there: the float midpoints of that
+//    binade are the doubles whose low 29 significand bits are 1 followed by 28 zeros, and the
+//    only other midpoint within 2^27 ulp is below 2^e, at 2^e - 2^(e-25). So if the low 29 bits
+//    of y are more than kMidpointMargin from that pattern, no midpoint lies within
+//    kMidpointMargin ulp of y (roundsAloneBits). For the colour components, three at once in
+//    vector registers where integer tests are dear: with y finite and non-zero, let
+//    w = y (1 + 2^-49) and w' = y (1 - 2^-49), each rounded to double. 2^-49 |y| is at least
+//    8 ulp and each rounding moves its product by at most one ulp (half a unit of the next
+//    binade up), so w and w' lie at least 7 ulp beyond y on either side. Rounding to float is
+//    monotonic: if float(w) == float(w'), every value between them rounds to that float, y and
+//    any x within 7 ulp of y included. Near a float midpoint (about one value in 2^25) either
+//    test fails and the extended path answers.
 //
-// 3. Error of the fraction, for results y in [2^-126, 1]. With u = 2^-53, v = 2^-64 and
-//    E = (t - p) / (s - p) exactly: such a y implies finite, non-zero t - p and s - p (an
-//    overflow gives an infinite or zero quotient, a NaN fails the test), and a difference of
-//    doubles is correctly rounded even below the normal range, so
-//    y = E (1 + e1)(1 + e3) / (1 + e2) with |ei| <= u (the quotient is normal), and
-//    |y - E| <= 3.0000001 u |E|. Likewise |x - E| <= 3.0000001 v |E|: long double has the
-//    exponent range for any double operands. Then
-//    |y - x| <= (3.0000001 u + 3.0000001 v) |E| <= 3.002 u |y| < 3.01 ulp, since |y| < 2^53 ulp,
-//    well within the 7 ulp of point 2.
+// 3. Error of the fraction, for results y in [2^-126, 1]. ColorAt multiplies by the stored
+//    reciprocal of the stop span instead of dividing: y = (t - p) * R, R = 1 / (s - p), every
+//    step rounded to double, R kept only where it is a normal double. With u = 2^-53,
+//    v = 2^-64 and E = (t - p) / (s - p) exactly: such a y implies finite, non-zero t - p, and
+//    a difference of doubles is correctly rounded even below the normal range, so
+//    y = E (1 + e1)(1 + e3)(1 + e4) / (1 + e2) with |ei| <= u, and |y - E| <= 4.0000001 u |E|.
+//    x = E (1 + e1')(1 + e3') / (1 + e2') with |ei'| <= v (long double has the exponent range
+//    for any double operands), |x - E| <= 3.0000001 v |E|. Then
+//    |y - x| <= (4.0000001 u + 3.0000001 v) |E| <= 4.003 u |y| < 4.01 ulp, since |y| < 2^53 ulp,
+//    within the margin of point 2.
 //
 // 4. Error of a mix, for f in [0, 1] (g = 1 - f is then 0 or at least 2^-24, in [0, 1]) and
 //    products A = g * lower and B = f * upper of the same sign or zero. B, a product of two
 //    24-bit significands, is exact in both precisions; A, zero or at least 2^-173 in
 //    magnitude, is a normal double, rounded with relative error u (v in long double). With
 //    E = A + B and |A|, |B| <= |E| (same signs): the double sum is
-//    y = (A (1 + a) + B)(1 + b), |a|, |b| <= u (a sum below the normal range is exact), so
+//    y = (A (1 + a) + B)(1 + b), |a|, |b| <= u, so
 //    |y - E| <= u |A| + u (1 + u) |E| <= 2.0000001 u |E|; likewise |x - E| <= 2.0000001 v |E|;
-//    |y - x| <= 2.002 u |y| < 2.01 ulp (within point 2's 7). Products of opposite signs can
-//    cancel and are left to the extended path, as are non-finite results. Same-sign products
-//    give y = 0 only when both are exactly 0; both precisions then add the same zeros alike.
+//    |y - x| <= 2.002 u |y| < 2.01 ulp, within the margin. Products of opposite signs can
+//    cancel and are left to the extended path, as are non-finite results.
 //
 // 5. Exact results. Whatever the distance to a midpoint, a mix computed exactly in double is
 //    exact in long double too, so y == x. Two cheap cases cover the colour components 0 and 1
@@ -103,15 +115,23 @@ namespace detail {
 //    (g times a 24-bit lower is then exact: every f from 2^-6 up gives such a g). NaN results
 //    are left to the extended path, whose payload rules differ.
 
-// Whether ColorAt takes the double-precision paths. Not today: in the render benchmark (Lumiere
-// and Plasma on Lorenz, one core of an x86-64 server) they made the render about a fifth
-// slower. The x87 code is short (about thirty-five operations for the three components) and
-// throughput-bound; the double arithmetic alone is shorter and half again as fast, but the
-// tests of points 2 and 5 double its length. They stay built, and tested against the extended
-// path, for a processor or a compiler that changes the balance.
-inline constexpr bool kDoubleFastPath = false;
+// In units of the last place of y; point 3's bound is 4.01.
+inline constexpr std::uint64_t kMidpointMargin = 16;
 
-// Point 2: whether everything within 7 units of y's last place rounds to the same float.
+// Point 2, the fraction's test: |y| in [2^-126, 2^128) and no float midpoint within
+// kMidpointMargin ulp of y.
+QM_HOT_INLINE bool roundsAloneBits(double y) {
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(y);
+    constexpr std::uint64_t lo = std::bit_cast<std::uint64_t>(0x1p-126);
+    constexpr std::uint64_t hi = std::bit_cast<std::uint64_t>(0x1p128);
+    const std::uint64_t magnitude = bits & 0x7fffffffffffffff;
+    constexpr std::uint64_t midpoint = std::uint64_t{1} << 28;
+    const std::uint64_t low = bits & ((std::uint64_t{1} << 29) - 1);
+    return (magnitude - lo < hi - lo) & (low - (midpoint - kMidpointMargin) > 2 * kMidpointMargin);
+}
+
+// Point 2, the components' test: everything within 7 units of y's last place rounds to the
+// same float.
 QM_HOT_INLINE bool roundsAlone(double y) {
     return static_cast<float>(y * (1 + 0x1p-49)) == static_cast<float>(y * (1 - 0x1p-49));
 }
@@ -123,23 +143,38 @@ QM_HOT_INLINE bool inFractionRange(double y) {
     return std::bit_cast<std::uint64_t>(y) - lo <= hi - lo;
 }
 
+// The reciprocal of the span from p to s as the fast fraction uses it: 1 / (s - p) in double
+// where that is a normal double, NaN otherwise (the extended path then answers).
+inline double inverseSpan(double p, double s) {
+    const double r = 1.0 / (s - p);
+    const double magnitude = r < 0 ? -r : r;
+    return magnitude >= 0x1p-1022 && magnitude <= 0x1.fffffffffffffp1023
+               ? r
+               : std::numeric_limits<double>::quiet_NaN();
+}
+
 // The extended-precision steps, out of line: the fast paths below hardly ever need them.
 [[gnu::noinline]] float gradientFractionExtended(double t, double p, double s);
 [[gnu::noinline]] float gradientMixExtended(float f, float lower, float upper);
 // The three components with fallbacks where needed.
 [[gnu::noinline]] ColorRGBf gradientMixColors(float f, const ColorRGBf& lower,
                                               const ColorRGBf& upper);
-// fraction and mix, out of line for the tests that hold them to the extended steps.
+// fraction, mix and the three-component mix of ColorAt, out of line for the tests that hold them
+// to the extended steps.
 float gradientFraction(double t, double p, double s);
 float gradientMix(float f, float lower, float upper);
+ColorRGBf gradientMixThree(float f, const ColorRGBf& lower, const ColorRGBf& upper);
 
-QM_HOT_INLINE float fraction(double t, double p, double s) {
-    const double y = (t - p) / (s - p);
-    if (inFractionRange(y) && roundsAlone(y)) return static_cast<float>(y);
+// inverse is inverseSpan(p, s).
+QM_HOT_INLINE float fraction(double t, double p, double s, double inverse) {
+    const double y = (t - p) * inverse;
+    if (inFractionRange(y) & roundsAloneBits(y)) [[likely]]
+        return static_cast<float>(y);
     return gradientFractionExtended(t, p, s);
 }
 
-// The double mix of one component, and whether it is proven to round as the extended one.
+// The double mix of one component, and whether it is proven to round as the extended one;
+// f is in [0, 1].
 struct Mixed {
     double y;
     bool exact;
@@ -150,19 +185,67 @@ QM_HOT_INLINE Mixed mixDouble(float f, float lower, float upper) {
     const double a = g * lower;
     const double b = static_cast<double>(f) * upper;
     const double y = a + b;
-    const bool fInRange = (f >= 0.0f) & (f <= 1.0f);
-    // Point 4: products of the same sign (a zero counts as positive), a finite result.
-    const bool sameSign = (a >= 0) == (b >= 0);
+    // Point 4: products of the same sign bit (a -0 with a positive product goes to point 5),
+    // a finite result.
+    const bool sameSign = static_cast<std::int64_t>(std::bit_cast<std::uint64_t>(a) ^
+                                                    std::bit_cast<std::uint64_t>(b)) >= 0;
     const bool bounded = sameSign & (y - y == 0) & roundsAlone(y);
     // Point 5: an exact result.
     const bool gShort = (std::bit_cast<std::uint64_t>(g) & 0xffffff) == 0;
     const bool exact = ((a == 0) | ((b == 0) & gShort)) & (y == y);
-    return {y, fInRange && (bounded || exact)};
+    return {y, static_cast<bool>(bounded | exact)};
+}
+
+// The three components of a mix for f in [0, 1] into out, or false (out undefined) when any of
+// them needs the extended path. The same operations as mixDouble, two lanes at a time.
+QM_HOT_INLINE bool mixColors(float f, const ColorRGBf& lower, const ColorRGBf& upper,
+                             ColorRGBf& out) {
+#if defined(__SSE2__)
+    const double gScalar = 1.0 - static_cast<double>(f);
+    const __m128d g = _mm_set1_pd(gScalar), fd = _mm_set1_pd(f), zero = _mm_setzero_pd();
+    const __m128d up = _mm_set1_pd(1 + 0x1p-49), down = _mm_set1_pd(1 - 0x1p-49);
+    const bool gShort = (std::bit_cast<std::uint64_t>(gScalar) & 0xffffff) == 0;
+    // Lanes (r, g), then (b, 0); the zero lane passes every test.
+    const auto pair = [](const ColorRGBf& c) {
+        return _mm_cvtps_pd(
+            _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&c))));
+    };
+    const auto single = [](const ColorRGBf& c) { return _mm_cvtps_pd(_mm_load_ss(&c.b)); };
+    int ok = 3;
+    __m128 result[2];
+    const __m128d lowers[2] = {pair(lower), single(lower)};
+    const __m128d uppers[2] = {pair(upper), single(upper)};
+    for (int k = 0; k < 2; ++k) {
+        const __m128d a = _mm_mul_pd(g, lowers[k]);
+        const __m128d b = _mm_mul_pd(fd, uppers[k]);
+        const __m128d y = _mm_add_pd(a, b);
+        const int differentSigns = _mm_movemask_pd(_mm_xor_pd(a, b));
+        const int finite = _mm_movemask_pd(_mm_cmpeq_pd(_mm_sub_pd(y, y), zero));
+        const int rounds = _mm_movemask_ps(
+            _mm_cmpeq_ps(_mm_cvtpd_ps(_mm_mul_pd(y, up)), _mm_cvtpd_ps(_mm_mul_pd(y, down))));
+        const int aZero = _mm_movemask_pd(_mm_cmpeq_pd(a, zero));
+        const int bZero = gShort ? _mm_movemask_pd(_mm_cmpeq_pd(b, zero)) : 0;
+        const int ordered = _mm_movemask_pd(_mm_cmpord_pd(y, y));
+        ok &= (~differentSigns & finite & rounds) | ((aZero | bZero) & ordered);
+        result[k] = _mm_cvtpd_ps(y);
+    }
+    out.r = _mm_cvtss_f32(result[0]);
+    out.g = _mm_cvtss_f32(_mm_shuffle_ps(result[0], result[0], 1));
+    out.b = _mm_cvtss_f32(result[1]);
+    return ok == 3;
+#else
+    const Mixed r = mixDouble(f, lower.r, upper.r);
+    const Mixed g = mixDouble(f, lower.g, upper.g);
+    const Mixed b = mixDouble(f, lower.b, upper.b);
+    out = {static_cast<float>(r.y), static_cast<float>(g.y), static_cast<float>(b.y)};
+    return r.exact & g.exact & b.exact;
+#endif
 }
 
 QM_HOT_INLINE float mix(float f, float lower, float upper) {
     const Mixed m = mixDouble(f, lower, upper);
-    return m.exact ? static_cast<float>(m.y) : gradientMixExtended(f, lower, upper);
+    const bool fInRange = (f >= 0.0f) & (f <= 1.0f);
+    return fInRange & m.exact ? static_cast<float>(m.y) : gradientMixExtended(f, lower, upper);
 }
 
 }  // namespace detail
@@ -175,6 +258,7 @@ public:
     void Clear() {
         stops_.clear();
         keys_.clear();
+        inverseSpans_.clear();
     }
 
     // Inserts before the first stop whose position is >= position, so a stop at an existing
@@ -183,7 +267,9 @@ public:
 
     // (0, 0, 0) for an empty gradient; the end colours outside (0, 1); t = NaN gives the first.
     // Inside, the pair of stops around t is found by binary search (halving, then a short walk).
-    ColorRGBf ColorAt(double t) const;
+    // Inline: the Light modes call it twice per point, and a call returns the colour through
+    // memory.
+    QM_HOT_INLINE ColorRGBf ColorAt(double t) const;
 
     // Removes interior stops that linear interpolation between their neighbours reproduces,
     // pass after pass until a pass removes nothing. The end stops are always kept.
@@ -223,6 +309,7 @@ private:
         return static_cast<std::size_t>(key - keys);
     }
     void rebuildKeys();
+    void setInverseSpan(std::size_t i);
 
     std::vector<ColorEntry<float>> stops_;
     // The search keys, one per stop: its position, or for a NaN position the key of the stop
@@ -231,7 +318,38 @@ private:
     // of the keys and true after it, and the first key >= t belongs to the first stop whose
     // position is >= t: exactly the stop a walk from the first stop would find.
     std::vector<double> keys_;
+    // Per stop i > 0, detail::inverseSpan of stop i - 1's position and its own (0 for stop 0).
+    std::vector<double> inverseSpans_;
 };
+
+QM_HOT_INLINE ColorRGBf Gradientf::ColorAt(double t) const {
+    if (stops_.empty()) [[unlikely]]
+        return {0.0f, 0.0f, 0.0f};
+    // !(t > 0) rather than t <= 0, so that NaN also takes the first colour.
+    if (stops_.size() == 1 || !(t > 0.0)) return stops_.front().color;
+    if (t >= 1.0) return stops_.back().color;
+
+    const std::size_t next = firstAtOrAbove(t);
+    // Without end stops at exactly 0 and 1 one neighbour may be missing: take the nearest end.
+    if (next == 0) [[unlikely]]
+        return stops_.front().color;
+    if (next == stops_.size()) [[unlikely]]
+        return stops_.back().color;
+    const ColorEntry<float>& s = stops_[next];
+    const ColorEntry<float>& p = stops_[next - 1];
+
+    // The fraction is formed in extended precision and rounded to float before use; the weight
+    // of the lower stop is 1 - f from that rounded f, in double (exact for most f, and a single
+    // rounding otherwise). Each component is mixed in extended precision and rounded once to
+    // float. The double paths give the same floats (see detail); f from the fast fraction is in
+    // [2^-126, 1].
+    const float f = detail::fraction(t, p.position, s.position, inverseSpans_[next]);
+    ColorRGBf c;
+    const bool fInRange = (f >= 0.0f) & (f <= 1.0f);
+    if (fInRange && detail::mixColors(f, p.color, s.color, c)) [[likely]]
+        return c;
+    return detail::gradientMixColors(f, p.color, s.color);
+}
 
 std::ostream& operator<<(std::ostream& os, const Gradientf& gradient);
 

@@ -21,6 +21,7 @@ using detail::gradientFraction;
 using detail::gradientFractionExtended;
 using detail::gradientMix;
 using detail::gradientMixExtended;
+using detail::gradientMixThree;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -229,12 +230,27 @@ TEST(GradientfFastPath, FractionMatchesTheExtendedPath) {
 TEST(GradientfFastPath, MixMatchesTheExtendedPath) {
     Random rng(4);
     const std::int64_t n = casesPerFamily();
+    // The single mix, and the case in each lane of ColorAt's three-component mix beside
+    // colour-map components.
+    int lane = 0;
     const auto check = [&](float f, float lower, float upper) {
         const float a = gradientMix(f, lower, upper);
         const float b = gradientMixExtended(f, lower, upper);
-        if (sameBits(a, b)) return true;
+        ColorRGBf lowers{rng.unitFloat(), rng.unitFloat(), rng.unitFloat()};
+        ColorRGBf uppers{rng.unitFloat(), rng.unitFloat(), rng.unitFloat()};
+        lane = (lane + 1) % 3;
+        float* const lowerLane[3] = {&lowers.r, &lowers.g, &lowers.b};
+        float* const upperLane[3] = {&uppers.r, &uppers.g, &uppers.b};
+        *lowerLane[lane] = lower;
+        *upperLane[lane] = upper;
+        const ColorRGBf three = gradientMixThree(f, lowers, uppers);
+        const ColorRGBf extended{gradientMixExtended(f, lowers.r, uppers.r),
+                                 gradientMixExtended(f, lowers.g, uppers.g),
+                                 gradientMixExtended(f, lowers.b, uppers.b)};
+        if (sameBits(a, b) && sameBits(three, extended)) return true;
         ADD_FAILURE() << std::hexfloat << "f " << f << " lower " << lower << " upper " << upper
-                      << ": " << a << " instead of " << b;
+                      << ": " << a << " instead of " << b << "; lane " << lane << " of " << lowers
+                      << " to " << uppers << ": " << three << " instead of " << extended;
         return false;
     };
     for (std::int64_t i = 0; i < n; ++i) {
