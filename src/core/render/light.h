@@ -104,6 +104,42 @@ public:
         return plotted;
     }
 
+    // advanceWith over a chunk of at most kSplatChunk points: the points to draw go to plotted
+    // and their colours to colours, and the memory is carried through. The turns of the whole
+    // chunk are measured before any is coloured, so that the divisions and roots of successive
+    // points overlap instead of waiting behind each other's gradient lookups.
+    QM_HOT_INLINE void colourChunk(Vecd& memBefore, Vecd& memLast, ColorRGBf& color,
+                                   const Vecd* p, std::int32_t count, Vecd* plotted,
+                                   ColorRGBf* colours) const {
+        double speedAt[kSplatChunk], cosineAt[kSplatChunk];
+        bool turned[kSplatChunk];
+        Vecd b = memBefore, l = memLast;
+        for (std::int32_t i = 0; i < count; ++i) {
+            const bool set = isSet(l);
+            turned[i] = set;
+            plotted[i] = set ? l : p[i];
+            double speed = 0, cosine = 0;
+            if (set) [[likely]]
+                orbitTurn(b, l, p[i], speed, cosine);
+            speedAt[i] = (speed - speedMin) / speedRange;
+            cosineAt[i] = (cosine - cosMin) / cosRange;
+            b = l;
+            l = p[i];
+        }
+        ColorRGBf c = color;
+        for (std::int32_t i = 0; i < count; ++i) {
+            if (turned[i]) [[likely]] {
+                const ColorRGBf s = speedGradient.ColorAt(speedAt[i]);
+                const ColorRGBf a = angleGradient.ColorAt(cosineAt[i]);
+                c = {s.r + a.r, s.g + a.g, s.b + a.b};
+            }
+            colours[i] = c;
+        }
+        color = c;
+        memBefore = b;
+        memLast = l;
+    }
+
 protected:
     QM_HOT_INLINE void plotLight(const Vecd& p) {
         const Vecd q = advance(p);
@@ -122,10 +158,11 @@ protected:
     }
 
     // Each product colour x weight is rounded to float before it is added.
-    QM_HOT_INLINE void addLight(ColorRGBf& c, float w) const {
-        c.r += plotColor.r * w;
-        c.g += plotColor.g * w;
-        c.b += plotColor.b * w;
+    QM_HOT_INLINE void addLight(ColorRGBf& c, float w) const { addLight(c, plotColor, w); }
+    QM_HOT_INLINE static void addLight(ColorRGBf& c, const ColorRGBf& colour, float w) {
+        c.r += colour.r * w;
+        c.g += colour.g * w;
+        c.b += colour.b * w;
     }
 };
 

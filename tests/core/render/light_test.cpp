@@ -377,13 +377,15 @@ TEST(LightPlotBlock, GivesExactlyTheBuffersOfPlotPointOneAtATime) {
     orbit[5] = {0, 0, 0};
     orbit[9] = orbit[8];
 
-    for (int mode : {2, 3}) {
-        SCOPED_TRACE(mode);
+    for (int run = 0; run < 4; ++run) {
+        const int mode = 2 + run % 2;
+        const bool mirror = run >= 2;
+        SCOPED_TRACE(testing::Message() << "mode " << mode << " mirror " << mirror);
         std::unique_ptr<TBitmap3D_Light> targets[2] = {makeTarget(mode, 16, 12),
                                                        makeTarget(mode, 16, 12)};
         for (auto& t : targets) {
             loadDefaultGradients("/nonexistent-folder", t->speedGradient, t->angleGradient);
-            t->mirror = true;
+            t->mirror = mirror;
             t->Rotate(3, 2);
             t->SetView();
             t->BeginScan(ScanKind::Plain);
@@ -393,6 +395,7 @@ TEST(LightPlotBlock, GivesExactlyTheBuffersOfPlotPointOneAtATime) {
         }
         auto& blocks = *targets[0];
         auto& single = *targets[1];
+        // Blocks that end inside a chunk and span several.
         blocks.PlotBlock(orbit.data(), 7);
         blocks.PlotBlock(orbit.data() + 7, 256);
         blocks.PlotBlock(orbit.data() + 263, static_cast<std::int32_t>(orbit.size()) - 263);
