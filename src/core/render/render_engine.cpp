@@ -274,18 +274,32 @@ public:
         const TBitmap3D::SplatLimits limits(t_.imageWidth, t_.imageHeight);
         Vecd before = st.before, last = st.last;
         ColorRGBf color = st.plotColor;
-        auto add = [&](const Vecd& px) {
+        Vecd plotted[TBitmap3D::kSplatChunk], pixel[TBitmap3D::kSplatChunk],
+            mirrored[TBitmap3D::kSplatChunk];
+        ColorRGBf colours[TBitmap3D::kSplatChunk];
+        auto add = [&](const Vecd& px, const ColorRGBf& c) {
             Entry e;
             std::int32_t row;
             if (!cellOf(px, limits, e, row)) return;
-            e.c = color;
+            e.c = c;
             if constexpr (kPlasma) e.d = static_cast<float>(px.z);
             out.add(0, e, row);
         };
-        for (std::int32_t i = 0; i < n; ++i) {
-            const Vecd q = t_.advanceWith(before, last, color, points[i]);
-            add(t_.project(q));
-            if (t_.mirror) add(t_.project({q.x, q.y, -q.z}));
+        // Chunk by chunk: the colours (the mode's own), the projections, then the entries in
+        // point order, a point before its mirror image.
+        for (std::int32_t start = 0; start < n; start += TBitmap3D::kSplatChunk) {
+            const std::int32_t count = std::min(TBitmap3D::kSplatChunk, n - start);
+            t_.colourChunk(before, last, color, points + start, count, plotted, colours);
+            t_.projectChunk<true>(plotted, count, 1.0, pixel);
+            if (t_.mirror) {
+                t_.projectChunk<true>(plotted, count, -1.0, mirrored);
+                for (std::int32_t i = 0; i < count; ++i) {
+                    add(pixel[i], colours[i]);
+                    add(mirrored[i], colours[i]);
+                }
+            } else {
+                for (std::int32_t i = 0; i < count; ++i) add(pixel[i], colours[i]);
+            }
         }
         st.before = before;
         st.last = last;
