@@ -279,10 +279,7 @@ void TBitmap3D_Solid::PlotBlock(const Vecd* points, std::int32_t n) {
     for (std::int32_t i = 0; i < n; ++i) plotSolid(points[i]);
 }
 
-void TBitmap3D_Solid::BuildImage() {
-    FindPeak();
-    if (!(peak > 0)) return;
-
+TBitmap3D_Solid::Development TBitmap3D_Solid::makeDevelopment() const {
     // Constants of the development, in single precision.
     Development d;
     d.iOpacity = static_cast<float>(1 / opacity);
@@ -303,89 +300,96 @@ void TBitmap3D_Solid::BuildImage() {
     // no shortcut.
     const double exponent = static_cast<double>(d.iRough);
     d.specularZero = exponent > 0 && exponent <= 1e6 ? std::pow(2.0, -151.5 / exponent) : 0.0;
+    return d;
+}
 
+void TBitmap3D_Solid::BuildImage() {
+    FindPeak();
+    if (!(peak > 0)) return;
+    const Development d = makeDevelopment();
     // The top row and the right column have no neighbour for the normal: they keep what
     // ClearImage gave them. Rows are independent of each other.
     for (std::int32_t y = imageHeight - 2; y >= 0; --y) developRow(y, d);
+}
+
+ColorRGBf TBitmap3D_Solid::shadePixel(std::int32_t x, std::int32_t y, const Development& d) const {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const float pix = d.pix;
+    const float depthScale = d.depthScale;
+    const auto k = static_cast<std::size_t>(x) + static_cast<std::size_t>(y) * imageWidth;
+    const float dens = density[k];
+    const float D = depth[k];
+
+    // Screen point, and the object point under the pixel (a camera that cannot be inverted
+    // gives a point that no light map holds: fully lit).
+    const Vec3f P{static_cast<float>(x - imageWidth / 2) * pix,
+                  static_cast<float>(y - imageHeight / 2) * pix, D / depthScale};
+    const Vecd Q =
+        d.inverse ? unprojectWith(*d.inverse, {static_cast<double>(x), static_cast<double>(y), D},
+                                  d.viewport)
+                        .value_or(Vecd{nan, nan, nan})
+                  : Vecd{nan, nan, nan};
+
+    // Normal from the depth differences to the right and upper neighbours.
+    const Vec3f n = normalisedf(
+        {-pix * (depth[k + 1] - D) / depthScale,
+         -pix * (depth[k + static_cast<std::size_t>(imageWidth)] - D) / depthScale, pix * pix});
+    ColorRGBf c = ambient;
+    const Vec3f v = normalisedf({static_cast<float>(P.x - eye.x), static_cast<float>(P.y - eye.y),
+                                 static_cast<float>(P.z - eye.z)});
+
+    // Diffuse and specular light of every source, last to first.
+    for (auto it = lights.rbegin(); it != lights.rend(); ++it) {
+        const Light& light = **it;
+        const float t = light.Visibility(Q);
+        const ColorRGBf lc{light.color.r * t, light.color.g * t, light.color.b * t};
+        const float kd = clamp01(dotMixed(n, light.direction));
+        c.r += diffuse.r * lc.r * kd;
+        c.g += diffuse.g * lc.g * kd;
+        c.b += diffuse.b * lc.b * kd;
+        const Vec3f h{static_cast<float>((light.direction.x + v.x) * 0.5),
+                      static_cast<float>((light.direction.y + v.y) * 0.5),
+                      static_cast<float>((light.direction.z + v.z) * 0.5)};
+        const float g = dotf(h, n) / std::sqrt(dotf(h, h));
+        if (g > 0) {
+            const float ks = static_cast<double>(g) < d.specularZero ? 0.0f : powf64(g, d.iRough);
+            c.r += specular.r * lc.r * ks;
+            c.g += specular.g * lc.g * ks;
+            c.b += specular.b * lc.b * ks;
+        }
+    }
+
+    // Opacity from the density: from peak / opacity up the pixel is opaque.
+    const auto ratio = static_cast<float>(dens / peak * opacity);
+    const float a = powOrExact(clamp01(ratio), d.iOpacity);
+
+    c = {clamp01(c.r), clamp01(c.g), clamp01(c.b)};
+    if (d.iGamma > 0) {
+        c.r = c.r > 0 ? powOrExact(c.r, d.iGamma) : 0.0f;
+        c.g = c.g > 0 ? powOrExact(c.g, d.iGamma) : 0.0f;
+        c.b = c.b > 0 ? powOrExact(c.b, d.iGamma) : 0.0f;
+    }
+
+    const float keep = 1 - a;
+    return {keep * backgroundColor.r + a * c.r, keep * backgroundColor.g + a * c.g,
+            keep * backgroundColor.b + a * c.b};
 }
 
 void TBitmap3D_Solid::developRow(std::int32_t y, const Development& d) {
     if (rowBuffer.size() < static_cast<std::size_t>(bytesPerLine()) || imageWidth < 1) return;
     std::uint8_t* row =
         image_.data() + static_cast<std::size_t>(imageHeight - 1 - y) * bytesPerLine();
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const float pix = d.pix;
-    const float depthScale = d.depthScale;
-    const float iOpacity = d.iOpacity;
-    const float iGamma = d.iGamma;
-    const float iRough = d.iRough;
-
     for (std::int32_t x = imageWidth - 2; x >= 0; --x) {
         const auto k = static_cast<std::size_t>(x) + static_cast<std::size_t>(y) * imageWidth;
         std::uint8_t* out = row + 3 * static_cast<std::size_t>(x);
-        const float dens = density[k];
-        if (!(dens > 0)) {
+        if (!(density[k] > 0)) {
             std::memcpy(out, d.background, 3);
             continue;
         }
-        const float D = depth[k];
-
-        // Screen point, and the object point under the pixel (a camera that cannot be
-        // inverted gives a point that no light map holds: fully lit).
-        const Vec3f P{static_cast<float>(x - imageWidth / 2) * pix,
-                      static_cast<float>(y - imageHeight / 2) * pix, D / depthScale};
-        const Vecd Q =
-            d.inverse
-                ? unprojectWith(*d.inverse, {static_cast<double>(x), static_cast<double>(y), D},
-                                d.viewport)
-                      .value_or(Vecd{nan, nan, nan})
-                : Vecd{nan, nan, nan};
-
-        // Normal from the depth differences to the right and upper neighbours.
-        const Vec3f n = normalisedf(
-            {-pix * (depth[k + 1] - D) / depthScale,
-             -pix * (depth[k + static_cast<std::size_t>(imageWidth)] - D) / depthScale, pix * pix});
-        ColorRGBf c = ambient;
-        const Vec3f v =
-            normalisedf({static_cast<float>(P.x - eye.x), static_cast<float>(P.y - eye.y),
-                         static_cast<float>(P.z - eye.z)});
-
-        // Diffuse and specular light of every source, last to first.
-        for (auto it = lights.rbegin(); it != lights.rend(); ++it) {
-            const Light& light = **it;
-            const float t = light.Visibility(Q);
-            const ColorRGBf lc{light.color.r * t, light.color.g * t, light.color.b * t};
-            const float kd = clamp01(dotMixed(n, light.direction));
-            c.r += diffuse.r * lc.r * kd;
-            c.g += diffuse.g * lc.g * kd;
-            c.b += diffuse.b * lc.b * kd;
-            const Vec3f h{static_cast<float>((light.direction.x + v.x) * 0.5),
-                          static_cast<float>((light.direction.y + v.y) * 0.5),
-                          static_cast<float>((light.direction.z + v.z) * 0.5)};
-            const float g = dotf(h, n) / std::sqrt(dotf(h, h));
-            if (g > 0) {
-                const float ks = static_cast<double>(g) < d.specularZero ? 0.0f : powf64(g, iRough);
-                c.r += specular.r * lc.r * ks;
-                c.g += specular.g * lc.g * ks;
-                c.b += specular.b * lc.b * ks;
-            }
-        }
-
-        // Opacity from the density: from peak / opacity up the pixel is opaque.
-        const auto ratio = static_cast<float>(dens / peak * opacity);
-        const float a = powOrExact(clamp01(ratio), iOpacity);
-
-        c = {clamp01(c.r), clamp01(c.g), clamp01(c.b)};
-        if (iGamma > 0) {
-            c.r = c.r > 0 ? powOrExact(c.r, iGamma) : 0.0f;
-            c.g = c.g > 0 ? powOrExact(c.g, iGamma) : 0.0f;
-            c.b = c.b > 0 ? powOrExact(c.b, iGamma) : 0.0f;
-        }
-
-        const float keep = 1 - a;
-        out[0] = channelByte(keep * backgroundColor.b + a * c.b);
-        out[1] = channelByte(keep * backgroundColor.g + a * c.g);
-        out[2] = channelByte(keep * backgroundColor.r + a * c.r);
+        const ColorRGBf c = shadePixel(x, y, d);
+        out[0] = channelByte(c.b);
+        out[1] = channelByte(c.g);
+        out[2] = channelByte(c.r);
     }
     // The right column comes from the row buffer, as a stored row would take it.
     const std::size_t last = 3 * static_cast<std::size_t>(imageWidth - 1);
@@ -398,87 +402,24 @@ void TBitmap3D_Solid::BuildImage16(std::uint16_t* out16, std::ptrdiff_t rowStrid
     TBitmap3D::BuildImage16(out16, rowStride);
     FindPeak();
     if (!(peak > 0)) return;
-
-    // Constants of the development, in single precision.
-    const auto iOpacity = static_cast<float>(1 / opacity);
-    const auto iGamma = static_cast<float>(1 / gamma);
-    const auto iRough = static_cast<float>(1 / roughness);
-    const float pix = 1.0f / static_cast<float>(imageWidth);
-    const auto depthScale = static_cast<float>(projectionMatrix[10] * 0.5);
-    const std::array<int, 4> viewport{0, 0, imageWidth, imageHeight};
+    const Development d = makeDevelopment();
     const std::uint16_t background[3] = {deepChannel(backgroundColor.r),
                                          deepChannel(backgroundColor.g),
                                          deepChannel(backgroundColor.b)};
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-
-    // The top row and the right column have no neighbour for the normal: they keep what
-    // ClearImage gave them.
+    // BuildImage's pixels, kept at 16 bits per channel.
     for (std::int32_t y = imageHeight - 2; y >= 0; --y) {
         for (std::int32_t x = imageWidth - 2; x >= 0; --x) {
             const auto k = static_cast<std::size_t>(x) + static_cast<std::size_t>(y) * imageWidth;
             std::uint16_t* out =
                 out16 + (imageHeight - 1 - y) * rowStride + 4 * static_cast<std::ptrdiff_t>(x);
-            const float dens = density[k];
-            if (!(dens > 0)) {
+            if (!(density[k] > 0)) {
                 std::memcpy(out, background, sizeof background);
                 continue;
             }
-            const float D = depth[k];
-
-            // Screen point, and the object point under the pixel (a camera that cannot be
-            // inverted gives a point that no light map holds: fully lit).
-            const Vec3f P{static_cast<float>(x - imageWidth / 2) * pix,
-                          static_cast<float>(y - imageHeight / 2) * pix, D / depthScale};
-            const Vecd Q = unproject({static_cast<double>(x), static_cast<double>(y), D},
-                                     viewMatrix, projectionMatrix, viewport)
-                               .value_or(Vecd{nan, nan, nan});
-
-            // Normal from the depth differences to the right and upper neighbours.
-            const Vec3f n = normalisedf(
-                {-pix * (depth[k + 1] - D) / depthScale,
-                 -pix * (depth[k + static_cast<std::size_t>(imageWidth)] - D) / depthScale,
-                 pix * pix});
-            ColorRGBf c = ambient;
-            const Vec3f v =
-                normalisedf({static_cast<float>(P.x - eye.x), static_cast<float>(P.y - eye.y),
-                             static_cast<float>(P.z - eye.z)});
-
-            // Diffuse and specular light of every source, last to first.
-            for (auto it = lights.rbegin(); it != lights.rend(); ++it) {
-                const Light& light = **it;
-                const float t = light.Visibility(Q);
-                const ColorRGBf lc{light.color.r * t, light.color.g * t, light.color.b * t};
-                const float kd = clamp01(dotMixed(n, light.direction));
-                c.r += diffuse.r * lc.r * kd;
-                c.g += diffuse.g * lc.g * kd;
-                c.b += diffuse.b * lc.b * kd;
-                const Vec3f h{static_cast<float>((light.direction.x + v.x) * 0.5),
-                              static_cast<float>((light.direction.y + v.y) * 0.5),
-                              static_cast<float>((light.direction.z + v.z) * 0.5)};
-                const float g = dotf(h, n) / std::sqrt(dotf(h, h));
-                if (g > 0) {
-                    const float ks = powf64(g, iRough);
-                    c.r += specular.r * lc.r * ks;
-                    c.g += specular.g * lc.g * ks;
-                    c.b += specular.b * lc.b * ks;
-                }
-            }
-
-            // Opacity from the density: from peak / opacity up the pixel is opaque.
-            const auto ratio = static_cast<float>(dens / peak * opacity);
-            const float a = powf64(clamp01(ratio), iOpacity);
-
-            c = {clamp01(c.r), clamp01(c.g), clamp01(c.b)};
-            if (iGamma > 0) {
-                c.r = c.r > 0 ? powf64(c.r, iGamma) : 0.0f;
-                c.g = c.g > 0 ? powf64(c.g, iGamma) : 0.0f;
-                c.b = c.b > 0 ? powf64(c.b, iGamma) : 0.0f;
-            }
-
-            const float keep = 1 - a;
-            out[0] = deepChannel(keep * backgroundColor.r + a * c.r);
-            out[1] = deepChannel(keep * backgroundColor.g + a * c.g);
-            out[2] = deepChannel(keep * backgroundColor.b + a * c.b);
+            const ColorRGBf c = shadePixel(x, y, d);
+            out[0] = deepChannel(c.r);
+            out[1] = deepChannel(c.g);
+            out[2] = deepChannel(c.b);
         }
     }
 }

@@ -138,8 +138,7 @@ public:
     void BuildImage() override;
     void captureState(RenderState& state) const override;
     bool restoreState(const RenderState& state) override;
-    // BuildImage's shading with 16 bits per channel: the same formulas, a separate loop so
-    // that the 8-bit one stays as it is.
+    // BuildImage's shading (the same per-pixel function) with 16 bits per channel.
     void BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) override;
 
     std::vector<float> density;
@@ -162,6 +161,10 @@ private:
         std::uint8_t background[3];
         std::optional<Mat4> inverse;
     };
+    Development makeDevelopment() const;
+    // The developed colour of pixel (x, y), whose density is positive: the lit surface blended
+    // over the background, each channel as it goes to a byte (8 bits) or a level (16 bits).
+    ColorRGBf shadePixel(std::int32_t x, std::int32_t y, const Development& d) const;
     // Develops image row y (all but its last pixel, which comes from the row buffer). Reads
     // the buffers and the lights, writes that row of the image only: rows may be developed in
     // any order, or at once.

@@ -382,3 +382,45 @@ TEST(Solid, RenderChangesOnlyPixelsWherePointsLanded) {
 
 }  // namespace
 }  // namespace qm
+
+namespace qm {
+namespace {
+
+std::uint64_t fnv1a(const void* data, std::size_t size) {
+    std::uint64_t h = 14695981039346656037ull;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; i < size; ++i) {
+        h ^= bytes[i];
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+// The 8-bit and 16-bit developments share their shading: both keep the values they had when
+// each had its own loop (recorded then), with the default settings and with powers in play.
+TEST(Solid, DevelopmentsKeepTheirRecordedPixels) {
+    struct Case {
+        double gamma, roughness, opacity;
+        std::uint64_t bytes, deep;
+    };
+    const Case cases[] = {{1.0, 0.008, 8.0, 13746745124616499220ull, 12845644321145165192ull},
+                          {2.2, 0.3, 3.0, 17501227865190312432ull, 9383284051295897536ull}};
+    for (const Case& c : cases) {
+        auto t = makeLorenzScene();
+        t->gamma = c.gamma;
+        t->roughness = c.roughness;
+        t->opacity = c.opacity;
+        t->mirror = true;
+        const auto orbit = lorenzOrbit(30000);
+        t->PlotBlock(orbit.data(), static_cast<std::int32_t>(orbit.size()));
+        std::vector<std::uint16_t> deep(static_cast<std::size_t>(t->pixelCount) * 4);
+        t->BuildImage16(deep.data(), 4 * t->imageWidth);
+        t->BuildImage();
+        const auto& bytes = t->imageBytes();
+        EXPECT_EQ(fnv1a(bytes.data(), bytes.size()), c.bytes) << c.gamma;
+        EXPECT_EQ(fnv1a(deep.data(), deep.size() * 2), c.deep) << c.gamma;
+    }
+}
+
+}  // namespace
+}  // namespace qm
