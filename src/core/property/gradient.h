@@ -211,13 +211,10 @@ QM_HOT_INLINE bool mixColors(float f, const ColorRGBf& lower, const ColorRGBf& u
             _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&c))));
     };
     const auto single = [](const ColorRGBf& c) { return _mm_cvtps_pd(_mm_load_ss(&c.b)); };
-    int ok = 3;
-    __m128 result[2];
-    const __m128d lowers[2] = {pair(lower), single(lower)};
-    const __m128d uppers[2] = {pair(upper), single(upper)};
-    for (int k = 0; k < 2; ++k) {
-        const __m128d a = _mm_mul_pd(g, lowers[k]);
-        const __m128d b = _mm_mul_pd(fd, uppers[k]);
+    // The mix of two lanes, and the lanes whose float is proven.
+    const auto half = [&](__m128d lowerLanes, __m128d upperLanes, __m128& result) {
+        const __m128d a = _mm_mul_pd(g, lowerLanes);
+        const __m128d b = _mm_mul_pd(fd, upperLanes);
         const __m128d y = _mm_add_pd(a, b);
         const int differentSigns = _mm_movemask_pd(_mm_xor_pd(a, b));
         const int finite = _mm_movemask_pd(_mm_cmpeq_pd(_mm_sub_pd(y, y), zero));
@@ -226,13 +223,15 @@ QM_HOT_INLINE bool mixColors(float f, const ColorRGBf& lower, const ColorRGBf& u
         const int aZero = _mm_movemask_pd(_mm_cmpeq_pd(a, zero));
         const int bZero = gShort ? _mm_movemask_pd(_mm_cmpeq_pd(b, zero)) : 0;
         const int ordered = _mm_movemask_pd(_mm_cmpord_pd(y, y));
-        ok &= (~differentSigns & finite & rounds) | ((aZero | bZero) & ordered);
-        result[k] = _mm_cvtpd_ps(y);
-    }
-    out.r = _mm_cvtss_f32(result[0]);
-    out.g = _mm_cvtss_f32(_mm_shuffle_ps(result[0], result[0], 1));
-    out.b = _mm_cvtss_f32(result[1]);
-    return ok == 3;
+        result = _mm_cvtpd_ps(y);
+        return (~differentSigns & finite & rounds) | ((aZero | bZero) & ordered);
+    };
+    __m128 rg, b0;
+    const int ok = half(pair(lower), pair(upper), rg) & half(single(lower), single(upper), b0);
+    out.r = _mm_cvtss_f32(rg);
+    out.g = _mm_cvtss_f32(_mm_shuffle_ps(rg, rg, 1));
+    out.b = _mm_cvtss_f32(b0);
+    return (ok & 3) == 3;
 #else
     const Mixed r = mixDouble(f, lower.r, upper.r);
     const Mixed g = mixDouble(f, lower.g, upper.g);
