@@ -231,8 +231,7 @@ std::optional<SceneFrame> loadInput(const AnimateOptions& options, const std::st
     o.file = file;
     o.scene = isSceneInput(file);
     if (!o.scene) {
-        const std::uint64_t need =
-            renderTargetBytes(o.mode, o.width, o.height) + imageEncoderBytes(o.width, o.height);
+        const std::uint64_t need = imageMemoryNeed(o.mode, o.width, o.height);
         if (const MemoryBudget budget = memoryBudget(); need > budget.bytes) {
             err << "quillmere-cli animate: not enough memory: " << memoryMessage(o, need, budget)
                 << '\n';

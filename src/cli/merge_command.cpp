@@ -1,7 +1,6 @@
 // quillmere-cli merge: the parts of a render split with render --shard, put together in shard
 // order and developed into the image (and, if asked, the whole render's state, which resume
 // takes). See core/render/state/render_merge.h for how the buffers combine.
-#include <cctype>
 #include <chrono>
 #include <variant>
 
@@ -17,8 +16,6 @@ namespace qm::cli {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 struct MergeOptions {
     std::vector<std::string> parts;
     std::string output;
@@ -32,23 +29,7 @@ std::variant<MergeOptions, std::string> parseOptions(const std::vector<std::stri
     if (a.positional().empty()) return std::string("give the parts, PART.qmrender ...");
     MergeOptions o;
     o.parts = a.positional();
-    const auto output = a.value("output");
-    if (!output || output->empty()) return std::string("-o OUT.bmp or OUT.png is required");
-    o.output = *output;
-    if (const auto format = a.value("format")) {
-        if (*format != "png" && *format != "bmp") return std::string("--format takes png or bmp");
-        o.png = *format == "png";
-    } else if (isStandardStream(o.output)) {
-        return std::string("-o - writes to standard output and needs --format png or --format bmp");
-    } else {
-        std::string extension = fs::path(o.output).extension().string();
-        for (char& c : extension)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (extension != ".bmp" && extension != ".png")
-            return std::string(
-                "the output must end in .bmp or .png, or --format must name its format");
-        o.png = extension == ".png";
-    }
+    if (auto problem = parseImageOutput(a, o.output, o.png)) return *problem;
     if (const auto text = a.value("state")) {
         if (text->empty() || isStandardStream(*text))
             return std::string("--state takes a file name");

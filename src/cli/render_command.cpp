@@ -231,27 +231,8 @@ std::variant<RenderOptions, std::string> parseOptions(const std::vector<std::str
         o.shards = static_cast<std::int32_t>(*k);
     }
     o.resources = a.has("resources");
-    const auto output = a.value("output");
-    if (!o.state && !o.resources) {
-        if (!output || output->empty()) return std::string("-o OUT.bmp or OUT.png is required");
-        o.output = *output;
-        if (const auto format = a.value("format")) {
-            if (*format != "png" && *format != "bmp")
-                return std::string("--format takes png or bmp");
-            o.png = *format == "png";
-        } else if (isStandardStream(o.output)) {
-            return std::string(
-                "-o - writes to standard output and needs --format png or --format bmp");
-        } else {
-            std::string extension = fs::path(o.output).extension().string();
-            std::transform(extension.begin(), extension.end(), extension.begin(),
-                           [](unsigned char c) { return std::tolower(c); });
-            if (extension != ".bmp" && extension != ".png")
-                return std::string(
-                    "the output must end in .bmp or .png, or --format must name its format");
-            o.png = extension == ".png";
-        }
-    }
+    if (!o.state && !o.resources)
+        if (auto problem = parseImageOutput(a, o.output, o.png)) return *problem;
     if (auto problem = readRenderOptions(a, o)) return *problem;
     if (const auto text = a.value("checkpoint")) {
         if (text->empty() || isStandardStream(*text))
@@ -421,8 +402,7 @@ std::optional<Start> startFromScene(const RenderOptions& o, const Arguments& giv
         scene.iterations = o.iterations;
     }
     if (given.has("updates")) scene.updates = o.updates;
-    const std::uint64_t need = renderTargetBytes(scene.mode, scene.width, scene.height) +
-                               imageEncoderBytes(scene.width, scene.height);
+    const std::uint64_t need = imageMemoryNeed(scene.mode, scene.width, scene.height);
     if (const MemoryBudget budget = memoryBudget(); need > budget.bytes) {
         RenderOptions sized = o;
         sized.mode = scene.mode;
@@ -524,8 +504,7 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     // An attractor file's render has its size and mode from the options: its memory is checked
     // before anything is allocated (a scene's, once the scene is read).
     if (!o.scene) {
-        const std::uint64_t need =
-            renderTargetBytes(o.mode, o.width, o.height) + imageEncoderBytes(o.width, o.height);
+        const std::uint64_t need = imageMemoryNeed(o.mode, o.width, o.height);
         if (const MemoryBudget budget = memoryBudget(); need > budget.bytes) {
             err << "quillmere-cli render: not enough memory: " << memoryMessage(o, need, budget)
                 << '\n';

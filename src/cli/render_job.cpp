@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -115,30 +116,31 @@ private:
     Clock::time_point due_;
 };
 
-// The image file's bytes in the format chosen; false when the encoder fails. A PNG carries
-// the job's texts, at its depth.
-bool encodeImage(const RenderJob& job, std::string& bytes) {
-    if (!job.png) {
-        bytes = encodeBmp(job.target->imageView());
-        return true;
-    }
-    const std::optional<QByteArray> encoded = encodePng(*job.target, job.depth, job.texts);
-    if (!encoded) return false;
-    bytes.assign(encoded->constData(), static_cast<std::size_t>(encoded->size()));
-    return true;
-}
-
-// Writes the image to the output file, or to out for "-"; the reason on failure.
+// Writes the image to the output file, or to out for "-"; the reason on failure. A PNG, which
+// carries the job's texts at its depth, goes out as the encoder makes it; a BMP is built whole
+// first.
 std::optional<std::string> writeImage(const RenderJob& job, std::ostream& out) {
-    std::string bytes;
-    if (!encodeImage(job, bytes)) return describe(FileStatus::WriteFailed);
     if (isStandardStream(job.output)) {
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        bool encoded = true;
+        if (job.png) {
+            encoded = writePng(
+                [&out](std::string_view bytes) {
+                    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+                    return static_cast<bool>(out);
+                },
+                *job.target, job.depth, job.texts);
+        } else {
+            const std::string bytes = encodeBmp(job.target->imageView());
+            out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        }
         out.flush();
         if (!out) return std::string("standard output did not take the image");
+        if (!encoded) return describe(FileStatus::WriteFailed);
         return std::nullopt;
     }
-    const WriteResult written = writeFileAtomically(job.output, bytes);
+    const WriteResult written =
+        job.png ? writePng(job.output, *job.target, job.depth, job.texts)
+                : writeFileAtomically(job.output, encodeBmp(job.target->imageView()));
     if (written.status == WriteStatus::NotRegular)
         return describe(FileStatus::NotRegular) + ", left untouched";
     if (!written) return describe(FileStatus::WriteFailed, written.systemError);
@@ -158,6 +160,27 @@ PngTexts resumedTexts(const ResumedRender& render) {
     scene.previewRandom.reset();
     scene.plotColor.reset();
     return {sceneText(*render.attractor, scene), sceneDescription(*render.attractor, scene)};
+}
+
+std::optional<std::string> parseImageOutput(const Arguments& a, std::string& output, bool& png) {
+    const auto name = a.value("output");
+    if (!name || name->empty()) return std::string("-o OUT.bmp or OUT.png is required");
+    if (const auto format = a.value("format")) {
+        if (*format != "png" && *format != "bmp") return std::string("--format takes png or bmp");
+        png = *format == "png";
+    } else if (isStandardStream(*name)) {
+        return std::string("-o - writes to standard output and needs --format png or --format bmp");
+    } else {
+        std::string extension = std::filesystem::path(*name).extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (extension != ".bmp" && extension != ".png")
+            return std::string(
+                "the output must end in .bmp or .png, or --format must name its format");
+        png = extension == ".png";
+    }
+    output = *name;
+    return std::nullopt;
 }
 
 std::optional<std::string> writeJobImage(const RenderJob& job, std::ostream& out) {

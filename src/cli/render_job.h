@@ -19,6 +19,8 @@
 
 namespace qm::cli {
 
+class Arguments;
+
 // Checkpoints when none is given: every five minutes, as the program autosaves.
 inline constexpr double kDefaultCheckpointSeconds = 300;
 
@@ -53,6 +55,11 @@ struct RenderJob {
 // with a checkpoint, the first SIGINT or SIGTERM stops the render after its round instead of
 // the tool; a second one acts as before.
 int runToEnd(RenderJob& job, std::ostream& out, std::ostream& err);
+
+// The image output of render, resume and merge: -o NAME ("-" for standard output) and its
+// format, from --format or else the name's extension. The user's sentence when either is
+// missing or wrong; output and png are then left as they were.
+std::optional<std::string> parseImageOutput(const Arguments& a, std::string& output, bool& png);
 
 // Writes the job's target image to job.output (or out for "-") in its format; the reason on
 // failure.

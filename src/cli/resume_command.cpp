@@ -1,7 +1,6 @@
 // quillmere-cli resume: a render saved with --checkpoint, continued to its end. The image is
 // the one the render would have written had it never stopped; the state file goes on
 // receiving checkpoints.
-#include <cctype>
 #include <charconv>
 #include <sstream>
 #include <variant>
@@ -38,23 +37,7 @@ std::variant<ResumeOptions, std::string> parseOptions(const std::vector<std::str
     if (a.positional().size() != 1) return std::string("give exactly one FILE.qmrender");
     ResumeOptions o;
     o.state = a.positional().front();
-    const auto output = a.value("output");
-    if (!output || output->empty()) return std::string("-o OUT.bmp or OUT.png is required");
-    o.output = *output;
-    if (const auto format = a.value("format")) {
-        if (*format != "png" && *format != "bmp") return std::string("--format takes png or bmp");
-        o.png = *format == "png";
-    } else if (isStandardStream(o.output)) {
-        return std::string("-o - writes to standard output and needs --format png or --format bmp");
-    } else {
-        std::string extension = fs::path(o.output).extension().string();
-        for (char& c : extension)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (extension != ".bmp" && extension != ".png")
-            return std::string(
-                "the output must end in .bmp or .png, or --format must name its format");
-        o.png = extension == ".png";
-    }
+    if (auto problem = parseImageOutput(a, o.output, o.png)) return *problem;
     if (const auto text = a.value("threads")) {
         const auto v = parseInteger(*text, 1, kMaxThreads);
         if (!v) return std::string("--threads takes a whole number from 1 to 256");

@@ -1,6 +1,7 @@
 #include "png/png_image.h"
 
-#include <QBuffer>
+#include <QByteArray>
+#include <QIODevice>
 #include <QImage>
 #include <QString>
 
@@ -24,15 +25,40 @@ QImage deepImage(TBitmap3D& target) {
     return image;
 }
 
+// A write-only, sequential device that hands each write on to an output as it comes.
+class OutputDevice final : public QIODevice {
+public:
+    explicit OutputDevice(const PngOutput& output) : output_(output) {
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+    // False once the output has refused a write.
+    bool ok() const { return ok_; }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override {
+        if (!ok_ || size < 0) return -1;
+        ok_ = output_(std::string_view(data, static_cast<std::size_t>(size)));
+        return ok_ ? size : -1;
+    }
+
+private:
+    const PngOutput& output_;
+    bool ok_ = true;
+};
+
 }  // namespace
 
-std::optional<QByteArray> encodePng(TBitmap3D& target, int depth, const PngTexts& texts) {
+bool writePng(const PngOutput& output, TBitmap3D& target, int depth, const PngTexts& texts) {
     const ImageView view = target.imageView();
-    if (view.bits == nullptr || view.width <= 0 || view.height <= 0) return std::nullopt;
+    if (view.bits == nullptr || view.width <= 0 || view.height <= 0) return false;
+    // At 8 bits the image wraps the target's rows; a read-only QImage shares them, and its
+    // texts are metadata, which do not copy the pixels.
     QImage image = depth == 16 ? deepImage(target)
                                : QImage(view.bits, view.width, view.height, view.bytesPerLine,
                                         QImage::Format_BGR888);
-    if (image.isNull()) return std::nullopt;
+    if (image.isNull()) return false;
     // QImage picks tEXt, zTXt or iTXt for each text from its length and characters.
     if (!texts.scene.empty())
         image.setText(QString::fromUtf8(kPngSceneKeyword.data(),
@@ -41,19 +67,16 @@ std::optional<QByteArray> encodePng(TBitmap3D& target, int depth, const PngTexts
     image.setText(QStringLiteral("Software"), QString::fromStdString(softwareName()));
     if (!texts.description.empty())
         image.setText(QStringLiteral("Description"), QString::fromStdString(texts.description));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG")) return std::nullopt;
-    return bytes;
+    OutputDevice device(output);
+    return image.save(&device, "PNG") && device.ok();
 }
 
 WriteResult writePng(const std::filesystem::path& path, TBitmap3D& target, int depth,
                      const PngTexts& texts) {
-    const std::optional<QByteArray> bytes = encodePng(target, depth, texts);
-    if (!bytes) return {WriteStatus::WriteFailed, 0};
-    return writeFileAtomically(
-        path, std::string_view(bytes->constData(), static_cast<std::size_t>(bytes->size())));
+    return writeFileInPieces(path, [&](FileSink& sink) {
+        return writePng([&sink](std::string_view bytes) { return sink.write(bytes); }, target,
+                        depth, texts);
+    });
 }
 
 bool isPngFile(const std::filesystem::path& path) {

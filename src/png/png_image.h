@@ -4,11 +4,11 @@
 // back, whichever of the three PNG text chunks (tEXt, zTXt, iTXt) holds it.
 #pragma once
 
-#include <QByteArray>
-
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/file/atomic_write.h"
 #include "core/render/bitmap3d.h"
@@ -21,10 +21,14 @@ struct PngTexts {
     std::string description;  // none when empty
 };
 
-// The PNG bytes, or none when the encoder fails. depth is 8 or 16; at 16 the target develops
-// its buffers once more (BuildImage16), its image bytes untouched.
-std::optional<QByteArray> encodePng(TBitmap3D& target, int depth, const PngTexts& texts);
-// encodePng, written completely or not at all.
+// Where the encoder's bytes go, piece by piece as it makes them; false stops the encoder.
+using PngOutput = std::function<bool(std::string_view bytes)>;
+
+// Encodes the target's image as a PNG into output, without ever holding the whole file.
+// depth is 8 or 16; at 16 the target develops its buffers once more (BuildImage16), its image
+// bytes untouched. False when the encoder or the output fails.
+bool writePng(const PngOutput& output, TBitmap3D& target, int depth, const PngTexts& texts);
+// The same into a file, written completely or not at all.
 WriteResult writePng(const std::filesystem::path& path, TBitmap3D& target, int depth,
                      const PngTexts& texts);
 

@@ -19,25 +19,12 @@
 #include <utility>
 #include <vector>
 
+#include "run_cli.h"
+
 namespace qm::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Outcome runCli(std::vector<std::string> args) {
-    args.insert(args.begin(), "quillmere-cli");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int status = run(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
-}
 
 // "key: value" lines; a key given twice keeps its last value.
 std::map<std::string, std::string> keyValues(const std::string& text) {
@@ -59,11 +46,6 @@ Outcome runProcess(const std::string& before, const std::string& arguments,
     std::ifstream in(errFile);
     return {
         WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, {std::istreambuf_iterator<char>(in), {}}};
-}
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 class CliTest : public ::testing::Test {
@@ -349,6 +331,11 @@ TEST_F(CliTest, RenderToStandardOutputAndNeverOverASpecialFile) {
                                           static_cast<int>(r.out.size()), "PNG");
     EXPECT_EQ(image.width(), 32);
     EXPECT_EQ(keyValues(r.err).at("output"), "-");
+    // The encoder streams into the file and into the output alike: the same bytes.
+    args = common;
+    args.insert(args.end(), {"-o", (dir / "same.png").string()});
+    ASSERT_EQ(runCli(args).status, 0);
+    EXPECT_TRUE(slurp(dir / "same.png") == r.out);
     args = common;
     args.insert(args.end(), {"-o", "-", "--format", "bmp"});
     EXPECT_EQ(runCli(args).out.substr(0, 2), "BM");

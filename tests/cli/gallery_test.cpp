@@ -12,31 +12,12 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "run_cli.h"
 
 namespace qm::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Outcome runCli(std::vector<std::string> args) {
-    args.insert(args.begin(), "quillmere-cli");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int status = run(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
-}
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 std::map<std::string, std::string> folderBytes(const fs::path& dir) {
     std::map<std::string, std::string> files;

@@ -18,39 +18,16 @@
 
 #include "cli/cli.h"
 #include "core/render/state/render_state_file.h"
+#include "run_cli.h"
 
 namespace qm::cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Outcome runCli(std::vector<std::string> args) {
-    args.insert(args.begin(), "quillmere-cli");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int status = run(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
-}
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 class Shards : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "qm-shard-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
+    void SetUp() override { dir = makeTemporaryFolder("qm-shard"); }
     void TearDown() override { fs::remove_all(dir); }
 
     std::vector<std::string> scene(const std::string& file, const std::string& mode,

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/render/bitmap3d.h"
+
 namespace qm {
 
 namespace {
@@ -108,6 +110,10 @@ std::uint64_t controlGroupRoom() {
 std::uint64_t imageEncoderBytes(std::int32_t width, std::int32_t height) {
     return 3 * static_cast<std::uint64_t>(width & 0xFFFC) *
            static_cast<std::uint64_t>(std::max(height, 0));
+}
+
+std::uint64_t imageMemoryNeed(int mode, std::int32_t width, std::int32_t height) {
+    return renderTargetBytes(mode, width, height) + imageEncoderBytes(width, height);
 }
 
 MemoryBudget memoryBudget() {

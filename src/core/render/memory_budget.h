@@ -13,6 +13,11 @@ namespace qm {
 // the width counted as SetWidth keeps it.
 std::uint64_t imageEncoderBytes(std::int32_t width, std::int32_t height);
 
+// What rendering an image of the mode (0 to 4) at this size and writing it needs: the render
+// target's image and buffers, and the encoder's copy. The program and the tool both refuse a
+// size whose need is above memoryBudget().
+std::uint64_t imageMemoryNeed(int mode, std::int32_t width, std::int32_t height);
+
 // Which limit bounds the budget.
 enum class MemoryLimit : std::uint8_t {
     HalfPhysical,  // half the machine's memory: a render leaves room for everything else

@@ -1,0 +1,51 @@
+// What the tool's tests share: a run of quillmere-cli through its entry point with its output
+// captured, a file's bytes, and a fresh temporary folder.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/cli.h"
+
+namespace qm::cli {
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Runs the tool in this process with args after the program name.
+inline Outcome runCli(std::vector<std::string> args) {
+    args.insert(args.begin(), "quillmere-cli");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    const int status = run(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, out.str(), err.str()};
+}
+
+// The whole file; empty when it cannot be read.
+inline std::string slurp(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A new, empty folder under the system's temporary folder, named prefix-XXXXXX; the test fails
+// when it cannot be made.
+inline std::filesystem::path makeTemporaryFolder(std::string_view prefix) {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
+    EXPECT_NE(mkdtemp(pattern.data()), nullptr) << pattern;
+    return pattern;
+}
+
+}  // namespace qm::cli
