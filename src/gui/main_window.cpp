@@ -1,7 +1,5 @@
 #include "gui/main_window.h"
 
-#include <unistd.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
@@ -38,6 +36,7 @@
 #include "core/property/color_map.h"
 #include "core/image/bmp.h"
 #include "core/render/bitmap3d.h"
+#include "core/render/memory_budget.h"
 #include "core/render/state/render_resume.h"
 #include "core/render/state/render_state_file.h"
 #include "core/strings/string_table.h"
@@ -64,11 +63,29 @@ namespace {
 constexpr int kPanelWidths[5] = {15, 200, 80, 130, 50};
 constexpr int kProgressMaximum = 1024;
 
-std::uint64_t physicalMemory() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || pageSize <= 0) return ~0ull;
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+// Why an image of this size is refused: its need and the limit that leaves less, in MiB
+// rounded up, as the tool words it.
+QString imageTooLargeText(std::int32_t width, std::int32_t height, std::uint64_t need,
+                          const MemoryBudget& budget) {
+    int id = TextId::kImageOverHalfMemory;
+    switch (budget.limit) {
+        case MemoryLimit::HalfPhysical:
+            break;
+        case MemoryLimit::AddressSpace:
+            id = TextId::kImageOverAddressSpace;
+            break;
+        case MemoryLimit::DataSegment:
+            id = TextId::kImageOverDataLimit;
+            break;
+        case MemoryLimit::ControlGroup:
+            id = TextId::kImageOverGroupLimit;
+            break;
+    }
+    const auto mebibytes = [](std::uint64_t bytes) {
+        return QString::number((bytes + (1u << 20) - 1) >> 20);
+    };
+    return fillText(qtext(id), {QString::number(width), QString::number(height), mebibytes(need),
+                                mebibytes(budget.bytes)});
 }
 
 // BMP as it always was; PNG at 8 or 16 bits a channel, with the document's scene.
@@ -472,8 +489,11 @@ bool TMDIform::imageSizeAllowed(int mode, std::int32_t width, std::int32_t heigh
         showError(this, fillText(qtext(TextId::kImageSizeOutOfRange), size));
         return false;
     }
-    if (renderTargetBytes(mode, width, height) > physicalMemory() / 2) {
-        showError(this, fillText(qtext(TextId::kImageTooLarge), size));
+    // The same need and budget as the tool's: the target, the encoder's copy, and the least of
+    // half the machine's memory and what the process's limits leave.
+    const std::uint64_t need = imageMemoryNeed(mode, width, height);
+    if (const MemoryBudget budget = memoryBudget(); need > budget.bytes) {
+        showError(this, imageTooLargeText(width, height, need, budget));
         return false;
     }
     return true;

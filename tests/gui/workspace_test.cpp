@@ -26,6 +26,11 @@
 #include <QToolTip>
 #include <QWindow>
 
+#include <sys/resource.h>
+
+#include <fstream>
+#include <string>
+
 #include "core/strings/string_table.h"
 #include "gui/attpal.h"
 #include "gui/bmppal.h"
@@ -68,6 +73,7 @@ private slots:
     void everyCommandHasATooltipInBothLanguages();
     void aFastRenderReportsSpeedAndTenthsInTheCurrentLanguage();
     void refusedClosesSayWhy();
+    void imageSizesAreCheckedAgainstTheToolsMemoryBudget();
     void fileDialogsSpeakTheInterfaceLanguage();
     void theLanguageIsStoredUnderThePathEncodedOnce();
     // With QM_SCREENSHOTS=folder: the pictures of the README.
@@ -332,6 +338,35 @@ void WorkspaceTest::refusedClosesSayWhy() {
     QVERIFY(completed.wait(20000));
     QVERIFY(documentWindow(view)->close());
     QCOMPARE(messages_.size(), 2);
+}
+
+void WorkspaceTest::imageSizesAreCheckedAgainstTheToolsMemoryBudget() {
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer's own mappings make a tight data limit unsafe");
+#endif
+    // A data limit (ulimit -d) that leaves 64 MiB above what the program holds now: the
+    // program refuses what the tool would, and says which limit and how much.
+    std::uint64_t dataBytes = 0;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("VmData:")) dataBytes = std::stoull(line.substr(7)) * 1024;
+    QVERIFY(dataBytes > 0);
+    rlimit saved{};
+    QCOMPARE(getrlimit(RLIMIT_DATA, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = dataBytes + (std::uint64_t{64} << 20);
+    if (saved.rlim_cur != RLIM_INFINITY && saved.rlim_cur < tight.rlim_cur)
+        QSKIP("the data limit is already tighter than this test's");
+    QCOMPARE(setrlimit(RLIMIT_DATA, &tight), 0);
+    // Gaz (mode 0) at 4096 × 4096 takes 160 MiB with the encoder's copy; 256 × 256 under 1.
+    const bool large = main_->imageSizeAllowed(0, 4096, 4096);
+    const bool small = main_->imageSizeAllowed(0, 256, 256);
+    setrlimit(RLIMIT_DATA, &saved);
+    QVERIFY(!large);
+    QVERIFY(small);
+    QCOMPARE(messages_.size(), 1);
+    for (const char* part : {"4096 × 4096", "160 Mio", "ulimit -d"})
+        QVERIFY2(messages_.last().contains(QString::fromUtf8(part)), qPrintable(messages_.last()));
 }
 
 void WorkspaceTest::fileDialogsSpeakTheInterfaceLanguage() {

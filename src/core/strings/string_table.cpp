@@ -169,6 +169,19 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3430, "le fichier s'arrête trop tôt"},
         {3431, "un mot-clé obligatoire manque"},
         {3432, "caractère nul : ce n'est pas un fichier texte"},
+        // An image too large for the memory the program may take
+        {3433,
+         "Une image de %d × %d pixels est refusée : elle demanderait %s Mio, plus que la moitié "
+         "de la mémoire de cet ordinateur (%s Mio)."},
+        {3434,
+         "Une image de %d × %d pixels est refusée : elle demanderait %s Mio, plus que ne laisse "
+         "la limite d'espace d'adressage du programme (ulimit -v) : %s Mio."},
+        {3435,
+         "Une image de %d × %d pixels est refusée : elle demanderait %s Mio, plus que ne laisse "
+         "la limite de données du programme (ulimit -d) : %s Mio."},
+        {3436,
+         "Une image de %d × %d pixels est refusée : elle demanderait %s Mio, plus que ne laisse "
+         "la limite de mémoire du groupe de contrôle du programme : %s Mio."},
         // The parallel render
         {3450, "Fils de calcul"},
         {3451, "Flux"},

@@ -194,6 +194,12 @@ inline constexpr int kParseMissingBrace = 3429;
 inline constexpr int kParseUnexpectedEnd = 3430;
 inline constexpr int kParseMissingKeyword = 3431;
 inline constexpr int kParseNotText = 3432;
+// An image whose render would not fit in what the program may allocate: its sides, then the
+// MiB it needs and the MiB the limit leaves; one text for each limit.
+inline constexpr int kImageOverHalfMemory = 3433;
+inline constexpr int kImageOverAddressSpace = 3434;
+inline constexpr int kImageOverDataLimit = 3435;
+inline constexpr int kImageOverGroupLimit = 3436;
 // The parallel render (render palette rows and their tooltips).
 inline constexpr int kRenderThreads = 3450;
 inline constexpr int kRenderStreams = 3451;
