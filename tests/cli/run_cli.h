@@ -42,8 +42,10 @@ inline std::string slurp(const std::filesystem::path& p) {
 // A new, empty folder under the system's temporary folder, named prefix-XXXXXX; the test fails
 // when it cannot be made.
 inline std::filesystem::path makeTemporaryFolder(std::string_view prefix) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
+    // Appended, not added: g++ 12 warns falsely (-Wrestrict) on std::string + "...".
+    std::string name(prefix);
+    name += "-XXXXXX";
+    std::string pattern = (std::filesystem::temp_directory_path() / name).string();
     EXPECT_NE(mkdtemp(pattern.data()), nullptr) << pattern;
     return pattern;
 }
