@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
-# Configures build/ (Release unless CMAKE_BUILD_TYPE says otherwise, through ccache when it is
-# installed) and builds the targets given, or everything without arguments. The programs land
-# in build/bin/ with their data files beside them.
+# Configures build/ (Release unless CMAKE_BUILD_TYPE says otherwise; through the launcher that
+# CMAKE_CXX_COMPILER_LAUNCHER names, or else ccache when it is installed) and builds the targets
+# given, or everything without arguments. The programs land in build/bin/ with their data files
+# beside them.
 #   scripts/build.sh quillmere quillmere-cli quillmere_data    (the programs alone)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 args=(-DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-Release}")
 if command -v ninja >/dev/null 2>&1 && [ ! -f build/CMakeCache.txt ]; then args+=(-G Ninja); fi
 # Always the same launcher for the same machine, so that scripts calling each other never
-# change the configuration and force a rebuild.
-launcher=""
-if command -v ccache >/dev/null 2>&1; then launcher=ccache; fi
+# change the configuration and force a rebuild: the one the environment names
+# (CMAKE_CXX_COMPILER_LAUNCHER, even empty), or else ccache when it is installed.
+if [ -n "${CMAKE_CXX_COMPILER_LAUNCHER+set}" ]; then
+  launcher=$CMAKE_CXX_COMPILER_LAUNCHER
+elif command -v ccache >/dev/null 2>&1; then
+  launcher=ccache
+else
+  launcher=""
+fi
 args+=(-DCMAKE_CXX_COMPILER_LAUNCHER="$launcher")
 cmake -S . -B build "${args[@]}" >/dev/null
 targets=()
