@@ -18,41 +18,12 @@
 
 #include "cli/video_encoder.h"
 #include "png/png_image.h"
+#include "run_cli.h"
 
 namespace qm::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Outcome runCli(std::vector<std::string> args) {
-    args.insert(args.begin(), "quillmere-cli");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int status = run(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
-}
-
-std::map<std::string, std::string> keyValues(const std::string& text) {
-    std::map<std::string, std::string> kv;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        const auto colon = line.find(": ");
-        if (colon != std::string::npos) kv[line.substr(0, colon)] = line.substr(colon + 2);
-    }
-    return kv;
-}
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // The pixels alone: the PNG texts name the frame, which two renders of one image need not.
 QImage pixels(const fs::path& png) {

@@ -26,17 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// "key: value" lines; a key given twice keeps its last value.
-std::map<std::string, std::string> keyValues(const std::string& text) {
-    std::map<std::string, std::string> kv;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        const auto colon = line.find(": ");
-        if (colon != std::string::npos) kv[line.substr(0, colon)] = line.substr(colon + 2);
-    }
-    return kv;
-}
-
 // Runs the tool as a process through the shell (so that a redirection or a ulimit can come
 // first); its exit status and standard error.
 Outcome runProcess(const std::string& before, const std::string& arguments,

@@ -1,5 +1,5 @@
 // What the tool's tests share: a run of quillmere-cli through its entry point with its output
-// captured, a file's bytes, and a fresh temporary folder.
+// captured, its "key: value" lines, a file's bytes, and a fresh temporary folder.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -31,6 +32,17 @@ inline Outcome runCli(std::vector<std::string> args) {
     std::ostringstream out, err;
     const int status = run(static_cast<int>(argv.size()), argv.data(), out, err);
     return {status, out.str(), err.str()};
+}
+
+// "key: value" lines; a key given twice keeps its last value.
+inline std::map<std::string, std::string> keyValues(const std::string& text) {
+    std::map<std::string, std::string> kv;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        const auto colon = line.find(": ");
+        if (colon != std::string::npos) kv[line.substr(0, colon)] = line.substr(colon + 2);
+    }
+    return kv;
 }
 
 // The whole file; empty when it cannot be read.
