@@ -63,18 +63,6 @@ QString describeKeyframe(std::size_t index, const SceneFrame& f, const QString& 
            QLatin1Char(')');
 }
 
-void applyCamera(TBitmap3D& t, const SceneCamera& c) {
-    t.eye = c.eye;
-    t.target = c.target;
-    t.centre = c.centre;
-    t.rotationAxis = c.rotationAxis;
-    t.rotationAngle = c.rotationAngle;
-    t.scale = c.scale;
-    t.panX = c.panX;
-    t.panY = c.panY;
-    t.SetView();
-}
-
 }  // namespace
 
 TForm_anim::TForm_anim(TMDIform& main, TForm_view* view)

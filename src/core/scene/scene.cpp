@@ -52,8 +52,6 @@ RenderScene captureScene(const Attractor& attractor, const TBitmap3D& target,
     return s;
 }
 
-namespace {
-
 void applyCamera(TBitmap3D& t, const SceneCamera& c) {
     t.eye = c.eye;
     t.target = c.target;
@@ -65,8 +63,6 @@ void applyCamera(TBitmap3D& t, const SceneCamera& c) {
     t.panY = c.panY;
     t.SetView();
 }
-
-}  // namespace
 
 PreparedScene prepareScene(Attractor& attractor, const RenderScene& scene,
                            const Gradientf& defaultSpeed, const Gradientf& defaultAngle) {

@@ -91,6 +91,9 @@ struct PreparedScene {
 // preview as the scene's document had (on the calling thread's generator, set to the scene's
 // state first), and restores the camera, the statistics and the first point's colour. The
 // default gradients stand in for gradients the scene lacks. The size must have been checked.
+// Sets the target's camera to the one a scene keeps, and its view from it.
+void applyCamera(TBitmap3D& t, const SceneCamera& c);
+
 PreparedScene prepareScene(Attractor& attractor, const RenderScene& scene,
                            const Gradientf& defaultSpeed, const Gradientf& defaultAngle);
 
