@@ -8,16 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 args=(-DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-Release}")
 if command -v ninja >/dev/null 2>&1 && [ ! -f build/CMakeCache.txt ]; then args+=(-G Ninja); fi
-# Always the same launcher for the same machine, so that scripts calling each other never
-# change the configuration and force a rebuild: the one the environment names
-# (CMAKE_CXX_COMPILER_LAUNCHER, even empty), or else ccache when it is installed.
-if [ -n "${CMAKE_CXX_COMPILER_LAUNCHER+set}" ]; then
-  launcher=$CMAKE_CXX_COMPILER_LAUNCHER
-elif command -v ccache >/dev/null 2>&1; then
-  launcher=ccache
-else
-  launcher=""
-fi
+source scripts/compiler-launcher.sh
 args+=(-DCMAKE_CXX_COMPILER_LAUNCHER="$launcher")
 cmake -S . -B build "${args[@]}" >/dev/null
 targets=()

@@ -16,15 +16,8 @@ if [ "${1:-}" = --gui ]; then
 fi
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_SANITIZE=ON -DQM_BUILD_BENCH=OFF -DQM_BUILD_GUI="$gui")
 if command -v ninja >/dev/null 2>&1 && [ ! -f "$dir/CMakeCache.txt" ]; then options+=(-G Ninja); fi
-# The compiler launcher given in the environment (CMAKE_CXX_COMPILER_LAUNCHER, even empty), or
-# else ccache when it is installed, as scripts/build.sh chooses it.
-if [ -n "${CMAKE_CXX_COMPILER_LAUNCHER+set}" ]; then
-  launcher=$CMAKE_CXX_COMPILER_LAUNCHER
-elif command -v ccache >/dev/null 2>&1; then
-  launcher=ccache
-else
-  launcher=""
-fi
+# The launcher scripts/build.sh takes too.
+source scripts/compiler-launcher.sh
 options+=(-DCMAKE_CXX_COMPILER_LAUNCHER="$launcher")
 cmake -S . -B "$dir" "${options[@]}" >/dev/null
 cmake --build "$dir" --parallel "$(nproc)"
