@@ -26,6 +26,7 @@
 #include "cli/arguments.h"
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "cli/search_options.h"
 #include "core/discover/lane_search.h"
 #include "core/discover/thumbnail.h"
 #include "core/discover/worker_pool.h"
@@ -47,24 +48,15 @@ namespace fs = std::filesystem;
 constexpr std::string_view kFindExtension = kSceneExtension;
 constexpr std::string_view kParameterExtension = ".qmattr";  // finds of searches, older galleries
 constexpr std::string_view kThumbExtension = ".png";
-constexpr std::int64_t kMaxCount = 9999;
 constexpr int kSheetColumns = 6;
 constexpr int kCaptionHeight = 34;  // two lines of text under each thumbnail
 
-struct GalleryOptions {
-    int kind = 0;  // or kAllKinds
-    int option = 0;
-    std::int64_t count = 1;
-    fs::path out;
+struct GalleryOptions : SearchBasics {
     int mode = static_cast<int>(RenderMode::Light);
     std::int32_t thumbWidth = 200;
     std::int32_t thumbHeight = 150;
     std::int32_t iterations = 300000;
     double minScore = 0;
-    int percent = 100;
-    std::int64_t maxTrials = 1'000'000;
-    std::uint32_t seed = 0;
-    int threads = 1;
 };
 
 std::variant<GalleryOptions, std::string> parseOptions(const std::vector<std::string>& args) {
@@ -77,22 +69,12 @@ std::variant<GalleryOptions, std::string> parseOptions(const std::vector<std::st
     if (!a.positional().empty()) return "unexpected argument '" + a.positional().front() + "'";
 
     GalleryOptions o;
-    const auto kind = a.value("kind");
-    if (!kind) return std::string("--kind is required");
-    o.kind = *kind == "all" ? kAllKinds : parseKind(*kind);
-    if (o.kind == -1 && *kind != "all") return "unknown kind '" + *kind + "'";
-
-    const bool ifs = o.kind == static_cast<int>(AttractorKind::IFS);
-    const bool sprott = o.kind == static_cast<int>(AttractorKind::PolynomialSprott);
-    if (const auto text = a.value("option")) {
-        if (!ifs && !sprott)
-            return std::string("--option applies only to ifs and polynomial_sprott");
-        const auto v = parseInteger(*text, 2, ifs ? 8 : 5);
-        if (!v)
-            return ifs ? std::string("--option takes a map count from 2 to 8")
-                       : std::string("--option takes an order from 2 to 5");
-        o.option = static_cast<int>(*v);
-    }
+    o.maxTrials = 1'000'000;
+    o.threads = static_cast<int>(std::max<unsigned>(1, std::thread::hardware_concurrency()));
+    std::int64_t iterations = o.iterations;
+    const RangedOption more[] = {{"iterations", 1000, 100'000'000, &iterations}};
+    if (auto problem = readSearchOptions(a, o, true, more)) return *problem;
+    o.iterations = static_cast<std::int32_t>(iterations);
     if (const auto text = a.value("mode")) {
         o.mode = parseMode(*text);
         if (o.mode < 0)
@@ -113,37 +95,6 @@ std::variant<GalleryOptions, std::string> parseOptions(const std::vector<std::st
         if (!v || *v < 0 || *v > 1) return std::string("--min-score takes a number from 0 to 1");
         o.minScore = *v;
     }
-    struct Ranged {
-        const char* name;
-        std::int64_t lo, hi;
-        std::int64_t* target;
-    };
-    std::int64_t percent = o.percent, iterations = o.iterations;
-    std::int64_t threads = std::max<unsigned>(1, std::thread::hardware_concurrency());
-    std::int64_t seed = static_cast<std::uint32_t>(std::time(nullptr));
-    const std::array<Ranged, 6> ranged = {{{"count", 1, kMaxCount, &o.count},
-                                           {"randomness", 1, 100, &percent},
-                                           {"iterations", 1000, 100'000'000, &iterations},
-                                           {"max-trials", 1, 1'000'000'000'000, &o.maxTrials},
-                                           {"seed", 0, 0xFFFFFFFFll, &seed},
-                                           {"threads", 1, 256, &threads}}};
-    for (const Ranged& r : ranged) {
-        if (const auto text = a.value(r.name)) {
-            const auto v = parseInteger(*text, r.lo, r.hi);
-            if (!v)
-                return "--" + std::string(r.name) + " takes a whole number from " +
-                       std::to_string(r.lo) + " to " + std::to_string(r.hi);
-            *r.target = *v;
-        }
-    }
-    o.percent = static_cast<int>(percent);
-    o.iterations = static_cast<std::int32_t>(iterations);
-    o.threads = static_cast<int>(threads);
-    o.seed = static_cast<std::uint32_t>(seed);
-
-    const auto out = a.value("out");
-    if (!out || out->empty()) return std::string("--out DIR is required");
-    o.out = *out;
     return o;
 }
 
@@ -459,7 +410,7 @@ int Gallery::run() {
             1;
     DiscoverySettings settings;
     settings.kind = o_.kind;
-    settings.option = o_.option;
+    settings.option = o_.option.value_or(0);
     settings.percent = o_.percent;
     settings.seed = o_.seed;
     LaneSearch search(settings);

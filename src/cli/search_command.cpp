@@ -17,6 +17,7 @@
 #include "cli/arguments.h"
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "cli/search_options.h"
 #include "core/attractor/attractor.h"
 #include "core/file/attractor_file.h"
 #include "core/file/numbered_files.h"
@@ -25,72 +26,22 @@ namespace qm::cli {
 
 namespace {
 
-struct SearchOptions {
-    int kind = -1;
-    int option = 0;
-    std::int64_t count = 1;
-    int percent = 100;
-    std::int64_t maxTrials = 100000;
-    std::uint32_t seed = 0;
-    int threads = 1;
-    std::filesystem::path out;
-};
-
-constexpr std::int64_t kMaxCount = 9999;  // finds are numbered in four digits
+using SearchOptions = SearchBasics;
 
 // The options, or an error text.
 std::variant<SearchOptions, std::string> parseOptions(const std::vector<std::string>& args) {
     Arguments a;
-    if (auto problem = a.parse(args, {"kind", "option", "count", "randomness", "max-trials", "seed",
-                                      "threads", "out"},
-                               {}))
+    if (auto problem = a.parse(
+            args, {"kind", "option", "count", "randomness", "max-trials", "seed", "threads", "out"},
+            {}))
         return *problem;
     if (!a.positional().empty()) return "unexpected argument '" + a.positional().front() + "'";
 
     SearchOptions o;
-    const auto kind = a.value("kind");
-    if (!kind) return std::string("--kind is required");
-    o.kind = parseKind(*kind);
-    if (o.kind < 0) return "unknown kind '" + *kind + "'";
-
+    if (auto problem = readSearchOptions(a, o, false)) return *problem;
     const bool ifs = o.kind == static_cast<int>(AttractorKind::IFS);
     const bool sprott = o.kind == static_cast<int>(AttractorKind::PolynomialSprott);
-    o.option = ifs ? 4 : sprott ? 2 : 0;
-    if (const auto text = a.value("option")) {
-        if (!ifs && !sprott) return std::string("--option applies only to ifs and polynomial_sprott");
-        const auto v = parseInteger(*text, 2, ifs ? 8 : 5);
-        if (!v) return ifs ? std::string("--option takes a map count from 2 to 8")
-                           : std::string("--option takes an order from 2 to 5");
-        o.option = static_cast<int>(*v);
-    }
-    struct Ranged {
-        const char* name;
-        std::int64_t lo, hi;
-        std::int64_t* target;
-    };
-    std::int64_t percent = o.percent, threads = o.threads;
-    std::int64_t seed = static_cast<std::uint32_t>(std::time(nullptr));
-    const std::array<Ranged, 5> ranged = {{{"count", 1, kMaxCount, &o.count},
-                                           {"randomness", 1, 100, &percent},
-                                           {"max-trials", 1, 1'000'000'000'000, &o.maxTrials},
-                                           {"seed", 0, 0xFFFFFFFFll, &seed},
-                                           {"threads", 1, 256, &threads}}};
-    for (const Ranged& r : ranged) {
-        if (const auto text = a.value(r.name)) {
-            const auto v = parseInteger(*text, r.lo, r.hi);
-            if (!v)
-                return "--" + std::string(r.name) + " takes a whole number from " +
-                       std::to_string(r.lo) + " to " + std::to_string(r.hi);
-            *r.target = *v;
-        }
-    }
-    o.percent = static_cast<int>(percent);
-    o.threads = static_cast<int>(threads);
-    o.seed = static_cast<std::uint32_t>(seed);
-
-    const auto out = a.value("out");
-    if (!out || out->empty()) return std::string("--out DIR is required");
-    o.out = *out;
+    if (!o.option) o.option = ifs ? 4 : sprott ? 2 : 0;
     return o;
 }
 
@@ -127,12 +78,13 @@ std::int64_t trialBudget(std::int64_t total, int threads, int i) {
 // meanwhile passes to the next free number: no find ever replaces a file.
 void searchThread(const SearchOptions& o, int i, Shared& shared, std::ostream& out) {
     seedRandom31(o.seed + static_cast<std::uint32_t>(i));
-    auto attractor = createAttractor(static_cast<std::int8_t>(o.kind), static_cast<std::int8_t>(o.option));
+    auto attractor =
+        createAttractor(static_cast<std::int8_t>(o.kind), static_cast<std::int8_t>(*o.option));
     auto parser = makeAttractorParser();
     const double amount = o.percent / 100.0;
     const std::int64_t budget = trialBudget(o.maxTrials, o.threads, i);
     std::int64_t trials = 0;
-    for (std::int64_t number = i + 1; number <= o.count && !shared.failed.load(); ) {
+    for (std::int64_t number = i + 1; number <= o.count && !shared.failed.load();) {
         if (trials >= budget) break;
         ++trials;
         shared.trials.fetch_add(1, std::memory_order_relaxed);
@@ -211,7 +163,8 @@ int runSearch(const std::vector<std::string>& args, std::ostream& out, std::ostr
         err << "quillmere-cli search: cannot write " << shared.failure << '\n';
         return kExitWriteFailed;
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::int64_t trials = shared.trials.load();
     out << "trials: " << trials << '\n';
     out << "accepted: " << shared.found.load() << '\n';
