@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <variant>
@@ -19,16 +20,18 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "cli/render_setup.h"
+#include "cli/signals.h"
 #include "cli/video_encoder.h"
 #include "core/animate/animation.h"
-#include "core/animate/exposure.h"
 #include "core/animate/frame_render.h"
+#include "core/animate/frame_sequence.h"
 #include "core/file/data_location.h"
 #include "core/property/color_map.h"
 #include "core/render/light.h"
 #include "core/render/memory_budget.h"
 #include "core/scene/scene_file.h"
 #include "core/strings/duration.h"
+#include "png/png_frames.h"
 #include "png/png_image.h"
 
 namespace qm::cli {
@@ -39,8 +42,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::int64_t kMaxFrames = 1000000;
-// The frames of a fixed exposure's pre-pass are kept for the main pass up to this much memory.
-constexpr std::uint64_t kPrePassKeepBytes = 1ull << 30;
 
 const std::set<std::string, std::less<>> kValueOptions = {
     "output", "frames", "turn", "axis", "ease", "exposure", "video", "fps",
@@ -268,47 +269,6 @@ std::string describe(JourneyProblem problem) {
     return "the scenes cannot be mixed";
 }
 
-// SIGINT and SIGTERM stop the render of the current frame, which is not written, instead of
-// ending the tool at once, so that it can say where --resume goes on; once only, a second
-// signal reaches the tool's own handling.
-std::atomic<int> gSignal{0};
-std::atomic<std::atomic<bool>*> gStopRequest{nullptr};
-struct sigaction gPreviousInt {};
-struct sigaction gPreviousTerm {};
-
-extern "C" void onFrameStopSignal(int signal) {
-    gSignal.store(signal);
-    if (std::atomic<bool>* stop = gStopRequest.load()) stop->store(true);
-    sigaction(SIGINT, &gPreviousInt, nullptr);
-    sigaction(SIGTERM, &gPreviousTerm, nullptr);
-}
-
-class FrameStopSignals {
-public:
-    explicit FrameStopSignals(std::atomic<bool>& stopRequest) {
-        gSignal.store(0);
-        gStopRequest.store(&stopRequest);
-        struct sigaction action {};
-        action.sa_handler = onFrameStopSignal;
-        sigemptyset(&action.sa_mask);
-        sigaddset(&action.sa_mask, SIGINT);
-        sigaddset(&action.sa_mask, SIGTERM);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, nullptr, &gPreviousInt);
-        sigaction(SIGTERM, nullptr, &gPreviousTerm);
-        // A signal ignored by the caller stays ignored.
-        if (gPreviousInt.sa_handler != SIG_IGN) sigaction(SIGINT, &action, nullptr);
-        if (gPreviousTerm.sa_handler != SIG_IGN) sigaction(SIGTERM, &action, nullptr);
-    }
-    ~FrameStopSignals() {
-        sigaction(SIGINT, &gPreviousInt, nullptr);
-        sigaction(SIGTERM, &gPreviousTerm, nullptr);
-        gStopRequest.store(nullptr);
-    }
-    FrameStopSignals(const FrameStopSignals&) = delete;
-    FrameStopSignals& operator=(const FrameStopSignals&) = delete;
-};
-
 // The progress line on a terminal.
 class Progress {
 public:
@@ -327,6 +287,43 @@ public:
 private:
     bool show_;
     bool shown_ = false;
+};
+
+// The progress line of the frames and the time left, and a line for each diverged frame.
+class SequenceLines final : public SequenceObserver {
+public:
+    SequenceLines(Progress& progress, Clock::time_point started, bool skipDiverged,
+                  std::ostream& err)
+        : progress_(progress), started_(started), skipDiverged_(skipDiverged), err_(err) {}
+
+    void started(const SequenceProgress& p) override {
+        if (p.exposure) {
+            progress_.say("exposure: frame " + std::to_string(p.frame) + " (" +
+                          std::to_string(p.sample + 1) + " of " + std::to_string(p.samples) + ")");
+            return;
+        }
+        // The time left from the frames rendered so far in this run.
+        std::string line =
+            "frame " + std::to_string(p.frame + 1) + " of " + std::to_string(p.frames);
+        const double elapsed = std::chrono::duration<double>(Clock::now() - started_).count();
+        if (p.rendered > 0) {
+            const double each = elapsed / p.rendered;
+            line += "   " + formatNumber(std::round(each * 100) / 100) + " s a frame, " +
+                    formatClockDuration(each * p.left + 1) + " left";
+        }
+        progress_.say(line);
+    }
+    void diverged(std::int32_t frame) override {
+        progress_.end();
+        err_ << "quillmere-cli animate: frame " << frame << ": the attractor diverges; "
+             << (skipDiverged_ ? "the frame is left out\n" : "the frame is black\n");
+    }
+
+private:
+    Progress& progress_;
+    Clock::time_point started_;
+    bool skipDiverged_;
+    std::ostream& err_;
 };
 
 }  // namespace
@@ -408,153 +405,70 @@ int runAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
 
     const auto started = Clock::now();
     Progress progress(!o.render.quiet);
-    FrameRenderOptions renderOptions;
-    renderOptions.threads = o.render.threads;
     RenderControl control;
-    std::optional<FrameStopSignals> stopSignals(std::in_place, control.stopRequested);
+    std::optional<StopRequestSignals> stopSignals(std::in_place, control.stopRequested);
     // Stopped by a signal: nothing of the frame under way is written; the exit status says
     // which signal it was.
-    const auto stoppedBySignal = [&](const char* during) {
+    const auto stoppedBySignal = [&](const std::string& during) {
         progress.end();
-        const int signal = gSignal.load();
         err << "quillmere-cli animate: stopped " << during;
         if (o.pattern && !scratch)
             err << "; the same command with --resume goes on from the frames written";
         err << '\n';
         removeScratch();
-        return signal == SIGTERM ? kExitTerminated : kExitInterrupted;
+        return StopRequestSignals::received() == SIGTERM ? kExitTerminated : kExitInterrupted;
     };
     std::int32_t threadsUsed = o.render.threads > 0 ? o.render.threads : defaultThreadCount();
 
-    // The fixed exposure: a pre-pass over a few frames, kept for the main pass when they fit.
-    std::map<std::int32_t, FrameRender> prePass;
-    std::optional<ExposurePlan> plan;
+    SequenceSettings settings;
+    settings.fixedExposure = o.fixedExposure;
+    settings.keepStored = o.resume;
+    settings.skipDiverged = o.skipDiverged;
+    settings.render.threads = o.render.threads;
+    PngFrameFiles files([&](std::int32_t i) { return fs::path(o.pattern->name(i)); },
+                        o.render.depth);
+    SequenceLines lines(progress, started, o.skipDiverged, err);
+    const SequenceOutcome outcome =
+        renderFrameSequence(*animation, speed, angle, settings, files, lines, control);
     const std::int32_t n = animation->frameCount();
-    std::int32_t renderedFrames = 0;
-    if (o.fixedExposure) {
-        const std::vector<std::int32_t> sampled = exposureSampleFrames(*animation);
-        const bool keep =
-            renderTargetBytes(first.mode, first.width, first.height) * sampled.size() <=
-            std::min(kPrePassKeepBytes, memoryBudget().bytes / 2);
-        std::vector<ExposureSample> samples;
-        for (std::size_t k = 0; k < sampled.size(); ++k) {
-            progress.say("exposure: frame " + std::to_string(sampled[k]) + " (" +
-                         std::to_string(k + 1) + " of " + std::to_string(sampled.size()) + ")");
-            FrameRender r =
-                renderFrame(animation->frame(sampled[k]), speed, angle, renderOptions, control);
-            if (r.stopped) return stoppedBySignal("during the exposure's pre-pass");
-            samples.push_back({sampled[k], r.diverged ? 0.0 : r.peak});
-            if (keep) prePass.emplace(sampled[k], std::move(r));
-        }
-        plan.emplace(*animation, samples);
-    }
-    const auto frameAt = [&](std::int32_t i) {
-        SceneFrame f = animation->frame(i);
-        f.render.exposure = plan ? plan->at(i) : std::nullopt;
-        return f;
-    };
-
-    // --resume: frames already there are kept when they are this animation's.
-    std::vector<bool> kept(static_cast<std::size_t>(n), false);
-    std::int32_t keptCount = 0;
-    if (o.resume) {
-        for (std::int32_t i = 0; i < n; ++i) {
-            const fs::path file = o.pattern->name(i);
-            std::error_code ec;
-            if (!fs::exists(file, ec)) continue;
-            const SceneFrame f = frameAt(i);
-            PngTexts texts;
-            const std::optional<RenderScene> expected = carriedScene(f, speed, angle);
-            if (readPngTexts(file, texts) != PngSceneStatus::Ok || !expected ||
-                texts.scene != sceneText(*f.attractor, *expected)) {
-                progress.end();
-                err << "quillmere-cli animate: " << file.string() << " is not frame " << i
-                    << " of this animation (another scene or other settings); remove it, or "
-                       "leave out --resume to render every frame again\n";
-                removeScratch();
-                return kExitUsage;
-            }
-            kept[static_cast<std::size_t>(i)] = true;
-            ++keptCount;
-        }
-    }
-
-    // The frames; left[i]: those frame i and the ones after it leave to render.
-    std::vector<std::int32_t> left(static_cast<std::size_t>(n) + 1, 0);
-    for (std::int32_t i = n - 1; i >= 0; --i)
-        left[static_cast<std::size_t>(i)] =
-            left[static_cast<std::size_t>(i) + 1] + (kept[static_cast<std::size_t>(i)] ? 0 : 1);
-    std::vector<std::int32_t> diverged;
-    std::vector<fs::path> written;  // in frame order: what the video shows
-    for (std::int32_t i = 0; i < n; ++i) {
-        const fs::path file = o.pattern->name(i);
-        if (kept[static_cast<std::size_t>(i)]) {
-            written.push_back(file);
-            continue;
-        }
-        {
-            // The time left from the frames rendered so far in this run.
-            std::string line = "frame " + std::to_string(i + 1) + " of " + std::to_string(n);
-            const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
-            if (renderedFrames > 0) {
-                const double each = elapsed / renderedFrames;
-                line += "   " + formatNumber(std::round(each * 100) / 100) + " s a frame, " +
-                        formatClockDuration(each * left[static_cast<std::size_t>(i)] + 1) + " left";
-            }
-            progress.say(line);
-        }
-        FrameRender r;
-        const SceneFrame f = frameAt(i);
-        if (auto cached = prePass.find(i); cached != prePass.end()) {
-            // The pre-pass rendered this very frame against its own peak: develop it again.
-            r = std::move(cached->second);
-            prePass.erase(cached);
-            if (!r.diverged) {
-                r.target->fixedPeak =
-                    f.render.exposure ? static_cast<float>(*f.render.exposure) : 0;
-                r.target->BuildImage();
-            }
-            r.scene.exposure = f.render.exposure;
-        } else {
-            r = renderFrame(f, speed, angle, renderOptions, control);
-            if (r.stopped) {
-                return stoppedBySignal(
-                    ("at frame " + std::to_string(i) + ", which is not written").c_str());
-            }
-        }
-        if (!r.target) {
+    const std::string file = o.pattern->name(outcome.frame);
+    switch (outcome.status) {
+        case SequenceOutcome::Done:
+            break;
+        case SequenceOutcome::Stopped:
+            return stoppedBySignal(outcome.inPrePass ? std::string("during the exposure's pre-pass")
+                                                     : "at frame " + std::to_string(outcome.frame) +
+                                                           ", which is not written");
+        case SequenceOutcome::NotThisFrame:
             progress.end();
-            err << "quillmere-cli animate: frame " << i << " cannot be prepared\n";
+            err << "quillmere-cli animate: " << file << " is not frame " << outcome.frame
+                << " of this animation (another scene or other settings); remove it, or "
+                   "leave out --resume to render every frame again\n";
             removeScratch();
             return kExitUsage;
-        }
-        ++renderedFrames;
-        if (r.diverged) {
-            diverged.push_back(i);
+        case SequenceOutcome::NotPrepared:
             progress.end();
-            err << "quillmere-cli animate: frame " << i << ": the attractor diverges; "
-                << (o.skipDiverged ? "the frame is left out\n" : "the frame is black\n");
-            if (o.skipDiverged) continue;
-        }
-        PngTexts texts{sceneText(*r.attractor, r.scene), sceneDescription(*r.attractor, r.scene) +
-                                                             ", frame " + std::to_string(i) +
-                                                             " of " + std::to_string(n)};
-        const WriteResult w = writePng(file, *r.target, o.render.depth, texts);
-        if (!w) {
+            err << "quillmere-cli animate: frame " << outcome.frame << " cannot be prepared\n";
+            removeScratch();
+            return kExitUsage;
+        case SequenceOutcome::WriteFailed:
             progress.end();
-            err << "quillmere-cli animate: cannot write " << file.string() << ": "
-                << (w.status == WriteStatus::NotRegular
-                        ? describe(FileStatus::NotRegular) + ", left untouched"
-                        : describe(FileStatus::WriteFailed, w.systemError))
+            err << "quillmere-cli animate: cannot write " << file << ": "
+                << (outcome.notRegular ? describe(FileStatus::NotRegular) + ", left untouched"
+                                       : describe(FileStatus::WriteFailed, outcome.systemError))
                 << '\n';
             removeScratch();
             return kExitWriteFailed;
-        }
-        written.push_back(file);
     }
     progress.end();
     stopSignals.reset();
-    if (gSignal.load() != 0) return stoppedBySignal("after the last frame");
+    if (StopRequestSignals::received() != 0) return stoppedBySignal("after the last frame");
+    const std::int32_t renderedFrames = outcome.rendered;
+    const std::vector<std::int32_t>& diverged = outcome.diverged;
+    std::vector<fs::path> written;  // in frame order: what the video shows
+    for (std::int32_t i = 0; i < n; ++i)
+        if (!o.skipDiverged || !std::binary_search(diverged.begin(), diverged.end(), i))
+            written.push_back(o.pattern->name(i));
     const double renderSeconds = std::chrono::duration<double>(Clock::now() - started).count();
 
     // The video.
@@ -575,7 +489,7 @@ int runAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
         }
         if (o.noFrames) {
             std::error_code ec;
-            for (const fs::path& file : written) fs::remove(file, ec);
+            for (const fs::path& f : written) fs::remove(f, ec);
         }
         removeScratch();
     }
@@ -590,10 +504,10 @@ int runAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
     out << "streams: " << first.streams.value_or(kDefaultStreams) << '\n';
     out << "threads: " << threadsUsed << '\n';
     out << "exposure: " << (o.fixedExposure ? "fixed" : "per-frame") << '\n';
-    if (plan && o.turn && plan->at(0))
-        out << "exposure_peak: " << formatNumber(*plan->at(0)) << '\n';
+    if (o.turn && outcome.firstExposure)
+        out << "exposure_peak: " << formatNumber(*outcome.firstExposure) << '\n';
     out << "rendered: " << renderedFrames << '\n';
-    if (o.resume) out << "kept: " << keptCount << '\n';
+    if (o.resume) out << "kept: " << outcome.kept << '\n';
     out << "diverged_frames:";
     if (diverged.empty()) out << " none";
     for (std::int32_t i : diverged) out << ' ' << i;

@@ -15,6 +15,7 @@
 #include "cli/arguments.h"
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "cli/signals.h"
 #include "core/file/atomic_write.h"
 #include "core/image/bmp.h"
 #include "core/scene/scene.h"
@@ -26,52 +27,6 @@ namespace qm::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The signal that asked the render to stop, and the stop request it sets. Both are lock-free
-// atomics, which a signal handler may store to.
-std::atomic<int> gSignal{0};
-std::atomic<std::atomic<bool>*> gStopRequest{nullptr};
-// The handlers before ours, which a second signal reaches.
-struct sigaction gPreviousInt {};
-struct sigaction gPreviousTerm {};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free &&
-              std::atomic<std::atomic<bool>*>::is_always_lock_free);
-
-extern "C" void onRoundStopSignal(int signal) {
-    gSignal.store(signal);
-    if (std::atomic<bool>* stop = gStopRequest.load()) stop->store(true);
-    // sigaction is async-signal-safe: from now on the tool's own handling applies.
-    sigaction(SIGINT, &gPreviousInt, nullptr);
-    sigaction(SIGTERM, &gPreviousTerm, nullptr);
-}
-
-// SIGINT and SIGTERM stop the render at the end of its round instead of ending the tool, for
-// as long as this lives. Once only: a second signal reaches the handling the tool had before.
-class StopSignals {
-public:
-    explicit StopSignals(std::atomic<bool>& stopRequest) {
-        gSignal.store(0);
-        gStopRequest.store(&stopRequest);
-        struct sigaction action {};
-        action.sa_handler = onRoundStopSignal;
-        sigemptyset(&action.sa_mask);
-        sigaddset(&action.sa_mask, SIGINT);
-        sigaddset(&action.sa_mask, SIGTERM);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, nullptr, &gPreviousInt);
-        sigaction(SIGTERM, nullptr, &gPreviousTerm);
-        // A signal ignored by the caller (nohup, a shell's background job) stays ignored.
-        if (gPreviousInt.sa_handler != SIG_IGN) sigaction(SIGINT, &action, nullptr);
-        if (gPreviousTerm.sa_handler != SIG_IGN) sigaction(SIGTERM, &action, nullptr);
-    }
-    ~StopSignals() {
-        sigaction(SIGINT, &gPreviousInt, nullptr);
-        sigaction(SIGTERM, &gPreviousTerm, nullptr);
-        gStopRequest.store(nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-};
 
 // The render's state now: between two rounds, or after the engine has returned.
 WriteResult saveState(const RenderJob& job, std::uint64_t developments) {
@@ -95,7 +50,7 @@ public:
         ++developments;
     }
     void betweenRounds() override {
-        if (!job_.checkpoint || Clock::now() < due_ || gSignal.load() != 0) return;
+        if (!job_.checkpoint || Clock::now() < due_ || StopRequestSignals::received() != 0) return;
         const WriteResult written = saveState(job_, developments);
         if (!written)
             err_ << "quillmere-cli " << job_.command << ": cannot write the checkpoint "
@@ -232,7 +187,7 @@ int runToEnd(RenderJob& job, std::ostream& out, std::ostream& err) {
     const auto start = Clock::now();
     RenderControl control;
     JobSink sink(job, err);
-    std::optional<StopSignals> stopSignals;
+    std::optional<StopRequestSignals> stopSignals;
     if (job.checkpoint) stopSignals.emplace(control.stopRequested);
 
     // Progress on a terminal: the speed of this run, the time left and a bar.
@@ -260,7 +215,7 @@ int runToEnd(RenderJob& job, std::ostream& out, std::ostream& err) {
         });
     }
     const RenderOutcome outcome = job.engine->run(sink, control);
-    const int signal = gSignal.load();
+    const int signal = StopRequestSignals::received();
     stopSignals.reset();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     running = false;

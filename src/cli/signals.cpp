@@ -27,7 +27,51 @@ extern "C" void onStopSignal(int signal) {
     _exit(signal == SIGINT ? kExitInterrupted : kExitTerminated);
 }
 
+// The signal that asked a render to stop, and the stop request it sets. Both are lock-free
+// atomics, which a signal handler may store to.
+std::atomic<int> gStopSignal{0};
+std::atomic<std::atomic<bool>*> gStopRequest{nullptr};
+// The handlers before ours, which a second signal reaches.
+struct sigaction gPreviousInt {};
+struct sigaction gPreviousTerm {};
+static_assert(std::atomic<int>::is_always_lock_free &&
+              std::atomic<std::atomic<bool>*>::is_always_lock_free);
+
+extern "C" void onStopRequestSignal(int signal) {
+    gStopSignal.store(signal);
+    if (std::atomic<bool>* stop = gStopRequest.load()) stop->store(true);
+    // sigaction is async-signal-safe: from now on the tool's own handling applies.
+    sigaction(SIGINT, &gPreviousInt, nullptr);
+    sigaction(SIGTERM, &gPreviousTerm, nullptr);
+}
+
 }  // namespace
+
+StopRequestSignals::StopRequestSignals(std::atomic<bool>& stopRequest) {
+    gStopSignal.store(0);
+    gStopRequest.store(&stopRequest);
+    struct sigaction action {};
+    action.sa_handler = onStopRequestSignal;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, nullptr, &gPreviousInt);
+    sigaction(SIGTERM, nullptr, &gPreviousTerm);
+    // A signal ignored by the caller (nohup, a shell's background job) stays ignored.
+    if (gPreviousInt.sa_handler != SIG_IGN) sigaction(SIGINT, &action, nullptr);
+    if (gPreviousTerm.sa_handler != SIG_IGN) sigaction(SIGTERM, &action, nullptr);
+}
+
+StopRequestSignals::~StopRequestSignals() {
+    sigaction(SIGINT, &gPreviousInt, nullptr);
+    sigaction(SIGTERM, &gPreviousTerm, nullptr);
+    gStopRequest.store(nullptr);
+}
+
+int StopRequestSignals::received() {
+    return gStopSignal.load();
+}
 
 void installStopHandlers() {
     struct sigaction action {};

@@ -3,7 +3,9 @@
 // quillmere-cli animate writes for the same scenes and settings. With a fixed exposure the
 // frames first share a pre-pass over a few of them. Frames of the same animation already in
 // the folder are kept, so a stopped render goes on from the first missing frame; a file there
-// that is not this animation's frame stops the render before anything is written.
+// that is not this animation's frame stops the render before anything is written. The
+// sequence itself is renderFrameSequence's (core/animate/frame_sequence.h); this runs it on a
+// worker thread at a lower priority and reports to the interface thread.
 #pragma once
 
 #include <QObject>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "core/animate/animation.h"
+#include "core/animate/frame_sequence.h"
 #include "core/property/gradient.h"
 #include "core/render/render_loop.h"
 
@@ -25,16 +28,9 @@ namespace qm::gui {
 // The name of frame i in a folder: frame-0000.png (more digits from frame 10000 on).
 std::filesystem::path animationFrameFile(const std::filesystem::path& folder, std::int32_t i);
 
-struct AnimationOutcome {
-    enum Status : std::uint8_t { Done, Stopped, NotThisFrame, WriteFailed, NotPrepared };
-    Status status = Done;
-    std::int32_t written = 0;  // frames written by this run
-    std::int32_t kept = 0;     // frames found written before, and kept
-    std::int32_t frame = 0;    // the frame a failure is about
-    std::vector<std::int32_t> diverged;
-    int systemError = 0;  // of a failed write
-    bool notRegular = false;
-};
+// How a render ended: the sequence's own outcome; a failed allocation is a failed write with
+// ENOMEM.
+using AnimationOutcome = SequenceOutcome;
 
 class AnimationRender final : public QObject {
     Q_OBJECT
@@ -51,13 +47,7 @@ public:
     bool running() const { return worker_.joinable(); }
 
     // Where the work stands, for a timer to show.
-    struct Progress {
-        bool exposure = false;      // in the pre-pass
-        std::int32_t frame = 0;     // being rendered
-        std::int32_t sample = 0;    // the pre-pass's, 0 to samples - 1
-        std::int32_t samples = 0;   // frames of the pre-pass
-        std::int32_t finished = 0;  // frames written or kept so far
-        std::int32_t frames = 0;
+    struct Progress : SequenceProgress {
         double frameProgress = 0;  // of the frame being rendered, 0 to 1
     };
     Progress progress() const;
@@ -66,8 +56,8 @@ signals:
     void finished(const qm::gui::AnimationOutcome& outcome);
 
 private:
+    class Observer;
     AnimationOutcome run();
-    void setProgress(const Progress& p);
 
     Animation animation_;
     bool fixedExposure_;
@@ -76,10 +66,10 @@ private:
     Gradientf speed_, angle_;
     RenderControl control_;
     mutable std::mutex progressMutex_;
-    Progress progress_;
+    SequenceProgress progress_;
     std::thread worker_;
 };
 
 }  // namespace qm::gui
 
-Q_DECLARE_METATYPE(qm::gui::AnimationOutcome)
+Q_DECLARE_METATYPE(qm::SequenceOutcome)

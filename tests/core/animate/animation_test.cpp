@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <numeric>
 
 #include "core/animate/exposure.h"
 #include "core/animate/frame_render.h"
+#include "core/animate/frame_sequence.h"
 #include "core/attractor/random31.h"
 #include "core/property/color_map.h"
 #include "core/render/camera.h"
@@ -335,6 +337,103 @@ TEST(FrameRender, ADivergingFrameIsBlack) {
     EXPECT_TRUE(r.diverged);
     const auto& bytes = r.target->imageBytes();
     EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t v) { return v == 0; }));
+}
+
+// Frames kept in memory, as the image files keep them: the bytes and the scene text.
+class MemoryFrames final : public FrameStore {
+public:
+    struct Frame {
+        std::vector<std::uint8_t> bytes;
+        std::string scene;
+    };
+    std::map<std::int32_t, Frame> frames;
+    std::int32_t failAt = -1;  // a write that fails
+
+    bool has(std::int32_t i) const override { return frames.contains(i); }
+    std::optional<std::string> sceneText(std::int32_t i) const override {
+        const auto it = frames.find(i);
+        if (it == frames.end() || it->second.scene.empty()) return std::nullopt;
+        return it->second.scene;
+    }
+    WriteResult write(std::int32_t i, TBitmap3D& target, const std::string& scene,
+                      const std::string&) override {
+        if (i == failAt) return {WriteStatus::WriteFailed, 28};
+        frames[i] = {target.imageBytes(), scene};
+        return {};
+    }
+};
+
+// Asks the sequence to stop once `after` frames are finished.
+class StopAfter final : public SequenceObserver {
+public:
+    StopAfter(RenderControl& control, std::int32_t after) : control_(control), after_(after) {}
+    void finished(const SequenceProgress& p) override {
+        if (p.finished == after_) control_.stopRequested.store(true);
+    }
+
+private:
+    RenderControl& control_;
+    std::int32_t after_;
+};
+
+SequenceOutcome runSequence(const Animation& a, FrameStore& store, std::int32_t stopAfter = -1,
+                            bool fixedExposure = true) {
+    RenderControl control;
+    StopAfter observer(control, stopAfter);
+    SequenceSettings settings;
+    settings.fixedExposure = fixedExposure;
+    settings.render.threads = 2;
+    return renderFrameSequence(a, builtinSpeed(), builtinAngle(), settings, store, observer,
+                               control);
+}
+
+// A sequence stopped between two frames and run again keeps what it stored, renders only the
+// rest, and ends with the bytes of a run that was never stopped, pre-pass frames included; a
+// frame that another animation stored stops it before anything is written.
+TEST(FrameSequence, AStoppedSequenceGoesOnToTheSameFramesAndRefusesForeignOnes) {
+    const Animation a = Animation::turntable(exampleScene(0, 2), 7, 360, TurnAxis::View);
+    MemoryFrames whole;
+    const SequenceOutcome done = runSequence(a, whole);
+    ASSERT_EQ(done.status, SequenceOutcome::Done);
+    EXPECT_EQ(done.written, 7);
+    ASSERT_TRUE(done.firstExposure);
+    ASSERT_EQ(whole.frames.size(), 7u);
+
+    MemoryFrames parts;
+    const SequenceOutcome stopped = runSequence(a, parts, 3);
+    EXPECT_EQ(stopped.status, SequenceOutcome::Stopped);
+    EXPECT_EQ(stopped.frame, 3);
+    EXPECT_EQ(parts.frames.size(), 3u);
+    const SequenceOutcome resumed = runSequence(a, parts);
+    EXPECT_EQ(resumed.status, SequenceOutcome::Done);
+    EXPECT_EQ(resumed.kept, 3);
+    EXPECT_EQ(resumed.written, 4);
+    for (std::int32_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(parts.frames[i].bytes, whole.frames[i].bytes) << "frame " << i;
+        EXPECT_EQ(parts.frames[i].scene, whole.frames[i].scene) << "frame " << i;
+    }
+
+    // The same frames with each its own peak are other frames: refused, nothing touched.
+    MemoryFrames kept = whole;
+    const SequenceOutcome other = runSequence(a, kept, -1, false);
+    EXPECT_EQ(other.status, SequenceOutcome::NotThisFrame);
+    EXPECT_EQ(other.frame, 0);
+    EXPECT_EQ(other.written, 0);
+    for (std::int32_t i = 0; i < 7; ++i) EXPECT_EQ(kept.frames[i].bytes, whole.frames[i].bytes);
+}
+
+// A failed write ends the sequence at that frame with the system's error; the frames before
+// it stay stored.
+TEST(FrameSequence, AFailedWriteStopsAtItsFrame) {
+    const Animation a = Animation::turntable(exampleScene(3, 0), 4, 90, TurnAxis::Z);
+    MemoryFrames store;
+    store.failAt = 2;
+    const SequenceOutcome r = runSequence(a, store, -1, false);
+    EXPECT_EQ(r.status, SequenceOutcome::WriteFailed);
+    EXPECT_EQ(r.frame, 2);
+    EXPECT_EQ(r.systemError, 28);
+    EXPECT_EQ(r.written, 2);
+    EXPECT_EQ(store.frames.size(), 2u);
 }
 
 TEST(SceneFile, ExposureReadsBackExactly) {
