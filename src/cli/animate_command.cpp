@@ -231,17 +231,7 @@ std::optional<SceneFrame> loadInput(const AnimateOptions& options, const std::st
     RenderOptions o = options.render;
     o.file = file;
     o.scene = isSceneInput(file);
-    if (!o.scene) {
-        const std::uint64_t need = imageMemoryNeed(o.mode, o.width, o.height);
-        if (const MemoryBudget budget = memoryBudget(); need > budget.bytes) {
-            err << "quillmere-cli animate: not enough memory: " << memoryMessage(o, need, budget)
-                << '\n';
-            exitCode = kExitNoMemory;
-            return std::nullopt;
-        }
-    }
-    std::optional<Start> start = o.scene ? startFromScene(o, given, err, exitCode)
-                                         : startFromAttractorFile(o, err, exitCode);
+    std::optional<Start> start = startRender(o, given, err, exitCode);
     if (!start) return std::nullopt;
     RenderScene scene =
         captureScene(*start->attractor, *start->target, start->iterations, start->updates,

@@ -28,8 +28,8 @@
 #include "core/render/bitmap3d.h"
 #include "core/render/gas.h"
 #include "core/render/light.h"
-#include "core/render/render_engine.h"
 #include "core/render/memory_budget.h"
+#include "core/render/render_engine.h"
 #include "core/render/sampling.h"
 #include "core/render/solid.h"
 #include "core/render/state/render_resume.h"
@@ -103,7 +103,8 @@ std::optional<std::string> readRenderOptions(const Arguments& a, RenderOptions& 
     }
     // Every stream's first 1000 iterations are a transient that is not plotted.
     if (o.iterations <= std::int64_t{kRenderTransient} * o.streams)
-        return "--iterations must exceed " + std::to_string(std::int64_t{kRenderTransient} * o.streams) +
+        return "--iterations must exceed " +
+               std::to_string(std::int64_t{kRenderTransient} * o.streams) +
                ": the first 1000 iterations of each of the " + std::to_string(o.streams) +
                " streams are a transient that is not plotted";
     if (const auto text = a.value("render-seed")) {
@@ -314,7 +315,8 @@ std::optional<Start> startFromAttractorFile(const RenderOptions& o, std::ostream
     int systemError = 0;
     LoadResult loaded = loadAttractorInput(*parser, o.file, &systemError);
     if (!loaded) {
-        err << "quillmere-cli " << o.command << ": " << o.file << ": " << describe(loaded, systemError) << '\n';
+        err << "quillmere-cli " << o.command << ": " << o.file << ": "
+            << describe(loaded, systemError) << '\n';
         exitCode = kExitUsage;
         return std::nullopt;
     }
@@ -352,7 +354,8 @@ std::optional<Start> startFromAttractorFile(const RenderOptions& o, std::ostream
     // "Ouvrir...": the preview sampling with the view fitted.
     s.previewRandom = threadRandom31().state;
     if (!sampleAttractor(attractor, *target, kPreviewIterations, SamplingMode::Fit)) {
-        err << "quillmere-cli " << o.command << ": the attractor diverges while it is sampled; nothing to "
+        err << "quillmere-cli " << o.command
+            << ": the attractor diverges while it is sampled; nothing to "
                "render\n";
         exitCode = kExitNotReached;
         return std::nullopt;
@@ -408,8 +411,8 @@ std::optional<Start> startFromScene(const RenderOptions& o, const Arguments& giv
         sized.mode = scene.mode;
         sized.width = scene.width;
         sized.height = scene.height;
-        err << "quillmere-cli " << o.command << ": not enough memory: " << memoryMessage(sized, need, budget)
-            << '\n';
+        err << "quillmere-cli " << o.command
+            << ": not enough memory: " << memoryMessage(sized, need, budget) << '\n';
         exitCode = kExitNoMemory;
         return std::nullopt;
     }
@@ -418,7 +421,8 @@ std::optional<Start> startFromScene(const RenderOptions& o, const Arguments& giv
     PreparedScene prepared = prepareScene(*loaded.attractor, scene, speed, angle);
     if (!prepared.target) return std::nullopt;
     if (!prepared.bounded) {
-        err << "quillmere-cli " << o.command << ": the attractor diverges while it is sampled; nothing to "
+        err << "quillmere-cli " << o.command
+            << ": the attractor diverges while it is sampled; nothing to "
                "render\n";
         exitCode = kExitNotReached;
         return std::nullopt;
@@ -432,6 +436,23 @@ std::optional<Start> startFromScene(const RenderOptions& o, const Arguments& giv
     s.streams = scene.streams.value_or(kDefaultStreams);
     s.renderSeed = scene.renderSeed.value_or(0);
     return s;
+}
+
+std::optional<Start> startRender(const RenderOptions& o, const Arguments& given, std::ostream& err,
+                                 int& exitCode) {
+    // An attractor file's render has its size and mode from the options: its memory is checked
+    // before anything is allocated (a scene's, once the scene is read).
+    if (!o.scene) {
+        const std::uint64_t need = imageMemoryNeed(o.mode, o.width, o.height);
+        if (const MemoryBudget budget = memoryBudget(); need > budget.bytes) {
+            err << "quillmere-cli " << o.command
+                << ": not enough memory: " << memoryMessage(o, need, budget) << '\n';
+            exitCode = kExitNoMemory;
+            return std::nullopt;
+        }
+    }
+    return o.scene ? startFromScene(o, given, err, exitCode)
+                   : startFromAttractorFile(o, err, exitCode);
 }
 
 namespace {
@@ -501,21 +522,10 @@ int runRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
                        "checkpoint-every", "depth",   "shard",   "state"},
                 {"builtin-gradients", "quiet", "resources"});
 
-    // An attractor file's render has its size and mode from the options: its memory is checked
-    // before anything is allocated (a scene's, once the scene is read).
-    if (!o.scene) {
-        const std::uint64_t need = imageMemoryNeed(o.mode, o.width, o.height);
-        if (const MemoryBudget budget = memoryBudget(); need > budget.bytes) {
-            err << "quillmere-cli render: not enough memory: " << memoryMessage(o, need, budget)
-                << '\n';
-            return kExitNoMemory;
-        }
-    }
     int exitCode = kExitOk;
     std::optional<Start> begun;
     try {
-        begun = o.scene ? startFromScene(o, given, err, exitCode)
-                        : startFromAttractorFile(o, err, exitCode);
+        begun = startRender(o, given, err, exitCode);
     } catch (const std::bad_alloc&) {
         err << "quillmere-cli render: not enough memory for a " << o.width << "x" << o.height
             << " image: an allocation failed\n";

@@ -85,4 +85,10 @@ std::optional<Start> startFromAttractorFile(const RenderOptions& o, std::ostream
 std::optional<Start> startFromScene(const RenderOptions& o, const Arguments& given,
                                     std::ostream& err, int& exitCode);
 
+// Either of the two, for o.scene or not; an attractor file's memory need (its size and mode
+// from the options) is checked first, before anything is allocated, and a lack of memory
+// gives kExitNoMemory.
+std::optional<Start> startRender(const RenderOptions& o, const Arguments& given, std::ostream& err,
+                                 int& exitCode);
+
 }  // namespace qm::cli
