@@ -26,9 +26,11 @@
 #include "gui/property_palette.h"
 #include "gui/texts.h"
 #include "gui/view.h"
+#include "gui_test_support.h"
 
 using namespace qm;
 using namespace qm::gui;
+using namespace qm::gui::test;
 
 class AccessibilityTest : public QObject {
     Q_OBJECT
@@ -200,8 +202,7 @@ void AccessibilityTest::statusBarAndCaptionsHaveNamesAndValues() {
     QCOMPARE(doc->text(QAccessible::Name), view->windowTitle());
     QAccessibleInterface* frame = QAccessible::queryAccessibleInterface(documentWindow(view));
     QCOMPARE(frame->text(QAccessible::Name), view->windowTitle());
-    view->A_rechercher->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
+    QVERIFY(searchFound(view));
     QVERIFY(view->windowTitle().endsWith(QStringLiteral(" (rendu)")));
     QCOMPARE(doc->text(QAccessible::Name), view->windowTitle());
 }

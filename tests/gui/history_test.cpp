@@ -35,9 +35,11 @@
 #include "gui/property_palette.h"
 #include "gui/texts.h"
 #include "gui/view.h"
+#include "gui_test_support.h"
 
 using namespace qm;
 using namespace qm::gui;
+using namespace qm::gui::test;
 
 namespace {
 
@@ -91,43 +93,30 @@ private slots:
 private:
     TForm_view* newDocument(int kind, int mode);
     void search(TForm_view* view, std::uint32_t seed);
-    void key(QWidget* window, int keyCode, Qt::KeyboardModifiers modifiers);
+    void key(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        QVERIFY(pressKey(window, key, modifiers));
+    }
     void undoKey() { key(main_.get(), Qt::Key_Z, Qt::ControlModifier); }
     void redoKey() { key(main_.get(), Qt::Key_Y, Qt::ControlModifier); }
     void drag(TForm_view* view, Qt::KeyboardModifiers modifiers);
     void wheel(TForm_view* view, int delta);
     PaletteWindows& palettes() const { return static_cast<PaletteWindows&>(main_->palettes()); }
-    void shoot(QWidget* window, const QString& name);
 
-    std::unique_ptr<TMDIform> main_;
-    QStringList messages_;
-    QStringList questions_;
-    QList<int> answers_;  // the next answers, first first; none left: the last button
+    TestProgram program_;
+    std::unique_ptr<TMDIform>& main_ = program_.main;
+    QStringList& messages_ = program_.messages;
+    QStringList& questions_ = program_.questions;
+    QList<int>& answers_ = program_.answers;  // the next answers; none left: the last button
     QString screenshots_;
 };
 
 void HistoryTest::initTestCase() {
     screenshots_ = qEnvironmentVariable("QM_SCREENSHOTS");
-    setMessageHook([this](QMessageBox::Icon, const QString&, const QString& text) {
-        messages_ << text;
-        return true;
-    });
-    setQuestionHook([this](const QString& text, const QStringList& buttons) {
-        questions_ << text;
-        return answers_.isEmpty() ? static_cast<int>(buttons.size()) - 1 : answers_.takeFirst();
-    });
-    main_ = std::make_unique<TMDIform>();
-    main_->setProgramFolder(QM_DATA_DIR);
-    main_->resize(900, 700);
-    main_->show();
-    main_->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(main_.get()));
+    QVERIFY(program_.start({900, 700}, nullptr, true));
 }
 
 void HistoryTest::cleanupTestCase() {
-    setMessageHook(nullptr);
-    setQuestionHook(nullptr);
-    main_.reset();
+    program_.stop();
 }
 
 void HistoryTest::cleanup() {
@@ -138,47 +127,19 @@ void HistoryTest::cleanup() {
     questions_.clear();
 }
 
-void HistoryTest::shoot(QWidget* window, const QString& name) {
-    if (screenshots_.isEmpty()) return;
-    QTest::qWait(200);
-    QDir().mkpath(screenshots_);
-    const QRect frame = window->frameGeometry();
-    window->screen()
-        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
-        .save(screenshots_ + QLatin1Char('/') + name + QStringLiteral(".png"));
-}
-
 TForm_view* HistoryTest::newDocument(int kind, int mode) {
-    main_->defaults().kind = static_cast<std::int8_t>(kind);
-    main_->defaults().mode = static_cast<std::uint8_t>(mode);
-    main_->defaults().width = 160;
-    main_->defaults().height = 120;
-    return main_->newDocument();
+    return program_.newDocument(kind, mode, {160, 120});
 }
 
 void HistoryTest::search(TForm_view* view, std::uint32_t seed) {
-    seedRandom31(seed);
-    view->A_rechercher->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
-}
-
-void HistoryTest::key(QWidget* window, int keyCode, Qt::KeyboardModifiers modifiers) {
-    window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window));
-    QTest::keyClick(window, static_cast<Qt::Key>(keyCode), modifiers);
+    QVERIFY(searchFound(view, seed));
 }
 
 void HistoryTest::drag(TForm_view* view, Qt::KeyboardModifiers modifiers) {
-    QTest::mousePress(view, Qt::LeftButton, modifiers, QPoint(40, 40));
-    // Every move is an event of its own (with the keys held, which QTest::mouseMove does not
-    // send); the drag is still one step.
-    for (int i = 1; i <= 5; ++i) {
-        const QPointF at(40 + 7 * i, 40 + 3 * i);
-        QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
-                         modifiers);
-        QApplication::sendEvent(view, &move);
-    }
-    QTest::mouseRelease(view, Qt::LeftButton, modifiers, QPoint(75, 55));
+    // Every move is an event of its own; the drag is still one step.
+    std::vector<QPoint> moves;
+    for (int i = 1; i <= 5; ++i) moves.emplace_back(40 + 7 * i, 40 + 3 * i);
+    test::drag(view, {40, 40}, moves, modifiers);
 }
 
 void HistoryTest::wheel(TForm_view* view, int delta) {
@@ -300,9 +261,7 @@ void HistoryTest::everyKindOfEditIsOneNamedStep() {
     search(view, 777);
     step("Recherche");
     view->setTotalIterations(60000);
-    QSignalSpy completed(view, &TForm_view::renderCompleted);
-    view->A_demarrer->trigger();
-    QVERIFY(completed.wait(60000));
+    QVERIFY(renderToEnd(view));
     QCOMPARE(view->history().size(), pictures.size());
 
     answers_ = {0};  // Continuer: the render is lost
@@ -324,8 +283,9 @@ void HistoryTest::everyKindOfEditIsOneNamedStep() {
     QCOMPARE(att.UD_option->value(), 5);
 
     // A file opened into the document is a step too: the attractor it replaced comes back.
-    main_->setFileDialogHook(
-        [](const FileDialogRequest&) { return QStringLiteral(QM_DATA_DIR "/examples/lorenz.qmattr"); });
+    main_->setFileDialogHook([](const FileDialogRequest&) {
+        return QStringLiteral(QM_DATA_DIR "/examples/lorenz.qmattr");
+    });
     main_->A_ouvrir->trigger();
     main_->setFileDialogHook(nullptr);
     QCOMPARE(view->attractor()->kindCode(), 3);

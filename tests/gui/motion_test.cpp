@@ -7,7 +7,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
@@ -20,9 +19,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sstream>
-
-#include "cli/cli.h"
 #include "core/render/light.h"
 #include "core/strings/string_table.h"
 #include "gui/animation_dialog.h"
@@ -32,29 +28,12 @@
 #include "gui/preview_widget.h"
 #include "gui/texts.h"
 #include "gui/view.h"
+#include "gui_test_support.h"
 
 using namespace qm;
 using namespace qm::gui;
 
-namespace {
-
-QByteArray slurp(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-int runTool(const QStringList& args, std::string* err = nullptr) {
-    std::vector<std::string> words{"quillmere-cli"};
-    for (const QString& a : args) words.push_back(a.toStdString());
-    std::vector<const char*> argv;
-    for (const std::string& w : words) argv.push_back(w.c_str());
-    std::ostringstream out, errors;
-    const int status = qm::cli::run(static_cast<int>(argv.size()), argv.data(), out, errors);
-    if (err) *err = errors.str();
-    return status;
-}
-
-}  // namespace
+using namespace qm::gui::test;
 
 class MotionTest final : public QObject {
     Q_OBJECT
@@ -70,54 +49,30 @@ private slots:
 private:
     TForm_view* foundDocument(int kind, int mode);
 
-    std::unique_ptr<TMDIform> main_;
+    TestProgram program_;
+    std::unique_ptr<TMDIform>& main_ = program_.main;
     QTemporaryDir folder_;
-    QStringList messages_;
-    QString nextFileName_;
+    QStringList& messages_ = program_.messages;
+    QString& nextFileName_ = program_.nextFileName;
     CloudSettings nextCloud_;
 };
 
 void MotionTest::initTestCase() {
     QVERIFY(folder_.isValid());
-    setMessageHook([this](QMessageBox::Icon, const QString&, const QString& text) {
-        messages_ << text;
-        return true;
-    });
-    setQuestionHook([](const QString&, const QStringList& buttons) {
-        return static_cast<int>(buttons.size()) - 1;
-    });
-    main_ = std::make_unique<TMDIform>();
-    main_->setPalettes(nullptr);
-    main_->setProgramFolder(QM_DATA_DIR);
-    main_->setFileDialogHook([this](const FileDialogRequest&) { return nextFileName_; });
+    QVERIFY(program_.start({900, 700}));
     main_->setCloudSettingsHook([this](CloudSettings& s) {
         s = nextCloud_;
         return true;
     });
-    main_->resize(900, 700);
-    main_->show();
-    main_->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(main_.get()));
 }
 
 void MotionTest::cleanupTestCase() {
-    setMessageHook(nullptr);
-    setQuestionHook(nullptr);
-    main_.reset();
+    program_.stop();
 }
 
 TForm_view* MotionTest::foundDocument(int kind, int mode) {
-    main_->defaults().kind = static_cast<std::int8_t>(kind);
-    main_->defaults().mode = static_cast<std::uint8_t>(mode);
-    main_->defaults().width = 128;
-    main_->defaults().height = 96;
-    TForm_view* view = main_->newDocument();
-    if (!view) return nullptr;
-    view->A_rechercher->trigger();
-    QElapsedTimer waited;
-    waited.start();
-    while (view->state() != kStateRendered && waited.elapsed() < 60000) QTest::qWait(20);
-    return view->state() == kStateRendered ? view : nullptr;
+    TForm_view* view = program_.newDocument(kind, mode, {128, 96});
+    return view && searchFound(view) ? view : nullptr;
 }
 
 void MotionTest::exportedCloudEqualsTheToolsOfTheScene() {
@@ -126,10 +81,7 @@ void MotionTest::exportedCloudEqualsTheToolsOfTheScene() {
     for (int mode : {2, 0}) {
         TForm_view* view = foundDocument(2, mode);
         QVERIFY(view);
-        QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, QPoint(40, 40));
-        QTest::mouseMove(view, QPoint(50, 35));
-        QTest::mouseMove(view, QPoint(70, 30));
-        QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, QPoint(70, 30));
+        drag(view, {40, 40}, {{50, 35}, {70, 30}});
         if (auto* light = dynamic_cast<TBitmap3D_Light*>(view->renderTarget())) {
             light->speedGradient.Clear();
             light->speedGradient.AddStop(0, {0.2f, 0.9f, 0.1f});
@@ -306,10 +258,7 @@ void MotionTest::journeyChecksItsKeyframesAndPreviewPlays() {
     // The same document turned: a journey between two views, which the preview plays.
     dialog->setDocument(view);
     // (the first move of a drag only anchors it)
-    QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, QPoint(30, 30));
-    QTest::mouseMove(view, QPoint(40, 35));
-    QTest::mouseMove(view, QPoint(90, 60));
-    QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, QPoint(90, 60));
+    drag(view, {30, 30}, {{40, 35}, {90, 60}});
     QCOMPARE(view->state(), kStatePreview);
     QVERIFY(dialog->addCurrentView());
     QVERIFY(dialog->animation());

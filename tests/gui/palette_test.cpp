@@ -31,18 +31,16 @@
 #include "gui/render_autosave.h"
 #include "gui/texts.h"
 #include "gui/view.h"
+#include "gui_test_support.h"
 
 using namespace qm;
 using namespace qm::gui;
+using namespace qm::gui::test;
 
 namespace {
 
 QPoint rowPoint(const PropertyPalette& palette, const Property& p, int x) {
     return {x, palette.rowRect(p).center().y()};
-}
-
-void typeInto(QWidget* w, const QString& text) {
-    for (QChar c : text) QTest::keyClick(w, c.toLatin1());
 }
 
 }  // namespace
@@ -79,7 +77,6 @@ private slots:
 
 private:
     PropertyPalette& makePalette(bool autoApply);
-    void shoot(QWidget* window, const QString& name);
     PaletteWindows& palettes() const { return static_cast<PaletteWindows&>(main_->palettes()); }
     PropertyPalette& attractorRows() const { return palettes().attractorPalette().palette(); }
     PropertyPalette& renderRows() const { return palettes().renderPalette().palette(); }
@@ -90,12 +87,10 @@ private:
     QTemporaryDir folder_;
     QStringList messages_;
     QString nextColorMap_;
-    QString screenshots_;
 };
 
 void PaletteTest::initTestCase() {
     QVERIFY(folder_.isValid());
-    screenshots_ = qEnvironmentVariable("QM_SCREENSHOTS");
     setMessageHook([this](QMessageBox::Icon, const QString&, const QString& text) {
         messages_ << text;
         return true;
@@ -110,16 +105,6 @@ void PaletteTest::cleanupTestCase() {
     host_.reset();
 }
 
-void PaletteTest::shoot(QWidget* window, const QString& name) {
-    if (screenshots_.isEmpty()) return;
-    QTest::qWait(200);
-    QDir().mkpath(screenshots_);
-    const QRect frame = window->frameGeometry();
-    window->screen()
-        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
-        .save(screenshots_ + QLatin1Char('/') + name + QStringLiteral(".png"));
-}
-
 PropertyPalette& PaletteTest::makePalette(bool autoApply) {
     host_ = std::make_unique<QWidget>();
     host_->resize(291, 300);
@@ -131,8 +116,7 @@ PropertyPalette& PaletteTest::makePalette(bool autoApply) {
     palette->rows().labelWidth = 64;
     palette->rows().setAutoApplyDefault(autoApply);
     host_->show();
-    host_->activateWindow();
-    [&] { QVERIFY(QTest::qWaitForWindowActive(host_.get())); }();
+    [&] { QVERIFY(activate(host_.get())); }();
     return *palette;
 }
 
@@ -315,8 +299,7 @@ void PaletteTest::palettesFollowTheFirstDocument() {
     main_->setProgramFolder(QM_DATA_DIR);
     main_->resize(900, 700);
     main_->show();
-    main_->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(main_.get()));
+    QVERIFY(activate(main_.get()));
     main_->defaults().kind = 3;  // Lorenz
     TForm_view* view = main_->newDocument();
     QVERIFY(view);
@@ -415,8 +398,7 @@ void PaletteTest::tickedParameterSurvivesTheSearch() {
     QVERIFY(!params.findParam("B")->randomizable);
     params.findParam("B")->set(28.5);
     params.findParam("C")->set(2.5);
-    view->A_rechercher->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
+    QVERIFY(searchFound(view));
     QCOMPARE(params.findParam("B")->get(), 28.5);
     QVERIFY(params.findParam("C")->get() != 2.5);
     // The rows show what the search found.
@@ -450,8 +432,7 @@ void PaletteTest::kindChangeSetsFullRandomness() {
     // Back to Lorenz for what follows.
     att.C_type->setCurrentIndex(3);
     emit att.C_type->activated(3);
-    view->A_rechercher->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
+    QVERIFY(searchFound(view));
 }
 
 void PaletteTest::ifsRowsAreDividedMapByMapAndJuliaLevelWaits() {
@@ -488,8 +469,7 @@ void PaletteTest::ifsRowsAreDividedMapByMapAndJuliaLevelWaits() {
     QVERIFY(degree && degree->autoApply());
 
     pickKind(3);
-    view->A_rechercher->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
+    QVERIFY(searchFound(view));
 }
 
 void PaletteTest::lightModeLoadsGradientsAndAGradientRendersAgain() {

@@ -15,9 +15,7 @@
 #include <QTest>
 
 #include <cmath>
-#include <sstream>
 
-#include "cli/cli.h"
 #include "core/render/bitmap3d.h"
 #include "core/render/light.h"
 #include "gui/image_frame.h"
@@ -27,40 +25,12 @@
 #include "gui/preview_widget.h"
 #include "gui/texts.h"
 #include "gui/view.h"
+#include "gui_test_support.h"
 
 using namespace qm;
 using namespace qm::gui;
 
-namespace {
-
-QByteArray slurp(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-int runTool(const QStringList& args, std::string* err) {
-    std::vector<std::string> words{"quillmere-cli"};
-    for (const QString& a : args) words.push_back(a.toStdString());
-    std::vector<const char*> argv;
-    for (const std::string& w : words) argv.push_back(w.c_str());
-    std::ostringstream out, errors;
-    const int status = qm::cli::run(static_cast<int>(argv.size()), argv.data(), out, errors);
-    *err = errors.str();
-    return status;
-}
-
-// A left-button drag from `from` through `to`, with modifiers: the first move anchors it.
-void drag(QWidget* view, QPoint from, QPoint to, Qt::KeyboardModifiers modifiers) {
-    QTest::mousePress(view, Qt::LeftButton, modifiers, from);
-    for (const QPointF at : {QPointF(from), QPointF(to)}) {
-        QMouseEvent move(QEvent::MouseMove, at, view->mapToGlobal(at), Qt::NoButton, Qt::LeftButton,
-                         modifiers);
-        QApplication::sendEvent(view, &move);
-    }
-    QTest::mouseRelease(view, Qt::LeftButton, modifiers, to);
-}
-
-}  // namespace
+using namespace qm::gui::test;
 
 class PosterTest final : public QObject {
     Q_OBJECT
@@ -74,32 +44,20 @@ private slots:
 
 private:
     TForm_view* openExample(int mode, QSize size = {640, 480});
-    void shoot(const QString& name);
+    void shoot(const QString& name) { test::shoot(main_.get(), name, 300); }
     void checkOnScreen(TForm_view* view);
 
-    std::unique_ptr<TMDIform> main_;
+    TestProgram program_;
+    std::unique_ptr<TMDIform>& main_ = program_.main;
     QTemporaryDir folder_;
-    QStringList messages_;
-    QString nextFileName_;
-    QString screenshots_;
+    QStringList& messages_ = program_.messages;
+    QString& nextFileName_ = program_.nextFileName;
 };
 
 void PosterTest::initTestCase() {
     QVERIFY(folder_.isValid());
-    screenshots_ = qEnvironmentVariable("QM_SCREENSHOTS");
-    setMessageHook([this](QMessageBox::Icon, const QString&, const QString& text) {
-        messages_ << text;
-        return true;
-    });
-    setQuestionHook([](const QString&, const QStringList&) { return 1; });  // "Ne pas enregistrer"
-    main_ = std::make_unique<TMDIform>();
-    main_->setPalettes(nullptr);
-    main_->setProgramFolder(QM_DATA_DIR);
-    main_->setFileDialogHook([this](const FileDialogRequest&) { return nextFileName_; });
-    main_->resize(1000, 760);
-    main_->show();
-    main_->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(main_.get()));
+    program_.answer = 1;  // "Ne pas enregistrer"
+    QVERIFY(program_.start({1000, 760}));
 }
 
 void PosterTest::cleanup() {
@@ -108,9 +66,7 @@ void PosterTest::cleanup() {
 }
 
 void PosterTest::cleanupTestCase() {
-    setMessageHook(nullptr);
-    setQuestionHook(nullptr);
-    main_.reset();
+    program_.stop();
 }
 
 TForm_view* PosterTest::openExample(int mode, QSize size) {
@@ -120,16 +76,6 @@ TForm_view* PosterTest::openExample(int mode, QSize size) {
     if (main_->openFiles({QStringLiteral(QM_DATA_DIR "/examples/lorenz.qmattr")}) != 1)
         return nullptr;
     return main_->activeDocument();
-}
-
-void PosterTest::shoot(const QString& name) {
-    if (screenshots_.isEmpty()) return;
-    QTest::qWait(300);
-    QDir().mkpath(screenshots_);
-    const QRect frame = main_->frameGeometry();
-    main_->screen()
-        ->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height())
-        .save(screenshots_ + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
 
 void PosterTest::checkOnScreen(TForm_view* view) {
@@ -262,17 +208,11 @@ void PosterTest::posterRendersAsTheToolRendersItsScene() {
     shoot(QStringLiteral("poster-preview-scaled"));
 
     view->setTotalIterations(400000);
-    QSignalSpy completed(view, &TForm_view::renderCompleted);
-    view->A_demarrer->trigger();
-    QCOMPARE(view->state(), kStateRendering);
-    QVERIFY(completed.wait(300000));
-    QCOMPARE(view->state(), kStateRendered);
+    QVERIFY(renderToEnd(view, 300000));
     shoot(QStringLiteral("poster-rendered-scaled"));
 
     // "Taille réelle" (Ctrl+0) shows it at 100% with scroll bars, from its middle; and back.
-    main_->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(main_.get()));
-    QTest::keyClick(main_.get(), Qt::Key_0, Qt::ControlModifier);
+    QVERIFY(pressKey(main_.get(), Qt::Key_0, Qt::ControlModifier));
     QVERIFY(view->actualSize() && view->A_taille_reelle->isChecked());
     QCOMPARE(view->displayScale(), 1.0);
     const QList<QScrollBar*> bars = view->findChildren<QScrollBar*>();

@@ -12,9 +12,7 @@
 #include <QWheelEvent>
 
 #include <fstream>
-#include <sstream>
 
-#include "cli/cli.h"
 #include "core/attractor/attractor.h"
 #include "core/render/light.h"
 #include "core/scene/scene_file.h"
@@ -24,30 +22,13 @@
 #include "gui/preview_widget.h"
 #include "gui/texts.h"
 #include "gui/view.h"
+#include "gui_test_support.h"
 #include "png/png_image.h"
 
 using namespace qm;
 using namespace qm::gui;
 
-namespace {
-
-QByteArray slurp(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-int runTool(const QStringList& args, std::string* err = nullptr) {
-    std::vector<std::string> words{"quillmere-cli"};
-    for (const QString& a : args) words.push_back(a.toStdString());
-    std::vector<const char*> argv;
-    for (const std::string& w : words) argv.push_back(w.c_str());
-    std::ostringstream out, errors;
-    const int status = qm::cli::run(static_cast<int>(argv.size()), argv.data(), out, errors);
-    if (err) *err = errors.str();
-    return status;
-}
-
-}  // namespace
+using namespace qm::gui::test;
 
 class SceneTest final : public QObject {
     Q_OBJECT
@@ -63,61 +44,29 @@ private slots:
 
 private:
     TForm_view* newDocument(int kind, int mode);
-    void render(TForm_view* view);
     void saveImage(const QString& name, const QString& filter = {});
 
-    std::unique_ptr<TMDIform> main_;
+    TestProgram program_;
+    std::unique_ptr<TMDIform>& main_ = program_.main;
     QTemporaryDir folder_;
-    QStringList messages_;
-    QString nextFileName_;
-    QString nextFilter_;
-    QStringList questions_;
-    QList<int> answers_;  // the next answers, first first; none left: the last button
+    QStringList& messages_ = program_.messages;
+    QString& nextFileName_ = program_.nextFileName;
+    QString& nextFilter_ = program_.nextFilter;
+    QStringList& questions_ = program_.questions;
+    QList<int>& answers_ = program_.answers;  // the next answers; none left: the last button
 };
 
 void SceneTest::initTestCase() {
     QVERIFY(folder_.isValid());
-    setMessageHook([this](QMessageBox::Icon, const QString&, const QString& text) {
-        messages_ << text;
-        return true;
-    });
-    main_ = std::make_unique<TMDIform>();
-    main_->setPalettes(nullptr);
-    main_->setProgramFolder(QM_DATA_DIR);
-    main_->setFileDialogHook([this](const FileDialogRequest& request) {
-        if (request.selectedFilter) *request.selectedFilter = nextFilter_;
-        return nextFileName_;
-    });
-    setQuestionHook([this](const QString& text, const QStringList& buttons) {
-        questions_ << text;
-        return answers_.isEmpty() ? static_cast<int>(buttons.size()) - 1 : answers_.takeFirst();
-    });
-    main_->resize(900, 700);
-    main_->show();
-    main_->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(main_.get()));
+    QVERIFY(program_.start({900, 700}));
 }
 
 void SceneTest::cleanupTestCase() {
-    setMessageHook(nullptr);
-    setQuestionHook(nullptr);
-    main_.reset();
+    program_.stop();
 }
 
 TForm_view* SceneTest::newDocument(int kind, int mode) {
-    main_->defaults().kind = static_cast<std::int8_t>(kind);
-    main_->defaults().mode = static_cast<std::uint8_t>(mode);
-    main_->defaults().width = 128;
-    main_->defaults().height = 96;
-    return main_->newDocument();
-}
-
-void SceneTest::render(TForm_view* view) {
-    QSignalSpy completed(view, &TForm_view::renderCompleted);
-    view->A_demarrer->trigger();
-    QCOMPARE(view->state(), kStateRendering);
-    QVERIFY(completed.wait(60000));
-    QCOMPARE(view->state(), kStateRendered);
+    return program_.newDocument(kind, mode, {128, 96});
 }
 
 void SceneTest::saveImage(const QString& name, const QString& filter) {
@@ -144,12 +93,8 @@ void SceneTest::pictureReopensAndRendersTheSameInProgramAndTool() {
     TForm_view* view = newDocument(kind, (mode + 1) % kRenderModeCount);
     QVERIFY(view);
     // A find, a drag, a zoom with the wheel, then the mode: the way a picture is made.
-    view->A_rechercher->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
-    QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, QPoint(40, 40));
-    QTest::mouseMove(view, QPoint(60, 45));
-    QTest::mouseMove(view, QPoint(75, 30));
-    QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, QPoint(75, 30));
+    QVERIFY(searchFound(view));
+    drag(view, {40, 40}, {{60, 45}, {75, 30}});
     QWheelEvent wheel(QPointF(50, 50), view->mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, 120),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(view, &wheel);
@@ -165,7 +110,7 @@ void SceneTest::pictureReopensAndRendersTheSameInProgramAndTool() {
         view->gradientChanged();
     }
     view->setTotalIterations(150001);
-    render(view);
+    QVERIFY(renderToEnd(view));
     saveImage(QStringLiteral("picture.png"));
     const QString picture = nextFileName_;
     const Mat4 framing = view->renderTarget()->combinedMatrix;
@@ -182,7 +127,7 @@ void SceneTest::pictureReopensAndRendersTheSameInProgramAndTool() {
 
     // A second render of the same scene repeats the first, scene text included: the first
     // leaves nothing behind that the second would start from.
-    render(view);
+    QVERIFY(renderToEnd(view));
     QVERIFY(view->renderTarget()->imageBytes() == bytes);
     saveImage(QStringLiteral("second.png"));
     QCOMPARE(slurp(nextFileName_), slurp(picture));
@@ -197,7 +142,7 @@ void SceneTest::pictureReopensAndRendersTheSameInProgramAndTool() {
     QCOMPARE(reopened->renderTarget()->combinedMatrix, framing);
     QCOMPARE(reopened->state(), kStatePreview);
     QCOMPARE(reopened->size(), view->size());
-    render(reopened);
+    QVERIFY(renderToEnd(reopened));
     QVERIFY(reopened->renderTarget()->imageBytes() == bytes);
     saveImage(QStringLiteral("again.png"));
     QCOMPARE(slurp(nextFileName_), slurp(picture));
@@ -222,8 +167,7 @@ void SceneTest::pictureReopensAndRendersTheSameInProgramAndTool() {
 
 void SceneTest::sceneFileSavesWithCtrlSAndOpens() {
     TForm_view* view = newDocument(3, 2);  // Lorenz, Lumière
-    view->A_rechercher->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
+    QVERIFY(searchFound(view));
     view->renderTarget()->scale *= 0.8;
     view->scaleChanged();
     const std::string expected = sceneText(*view->attractor(), view->scene());
@@ -252,8 +196,7 @@ void SceneTest::sceneFileSavesWithCtrlSAndOpens() {
 
 void SceneTest::wrongSceneKeepsTheDocument() {
     TForm_view* view = newDocument(3, 0);
-    view->A_rechercher->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
+    QVERIFY(searchFound(view));
     const Attractor* attractor = view->attractor();
     const TBitmap3D* target = view->renderTarget();
     const QString wrong = folder_.filePath(QStringLiteral("wrong.qmscene"));
@@ -294,10 +237,9 @@ void SceneTest::wrongSceneKeepsTheDocument() {
 // that was not saved; declined, everything stays as the render had it.
 void SceneTest::finishedRenderIsNotLostWithoutAsking() {
     TForm_view* view = newDocument(3, 2);  // Lorenz, Lumière
-    view->A_rechercher->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
+    QVERIFY(searchFound(view));
     view->setTotalIterations(30001);
-    render(view);
+    QVERIFY(renderToEnd(view));
     questions_.clear();
 
     answers_ = {1};  // Annuler
@@ -337,7 +279,7 @@ void SceneTest::finishedRenderIsNotLostWithoutAsking() {
     QCOMPARE(view->renderTarget()->mode, std::uint8_t{0});
 
     // Answered "Continuer", the edit goes through.
-    render(view);
+    QVERIFY(renderToEnd(view));
     answers_ = {0};
     view->setRenderMode(4);
     QCOMPARE(questions_.size(), 1);
@@ -357,8 +299,7 @@ void SceneTest::closingAsksForUnsavedWork() {
     QVERIFY(questions_.isEmpty());
 
     TForm_view* view = newDocument(3, 0);
-    view->A_rechercher->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
+    QVERIFY(searchFound(view));
     QMdiSubWindow* window = documentWindow(view);
     answers_ = {2};  // Annuler
     QVERIFY(!window->close());
@@ -375,10 +316,9 @@ void SceneTest::closingAsksForUnsavedWork() {
 
     // A render never saved asks for the image; a cancelled file dialog keeps the document.
     TForm_view* rendered = newDocument(3, 0);
-    rendered->A_rechercher->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(rendered->state(), kStateRendered, 60000);
+    QVERIFY(searchFound(rendered));
     rendered->setTotalIterations(20001);
-    render(rendered);
+    QVERIFY(renderToEnd(rendered));
     questions_.clear();
     nextFileName_.clear();
     answers_ = {0};
@@ -388,8 +328,7 @@ void SceneTest::closingAsksForUnsavedWork() {
 
     // Quitting asks document by document and stops at the first one kept.
     TForm_view* other = newDocument(3, 0);
-    other->A_rechercher->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(other->state(), kStateRendered, 60000);
+    QVERIFY(searchFound(other));
     questions_.clear();
     const int open = main_->openDocumentCount();
     answers_ = {2};

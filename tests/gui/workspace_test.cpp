@@ -42,9 +42,11 @@
 #include "gui/property_palette.h"
 #include "gui/texts.h"
 #include "gui/view.h"
+#include "gui_test_support.h"
 
 using namespace qm;
 using namespace qm::gui;
+using namespace qm::gui::test;
 
 namespace {
 
@@ -247,8 +249,7 @@ void WorkspaceTest::aNewDocumentShowsTheHintUntilItsFirstAttractor() {
     useLanguage(true);
     QCOMPARE(hint->text(), QStringLiteral("F3: search for an attractor"));
     useLanguage(false);
-    view->A_rechercher->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
+    QVERIFY(searchFound(view));
     QVERIFY(!hint->isVisible());
     // A new kind is a new attractor, but no longer a new document.
     view->setAttractorKind(3);
@@ -282,12 +283,9 @@ void WorkspaceTest::everyCommandHasATooltipInBothLanguages() {
 void WorkspaceTest::aFastRenderReportsSpeedAndTenthsInTheCurrentLanguage() {
     TForm_view* view = main_->newDocument();
     QVERIFY(view);
-    view->A_rechercher->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
+    QVERIFY(searchFound(view));
     view->setTotalIterations(300000);
-    QSignalSpy completed(view, &TForm_view::renderCompleted);
-    view->A_demarrer->trigger();
-    QVERIFY(completed.wait(20000));
+    QVERIFY(renderToEnd(view, 20000));
     // Well under a second: the average speed and a time with tenths.
     const QString speed = main_->statusText(2);
     QVERIFY2(speed.startsWith(QStringLiteral("i/s : ")) && speed.size() > 6, qPrintable(speed));
@@ -318,8 +316,7 @@ void WorkspaceTest::aFastRenderReportsSpeedAndTenthsInTheCurrentLanguage() {
 void WorkspaceTest::refusedClosesSayWhy() {
     TForm_view* view = main_->newDocument();
     QVERIFY(view);
-    view->A_rechercher->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(view->state(), kStateRendered, 60000);
+    QVERIFY(searchFound(view));
     view->setTotalIterations(2000000000);
     QSignalSpy completed(view, &TForm_view::renderCompleted);
     view->A_demarrer->trigger();
