@@ -178,6 +178,30 @@ inline int runTool(const QStringList& args, std::string* err = nullptr) {
     return status;
 }
 
+// Palettes that show nothing and give the render settings the test chooses.
+class FixedPalettes final : public Palettes {
+public:
+    FixedPalettes(std::int32_t updates, std::int32_t threads, std::int32_t streams)
+        : updates_(updates), threads_(threads), streams_(streams) {}
+    void showAttractor(Attractor*) override {}
+    void showRenderTarget(TBitmap3D*) override {}
+    void release(const Attractor*, const TBitmap3D*) override {}
+    void retranslate() override {}
+    void refreshValues() override {}
+    void fillAttractorPalette() override {}
+    void setPalettesEnabled(bool) override {}
+    void setPalettesVisible(bool) override {}
+    void selectKind(std::int8_t) override {}
+    void selectMode(int) override {}
+    void refreshScale() override {}
+    std::int32_t updateCount() const override { return updates_; }
+    std::int32_t renderThreads() const override { return threads_; }
+    std::int32_t renderStreams() const override { return streams_; }
+
+private:
+    std::int32_t updates_, threads_, streams_;
+};
+
 // The program's main window for a test, with every dialog it would show answered here.
 class TestProgram {
 public:

@@ -29,6 +29,7 @@
 #include "gui/render_thread.h"
 #include "gui/texts.h"
 #include "gui/view.h"
+#include "gui_test_support.h"
 
 using namespace qm;
 using namespace qm::gui;
@@ -37,23 +38,9 @@ namespace fs = std::filesystem;
 namespace {
 
 // Palettes that render with 16 streams on 2 threads and many developments.
-class TestPalettes final : public Palettes {
-public:
-    void showAttractor(Attractor*) override {}
-    void showRenderTarget(TBitmap3D*) override {}
-    void release(const Attractor*, const TBitmap3D*) override {}
-    void retranslate() override {}
-    void refreshValues() override {}
-    void fillAttractorPalette() override {}
-    void setPalettesEnabled(bool) override {}
-    void setPalettesVisible(bool) override {}
-    void selectKind(std::int8_t) override {}
-    void selectMode(int) override {}
-    void refreshScale() override {}
-    std::int32_t updateCount() const override { return 37; }
-    std::int32_t renderThreads() const override { return 2; }
-    std::int32_t renderStreams() const override { return 16; }
-};
+std::unique_ptr<Palettes> testPalettes() {
+    return std::make_unique<test::FixedPalettes>(37, 2, 16);
+}
 
 std::vector<std::uint8_t> imageBytes(const TBitmap3D& target) {
     const ImageView v = target.imageView();
@@ -147,7 +134,7 @@ void RenderResumeTest::crashedRenderResumesToTheSameBytes() {
     fs::path ownFile;
     {
         TMDIform main;
-        main.setPalettes(std::make_unique<TestPalettes>());
+        main.setPalettes(testPalettes());
         main.setAutosaveSeconds(0.02);
         // Two documents of the same file and settings: the first renders to its end, the
         // second is stopped and resumed.
@@ -194,7 +181,7 @@ void RenderResumeTest::crashedRenderResumesToTheSameBytes() {
     QVERIFY(fs::exists(orphan));
 
     TMDIform main;
-    main.setPalettes(std::make_unique<TestPalettes>());
+    main.setPalettes(testPalettes());
     QStringList offered;
     main.setResumeOfferHook([&](const QString& file) {
         offered << file;
@@ -277,7 +264,7 @@ void RenderResumeTest::savedStateResumesFromTheMenu() {
     }
 
     TMDIform main;
-    main.setPalettes(std::make_unique<TestPalettes>());
+    main.setPalettes(testPalettes());
     main.setAutosaveSeconds(0);
     main.setFileDialogHook([&](const FileDialogRequest&) { return file; });
     messages_.clear();
@@ -295,7 +282,7 @@ void RenderResumeTest::savedStateResumesFromTheMenu() {
 
 void RenderResumeTest::badStateFilesChangeNothing() {
     TMDIform main;
-    main.setPalettes(std::make_unique<TestPalettes>());
+    main.setPalettes(testPalettes());
     main.setAutosaveSeconds(0);
     // A real state, cut short; and an attractor file, which is no state at all.
     RenderState state;
@@ -339,7 +326,7 @@ void RenderResumeTest::damagedAutosaveIsSetAsideAfterItsOffer() {
     const fs::path orphan = autosaveFolder() / kDeadOwnerName;
     std::ofstream(orphan) << "QMRENDER, but cut short";
     TMDIform main;
-    main.setPalettes(std::make_unique<TestPalettes>());
+    main.setPalettes(testPalettes());
     int offers = 0;
     main.setResumeOfferHook([&](const QString&) {
         ++offers;
@@ -367,7 +354,7 @@ void RenderResumeTest::failedAutosaveIsShownInTheStatusBar() {
     fs::remove_all(folder);
     std::ofstream(folder) << "not a folder";
     TMDIform main;
-    main.setPalettes(std::make_unique<TestPalettes>());
+    main.setPalettes(testPalettes());
     main.setAutosaveSeconds(0.02);
     QCOMPARE(main.openFiles({QStringLiteral(QM_DATA_DIR "/examples/lorenz.qmattr")}), 1);
     TForm_view* view = main.activeDocument();
