@@ -1,5 +1,7 @@
 #include "core/render/gas.h"
 
+#include "core/render/splat_cells.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -9,7 +11,9 @@
 
 namespace qm {
 
-TBitmap3D_Gas::TBitmap3D_Gas() { SetDefaults(); }
+TBitmap3D_Gas::TBitmap3D_Gas() {
+    SetDefaults();
+}
 
 TBitmap3D_Gas::TBitmap3D_Gas(const TBitmap3D& source, ModeSwitch tag) : TBitmap3D(source, tag) {
     const auto* same = dynamic_cast<const TBitmap3D_Gas*>(&source);
@@ -72,7 +76,8 @@ namespace {
 #if defined(__SSE2__)
     const __m128d half = _mm_set1_pd(0.5), shift = _mm_set1_pd(6755399441055744.0);
     const __m128d zero = _mm_setzero_pd(), rowLength = _mm_set1_pd(row);
-    const __m128d lastColumn = _mm_set1_pd(limits.lastColumn), lastRow = _mm_set1_pd(limits.lastRow);
+    const __m128d lastColumn = _mm_set1_pd(limits.lastColumn),
+                  lastRow = _mm_set1_pd(limits.lastRow);
     const __m128 one = _mm_set1_ps(1.0f);
     for (; i + 1 < count; i += 2) {
         const __m128d x = _mm_loadh_pd(_mm_load_sd(&pixel[i].x), &pixel[i + 1].x);
@@ -147,7 +152,8 @@ void TBitmap3D_Gas::BuildImage() {
             std::uint8_t g = 0;
             if (c > 0) {
                 // pow in double on the float operands, rounded to float; then the brightness.
-                const float level = static_cast<float>(std::pow(static_cast<double>(c / peak), e)) * f;
+                const float level =
+                    static_cast<float>(std::pow(static_cast<double>(c / peak), e)) * f;
                 // Only a positive level converts: a NaN (0 times an infinite brightness) or a
                 // negative brightness would be an undefined conversion, and both are black.
                 if (level > 0)
@@ -186,7 +192,9 @@ void TBitmap3D_Gas::BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) {
     }
 }
 
-TBitmap3D_Liquid::TBitmap3D_Liquid() { mode = static_cast<std::uint8_t>(RenderMode::Liquid); }
+TBitmap3D_Liquid::TBitmap3D_Liquid() {
+    mode = static_cast<std::uint8_t>(RenderMode::Liquid);
+}
 
 TBitmap3D_Liquid::TBitmap3D_Liquid(const TBitmap3D& source, ModeSwitch tag)
     : TBitmap3D_Gas(source, tag) {
@@ -204,7 +212,49 @@ void TBitmap3D_Liquid::ClearImage() {
 }
 
 void TBitmap3D_Liquid::PlotBlock(const Vecd* points, std::int32_t n) {
+#if defined(__SSE2__)
+    // Each chunk is projected, and its cells, weights and depths computed, ahead of the
+    // splats; the splats themselves then run one after the other in point order (a point
+    // before its mirror image), since each may move the surface the next one meets.
+    float* const dens = density.data();
+    float* const front = surface.data();
+    const std::int32_t row = imageWidth;
+    const SplatLimits limits(imageWidth, imageHeight);
+    const SurfaceTest4 test(depthRange, scale);
+    Vecd pixel[kSplatChunk], mirrored[kSplatChunk], both[2 * kSplatChunk];
+    SplatCells cells;
+    for (std::int32_t start = 0; start < n; start += kSplatChunk) {
+        const std::int32_t count = std::min(kSplatChunk, n - start);
+        projectChunk<true>(points + start, count, 1.0, pixel);
+        if (mirror) {
+            projectChunk<true>(points + start, count, -1.0, mirrored);
+            for (std::int32_t i = 0; i < count; ++i) {
+                both[2 * i] = pixel[i];
+                both[2 * i + 1] = mirrored[i];
+            }
+            computeSplatCells<true>(both, 2 * count, limits, cells);
+        } else {
+            computeSplatCells<true>(pixel, count, limits, cells);
+        }
+        for (std::int32_t c = 0; c < cells.count; ++c) {
+            const std::int32_t at = cells.index[c];
+            const __m128 w = _mm_load_ps(cells.weight[c]);
+            const __m128 m = test(front + at, front + at + row, w, _mm_set1_ps(cells.depth[c]));
+            // density += w * m where the coverage is above 0; the other lanes keep their bits.
+            float* const d0 = dens + at;
+            float* const d1 = d0 + row;
+            const __m128 before = SurfaceTest4::load4(d0, d1);
+            const __m128 counts = _mm_cmpgt_ps(m, _mm_setzero_ps());
+            const __m128 added = _mm_add_ps(before, _mm_mul_ps(w, m));
+            const __m128 after =
+                _mm_or_ps(_mm_and_ps(counts, added), _mm_andnot_ps(counts, before));
+            _mm_storel_pi(reinterpret_cast<__m64*>(d0), after);
+            _mm_storeh_pi(reinterpret_cast<__m64*>(d1), after);
+        }
+    }
+#else
     plotInChunks<true>(points, n, [this](const Vecd& pixel) { splatLiquid(pixel); });
+#endif
 }
 
 }  // namespace qm
