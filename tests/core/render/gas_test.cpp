@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace qm {
@@ -32,7 +34,7 @@ Vecd onPixel(const TBitmap3D& t, int px, int py, double z) {
 TEST(Gas, DevelopsGreyWithItsToneCurve) {
     auto t = makeTarget(0);
     auto& gas = static_cast<TBitmap3D_Gas&>(*t);
-    gas.density[3 + 4 * 16] = 1.0f;                   // the peak: white
+    gas.density[3 + 4 * 16] = 1.0f;                  // the peak: white
     gas.density[5 + 4 * 16] = 0.17677669529663687f;  // 0.5^2.5: (0.5^2.5)^0.4 x 510 = 255
     gas.density[7 + 4 * 16] = 0.01f;
     gas.BuildImage();
@@ -40,7 +42,8 @@ TEST(Gas, DevelopsGreyWithItsToneCurve) {
     auto pixel = [&](int x, int y) { return t->scanLine(11 - y) + 3 * x; };
     EXPECT_EQ(pixel(3, 4)[0], 255);
     EXPECT_GE(pixel(5, 4)[0], 254);
-    const int expected = static_cast<int>(static_cast<float>(std::pow(0.01, static_cast<double>(0.4f))) * 510.0f);
+    const int expected =
+        static_cast<int>(static_cast<float>(std::pow(0.01, static_cast<double>(0.4f))) * 510.0f);
     EXPECT_EQ(pixel(7, 4)[0], expected);
     for (std::size_t k = 0; k < t->imageBytes().size(); k += 3) {
         ASSERT_EQ(t->imageBytes()[k], t->imageBytes()[k + 1]);
@@ -83,9 +86,17 @@ TEST(Gas, PointOnAPixelGivesItTheWholeWeight) {
     EXPECT_NEAR(static_cast<TBitmap3D_Gas&>(*t).density[6 + 5 * 16], 1.0f, 1e-6);
 }
 
-TEST(Gas, BlockSplatEqualsOnePointAtATime) {
-    // Points inside, on the border, far outside and not finite, in blocks of odd sizes, with
-    // and without the mirror: the buffers must be identical to the ones PlotPoint gives.
+// The bits of a buffer: NaN surfaces compare equal to themselves, and -0 differs from 0.
+std::vector<std::uint32_t> bitsOf(const std::vector<float>& v) {
+    std::vector<std::uint32_t> bits(v.size());
+    std::memcpy(bits.data(), v.data(), v.size() * sizeof(float));
+    return bits;
+}
+
+// Points inside, on the border, far outside and not finite; for the depth surface, points
+// centred on a pixel (weights 0 and 1) and plotted again at the same depth (level with the
+// surface, h = 0), and depths beyond float's range, which turn the surface infinite or NaN.
+std::vector<Vecd> awkwardPoints(const TBitmap3D& t) {
     std::vector<Vecd> points;
     Random31 rng{5};
     for (int i = 0; i < 3001; ++i) {
@@ -94,20 +105,48 @@ TEST(Gas, BlockSplatEqualsOnePointAtATime) {
         if (i % 97 == 0) points.push_back({NAN, 0.1, 0});
         if (i % 89 == 0) points.push_back({1e300, -1e300, 0});
         if (i % 83 == 0) points.push_back({INFINITY, 0.1, 0});
-    }
-    for (bool mirror : {false, true}) {
-        auto one = makeTarget(0), block = makeTarget(0);
-        one->mirror = block->mirror = mirror;
-        for (const Vecd& p : points) one->PlotPoint(p);
-        std::size_t done = 0;
-        for (std::size_t size = 1; done < points.size(); size = size * 2 + 1) {
-            const std::size_t n = std::min(size, points.size() - done);
-            block->PlotBlock(points.data() + done, static_cast<std::int32_t>(n));
-            done += n;
+        if (i % 61 == 0) {
+            const Vecd centred = onPixel(t, 1 + i % 14, 1 + i % 10, rng.uniform() - 0.5);
+            points.push_back(centred);
+            points.push_back(centred);
+            // Plotted again and again, a point pulls the surface onto its own depth.
+            for (int k = 0; k < 30; ++k) points.push_back({u, v, 0.25});
         }
-        EXPECT_EQ(static_cast<TBitmap3D_Gas&>(*one).density, static_cast<TBitmap3D_Gas&>(*block).density)
-            << mirror;
+        if (i % 331 == 0) points.push_back({u, v, i % 662 == 0 ? 1e300 : -1e300});
+        if (i % 127 == 0) points.push_back({u, v, i % 254 == 0 ? 3e38 : -1e39});
     }
+    return points;
+}
+
+TEST(GasAndLiquid, BlockSplatEqualsOnePointAtATime) {
+    // In blocks of odd sizes, with and without the mirror, zoomed in and out: the buffers
+    // must have exactly the bits PlotPoint gives.
+    for (int mode : {0, 1})
+        for (bool mirror : {false, true})
+            for (double zoom : {1.0, 37.0, 1e-30}) {
+                auto one = makeTarget(mode), block = makeTarget(mode);
+                for (auto* t : {one.get(), block.get()}) {
+                    t->mirror = mirror;
+                    t->scale = zoom;
+                    t->SetView();
+                }
+                const std::vector<Vecd> points = awkwardPoints(*one);
+                for (const Vecd& p : points) one->PlotPoint(p);
+                std::size_t done = 0;
+                for (std::size_t size = 1; done < points.size(); size = size * 2 + 1) {
+                    const std::size_t n = std::min(size, points.size() - done);
+                    block->PlotBlock(points.data() + done, static_cast<std::int32_t>(n));
+                    done += n;
+                }
+                const auto& a = static_cast<TBitmap3D_Gas&>(*one);
+                const auto& b = static_cast<TBitmap3D_Gas&>(*block);
+                EXPECT_EQ(bitsOf(a.density), bitsOf(b.density))
+                    << "mode " << mode << " mirror " << mirror << " zoom " << zoom;
+                if (mode == 1)
+                    EXPECT_EQ(bitsOf(static_cast<TBitmap3D_Liquid&>(*one).surface),
+                              bitsOf(static_cast<TBitmap3D_Liquid&>(*block).surface))
+                        << "mirror " << mirror << " zoom " << zoom;
+            }
 }
 
 TEST(Liquid, FrontSurfaceHidesWhatLiesBehind) {
