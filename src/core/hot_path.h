@@ -4,3 +4,5 @@
 #pragma once
 
 #define QM_HOT_INLINE [[gnu::always_inline]] inline
+// The same for a lambda's body: [&](...) QM_HOT_LAMBDA { ... }.
+#define QM_HOT_LAMBDA __attribute__((always_inline))

@@ -219,23 +219,10 @@ void TBitmap3D_Liquid::PlotBlock(const Vecd* points, std::int32_t n) {
     float* const dens = density.data();
     float* const front = surface.data();
     const std::int32_t row = imageWidth;
-    const SplatLimits limits(imageWidth, imageHeight);
     const SurfaceTest4 test(depthRange, scale);
-    Vecd pixel[kSplatChunk], mirrored[kSplatChunk], both[2 * kSplatChunk];
     SplatCells cells;
     for (std::int32_t start = 0; start < n; start += kSplatChunk) {
-        const std::int32_t count = std::min(kSplatChunk, n - start);
-        projectChunk<true>(points + start, count, 1.0, pixel);
-        if (mirror) {
-            projectChunk<true>(points + start, count, -1.0, mirrored);
-            for (std::int32_t i = 0; i < count; ++i) {
-                both[2 * i] = pixel[i];
-                both[2 * i + 1] = mirrored[i];
-            }
-            computeSplatCells<true>(both, 2 * count, limits, cells);
-        } else {
-            computeSplatCells<true>(pixel, count, limits, cells);
-        }
+        projectSplatCells<true>(*this, points + start, std::min(kSplatChunk, n - start), cells);
         for (std::int32_t c = 0; c < cells.count; ++c) {
             const std::int32_t at = cells.index[c];
             const __m128 w = _mm_load_ps(cells.weight[c]);

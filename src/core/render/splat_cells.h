@@ -4,12 +4,13 @@
 // and precision, lane by lane (SSE2 arithmetic rounds as scalar code does).
 //
 //   SplatCells cells;
-//   computeSplatCells<true>(pixels, count, limits, cells);  // in pixel order, outside dropped
+//   projectSplatCells<true>(target, points, count, cells);  // in point order, outside dropped
 //   for (std::int32_t c = 0; c < cells.count; ++c) ... cells.index[c], cells.weight[c] ...
 #pragma once
 
 #include "core/hot_path.h"
 
+#include <array>
 #include <cstdint>
 
 #include "core/render/bitmap3d.h"
@@ -30,46 +31,93 @@ struct SplatCells {
     std::int32_t count = 0;
 };
 
-// Fills cells with the splats of pixel[0 .. count) (count at most SplatCells::kCapacity):
-// splatCell's cells and weights and, with kDepth, the depths.
+// Projects points[0 .. count) (count at most TBitmap3D::kSplatChunk) as TBitmap3D::project
+// does, each followed by its mirror image when target.mirror is set, and fills cells with
+// their splats: splatCell's cells and weights and, with kDepth, the depths.
 template <bool kDepth>
-QM_HOT_INLINE void computeSplatCells(const Vecd* pixel, std::int32_t count,
-                                     const TBitmap3D::SplatLimits& limits, SplatCells& cells) {
+QM_HOT_INLINE void projectSplatCells(const TBitmap3D& target, const Vecd* points,
+                                     std::int32_t count, SplatCells& cells) {
+    // A local copy of the matrix, as in projectChunk: the stores to cells might alias it.
+    const std::array<double, 16> m = target.combinedMatrix.m;
+    const double width = target.imageWidth, height = target.imageHeight;
+    const TBitmap3D::SplatLimits limits(target.imageWidth, target.imageHeight);
     std::int32_t c = 0, i = 0;
+    // Appends the splat of one pixel; the scalar form of the pairs below.
+    auto one = [&](double x, double y, double z) QM_HOT_LAMBDA {
+        const double px = (m[0] * x + m[4] * y + m[8] * z + m[12] + 1) * width * 0.5;
+        const double py = (m[1] * x + m[5] * y + m[9] * z + m[13] + 1) * height * 0.5;
+        Splat s;
+        if (!TBitmap3D::splatCell(px, py, limits, s)) return;
+        cells.weight[c][0] = s.w00;
+        cells.weight[c][1] = s.w10;
+        cells.weight[c][2] = s.w01;
+        cells.weight[c][3] = s.w11;
+        cells.index[c] = s.index;
+        if constexpr (kDepth)
+            cells.depth[c] =
+                static_cast<float>((m[2] * x + m[6] * y + m[10] * z + m[14] + 1) * 0.5);
+        ++c;
+    };
 #if defined(__SSE2__)
+    // Two pixels a pass, in the two lanes: two points, or a point and its mirror image. The
+    // projection's sums are formed in the order project forms them.
+    const __m128d m0 = _mm_set1_pd(m[0]), m4 = _mm_set1_pd(m[4]), m8 = _mm_set1_pd(m[8]);
+    const __m128d m12 = _mm_set1_pd(m[12]), m1 = _mm_set1_pd(m[1]), m5 = _mm_set1_pd(m[5]);
+    const __m128d m9 = _mm_set1_pd(m[9]), m13 = _mm_set1_pd(m[13]), m2 = _mm_set1_pd(m[2]);
+    const __m128d m6 = _mm_set1_pd(m[6]), m10 = _mm_set1_pd(m[10]), m14 = _mm_set1_pd(m[14]);
+    const __m128d w = _mm_set1_pd(width), h = _mm_set1_pd(height), unit = _mm_set1_pd(1.0);
     const __m128d half = _mm_set1_pd(0.5), shift = _mm_set1_pd(6755399441055744.0);
     const __m128d zero = _mm_setzero_pd(), rowLength = _mm_set1_pd(limits.rowLength);
     const __m128d lastColumn = _mm_set1_pd(limits.lastColumn),
                   lastRow = _mm_set1_pd(limits.lastRow);
-    const __m128 one = _mm_set1_ps(1.0f);
-    for (; i + 1 < count; i += 2) {
-        const __m128d x = _mm_loadh_pd(_mm_load_sd(&pixel[i].x), &pixel[i + 1].x);
-        const __m128d y = _mm_loadh_pd(_mm_load_sd(&pixel[i].y), &pixel[i + 1].y);
+    const __m128 onef = _mm_set1_ps(1.0f);
+    auto pair = [&](__m128d x, __m128d y, __m128d z) QM_HOT_LAMBDA {
+        const __m128d px = _mm_mul_pd(
+            _mm_mul_pd(
+                _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(m0, x), _mm_mul_pd(m4, y)),
+                                                 _mm_mul_pd(m8, z)),
+                                      m12),
+                           unit),
+                w),
+            half);
+        const __m128d py = _mm_mul_pd(
+            _mm_mul_pd(
+                _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(m1, x), _mm_mul_pd(m5, y)),
+                                                 _mm_mul_pd(m9, z)),
+                                      m13),
+                           unit),
+                h),
+            half);
         // roundHalfEven(x - 0.5), and the range test as doubles.
-        const __m128d ci = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(x, half), shift), shift);
-        const __m128d cj = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(y, half), shift), shift);
+        const __m128d ci = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(px, half), shift), shift);
+        const __m128d cj = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(py, half), shift), shift);
         const __m128d inside =
             _mm_and_pd(_mm_and_pd(_mm_cmplt_pd(zero, ci), _mm_cmplt_pd(ci, lastColumn)),
                        _mm_and_pd(_mm_cmplt_pd(zero, cj), _mm_cmplt_pd(cj, lastRow)));
         const int mask = _mm_movemask_pd(inside);
-        if (mask == 0) continue;
+        if (mask == 0) return;
         // Cells outside become 0 so that no conversion sees a non-finite or huge value.
         const __m128d si = _mm_and_pd(ci, inside), sj = _mm_and_pd(cj, inside);
-        const __m128 fx = _mm_cvtpd_ps(_mm_sub_pd(x, si));
-        const __m128 fy = _mm_cvtpd_ps(_mm_sub_pd(y, sj));
+        const __m128 fx = _mm_cvtpd_ps(_mm_sub_pd(px, si));
+        const __m128 fy = _mm_cvtpd_ps(_mm_sub_pd(py, sj));
         const __m128 fxy = _mm_mul_ps(fx, fy);
-        const __m128 w00 = _mm_add_ps(_mm_sub_ps(_mm_sub_ps(one, fx), fy), fxy);
+        const __m128 w00 = _mm_add_ps(_mm_sub_ps(_mm_sub_ps(onef, fx), fy), fxy);
         const __m128 w10 = _mm_sub_ps(fx, fxy);
         const __m128 w01 = _mm_sub_ps(fy, fxy);
-        // Lanes 0 and 1 hold the two points; transposed to one vector of four weights each.
+        // Lanes 0 and 1 hold the two pixels; transposed to one vector of four weights each.
         const __m128 top = _mm_unpacklo_ps(w00, w10), bottom = _mm_unpacklo_ps(w01, fxy);
         const __m128 first = _mm_movelh_ps(top, bottom), second = _mm_movehl_ps(bottom, top);
         // i + j * row is exact in double for any image, so one conversion gives the index.
         const __m128i index = _mm_cvttpd_epi32(_mm_add_pd(si, _mm_mul_pd(sj, rowLength)));
         alignas(16) float depth[4];
         if constexpr (kDepth) {
-            const __m128d z = _mm_loadh_pd(_mm_load_sd(&pixel[i].z), &pixel[i + 1].z);
-            _mm_store_ps(depth, _mm_cvtpd_ps(z));
+            const __m128d pz = _mm_mul_pd(
+                _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(m2, x), _mm_mul_pd(m6, y)),
+                                                 _mm_mul_pd(m10, z)),
+                                      m14),
+                           unit),
+                half);
+            _mm_store_ps(depth, _mm_cvtpd_ps(pz));
         }
         // Both lanes are written; the count moves past the ones inside.
         _mm_store_ps(cells.weight[c], first);
@@ -80,18 +128,23 @@ QM_HOT_INLINE void computeSplatCells(const Vecd* pixel, std::int32_t count,
         cells.index[c] = _mm_cvtsi128_si32(_mm_shuffle_epi32(index, 1));
         if constexpr (kDepth) cells.depth[c] = depth[1];
         c += mask >> 1;
+    };
+    if (target.mirror) {
+        // The mirror image is projected with z times -1, as projectChunk forms it.
+        const __m128d sign = _mm_set_pd(-1.0, 1.0);
+        for (; i < count; ++i)
+            pair(_mm_load1_pd(&points[i].x), _mm_load1_pd(&points[i].y),
+                 _mm_mul_pd(sign, _mm_load1_pd(&points[i].z)));
+    } else {
+        for (; i + 1 < count; i += 2)
+            pair(_mm_loadh_pd(_mm_load_sd(&points[i].x), &points[i + 1].x),
+                 _mm_loadh_pd(_mm_load_sd(&points[i].y), &points[i + 1].y),
+                 _mm_loadh_pd(_mm_load_sd(&points[i].z), &points[i + 1].z));
     }
 #endif
     for (; i < count; ++i) {
-        Splat s;
-        if (!TBitmap3D::splatCell(pixel[i].x, pixel[i].y, limits, s)) continue;
-        cells.weight[c][0] = s.w00;
-        cells.weight[c][1] = s.w10;
-        cells.weight[c][2] = s.w01;
-        cells.weight[c][3] = s.w11;
-        cells.index[c] = s.index;
-        if constexpr (kDepth) cells.depth[c] = static_cast<float>(pixel[i].z);
-        ++c;
+        one(points[i].x, points[i].y, points[i].z);
+        if (target.mirror) one(points[i].x, points[i].y, -1.0 * points[i].z);
     }
     cells.count = c;
 }
