@@ -220,10 +220,21 @@ void TBitmap3D_Liquid::PlotBlock(const Vecd* points, std::int32_t n) {
     float* const front = surface.data();
     const std::int32_t row = imageWidth;
     const SurfaceTest4 test(depthRange, scale);
+    constexpr std::int32_t kAhead = 8;
+    static_assert(kAhead <= SplatCells::kSpare);
     SplatCells cells;
     for (std::int32_t start = 0; start < n; start += kSplatChunk) {
         projectSplatCells<true>(*this, points + start, std::min(kSplatChunk, n - start), cells);
+        // The rows a splat a few places on will read, asked for ahead: the two buffers of an
+        // image far larger than the cache are read at each orbit's whim.
+        for (std::int32_t k = cells.count; k < cells.count + kAhead; ++k)
+            cells.index[k] = cells.count > 0 ? cells.index[cells.count - 1] : 0;
         for (std::int32_t c = 0; c < cells.count; ++c) {
+            const std::int32_t next = cells.index[c + kAhead];
+            __builtin_prefetch(front + next, 1, 3);
+            __builtin_prefetch(front + next + row, 1, 3);
+            __builtin_prefetch(dens + next, 1, 3);
+            __builtin_prefetch(dens + next + row, 1, 3);
             const std::int32_t at = cells.index[c];
             const __m128 w = _mm_load_ps(cells.weight[c]);
             const __m128 m = test(front + at, front + at + row, w, _mm_set1_ps(cells.depth[c]));

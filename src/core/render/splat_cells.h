@@ -24,10 +24,11 @@ namespace qm {
 // The splats of a chunk that land inside the image, in the order of their pixels.
 struct SplatCells {
     static constexpr std::int32_t kCapacity = 2 * TBitmap3D::kSplatChunk;  // a chunk and its mirror
+    static constexpr std::int32_t kSpare = 16;
     // w00, w10, w01, w11: pixels (i, j), (i + 1, j), (i, j + 1), (i + 1, j + 1).
     alignas(16) float weight[kCapacity][4];
-    std::int32_t index[kCapacity];  // of pixel (i, j)
-    float depth[kCapacity];         // pixel.z rounded to float, when asked for
+    std::int32_t index[kCapacity + kSpare];  // of pixel (i, j); room to repeat the last
+    float depth[kCapacity];                  // pixel.z rounded to float, when asked for
     std::int32_t count = 0;
 };
 
