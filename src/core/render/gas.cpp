@@ -213,13 +213,25 @@ void TBitmap3D_Liquid::ClearImage() {
 
 void TBitmap3D_Liquid::PlotBlock(const Vecd* points, std::int32_t n) {
 #if defined(__SSE2__)
+    const SurfaceTest4 test(depthRange, scale);
+    if (test.signOfDifference)
+        plotBlockWith<true>(test, points, n);
+    else
+        plotBlockWith<false>(test, points, n);
+#else
+    plotInChunks<true>(points, n, [this](const Vecd& pixel) { splatLiquid(pixel); });
+#endif
+}
+
+#if defined(__SSE2__)
+template <bool kSignOfDifference>
+void TBitmap3D_Liquid::plotBlockWith(const SurfaceTest4& test, const Vecd* points, std::int32_t n) {
     // Each chunk is projected, and its cells, weights and depths computed, ahead of the
     // splats; the splats themselves then run one after the other in point order (a point
     // before its mirror image), since each may move the surface the next one meets.
     float* const dens = density.data();
     float* const front = surface.data();
     const std::int32_t row = imageWidth;
-    const SurfaceTest4 test(depthRange, scale);
     constexpr std::int32_t kAhead = 8;
     static_assert(kAhead <= SplatCells::kSpare);
     SplatCells cells;
@@ -237,7 +249,8 @@ void TBitmap3D_Liquid::PlotBlock(const Vecd* points, std::int32_t n) {
             __builtin_prefetch(dens + next + row, 1, 3);
             const std::int32_t at = cells.index[c];
             const __m128 w = _mm_load_ps(cells.weight[c]);
-            const __m128 m = test(front + at, front + at + row, w, _mm_set1_ps(cells.depth[c]));
+            const __m128 m = test.test<kSignOfDifference>(front + at, front + at + row, w,
+                                                          _mm_set1_ps(cells.depth[c]));
             // density += w * m where the coverage is above 0; the other lanes keep their bits.
             float* const d0 = dens + at;
             float* const d1 = d0 + row;
@@ -250,9 +263,7 @@ void TBitmap3D_Liquid::PlotBlock(const Vecd* points, std::int32_t n) {
             _mm_storeh_pi(reinterpret_cast<__m64*>(d1), after);
         }
     }
-#else
-    plotInChunks<true>(points, n, [this](const Vecd& pixel) { splatLiquid(pixel); });
-#endif
 }
+#endif
 
 }  // namespace qm

@@ -11,6 +11,8 @@
 
 namespace qm {
 
+struct SurfaceTest4;
+
 class TBitmap3D_Gas : public TBitmap3D {
 public:
     TBitmap3D_Gas();
@@ -68,6 +70,10 @@ private:
         if (mirror) splatLiquid(project({p.x, p.y, -p.z}));
     }
     QM_HOT_INLINE void splatLiquid(const Vecd& pixel);
+#if defined(__SSE2__)
+    template <bool kSignOfDifference>
+    void plotBlockWith(const SurfaceTest4& test, const Vecd* points, std::int32_t n);
+#endif
 };
 
 QM_HOT_INLINE void TBitmap3D_Liquid::splatLiquid(const Vecd& pixel) {

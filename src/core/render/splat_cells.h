@@ -159,9 +159,21 @@ QM_HOT_INLINE void projectSplatCells(const TBitmap3D& target, const Vecd* points
 // (a hidden pixel, or a NaN) adds nothing.
 struct SurfaceTest4 {
     SurfaceTest4(double depthRange, double scale)
-        : depthRange(_mm_set1_pd(depthRange)), scale(_mm_set1_pd(scale)) {}
+        : depthRange(_mm_set1_pd(depthRange)),
+          scale(_mm_set1_pd(scale)),
+          signOfDifference(depthRange >= 1 && scale >= 0x1p-50 && depthRange * scale * 10 >= 4 &&
+                           depthRange * scale < 1e300) {}
 
-    QM_HOT_INLINE __m128 operator()(float* row0, float* row1, __m128 w, __m128 d) const {
+    // kSignOfDifference: whether the surface moves may be decided on the sign of surface - d
+    // (signOfDifference must be true). A splat often shares pixels with the one before it,
+    // and its surfaces then wait for that splat's stores: deciding the move without h keeps
+    // the products and conversions of h out of that chain. The products scale the
+    // difference by depthRange * scale * 10 >= 4 (each rounding in double off by far less
+    // than that factor, and nothing underflows for these factors), so h is positive exactly
+    // when the difference is, even for the smallest float difference; both are false for a
+    // NaN.
+    template <bool kSignOfDifference>
+    QM_HOT_INLINE __m128 test(float* row0, float* row1, __m128 w, __m128 d) const {
         // Four scalar loads: a load that lies within one earlier store of a pair is forwarded
         // from it, while a pair load that overlaps a pair stored one pixel aside would wait
         // for that store to reach the cache (neighbouring splats often overlap so).
@@ -177,7 +189,8 @@ struct SurfaceTest4 {
         // In front (h > 0): the surface moves towards the point by the weight.
         const __m128 one = _mm_set1_ps(1.0f);
         const __m128 moved = _mm_add_ps(_mm_mul_ps(s, _mm_sub_ps(one, w)), _mm_mul_ps(d, w));
-        const __m128 front = _mm_cmpgt_ps(h, _mm_setzero_ps());
+        const __m128 front = kSignOfDifference ? _mm_cmpgt_ps(diff, _mm_setzero_ps())
+                                               : _mm_cmpgt_ps(h, _mm_setzero_ps());
         const __m128 kept = _mm_or_ps(_mm_and_ps(front, moved), _mm_andnot_ps(front, s));
         _mm_storel_pi(reinterpret_cast<__m64*>(row0), kept);
         _mm_storeh_pi(reinterpret_cast<__m64*>(row1), kept);
@@ -193,6 +206,7 @@ struct SurfaceTest4 {
     }
 
     __m128d depthRange, scale;
+    bool signOfDifference;
 };
 #endif
 
