@@ -11,9 +11,7 @@
 
 namespace qm {
 
-TBitmap3D_Gas::TBitmap3D_Gas() {
-    SetDefaults();
-}
+TBitmap3D_Gas::TBitmap3D_Gas() { SetDefaults(); }
 
 TBitmap3D_Gas::TBitmap3D_Gas(const TBitmap3D& source, ModeSwitch tag) : TBitmap3D(source, tag) {
     const auto* same = dynamic_cast<const TBitmap3D_Gas*>(&source);
@@ -76,8 +74,7 @@ namespace {
 #if defined(__SSE2__)
     const __m128d half = _mm_set1_pd(0.5), shift = _mm_set1_pd(6755399441055744.0);
     const __m128d zero = _mm_setzero_pd(), rowLength = _mm_set1_pd(row);
-    const __m128d lastColumn = _mm_set1_pd(limits.lastColumn),
-                  lastRow = _mm_set1_pd(limits.lastRow);
+    const __m128d lastColumn = _mm_set1_pd(limits.lastColumn), lastRow = _mm_set1_pd(limits.lastRow);
     const __m128 one = _mm_set1_ps(1.0f);
     for (; i + 1 < count; i += 2) {
         const __m128d x = _mm_loadh_pd(_mm_load_sd(&pixel[i].x), &pixel[i + 1].x);
@@ -152,8 +149,7 @@ void TBitmap3D_Gas::BuildImage() {
             std::uint8_t g = 0;
             if (c > 0) {
                 // pow in double on the float operands, rounded to float; then the brightness.
-                const float level =
-                    static_cast<float>(std::pow(static_cast<double>(c / peak), e)) * f;
+                const float level = static_cast<float>(std::pow(static_cast<double>(c / peak), e)) * f;
                 // Only a positive level converts: a NaN (0 times an infinite brightness) or a
                 // negative brightness would be an undefined conversion, and both are black.
                 if (level > 0)
@@ -192,9 +188,7 @@ void TBitmap3D_Gas::BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) {
     }
 }
 
-TBitmap3D_Liquid::TBitmap3D_Liquid() {
-    mode = static_cast<std::uint8_t>(RenderMode::Liquid);
-}
+TBitmap3D_Liquid::TBitmap3D_Liquid() { mode = static_cast<std::uint8_t>(RenderMode::Liquid); }
 
 TBitmap3D_Liquid::TBitmap3D_Liquid(const TBitmap3D& source, ModeSwitch tag)
     : TBitmap3D_Gas(source, tag) {

@@ -35,7 +35,7 @@ Vecd onPixel(const TBitmap3D& t, int px, int py, double z) {
 TEST(Gas, DevelopsGreyWithItsToneCurve) {
     auto t = makeTarget(0);
     auto& gas = static_cast<TBitmap3D_Gas&>(*t);
-    gas.density[3 + 4 * 16] = 1.0f;                  // the peak: white
+    gas.density[3 + 4 * 16] = 1.0f;                   // the peak: white
     gas.density[5 + 4 * 16] = 0.17677669529663687f;  // 0.5^2.5: (0.5^2.5)^0.4 x 510 = 255
     gas.density[7 + 4 * 16] = 0.01f;
     gas.BuildImage();
@@ -43,8 +43,7 @@ TEST(Gas, DevelopsGreyWithItsToneCurve) {
     auto pixel = [&](int x, int y) { return t->scanLine(11 - y) + 3 * x; };
     EXPECT_EQ(pixel(3, 4)[0], 255);
     EXPECT_GE(pixel(5, 4)[0], 254);
-    const int expected =
-        static_cast<int>(static_cast<float>(std::pow(0.01, static_cast<double>(0.4f))) * 510.0f);
+    const int expected = static_cast<int>(static_cast<float>(std::pow(0.01, static_cast<double>(0.4f))) * 510.0f);
     EXPECT_EQ(pixel(7, 4)[0], expected);
     for (std::size_t k = 0; k < t->imageBytes().size(); k += 3) {
         ASSERT_EQ(t->imageBytes()[k], t->imageBytes()[k + 1]);
