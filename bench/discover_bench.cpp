@@ -1,5 +1,10 @@
 // The gallery's search and thumbnails.
-//   LaneTrials/KIND/threads:J  items_per_second = search trials per second on J threads
+//   LaneTrials/KIND/threads:J/rounds:R
+//                              items_per_second = search trials per second on J threads, R
+//                              rounds per batch (1 as the window searched, 8 as the tool does);
+//                              trials_per_cpu_second, and parallelism: the speed-up the
+//                              batches allow J idle cores (the jobs' thread times scheduled
+//                              again on J cores), which other programs do not disturb
 //   Finds/KIND[/thumbnails]    finds_per_minute, with or without the 200x150 Lumière
 //                              thumbnails (2 threads)
 //   Thumbnail/MODE             time of one 200x150 thumbnail, 300,000 iterations, with its score
@@ -34,13 +39,20 @@ ThumbnailSettings thumbnailSettings(int mode) {
 
 void BM_LaneTrials(benchmark::State& state, int kind) {
     WorkerPool pool(static_cast<int>(state.range(0)));
+    pool.setMeasuring(true);
     DiscoverySettings settings;
     settings.kind = kind;
     settings.seed = 20261207;
     LaneSearch search(settings);
     const std::atomic<bool> never{false};
-    for (auto _ : state) benchmark::DoNotOptimize(search.runRound(pool, never));
+    const int rounds = static_cast<int>(state.range(1));
+    for (auto _ : state) benchmark::DoNotOptimize(search.runRounds(pool, never, rounds));
     state.SetItemsProcessed(search.trials());
+    const WorkerPool::Usage usage = pool.usage();
+    state.counters["trials_per_cpu_second"] =
+        usage.busySeconds > 0 ? static_cast<double>(search.trials()) / usage.busySeconds : 0;
+    state.counters["parallelism"] =
+        usage.criticalSeconds > 0 ? usage.busySeconds / usage.criticalSeconds : 0;
 }
 
 void BM_Finds(benchmark::State& state, int kind, bool thumbnails) {
@@ -83,9 +95,8 @@ void BM_Thumbnail(benchmark::State& state, int mode) {
 const bool registered = [] {
     for (int kind : {9, 0, 1})  // Sprott order 2, Icon, IFS
         benchmark::RegisterBenchmark(("LaneTrials/" + kindName(kind)).c_str(), BM_LaneTrials, kind)
-            ->Arg(1)
-            ->Arg(2)
-            ->ArgName("threads")
+            ->ArgsProduct({{1, 2}, {1, 8}})
+            ->ArgNames({"threads", "rounds"})
             ->UseRealTime()
             ->MinTime(2.0);
     for (int kind = 0; kind < kAttractorKindCount; ++kind)

@@ -14,9 +14,12 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <deque>
 #include <map>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <sstream>
@@ -181,6 +184,71 @@ std::map<std::int64_t, std::string> folderFinds(const fs::path& folder) {
     return finds;
 }
 
+// A find ready to be written: its scene, its encoded thumbnail and what the sheet shows.
+struct Prepared {
+    bool rendered = false;  // false where the orbit diverged or the thumbnail did not encode
+    std::string scene;
+    std::string png;
+    FindFacts facts;
+};
+
+// Writes the finds, in the order given, on a thread of its own: each file is synced to the
+// disk, and the search goes on meanwhile instead of waiting for the disk.
+class FindWriter {
+public:
+    // Writes each find as NNNN.qmscene and NNNN.png, NNNN the first number free for both from
+    // next on; after a failure, the message is out and the later finds are dropped.
+    FindWriter(const fs::path& folder, std::int64_t next, std::ostream& out, std::ostream& err)
+        : folder_(folder), next_(next), out_(out), err_(err), thread_([this] { work(); }) {}
+    ~FindWriter() { finish(); }
+
+    void push(Prepared find) {
+        {
+            std::lock_guard guard(lock_);
+            queue_.push_back(std::move(find));
+        }
+        wake_.notify_one();
+    }
+    // Waits until every find pushed is written or dropped.
+    void finish() {
+        {
+            std::lock_guard guard(lock_);
+            closing_ = true;
+        }
+        wake_.notify_one();
+        if (thread_.joinable()) thread_.join();
+    }
+    bool failed() const { return failed_.load(); }
+    std::int64_t written() const { return written_.load(); }
+
+private:
+    void work() {
+        std::unique_lock guard(lock_);
+        for (;;) {
+            wake_.wait(guard, [this] { return closing_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            Prepared find = std::move(queue_.front());
+            queue_.pop_front();
+            guard.unlock();
+            if (!failed_.load()) write(find);
+            guard.lock();
+        }
+    }
+    void write(const Prepared& find);
+
+    const fs::path folder_;
+    std::int64_t next_;
+    std::ostream& out_;
+    std::ostream& err_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<Prepared> queue_;
+    bool closing_ = false;
+    std::atomic<bool> failed_{false};
+    std::atomic<std::int64_t> written_{0};
+    std::thread thread_;  // last: starts once the rest is built
+};
+
 class Gallery {
 public:
     Gallery(const GalleryOptions& o, std::ostream& out, std::ostream& err)
@@ -200,9 +268,11 @@ private:
     // thumbnail where the orbit diverges.
     std::vector<Rendered> renderThumbnails(const std::vector<std::string>& files,
                                            std::vector<FindFacts>* measured);
-    // Writes a find as NNNN.qmscene and NNNN.png, NNNN the first number free for both from
-    // next on; false after a message when it cannot.
-    bool writeFind(const std::string& scene, const Thumbnail& thumb, const FindFacts& facts);
+    // A find's thumbnail, scene and encoded PNG, on a pool thread.
+    Prepared prepare(const Find& find) const;
+    // How many rounds the next batch searches: about what the missing finds need, going by the
+    // finds per round so far, and within the trials left.
+    int roundsFor(std::int64_t missing, const LaneSearch& search, std::int64_t found) const;
     // Reads every find of the folder; a find without a readable thumbnail gets one.
     std::vector<FolderFind> readFolder();
     bool writeSheet(const std::vector<FolderFind>& finds);
@@ -213,8 +283,6 @@ private:
     std::ostream& err_;
     WorkerPool pool_;
     ThumbnailSettings thumbSettings_;
-    std::int64_t next_ = 1;
-    std::int64_t written_ = 0;
 };
 
 std::vector<Rendered> Gallery::renderThumbnails(const std::vector<std::string>& files,
@@ -240,43 +308,48 @@ std::vector<Rendered> Gallery::renderThumbnails(const std::vector<std::string>& 
     return thumbs;
 }
 
-bool Gallery::writeFind(const std::string& scene, const Thumbnail& thumb, const FindFacts& facts) {
-    const auto png = thumbnailPng(thumb, facts, scene);
-    if (!png || scene.empty()) {
-        err_ << "quillmere-cli gallery: the find could not be encoded\n";
-        return false;
-    }
+void FindWriter::write(const Prepared& find) {
     // Both names must be free: a name that another program took meanwhile passes the find on
     // to the next number, and no file is ever replaced.
     fs::path path, thumbPath;
-    const WriteResult written = writeNumberedPair(o_.out, next_, {kFindExtension, scene},
-                                                  {kThumbExtension, *png}, path, thumbPath);
+    const WriteResult written = writeNumberedPair(folder_, next_, {kFindExtension, find.scene},
+                                                  {kThumbExtension, find.png}, path, thumbPath);
     if (!written) {
         err_ << "quillmere-cli gallery: cannot write " << path.string() << ": "
              << describeWrite(written) << '\n';
-        return false;
+        failed_ = true;
+        return;
     }
     out_ << "found: " << path.string() << '\n'
          << "thumbnail: " << thumbPath.string() << '\n'
-         << "score: " << formatNumber(facts.score) << '\n'
+         << "score: " << formatNumber(find.facts.score) << '\n'
          << std::flush;
     ++next_;
     ++written_;
-    return true;
 }
 
 std::vector<FolderFind> Gallery::readFolder() {
     std::vector<FolderFind> finds;
     std::vector<std::string> missingFiles;
     std::vector<std::size_t> missingAt;
-    for (const auto& [n, name] : folderFinds(o_.out)) {
+    const std::map<std::int64_t, std::string> names = folderFinds(o_.out);
+    // The thumbnails are decoded on the pool: a few hundred of them take a while on one core.
+    std::vector<std::pair<std::int64_t, std::string>> listed(names.begin(), names.end());
+    std::vector<QImage> images(listed.size());
+    pool_.run(static_cast<std::int64_t>(listed.size()), [&](std::int64_t i) {
+        const auto at = static_cast<std::size_t>(i);
+        const fs::path thumbPath = o_.out / numberedFileName(listed[at].first, kThumbExtension);
+        if (!images[at].load(QString::fromStdString(thumbPath.string()), "PNG"))
+            images[at] = QImage();
+    });
+    for (std::size_t at = 0; at < listed.size(); ++at) {
+        const auto& [n, name] = listed[at];
         FolderFind f;
         f.number = n;
         f.file = name;
-        const fs::path thumbPath = o_.out / numberedFileName(n, kThumbExtension);
-        QImage image;
+        const QImage& image = images[at];
         std::optional<double> l, d, s;
-        if (image.load(QString::fromStdString(thumbPath.string()), "PNG")) {
+        if (!image.isNull()) {
             l = readNumberText(image, "Lyapunov");
             d = readNumberText(image, "Dimension");
             s = readNumberText(image, "Score");
@@ -403,11 +476,44 @@ bool Gallery::writePage(const std::vector<FolderFind>& finds) {
     return true;
 }
 
+Prepared Gallery::prepare(const Find& find) const {
+    Prepared p;
+    auto parser = makeAttractorParser();
+    LoadResult loaded = loadAttractorText(*parser, ReadStatus::Ok, find.file);
+    if (!loaded) return p;
+    const std::optional<Thumbnail> thumb = renderThumbnail(*loaded.attractor, thumbSettings_);
+    if (!thumb) return p;
+    p.scene = sceneText(*loaded.attractor, thumbnailScene(*thumb));
+    p.facts = {kindKeyword(find.kind), find.lyapunov, find.dimension, thumb->score.score};
+    // Encoded here, on the pool: the sheet's fonts stay on the main thread, images need none.
+    if (thumb->score.score < o_.minScore) return p;
+    auto png = thumbnailPng(*thumb, p.facts, p.scene);
+    if (!png || p.scene.empty()) return p;
+    p.png = std::move(*png);
+    p.rendered = true;
+    return p;
+}
+
+int Gallery::roundsFor(std::int64_t missing, const LaneSearch& search, std::int64_t found) const {
+    constexpr int kMaxRounds = 16;
+    const std::int64_t done = static_cast<std::int64_t>(search.rounds());
+    std::int64_t rounds = kMaxRounds;
+    // Half the expected need, so that a batch seldom searches much beyond the last find.
+    if (found > 0)
+        rounds = (missing * done + 2 * found - 1) / (2 * found);
+    else if (done < kMaxRounds)
+        rounds = std::max<std::int64_t>(done, 1);
+    const std::int64_t perRound =
+        std::int64_t{search.settings().lanes} * search.settings().trialsPerRound;
+    const std::int64_t left = (o_.maxTrials - search.trials() + perRound - 1) / perRound;
+    return static_cast<int>(std::clamp<std::int64_t>(std::min(rounds, left), 1, kMaxRounds));
+}
+
 int Gallery::run() {
-    next_ = std::max({highestFileNumber(o_.out, kFindExtension),
-                      highestFileNumber(o_.out, kParameterExtension),
-                      highestFileNumber(o_.out, kThumbExtension)}) +
-            1;
+    const std::int64_t next = std::max({highestFileNumber(o_.out, kFindExtension),
+                                        highestFileNumber(o_.out, kParameterExtension),
+                                        highestFileNumber(o_.out, kThumbExtension)}) +
+                              1;
     DiscoverySettings settings;
     settings.kind = o_.kind;
     settings.option = o_.option.value_or(0);
@@ -416,42 +522,61 @@ int Gallery::run() {
     LaneSearch search(settings);
     const std::atomic<bool> never{false};
     const auto start = std::chrono::steady_clock::now();
-    bool failed = false;
+    FindWriter writer(o_.out, next, out_, err_);
 
-    // Rounds until enough finds pass the score; the finds of a round are thumbnailed on the
-    // pool, then taken in their fixed order, so the folder depends on the seed alone.
-    while (written_ < o_.count && search.trials() < o_.maxTrials && !failed) {
-        std::vector<Find> finds = search.runRound(pool_, never);
-        if (finds.empty()) continue;
-        std::vector<std::string> files;
-        for (const Find& f : finds) files.push_back(f.file);
-        const auto thumbs = renderThumbnails(files, nullptr);
-        for (std::size_t i = 0; i < finds.size() && written_ < o_.count; ++i) {
-            const std::optional<Thumbnail>& thumb = thumbs[i].thumb;
-            if (!thumb || thumb->score.score < o_.minScore) continue;
-            const FindFacts facts{kindKeyword(finds[i].kind), finds[i].lyapunov, finds[i].dimension,
-                                  thumb->score.score};
-            if (!writeFind(thumbs[i].scene, *thumb, facts)) {
-                failed = true;
-                break;
-            }
+    // The finds come out in a fixed order and are taken in it, so the folder depends on the
+    // seed alone. Each batch on the pool draws the thumbnails of the finds waiting (no more
+    // than can still be taken) and, while finds are still missing, searches further rounds;
+    // the writer thread meanwhile writes what passed.
+    std::deque<Find> waiting;
+    std::int64_t taken = 0, found = 0;
+    while (taken < o_.count && !writer.failed()) {
+        const auto draw =
+            static_cast<std::size_t>(std::min<std::int64_t>(o_.count - taken, waiting.size()));
+        std::vector<Find> drawing(std::make_move_iterator(waiting.begin()),
+                                  std::make_move_iterator(waiting.begin() + draw));
+        waiting.erase(waiting.begin(), waiting.begin() + draw);
+        std::vector<Prepared> prepared(draw);
+        const auto thumbnail = [&](std::int64_t i) {
+            const auto at = static_cast<std::size_t>(i);
+            prepared[at] = prepare(drawing[at]);
+        };
+        const std::int64_t inHand = taken + static_cast<std::int64_t>(draw + waiting.size());
+        const bool searching = inHand < o_.count && search.trials() < o_.maxTrials;
+        if (searching) {
+            std::vector<Find> finds =
+                search.runRounds(pool_, never, roundsFor(o_.count - inHand, search, found),
+                                 static_cast<std::int64_t>(draw), thumbnail);
+            found += static_cast<std::int64_t>(finds.size());
+            for (Find& f : finds) waiting.push_back(std::move(f));
+        } else if (draw > 0) {
+            pool_.run(static_cast<std::int64_t>(draw), thumbnail);
+        } else {
+            break;  // no find waits, and the trials are spent
+        }
+        for (Prepared& p : prepared) {
+            if (!p.rendered) continue;
+            writer.push(std::move(p));
+            ++taken;
         }
     }
+    writer.finish();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const std::int64_t written = writer.written();
 
     // The sheet and the page cover every find in the folder, this run's and earlier ones.
     const std::vector<FolderFind> all = readFolder();
     const bool sheet = writeSheet(all);
     const bool page = writePage(all);
     out_ << "trials: " << search.trials() << '\n';
-    out_ << "found: " << written_ << '\n';
+    out_ << "found: " << written << '\n';
     out_ << "seconds: " << formatNumber(seconds) << '\n';
     out_ << "trials_per_second: " << formatNumber(seconds > 0 ? search.trials() / seconds : 0.0)
          << '\n';
-    if (failed || !sheet || !page) return kExitWriteFailed;
-    if (written_ < o_.count) {
-        err_ << "quillmere-cli gallery: " << written_ << " of " << o_.count << " finds within "
+    if (writer.failed() || !sheet || !page) return kExitWriteFailed;
+    if (written < o_.count) {
+        err_ << "quillmere-cli gallery: " << written << " of " << o_.count << " finds within "
              << o_.maxTrials << " trials\n";
         return kExitNotReached;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <sstream>
 
 #include "core/discover/worker_pool.h"
@@ -35,11 +36,13 @@ bool previewStaysBounded(Attractor& attractor) {
     return !attractor.diverged();
 }
 
-struct LaneSearch::Lane {
+// Aligned so that two lanes never share a cache line: two cores run two lanes at once.
+struct alignas(64) LaneSearch::Lane {
     std::unique_ptr<Attractor> attractor;
     std::unique_ptr<Parser> parser;
     Random31 generator;
-    std::vector<Find> finds;  // of the current round
+    std::vector<Find> finds;         // of the current batch
+    std::atomic<int> roundsDone{0};  // of the current batch
 };
 
 namespace {
@@ -88,16 +91,42 @@ LaneSearch::LaneSearch(const DiscoverySettings& settings) : settings_(settings) 
 LaneSearch::~LaneSearch() = default;
 
 std::vector<Find> LaneSearch::runRound(WorkerPool& pool, const std::atomic<bool>& stop) {
-    const std::uint64_t round = round_++;
+    return runRounds(pool, stop, 1);
+}
+
+std::vector<Find> LaneSearch::runRounds(WorkerPool& pool, const std::atomic<bool>& stop, int rounds,
+                                        std::int64_t extraJobs,
+                                        const std::function<void(std::int64_t)>& extra) {
+    rounds = std::max(rounds, 1);
+    extraJobs = extra ? std::max<std::int64_t>(extraJobs, 0) : 0;
+    const std::uint64_t first = round_;
+    round_ += static_cast<std::uint64_t>(rounds);
     const double amount = settings_.percent / 100.0;
+    const auto laneCount = static_cast<std::int64_t>(lanes_.size());
     std::atomic<bool> cut{false};
-    pool.run(static_cast<std::int64_t>(lanes_.size()), [&](std::int64_t index) {
+    for (auto& lane : lanes_) {
+        lane->finds.clear();
+        lane->roundsDone.store(0);
+    }
+    // One job per lane and round, the rounds one after another: the lanes' jobs are short, so
+    // the batch ends with little more than one job's wait for the slowest. A lane's round
+    // follows its previous round, which was handed out a whole round of jobs earlier and has
+    // nearly always ended by then; otherwise the job waits for it.
+    pool.run(extraJobs + rounds * laneCount, [&](std::int64_t job) {
+        if (job < extraJobs) {
+            extra(job);
+            return;
+        }
+        const auto r = static_cast<int>((job - extraJobs) / laneCount);
+        const std::int64_t index = (job - extraJobs) % laneCount;
         Lane& lane = *lanes_[static_cast<std::size_t>(index)];
-        lane.finds.clear();
+        for (int done = lane.roundsDone.load(); done < r; done = lane.roundsDone.load())
+            lane.roundsDone.wait(done);
         // The lane's generator is the thread's while the lane runs: the trial, the IFS draw
         // and the sampling all draw from random31.
         Random31 saved = threadRandom31();
         threadRandom31() = lane.generator;
+        std::int64_t trials = 0;
         for (int t = 0; t < settings_.trialsPerRound; ++t) {
             Attractor& a = *lane.attractor;
             a.OnDiverge = nullptr;
@@ -105,7 +134,7 @@ std::vector<Find> LaneSearch::runRound(WorkerPool& pool, const std::atomic<bool>
                 cut = true;
                 break;
             }
-            trials_.fetch_add(1, std::memory_order_relaxed);
+            ++trials;
             if (!a.search(amount)) continue;
             Find find;
             find.lyapunov = a.lyapunov();
@@ -118,19 +147,26 @@ std::vector<Find> LaneSearch::runRound(WorkerPool& pool, const std::atomic<bool>
             // otherwise carry the lane away from it step by step.
             if (!settings_.origin.empty()) lane.attractor = loadOrigin(settings_.origin);
             if (!written) continue;
-            find.round = round;
+            find.round = first + static_cast<std::uint64_t>(r);
             find.lane = static_cast<int>(index);
             find.trial = t;
             find.file = text.str();
             lane.finds.push_back(std::move(find));
         }
+        // Counted once per job: a counter shared by every trial would bounce between cores.
+        trials_.fetch_add(trials, std::memory_order_relaxed);
         lane.generator = threadRandom31();
         threadRandom31() = saved;
+        lane.roundsDone.store(r + 1);
+        lane.roundsDone.notify_all();
     });
     if (cut) stopped_ = true;
     std::vector<Find> finds;
     for (auto& lane : lanes_)
         for (Find& f : lane->finds) finds.push_back(std::move(f));
+    // Each lane's finds are in (round, trial) order; the rounds then go one after another.
+    std::stable_sort(finds.begin(), finds.end(),
+                     [](const Find& a, const Find& b) { return a.round < b.round; });
     return finds;
 }
 

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,6 +66,15 @@ public:
     // order. Returns the round's finds in (lane, trial) order. Every lane checks stop between
     // trials; a round cut short by it returns what was found and leaves stopped() set.
     std::vector<Find> runRound(WorkerPool& pool, const std::atomic<bool>& stop);
+
+    // Runs the next `rounds` rounds in one batch: the same finds, in the same order, as that
+    // many calls of runRound, with one wait for the slowest lane instead of one per round
+    // (a round's few long trials leave the other cores idle at its end otherwise). extraJobs
+    // further jobs share the batch, handed out before the lanes so that long ones (the last
+    // finds' thumbnails) do not trail; extra(i) runs on a pool thread with its own random31.
+    std::vector<Find> runRounds(WorkerPool& pool, const std::atomic<bool>& stop, int rounds,
+                                std::int64_t extraJobs = 0,
+                                const std::function<void(std::int64_t)>& extra = {});
 
     std::uint64_t rounds() const { return round_; }
     std::int64_t trials() const { return trials_.load(std::memory_order_relaxed); }

@@ -54,6 +54,40 @@ TEST(LaneSearch, FindsDependOnTheSeedAloneNotOnTheThreadCount) {
     EXPECT_NE(one.front().file, other.front().file);
 }
 
+TEST(LaneSearch, RoundsInOneBatchFindWhatRoundsOneByOneFind) {
+    DiscoverySettings settings;
+    settings.kind = static_cast<int>(AttractorKind::Icon);
+    settings.seed = 7;
+    settings.lanes = 16;
+    settings.trialsPerRound = 8;
+    const auto single = search(settings, 1, 12);
+    ASSERT_GE(single.size(), 3u) << "seed 7 should find Icon sets within 1536 trials";
+
+    // Batches of 5, 1 and 6 rounds, with extra jobs that clobber the thread's generator as a
+    // thumbnail does: the lanes must not notice.
+    WorkerPool pool(3);
+    LaneSearch lanes(settings);
+    std::atomic<bool> stop{false};
+    std::atomic<int> extras{0};
+    const auto extra = [&](std::int64_t) {
+        threadRandom31().state = 12345;
+        ++extras;
+    };
+    std::vector<Find> batched;
+    for (int rounds : {5, 1, 6})
+        for (Find& f : lanes.runRounds(pool, stop, rounds, 7, extra)) batched.push_back(f);
+    EXPECT_EQ(extras.load(), 21);
+    EXPECT_EQ(lanes.rounds(), 12u);
+    EXPECT_EQ(lanes.trials(), 12 * 16 * 8);
+    ASSERT_EQ(batched.size(), single.size());
+    for (std::size_t i = 0; i < single.size(); ++i) {
+        EXPECT_EQ(batched[i].file, single[i].file) << i;
+        EXPECT_EQ(std::tie(batched[i].round, batched[i].lane, batched[i].trial),
+                  std::tie(single[i].round, single[i].lane, single[i].trial))
+            << i;
+    }
+}
+
 TEST(LaneSearch, FindsAreAcceptedTrialsThatLoadBack) {
     DiscoverySettings settings;
     settings.kind = kAllKinds;
