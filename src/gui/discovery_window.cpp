@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <sstream>
@@ -522,33 +523,49 @@ void TForm_discover::search(const SearchRequest& request) {
     ThumbnailSettings thumb = thumbnailSettings(main_.programFolder(), mode_.load());
     std::int64_t counted = 0;
     int shown = 0;
-    while (!stop_.load() && lanes.valid() && (request.limit == 0 || shown < request.limit)) {
-        std::vector<Find> finds = lanes.runRound(pool, stop_);
-        trials_.fetch_add(lanes.trials() - counted);
-        counted = lanes.trials();
-        if (request.limit > 0 && finds.size() > static_cast<std::size_t>(request.limit - shown))
-            finds.resize(static_cast<std::size_t>(request.limit - shown));
+    // Each batch on the pool draws the thumbnails of the last batch's finds and searches the
+    // next rounds, so that no core idles while one draws; as many rounds as take about a
+    // tenth of a second, so that a find shows soon after it is found.
+    std::vector<Find> drawing;
+    int rounds = 1;
+    for (;;) {
+        const std::int64_t inHand = shown + static_cast<std::int64_t>(drawing.size());
+        const bool searching = lanes.valid() && (request.limit == 0 || inHand < request.limit);
+        if (stop_.load() || (!searching && drawing.empty())) break;
         thumb.mode = mode_.load();
-        std::vector<std::optional<Thumbnail>> thumbs(finds.size());
-        std::vector<std::string> scenes(finds.size());
-        pool.run(static_cast<std::int64_t>(finds.size()), [&](std::int64_t i) {
+        std::vector<std::optional<Thumbnail>> thumbs(drawing.size());
+        std::vector<std::string> scenes(drawing.size());
+        const auto draw = [&](std::int64_t i) {
             if (stop_.load(std::memory_order_relaxed)) return;
             const auto at = static_cast<std::size_t>(i);
             auto parser = makeAttractorParser();
-            LoadResult loaded = loadAttractorText(*parser, ReadStatus::Ok, finds[at].file);
+            LoadResult loaded = loadAttractorText(*parser, ReadStatus::Ok, drawing[at].file);
             if (!loaded) return;
             thumbs[at] = renderThumbnail(*loaded.attractor, thumb);
             if (thumbs[at]) scenes[at] = sceneText(*loaded.attractor, thumbnailScene(*thumbs[at]));
-        });
-        for (std::size_t i = 0; i < finds.size(); ++i) {
+        };
+        std::vector<Find> finds;
+        const auto began = std::chrono::steady_clock::now();
+        if (searching)
+            finds = lanes.runRounds(pool, stop_, rounds, static_cast<std::int64_t>(drawing.size()),
+                                    draw);
+        else
+            pool.run(static_cast<std::int64_t>(drawing.size()), draw);
+        const double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        if (searching && took < 0.05) rounds = std::min(rounds * 2, 16);
+        if (searching && took > 0.2) rounds = std::max(rounds / 2, 1);
+        trials_.fetch_add(lanes.trials() - counted);
+        counted = lanes.trials();
+        for (std::size_t i = 0; i < drawing.size(); ++i) {
             if (!thumbs[i]) continue;
             const Thumbnail& t = *thumbs[i];
             Shown s;
-            s.kind = finds[i].kind;
-            s.lyapunov = finds[i].lyapunov;
-            s.dimension = finds[i].dimension;
+            s.kind = drawing[i].kind;
+            s.lyapunov = drawing[i].lyapunov;
+            s.dimension = drawing[i].dimension;
             s.score = t.score.score;
-            s.file = QString::fromStdString(finds[i].file);
+            s.file = QString::fromStdString(drawing[i].file);
             s.scene = QString::fromStdString(scenes[i]);
             s.thumb = imageOf(t);
             s.mode = t.mode;
@@ -559,6 +576,10 @@ void TForm_discover::search(const SearchRequest& request) {
         }
         QMetaObject::invokeMethod(
             this, [this] { updateStatus(); }, Qt::QueuedConnection);
+        if (request.limit > 0 &&
+            finds.size() > static_cast<std::size_t>(std::max(0, request.limit - shown)))
+            finds.resize(static_cast<std::size_t>(std::max(0, request.limit - shown)));
+        drawing = std::move(finds);
     }
     // Ended by itself (enough finds near a find, or an origin that cannot be searched).
     if (!stop_.load())
