@@ -468,10 +468,14 @@ std::optional<std::string> continueShard(RenderJob& job, const TBitmap3D& fresh,
     expected.borrowBuffers = true;
     fresh.captureState(expected);
     if (saved.scene != expected.scene) return std::string("a checkpoint of another scene");
-    auto sorted = [](const RenderState& s) {
+    // A checkpoint written before checkpoints kept the exposure goes on as it began, against
+    // the buffers' own peak.
+    const bool exposureKept = saved.setting("exposure") != nullptr;
+    auto sorted = [exposureKept](const RenderState& s) {
         std::vector<std::pair<std::string, std::string>> v;
         for (const auto& kv : s.settings)
-            if (kv.first != "checkpoint_every") v.push_back(kv);
+            if (kv.first != "checkpoint_every" && (exposureKept || kv.first != "exposure"))
+                v.push_back(kv);
         std::sort(v.begin(), v.end());
         return v;
     };

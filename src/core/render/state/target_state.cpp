@@ -3,6 +3,7 @@
 // its base, and applies its own part only once the base has applied its own: a refused state
 // leaves the target as it was.
 #include <cmath>
+#include <limits>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -67,6 +68,9 @@ void TBitmap3D::captureState(RenderState& s) const {
     s.set("camera.mirror", mirror ? "1" : "0");
     setColor(s, "color.background", backgroundColor);
     setColor(s, "color.point", pointColor);
+    // Only when there is one: a state without the key develops against the buffers' own peak,
+    // as every state written before the key existed does.
+    if (fixedPeak > 0) s.set("exposure", double{fixedPeak});
 }
 
 bool TBitmap3D::restoreState(const RenderState& s) {
@@ -87,6 +91,16 @@ bool TBitmap3D::restoreState(const RenderState& s) {
     if (!e || !t || !c || !axis || !angle || !zoom || !px || !py || !vw || !vh || !nearZ || !farZ ||
         !mirrored || (*mirrored != "0" && *mirrored != "1") || !background || !point)
         return false;
+    // A fixed exposure is a float's value above 0; anything else under the key is no state of
+    // ours.
+    float exposure = 0;
+    if (s.setting("exposure")) {
+        const auto v = s.number("exposure");
+        if (!v || !(*v > 0) || *v > std::numeric_limits<float>::max() ||
+            static_cast<double>(static_cast<float>(*v)) != *v)
+            return false;
+        exposure = static_cast<float>(*v);
+    }
 
     eye = *e;
     target = *t;
@@ -101,6 +115,7 @@ bool TBitmap3D::restoreState(const RenderState& s) {
     nearPlane = *nearZ;
     farPlane = *farZ;
     mirror = *mirrored == "1";
+    fixedPeak = exposure;
     SetBackgroundColor(*background);
     SetPointColor(*point);
     SetProjection();

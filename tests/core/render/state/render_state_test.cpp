@@ -290,6 +290,91 @@ std::string engineCaseName(const ::testing::TestParamInfo<EngineCase>& info) {
 INSTANTIATE_TEST_SUITE_P(EveryMode, EngineResume, ::testing::ValuesIn(engineCases()),
                          engineCaseName);
 
+// An animation's frame develops against the exposure its scene fixes. Its state keeps that
+// exposure; a state written before states kept it resumes as it did then, against the
+// buffers' own peak.
+class StateExposure : public TempDir {
+protected:
+    static EngineSettings engineSettings() {
+        EngineSettings settings;
+        settings.totalIterations = kTotal;
+        settings.updates = kUpdates;
+        settings.streams = 16;
+        settings.renderSeed = 7;
+        settings.threads = 2;
+        return settings;
+    }
+    // The render's bytes, run whole or stopped after two rounds with its state in `state`.
+    static std::vector<std::uint8_t> render(int mode, float exposure, RenderState* state = nullptr,
+                                            float* ownPeak = nullptr) {
+        auto attractor = examples::makeExample(exampleOf(AttractorKind::Lorenz));
+        auto target = preparedTarget(mode, *attractor);
+        target->fixedPeak = exposure;
+        const EngineSettings settings = engineSettings();
+        RenderEngine engine(*attractor, *target, settings);
+        RenderControl control;
+        RoundSink sink(*target, control, state ? 2 : 0);
+        if (engine.run(sink, control).needsFinalDevelop) target->BuildImage();
+        if (ownPeak) *ownPeak = target->foundPeak;
+        if (state) {
+            std::ostringstream scene;
+            writeAttractor(*makeAttractorParser(), *attractor, scene);
+            state->scene = scene.str();
+            setRenderSettings(*state, settings);
+            captureRender(*target, engine, 0, *state);
+        }
+        return target->imageBytes();
+    }
+    // The state through its file, resumed and run to the end.
+    std::vector<std::uint8_t> resume(const RenderState& state, float& exposure) {
+        const fs::path file = dir / "frame.qmrender";
+        EXPECT_TRUE(writeRenderState(file, state));
+        RenderState read;
+        EXPECT_TRUE(readRenderState(file, read));
+        ResumedRender r;
+        EXPECT_EQ(prepareResume(read, 1, r), ResumeStatus::Ok);
+        if (!r.target) return {};
+        exposure = r.target->fixedPeak;
+        RenderControl control;
+        RoundSink sink(*r.target, control);
+        if (r.engine->run(sink, control).needsFinalDevelop) r.target->BuildImage();
+        return r.target->imageBytes();
+    }
+};
+
+TEST_F(StateExposure, AFixedExposureResumesAndAnOlderStateDevelopsAgainstItsOwnPeak) {
+    for (int mode : {static_cast<int>(RenderMode::Gas), static_cast<int>(RenderMode::Light),
+                     static_cast<int>(RenderMode::Solid)}) {
+        SCOPED_TRACE(mode);
+        float ownPeak = 0;
+        const std::vector<std::uint8_t> own = render(mode, 0, nullptr, &ownPeak);
+        ASSERT_GT(ownPeak, 0);
+        const float exposure = ownPeak / 4;
+        const std::vector<std::uint8_t> fixed = render(mode, exposure);
+        ASSERT_NE(fixed, own) << "an exposure below the peak brightens the image";
+
+        RenderState state;
+        render(mode, exposure, &state);
+        ASSERT_TRUE(state.number("exposure"));
+        EXPECT_EQ(*state.number("exposure"), double{exposure});
+        float resumedExposure = -1;
+        EXPECT_EQ(resume(state, resumedExposure), fixed);
+        EXPECT_EQ(resumedExposure, exposure);
+
+        RenderState older = state;
+        std::erase_if(older.settings, [](const auto& kv) { return kv.first == "exposure"; });
+        EXPECT_EQ(resume(older, resumedExposure), own);
+        EXPECT_EQ(resumedExposure, 0);
+
+        for (const char* bad : {"0", "-2", "nan", "1e300", "0.1"}) {
+            RenderState s = state;
+            s.set("exposure", std::string(bad));
+            ResumedRender none;
+            EXPECT_EQ(prepareResume(s, 1, none), ResumeStatus::BadTarget) << bad;
+        }
+    }
+}
+
 // A target with the render's camera, buffers and settings, to capture from.
 struct Rendered {
     std::unique_ptr<Attractor> attractor = examples::makeExample(exampleOf(AttractorKind::Lorenz));
