@@ -31,7 +31,8 @@ enum Tag : std::int32_t {
     kTagImage = 2,
     kTagGradient = 3,
     kTagParallel = 4,
-    kTagAutosave = 5
+    kTagAutosave = 5,
+    kTagExposure = 6
 };
 
 // The program's settings, where the language choice is kept too.
@@ -184,6 +185,19 @@ void TForm_bmppal::fill(TBitmap3D* target) {
         slider(TextId::kGamma, &solid->gamma, 0.0001, 1, 5);
         slider(TextId::kRoughness, &solid->roughness, 0.0001, 0.001, 0.3);
     }
+    // Only for a document whose scene fixed an exposure (an animation's frame): ticked, the
+    // image develops against the value; unticked, against its own peak.
+    if (view && *view->exposureVariable() > 0) {
+        auto* exposure = rows.addBound(text(TextId::kFixedExposure), view->exposureVariable(),
+                                       Property::kCheckBox);
+        exposure->SetMin(1e-6);
+        exposure->SetMax(1e30);
+        exposure->tag = kTagExposure;
+        exposure->SetChecked(view->fixedExposure());
+        exposure->onCheck = [this](Property&, bool ticked) {
+            if (TForm_view* v = activeDocument()) v->setFixedExposure(ticked);
+        };
+    }
     const std::pair<int, int> tips[] = {{TextId::kImageWidth, TextId::kTipWidth},
                                         {TextId::kImageHeight, TextId::kTipHeight},
                                         {TextId::kUpdateCount, TextId::kTipUpdates},
@@ -196,7 +210,8 @@ void TForm_bmppal::fill(TBitmap3D* target) {
                                         {TextId::kOpacity, TextId::kTipOpacity},
                                         {TextId::kRoughness, TextId::kTipRoughness},
                                         {TextId::kSpeedGradient, TextId::kTipSpeedGradient},
-                                        {TextId::kAngleGradient, TextId::kTipAngleGradient}};
+                                        {TextId::kAngleGradient, TextId::kTipAngleGradient},
+                                        {TextId::kFixedExposure, TextId::kTipFixedExposure}};
     for (const auto& [row, tip] : tips)
         if (Property* p = rows.find(text(row))) p->toolTip = text(tip);
 }
@@ -220,6 +235,12 @@ void TForm_bmppal::paletteChanged(Property& p) {
             settings.setValue(kStreamsKey, streams_);
             break;
         }
+        case kTagExposure:
+            // A typed value turns the exposure on.
+            view->exposureValueChanged();
+            p.Reload();
+            if (!p.ticked() && view->fixedExposure()) p.SetChecked(true);
+            break;
         case kTagAutosave: {
             // From the next render on; 0 turns autosave off.
             QSettings settings = programSettings();

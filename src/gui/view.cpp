@@ -586,6 +586,31 @@ void TForm_view::imageSettingsChanged() {
     image_->imageChanged();
 }
 
+bool TForm_view::fixedExposure() const { return target_ && target_->fixedPeak > 0; }
+
+void TForm_view::setFixedExposure(bool on) {
+    if (!target_ || busy()) return;
+    // The target holds a float: the value shown is the one the image develops against.
+    const float peak = on && exposure_ > 0 ? static_cast<float>(exposure_) : 0.0f;
+    if (on && peak > 0) exposure_ = peak;
+    if (peak == target_->fixedPeak) return;
+    target_->fixedPeak = peak;
+    imageSettingsChanged();
+}
+
+void TForm_view::exposureValueChanged() {
+    if (!target_ || busy()) return;
+    const float peak = static_cast<float>(exposure_);
+    if (!(peak > 0) || !std::isfinite(peak)) {
+        exposure_ = target_->fixedPeak;
+        return;
+    }
+    exposure_ = peak;
+    if (peak == target_->fixedPeak) return;
+    target_->fixedPeak = peak;
+    imageSettingsChanged();
+}
+
 void TForm_view::gradientChanged() {
     if (!confirmRenderLoss()) {
         // The render's gradients come back.
@@ -918,6 +943,7 @@ RenderScene TForm_view::scene() const {
     s.gamma = now.gamma;
     s.opacity = now.opacity;
     s.roughness = now.roughness;
+    s.exposure = now.exposure;
     return s;
 }
 
@@ -1023,6 +1049,11 @@ bool TForm_view::installSceneAs(SceneLoad loaded, bool opened) {
     sceneStreams_ = scene.streams;
     renderSeed_ = scene.renderSeed.value_or(0);
     updates_ = static_cast<char>(scene.updates);
+    // A step back to before the exposure was turned off keeps the value to turn it on again.
+    if (scene.exposure)
+        exposure_ = static_cast<float>(*scene.exposure);
+    else if (opened)
+        exposure_ = 0;
     renderScene_.reset();
     if (opened) markSceneSaved();
 

@@ -103,6 +103,16 @@ public:
     void scaleChanged();
     void imageSettingsChanged();
     void gradientChanged();
+    // The fixed exposure an opened scene brought (an animation's frame develops against the
+    // peak the animation shares): the value is kept while the user has it off, so that it can
+    // be turned on again; 0 when the document never had one. On, the image develops against
+    // it; off, against its own peak. Each change is a step of the history and develops the
+    // image again.
+    double* exposureVariable() { return &exposure_; }
+    bool fixedExposure() const;
+    void setFixedExposure(bool on);
+    // The row's value was typed: it becomes the exposure, turned on.
+    void exposureValueChanged();
     // A new image size, 16 to 16384 pixels a side (clamped): the target and the window are
     // resized, the camera kept and the preview redrawn. False when the document is busy or
     // the size would not fit in memory (a message says so).
@@ -305,6 +315,7 @@ private:
     std::uint64_t renderSeed_ = 0;
     char randomness_ = 100;  // percent; an 8-bit row of the palette
     char updates_ = 10;
+    double exposure_ = 0;
     // The generator state the last preview sampling started from: with the parameters it
     // decides the preview points (Julia draws from it).
     std::uint64_t previewRandom_ = 0;

@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -89,6 +90,7 @@ private slots:
     void typedDivergingValueGoesBackWithOneUndo();
     void historyWindowListsJumpsAndFollowsTheDocument();
     void nothingIsUndoneWhileTheDocumentRenders();
+    void fixedExposureShowsAndClearingItIsAStep();
 
 private:
     TForm_view* newDocument(int kind, int mode);
@@ -457,4 +459,69 @@ void HistoryTest::nothingIsUndoneWhileTheDocumentRenders() {
 }
 
 QTEST_MAIN(HistoryTest)
+// A frame of an animation carries the exposure the animation shares: the render palette shows
+// it, unticking it develops the image against its own peak, saving keeps that choice, and
+// undo and redo go between the two.
+void HistoryTest::fixedExposureShowsAndClearingItIsAStep() {
+    TForm_view* view = newDocument(3, 0);  // Lorenz, Gaz
+    QVERIFY(view);
+    search(view, 4242);
+    QTemporaryDir folder;
+    const std::filesystem::path frame =
+        folder.filePath(QStringLiteral("frame.qmscene")).toStdString();
+    RenderScene scene = view->scene();
+    scene.iterations = 60000;
+    scene.exposure = 3.5;
+    QVERIFY(saveScene(frame, *view->attractor(), scene));
+    const QString frameName = QString::fromStdString(frame.string());
+    main_->setFileDialogHook([frameName](const FileDialogRequest&) { return frameName; });
+    main_->A_ouvrir->trigger();
+    main_->setFileDialogHook(nullptr);
+    QCOMPARE(view->renderTarget()->fixedPeak, 3.5f);
+
+    TForm_bmppal& bmp = palettes().renderPalette();
+    const auto row = [&bmp] {
+        return bmp.palette().rows().get<DoubleProperty>(text(TextId::kFixedExposure));
+    };
+    QVERIFY(row());
+    QVERIFY(row()->ticked());
+    QCOMPARE(row()->value(), 3.5);
+
+    QSignalSpy completed(view, &TForm_view::renderCompleted);
+    view->A_demarrer->trigger();
+    QVERIFY(completed.wait(60000));
+    const std::vector<std::uint8_t> fixed = view->renderTarget()->imageBytes();
+    shoot(&bmp, QStringLiteral("render-palette-exposure"));
+
+    const std::size_t steps = view->history().size();
+    row()->SetChecked(false);
+    QCOMPARE(view->renderTarget()->fixedPeak, 0.0f);
+    QCOMPARE(view->state(), kStateRendered);
+    QVERIFY(view->renderTarget()->imageBytes() != fixed);  // developed again, own peak
+    QCOMPARE(view->history().size(), steps + 1);
+    QCOMPARE(main_->A_annuler->text(), QString::fromUtf8("Annuler Réglage du rendu"));
+
+    const std::filesystem::path saved =
+        folder.filePath(QStringLiteral("own.qmscene")).toStdString();
+    QVERIFY(view->saveScene(QString::fromStdString(saved.string())));
+    SceneLoad reread = loadScene(saved);
+    QVERIFY(reread);
+    QVERIFY(!reread.render.exposure);
+
+    answers_ = {0};  // Continuer: the render is lost
+    undoKey();
+    QCOMPARE(view->renderTarget()->fixedPeak, 3.5f);
+    QVERIFY(row() && row()->ticked());
+    redoKey();
+    QCOMPARE(view->renderTarget()->fixedPeak, 0.0f);
+    QVERIFY(row() && !row()->ticked());
+    QCOMPARE(row()->value(), 3.5);  // kept, to be ticked again
+    row()->SetChecked(true);
+    QCOMPARE(view->renderTarget()->fixedPeak, 3.5f);
+
+    // A file without an exposure has no such row.
+    QVERIFY(view->loadScene(QStringLiteral(QM_DATA_DIR "/examples/lorenz.qmattr")));
+    QVERIFY(!row());
+}
+
 #include "history_test.moc"

@@ -363,6 +363,9 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3829, "Choisir le dossier des favoris"},
         {3830, "Impossible d'enregistrer le favori dans le dossier\n%s\n%s\n\nLa découverte reste dans la grille."},
         {3831, "Ouvrir"},
+        {3832, "Exposition fixe"},
+        {3833, "Cochée, l'image est développée contre ce pic fixe (celui de l'animation dont vient "
+               "la scène) ; décochée, contre son propre pic"},
         // Point clouds
         {3950, "Exporter le nuage de points..."},
         {3951, "Écrire les points de l'orbite, dans leurs couleurs, en fichier PLY pour les logiciels 3D"},

@@ -167,6 +167,9 @@ inline constexpr int kDiscoveryFolderIs = 3828;
 inline constexpr int kDiscoveryChooseFolder = 3829;
 inline constexpr int kDiscoveryStarFailed = 3830;
 inline constexpr int kDiscoveryOpen = 3831;
+// Render palette: the fixed exposure of an animation's frame.
+inline constexpr int kFixedExposure = 3832;
+inline constexpr int kTipFixedExposure = 3833;
 
 // Language dialog and its messages ("%s" stands for a file).
 inline constexpr int kLanguageCaption = 3350;
