@@ -173,9 +173,12 @@ struct TForm_discover::ThumbJob {
     int tab = TabFinds;
     std::int64_t id = 0;
     std::string file;
-    int mode = 2;
+    int mode = 2;  // for a scene read from `path`: the scene's own
     bool scored = false;
     std::uint64_t generation = 0;  // of the render mode; 0: whatever the mode
+    // A file to read on the renderer thread instead of `file` (a scene or a parameter file),
+    // whose attractor is measured too: its Lyapunov exponent and dimension, as "info" gives them.
+    std::filesystem::path path;
 };
 
 struct TForm_discover::ThumbDone {
@@ -188,6 +191,11 @@ struct TForm_discover::ThumbDone {
     QImage thumb;
     QString scene;
     double score = 0;
+    bool measured = false;  // a job of a path: `read` says whether it was an attractor
+    bool read = false;
+    int kind = 0;
+    double lyapunov = 0;
+    double dimension = 0;
 };
 
 TForm_discover::TForm_discover(TMDIform& main, QWidget* parent)
@@ -726,7 +734,7 @@ bool TForm_discover::star(QListWidgetItem* find) {
     find->setText(caption(QStringLiteral("★ ") + kindName(kind),
                           find->data(RoleLyapunov).toDouble(), find->data(RoleDimension).toDouble(),
                           find->data(RoleScore).toDouble()));
-    addFavourite(saved.number);
+    addFavourite(saved.number, saved.scene);
     updateButtons();
     return true;
 }
@@ -748,15 +756,14 @@ void TForm_discover::chooseFavouritesFolder() {
 
 void TForm_discover::loadFavourites() {
     L_favoris->clear();
-    for (std::int64_t n : favouriteNumbers(favourites_)) addFavourite(n);
+    for (const FavouriteFile& f : favouriteFiles(favourites_)) addFavourite(f.number, f.path);
 }
 
-void TForm_discover::addFavourite(std::int64_t n) {
-    const std::filesystem::path scenePath = favourites_ / numberedFileName(n, kSceneExtension);
+void TForm_discover::addFavourite(std::int64_t n, const std::filesystem::path& path) {
     const QString name = QString::fromStdString(numberedFileName(n, ""));
     auto* item = new QListWidgetItem;
     item->setData(RoleOrder, static_cast<qlonglong>(n));
-    item->setData(RolePath, QString::fromStdString(scenePath.string()));
+    item->setData(RolePath, QString::fromStdString(path.string()));
     item->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
     QImage image;
     const std::filesystem::path thumbPath = favourites_ / numberedFileName(n, ".png");
@@ -771,17 +778,12 @@ void TForm_discover::addFavourite(std::int64_t n) {
             image.scaled(kThumbSize, Qt::KeepAspectRatio, Qt::SmoothTransformation))));
         item->setText(caption(name + QStringLiteral("  ") + kindName(kind), *l, *d, *s));
     } else {
-        // A scene without its thumbnail (copied in by hand, ...): drawn from the scene.
+        // A file without its thumbnail (an older favourite, one put there by hand): drawn,
+        // scored and measured off this thread; one that turns out unreadable leaves the list.
         item->setIcon(placeholderIcon());
-        SceneLoad loaded = loadScene(scenePath);
-        if (!loaded) {
-            delete item;
-            return;
-        }
-        item->setText(name + QStringLiteral("  ") + kindName(loaded.attractor->kindCode()));
-        std::ostringstream params;
-        if (writeAttractor(*makeAttractorParser(), *loaded.attractor, params))
-            queueThumbnail({TabFavourites, n, params.str(), loaded.render.mode, false, 0});
+        item->setText(name);
+        const bool scene = path.extension() == kSceneExtension;
+        queueThumbnail({TabFavourites, n, {}, scene ? -1 : mode_.load(), true, 0, path});
     }
     L_favoris->addItem(item);
 }
@@ -871,11 +873,35 @@ void TForm_discover::renderThumbnails() {
             d.scored = job.scored;
             if (job.generation != 0 && job.generation != modeGeneration_.load()) return;
             auto parser = makeAttractorParser();
-            LoadResult loaded = loadAttractorText(*parser, ReadStatus::Ok, job.file);
-            if (!loaded) return;
+            LoadResult loaded;
+            int mode = job.mode;
+            if (job.path.empty()) {
+                loaded = loadAttractorText(*parser, ReadStatus::Ok, job.file);
+            } else if (job.path.extension() == kSceneExtension) {
+                SceneLoad scene = loadScene(job.path);
+                if (scene) {
+                    loaded.attractor = std::move(scene.attractor);
+                    if (mode < 0) mode = scene.render.mode;
+                }
+            } else {
+                loaded = loadAttractor(*parser, job.path);
+            }
+            d.measured = !job.path.empty();
+            if (!loaded.attractor) return;
+            if (d.measured) {
+                d.read = true;
+                // The estimates of a file found elsewhere: measured from state 0, as "info"
+                // measures them.
+                threadRandom31().state = 0;
+                loaded.attractor->measure();
+                d.kind = loaded.attractor->kindCode();
+                d.lyapunov = loaded.attractor->lyapunov();
+                d.dimension = loaded.attractor->dimension();
+            }
             ThumbnailSettings settings = base;
-            settings.mode = job.mode;
+            settings.mode = std::clamp(mode, 0, kModeCount - 1);
             settings.scored = job.scored;
+            d.mode = settings.mode;
             const auto thumb = renderThumbnail(*loaded.attractor, settings);
             if (!thumb) return;
             d.drawn = true;
@@ -884,7 +910,7 @@ void TForm_discover::renderThumbnails() {
             d.scene = QString::fromStdString(sceneText(*loaded.attractor, thumbnailScene(*thumb)));
         });
         for (ThumbDone& d : done)
-            if (d.drawn)
+            if (d.drawn || d.measured)
                 QMetaObject::invokeMethod(
                     this, [this, d] { showThumbnail(d); }, Qt::QueuedConnection);
     }
@@ -898,6 +924,24 @@ void TForm_discover::showThumbnail(const ThumbDone& done) {
     for (int i = 0; i < list->count(); ++i) {
         QListWidgetItem* item = list->item(i);
         if (item->data(RoleOrder).toLongLong() != done.id) continue;
+        if (done.tab == TabFavourites && done.measured) {
+            const QString name = QString::fromStdString(numberedFileName(done.id, ""));
+            const QString first = name + QStringLiteral("  ") + kindName(done.kind);
+            if (!done.read) {
+                // Not an attractor this program reads: no favourite to open.
+                delete list->takeItem(i);
+                break;
+            }
+            if (!done.drawn) {
+                item->setText(first);  // its orbit diverges: named, not drawn
+                break;
+            }
+            item->setData(RoleKind, done.kind);
+            item->setData(RoleLyapunov, done.lyapunov);
+            item->setData(RoleDimension, done.dimension);
+            item->setData(RoleScore, done.score);
+            item->setText(caption(first, done.lyapunov, done.dimension, done.score));
+        }
         item->setIcon(QIcon(QPixmap::fromImage(done.thumb)));
         item->setData(RoleMode, done.mode);
         if (done.tab == TabFinds) {

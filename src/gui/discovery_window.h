@@ -129,7 +129,9 @@ private:
     void searchEnded(std::uint64_t generation);
     void startSearch(const SearchRequest& request);
     void loadFavourites();
-    void addFavourite(std::int64_t number);
+    // A favourite without a readable thumbnail beside it is drawn, scored and measured on the
+    // renderer thread; nothing is written into the folder.
+    void addFavourite(std::int64_t number, const std::filesystem::path& path);
     void chooseFavouritesFolder();
     // Thumbnails drawn off the search, one job after the other on the renderer thread.
     void queueThumbnail(ThumbJob job);

@@ -17,7 +17,9 @@
 
 #include "core/attractor/attractor.h"
 #include "core/discover/lane_search.h"
+#include "core/file/attractor_file.h"
 #include "core/render/bitmap3d.h"
+#include "core/scene/scene_file.h"
 #include "gui/discovery_window.h"
 #include "gui/main_window.h"
 #include "gui/preview_widget.h"
@@ -46,6 +48,7 @@ private slots:
     void filtersHideWhatFallsOutside();
     void moreLikeThisPutsNeighboursBesideTheFind();
     void starsAreKeptInTheFavouritesFolder();
+    void favouritesWithoutThumbnailsAreDrawnAndMeasuredAside();
     void examplesShowAndOpenAndTheModeRedrawsThem();
     void closingTheWindowStopsTheSearch();
 
@@ -239,6 +242,62 @@ void DiscoveryTest::starsAreKeptInTheFavouritesFolder() {
     TForm_view* view = main_->activeDocument();
     QCOMPARE(view->renderTarget()->mode, window->thumbnailMode());
     QCOMPARE(view->renderTarget()->imageWidth, 640);
+}
+
+// Parameter files in the folder (older favourites, or files the user put there) are
+// favourites too; one without its thumbnail is listed at once and drawn, scored and measured
+// on the renderer thread, and nothing is written into the folder.
+void DiscoveryTest::favouritesWithoutThumbnailsAreDrawnAndMeasuredAside() {
+    TForm_discover* window = main_->discoveryWindow();
+    QTemporaryDir dir;
+    const std::filesystem::path folder = dir.path().toStdString();
+    const std::filesystem::path examples = QM_DATA_DIR "/examples";
+    std::filesystem::copy_file(examples / "lorenz.qmattr", folder / "0003.qmattr");
+    std::filesystem::copy_file(examples / "icon.qmattr", folder / "0004.qmattr");
+    {
+        LoadResult icon = loadAttractor(*makeAttractorParser(), examples / "icon.qmattr");
+        QVERIFY(icon);
+        RenderScene scene;
+        scene.mode = 0;
+        QVERIFY(saveScene(folder / "0004.qmscene", *icon.attractor, scene));  // hides 0004.qmattr
+    }
+    QFile junk(QString::fromStdString((folder / "0006.qmattr").string()));
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write("not a parameter file\n");
+    junk.close();
+
+    QSignalSpy shown(window, &TForm_discover::thumbnailShown);
+    window->setFavouritesFolder(folder);
+    QListWidget* favourites = window->favouritesGrid();
+    QCOMPARE(favourites->count(), 3);  // listed before anything is drawn
+    QVERIFY(!favourites->item(0)->data(D::RoleScore).isValid());
+    QTRY_COMPARE_WITH_TIMEOUT(favourites->count(), 2, 20000);  // the junk goes
+    QTRY_VERIFY_WITH_TIMEOUT(favourites->item(0)->data(D::RoleScore).isValid() &&
+                                 favourites->item(1)->data(D::RoleScore).isValid(),
+                             20000);
+    QCOMPARE(favourites->item(0)->data(D::RoleKind).toInt(), 3);  // 0003.qmattr, Lorenz
+    QCOMPARE(favourites->item(1)->data(D::RoleKind).toInt(), 0);  // 0004.qmscene, Icon
+    for (int i = 0; i < 2; ++i) {
+        QListWidgetItem* item = favourites->item(i);
+        QVERIFY(item->data(D::RoleScore).toDouble() > 0);
+        QVERIFY(item->data(D::RoleLyapunov).toDouble() > 0);
+        QVERIFY(item->data(D::RoleDimension).toDouble() > 1);
+        QVERIFY2(item->text().contains(QStringLiteral("L ")), qPrintable(item->text()));
+    }
+    QVERIFY(favourites->item(0)->text().startsWith(QStringLiteral("0003")));
+    for (const char* png : {"0003.png", "0004.png", "0006.png"})
+        QVERIFY2(!std::filesystem::exists(folder / png), png);
+    if (const QString shots = qEnvironmentVariable("QM_SCREENSHOTS"); !shots.isEmpty()) {
+        window->tabs()->setCurrentIndex(TForm_discover::TabFavourites);
+        QTest::qWait(200);
+        window->grab().save(shots + QStringLiteral("/discovery-favourites-files.png"));
+    }
+
+    // A parameter file opens as a document, as "Ouvrir..." opens it.
+    const int documents = main_->documents().size();
+    emit favourites->itemActivated(favourites->item(0));
+    QCOMPARE(main_->documents().size(), documents + 1);
+    QCOMPARE(main_->activeDocument()->attractor()->kindCode(), 3);
 }
 
 void DiscoveryTest::examplesShowAndOpenAndTheModeRedrawsThem() {

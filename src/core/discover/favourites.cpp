@@ -1,6 +1,7 @@
 #include "core/discover/favourites.h"
 
 #include <algorithm>
+#include <map>
 #include <system_error>
 
 #include "core/file/numbered_files.h"
@@ -11,6 +12,7 @@ namespace qm {
 namespace {
 
 constexpr std::string_view kThumbnailExtension = ".png";
+constexpr std::string_view kParameterExtension = ".qmattr";
 
 }  // namespace
 
@@ -32,8 +34,10 @@ SavedFavourite saveFavourite(const std::filesystem::path& folder, std::string_vi
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     // A failure here shows in the write below, with the reason the system gives there.
-    saved.number = std::max(highestFileNumber(folder, kSceneExtension),
-                            highestFileNumber(folder, kThumbnailExtension)) +
+    // After parameter files too: a scene of the same number would hide one.
+    saved.number = std::max({highestFileNumber(folder, kSceneExtension),
+                             highestFileNumber(folder, kThumbnailExtension),
+                             highestFileNumber(folder, kParameterExtension)}) +
                    1;
     saved.result =
         writeNumberedPair(folder, saved.number, {kSceneExtension, sceneText},
@@ -41,8 +45,15 @@ SavedFavourite saveFavourite(const std::filesystem::path& folder, std::string_vi
     return saved;
 }
 
-std::vector<std::int64_t> favouriteNumbers(const std::filesystem::path& folder) {
-    return fileNumbers(folder, kSceneExtension);
+std::vector<FavouriteFile> favouriteFiles(const std::filesystem::path& folder) {
+    std::map<std::int64_t, std::string_view> byNumber;
+    for (std::int64_t n : fileNumbers(folder, kParameterExtension))
+        byNumber[n] = kParameterExtension;
+    for (std::int64_t n : fileNumbers(folder, kSceneExtension)) byNumber[n] = kSceneExtension;
+    std::vector<FavouriteFile> files;
+    for (const auto& [n, extension] : byNumber)
+        files.push_back({n, folder / numberedFileName(n, extension)});
+    return files;
 }
 
 }  // namespace qm

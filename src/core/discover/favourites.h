@@ -1,6 +1,7 @@
 // The favourites folder: the finds a user starred, each kept as a scene (NNNN.qmscene) beside
 // its thumbnail (NNNN.png), numbered on after the highest number there and never replacing a
-// file, so that the gallery lists them again on its next start.
+// file, so that the gallery lists them again on its next start. Parameter files (NNNN.qmattr:
+// older favourites, or files the user put there) are favourites too.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +29,15 @@ struct SavedFavourite {
 SavedFavourite saveFavourite(const std::filesystem::path& folder, std::string_view sceneText,
                              std::string_view thumbnailPng);
 
-// The numbers of the favourites (their scene files), in the order they were starred.
-std::vector<std::int64_t> favouriteNumbers(const std::filesystem::path& folder);
+struct FavouriteFile {
+    std::int64_t number = 0;
+    std::filesystem::path path;  // NNNN.qmscene, or NNNN.qmattr
+
+    friend bool operator==(const FavouriteFile&, const FavouriteFile&) = default;
+};
+
+// The favourites of the folder in the order they were starred (by number): the scenes and the
+// parameter files; a scene wins where both stand under one number.
+std::vector<FavouriteFile> favouriteFiles(const std::filesystem::path& folder);
 
 }  // namespace qm

@@ -63,7 +63,19 @@ TEST(Favourites, PairsNumberOnAfterEitherKindAndNeverReplace) {
     EXPECT_FALSE(fs::exists(folder / "0005.qmscene")) << "a half pair stays behind";
     EXPECT_EQ(contents(folder / "0005.png"), "taken");
     EXPECT_EQ(contents(folder / "0002.png"), "other");
-    EXPECT_EQ(favouriteNumbers(folder), (std::vector<std::int64_t>{1, 3, 4, 6}));
+    // Parameter files are favourites too, numbered among the scenes; a scene of the same number
+    // hides one, and a new star goes past them.
+    std::ofstream(folder / "0002.qmattr") << "params 2";
+    std::ofstream(folder / "0004.qmattr") << "params 4";
+    std::ofstream(folder / "0009.qmattr") << "params 9";
+    std::ofstream(folder / "notes.qmattr") << "not numbered";
+    EXPECT_EQ(favouriteFiles(folder), (std::vector<FavouriteFile>{{1, folder / "0001.qmscene"},
+                                                                  {2, folder / "0002.qmattr"},
+                                                                  {3, folder / "0003.qmscene"},
+                                                                  {4, folder / "0004.qmscene"},
+                                                                  {6, folder / "0006.qmscene"},
+                                                                  {9, folder / "0009.qmattr"}}));
+    EXPECT_EQ(saveFavourite(folder, "scene 10", "png 10").number, 10);
     fs::remove_all(dir);
 }
 
@@ -73,7 +85,7 @@ TEST(Favourites, AFolderThatCannotBeWrittenKeepsNothing) {
     std::ofstream(dir / "file") << "x";
     const SavedFavourite saved = saveFavourite(dir / "file" / "favourites", "scene", "png");
     EXPECT_FALSE(saved.result);
-    EXPECT_TRUE(favouriteNumbers(dir / "file" / "favourites").empty());
+    EXPECT_TRUE(favouriteFiles(dir / "file" / "favourites").empty());
     EXPECT_EQ(contents(dir / "file"), "x");
     fs::remove_all(dir);
 }
