@@ -595,6 +595,27 @@ void TForm_discover::search(const SearchRequest& request) {
             this, [this, g = request.generation] { searchEnded(g); }, Qt::QueuedConnection);
 }
 
+void TForm_discover::setMaxFinds(int count) {
+    maxFinds_ = std::max(count, 1);
+    trimFinds();
+}
+
+void TForm_discover::trimFinds() {
+    // The grid keeps the last finds: the oldest that is not starred goes first.
+    while (L_grid->count() > maxFinds_) {
+        int oldest = -1;
+        for (int i = 0; i < L_grid->count(); ++i) {
+            QListWidgetItem* candidate = L_grid->item(i);
+            if (candidate->data(RoleStarred).toBool()) continue;
+            if (oldest < 0 || candidate->data(RoleOrder).toLongLong() <
+                                  L_grid->item(oldest)->data(RoleOrder).toLongLong())
+                oldest = i;
+        }
+        if (oldest < 0) return;  // every find is starred
+        delete L_grid->takeItem(oldest);
+    }
+}
+
 void TForm_discover::showFind(const Shown& find) {
     auto* item = new FindItem;
     item->setIcon(QIcon(QPixmap::fromImage(find.thumb)));
@@ -615,18 +636,7 @@ void TForm_discover::showFind(const Shown& find) {
     if (find.mode != mode_.load())
         queueThumbnail({TabFinds, order, find.file.toStdString(), mode_.load(), false,
                         modeGeneration_.load()});
-    // The grid keeps the last finds: the oldest that is not starred goes first.
-    if (L_grid->count() > kMaxFinds) {
-        int oldest = -1;
-        for (int i = 0; i < L_grid->count(); ++i) {
-            QListWidgetItem* candidate = L_grid->item(i);
-            if (candidate->data(RoleStarred).toBool()) continue;
-            if (oldest < 0 || candidate->data(RoleOrder).toLongLong() <
-                                  L_grid->item(oldest)->data(RoleOrder).toLongLong())
-                oldest = i;
-        }
-        if (oldest >= 0) delete L_grid->takeItem(oldest);
-    }
+    trimFinds();
     L_grid->sortItems();
     applyFilters();
     updateStatus();

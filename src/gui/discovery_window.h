@@ -72,6 +72,9 @@ public:
     // Ends the search after the trials in progress; the finds shown stay.
     void stop();
     bool running() const { return searcher_.joinable(); }
+    // The finds the grid keeps (kMaxFinds unless set); beyond them the oldest that is not
+    // starred goes, at once and at each new find.
+    void setMaxFinds(int count);
     void setSortKey(SortKey key);
     // The render mode of the thumbnails (finds and examples are drawn again in it).
     void setThumbnailMode(int mode);
@@ -123,6 +126,7 @@ private:
     struct ThumbDone;
     void search(const SearchRequest& request);
     void showFind(const Shown& find);
+    void trimFinds();
     void openItem(QListWidgetItem* item);
     void updateStatus();
     void updateButtons();
@@ -163,6 +167,7 @@ private:
     std::atomic<int> mode_{2};
     std::uint64_t searchGeneration_ = 0;
     std::int64_t sequence_ = 0;
+    int maxFinds_ = kMaxFinds;
     std::uint32_t starts_ = 0;
 
     std::thread renderer_;

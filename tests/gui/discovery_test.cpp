@@ -50,6 +50,7 @@ private slots:
     void starsAreKeptInTheFavouritesFolder();
     void favouritesWithoutThumbnailsAreDrawnAndMeasuredAside();
     void examplesShowAndOpenAndTheModeRedrawsThem();
+    void theGridKeepsTheLastFindsAndEveryStar();
     void closingTheWindowStopsTheSearch();
 
 private:
@@ -330,6 +331,52 @@ void DiscoveryTest::examplesShowAndOpenAndTheModeRedrawsThem() {
     QCOMPARE(main_->documents().size(), documents + 1);
     QCOMPARE(main_->activeDocument()->attractor()->kindCode(),
              examples->item(3)->data(D::RoleKind).toInt());
+}
+
+// Beyond its limit (500, 7 here) the grid drops the oldest find that is not starred, at once
+// and at each new find; starred finds stay whatever their age.
+void DiscoveryTest::theGridKeepsTheLastFindsAndEveryStar() {
+    TForm_discover* window = main_->discoveryWindow();
+    QListWidget* grid = window->grid();
+    const auto orders = [grid](bool starred) {
+        QList<qlonglong> found;
+        for (int i = 0; i < grid->count(); ++i)
+            if (grid->item(i)->data(D::RoleStarred).toBool() == starred)
+                found << grid->item(i)->data(D::RoleOrder).toLongLong();
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    QVERIFY(grid->count() >= 8);  // the earlier searches' finds
+    QTemporaryDir dir;
+    window->setFavouritesFolder(dir.path().toStdString());
+    window->setSortKey(TForm_discover::SortOrder);
+    QVERIFY(window->star(grid->item(0)));  // the oldest find
+    const QList<qlonglong> starred = orders(true);
+    const QList<qlonglong> before = orders(false);
+
+    constexpr int kLimit = 7;
+    window->setMaxFinds(kLimit);
+    QCOMPARE(grid->count(), kLimit);
+    QCOMPARE(orders(true), starred);
+    const auto kept = kLimit - starred.size();
+    QCOMPARE(orders(false), before.mid(before.size() - kept));
+
+    // Lorenz sets come quickly: a dozen more finds, and the limit holds at each.
+    const qlonglong last = std::max(starred.back(), before.back());
+    int most = 0;
+    connect(window, &TForm_discover::findShown,
+            [&most](int count) { most = std::max(most, count); });
+    window->setKind(static_cast<int>(AttractorKind::Lorenz), 0);
+    window->start();
+    QTRY_VERIFY_WITH_TIMEOUT(orders(false).back() >= last + 12, 120000);
+    window->stop();
+    QCOMPARE(most, kLimit);
+    QCOMPARE(grid->count(), kLimit);
+    QCOMPARE(orders(true), starred);
+    const QList<qlonglong> newest = orders(false);
+    for (int i = 1; i < newest.size(); ++i) QCOMPARE(newest[i], newest[i - 1] + 1);
+    QVERIFY(newest.front() > last);
+    window->setMaxFinds(TForm_discover::kMaxFinds);
 }
 
 void DiscoveryTest::closingTheWindowStopsTheSearch() {
