@@ -6,7 +6,7 @@
 //                              batches allow J idle cores (the jobs' thread times scheduled
 //                              again on J cores), which other programs do not disturb
 //   Finds/KIND[/thumbnails]    finds_per_minute, with or without the 200x150 Lumière
-//                              thumbnails (2 threads)
+//                              thumbnails (2 threads, 16 rounds a batch), and parallelism
 //   Thumbnail/MODE             time of one 200x150 thumbnail, 300,000 iterations, with its score
 #include <benchmark/benchmark.h>
 
@@ -57,6 +57,7 @@ void BM_LaneTrials(benchmark::State& state, int kind) {
 
 void BM_Finds(benchmark::State& state, int kind, bool thumbnails) {
     WorkerPool pool(2);
+    pool.setMeasuring(true);
     DiscoverySettings settings;
     settings.kind = kind;
     settings.seed = 20261207;
@@ -64,20 +65,26 @@ void BM_Finds(benchmark::State& state, int kind, bool thumbnails) {
     const ThumbnailSettings thumb = thumbnailSettings(2);
     const std::atomic<bool> never{false};
     std::int64_t finds = 0;
+    // As the tool and the window search: each batch draws the last batch's finds too.
+    std::vector<Find> drawing;
+    const auto draw = [&](std::int64_t i) {
+        auto parser = makeAttractorParser();
+        LoadResult loaded =
+            loadAttractorText(*parser, ReadStatus::Ok, drawing[static_cast<std::size_t>(i)].file);
+        if (loaded) benchmark::DoNotOptimize(renderThumbnail(*loaded.attractor, thumb));
+    };
     for (auto _ : state) {
-        std::vector<Find> round = search.runRound(pool, never);
-        finds += static_cast<std::int64_t>(round.size());
-        if (!thumbnails) continue;
-        pool.run(static_cast<std::int64_t>(round.size()), [&](std::int64_t i) {
-            auto parser = makeAttractorParser();
-            LoadResult loaded =
-                loadAttractorText(*parser, ReadStatus::Ok, round[static_cast<std::size_t>(i)].file);
-            if (loaded) benchmark::DoNotOptimize(renderThumbnail(*loaded.attractor, thumb));
-        });
+        std::vector<Find> found =
+            search.runRounds(pool, never, 16, static_cast<std::int64_t>(drawing.size()), draw);
+        finds += static_cast<std::int64_t>(found.size());
+        if (thumbnails) drawing = std::move(found);
     }
     state.counters["finds_per_minute"] =
         benchmark::Counter(static_cast<double>(finds) * 60, benchmark::Counter::kIsRate);
     state.counters["trials"] = static_cast<double>(search.trials());
+    const WorkerPool::Usage usage = pool.usage();
+    state.counters["parallelism"] =
+        usage.criticalSeconds > 0 ? usage.busySeconds / usage.criticalSeconds : 0;
 }
 
 void BM_Thumbnail(benchmark::State& state, int mode) {
