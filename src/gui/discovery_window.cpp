@@ -634,8 +634,13 @@ void TForm_discover::showFind(const Shown& find) {
     L_grid->addItem(item);
     // Drawn while the mode changed: drawn again in the new one.
     if (find.mode != mode_.load())
-        queueThumbnail({TabFinds, order, find.file.toStdString(), mode_.load(), false,
-                        modeGeneration_.load()});
+        queueThumbnail({TabFinds,
+                        order,
+                        find.file.toStdString(),
+                        mode_.load(),
+                        false,
+                        modeGeneration_.load(),
+                        {}});
     trimFinds();
     L_grid->sortItems();
     applyFilters();
@@ -698,9 +703,13 @@ void TForm_discover::setThumbnailMode(int mode) {
         const int tab = list == L_grid ? TabFinds : TabExamples;
         for (int i = 0; i < list->count(); ++i) {
             QListWidgetItem* item = list->item(i);
-            queueThumbnail({tab, item->data(RoleOrder).toLongLong(),
-                            item->data(RoleFile).toString().toStdString(), mode, false,
-                            generation});
+            queueThumbnail({tab,
+                            item->data(RoleOrder).toLongLong(),
+                            item->data(RoleFile).toString().toStdString(),
+                            mode,
+                            false,
+                            generation,
+                            {}});
         }
     }
 }
@@ -839,7 +848,8 @@ void TForm_discover::showExamples() {
         item->setData(RoleKind, loaded.attractor->kindCode());
         item->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
         L_exemples->addItem(item);
-        queueThumbnail({TabExamples, id, params.str(), mode_.load(), true, modeGeneration_.load()});
+        queueThumbnail(
+            {TabExamples, id, params.str(), mode_.load(), true, modeGeneration_.load(), {}});
         ++id;
     }
 }
