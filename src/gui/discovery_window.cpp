@@ -252,6 +252,12 @@ TForm_discover::TForm_discover(TMDIform& main, QWidget* parent)
     connect(A_voisins, &QAction::triggered, this, [this] { moreLikeThis(L_grid->currentItem()); });
     connect(A_favori, &QAction::triggered, this, [this] { star(L_grid->currentItem()); });
     L_favoris = makeGrid();
+    // A favourite drawn here for want of a thumbnail keeps it only when asked.
+    A_vignette = new QAction(this);
+    L_favoris->addAction(A_vignette);
+    L_favoris->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(A_vignette, &QAction::triggered, this,
+            [this] { saveFavouriteThumbnail(L_favoris->currentItem()); });
     L_exemples = makeGrid();
     auto* favouritesPage = new QWidget(this);
     {
@@ -404,6 +410,7 @@ void TForm_discover::retranslate() {
     A_ouvrir->setText(qtext(TextId::kDiscoveryOpen));
     A_voisins->setText(qtext(TextId::kDiscoveryMoreLikeThis));
     A_favori->setText(qtext(TextId::kDiscoveryStar));
+    A_vignette->setText(qtext(TextId::kDiscoverySaveThumbnail));
     // The style's button margins leave the longer captions short of room.
     for (QPushButton* b : {B_start, B_voisins, B_favori, B_dossier})
         b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 24);
@@ -448,6 +455,8 @@ void TForm_discover::updateButtons() {
     A_ouvrir->setEnabled(find != nullptr);
     A_voisins->setEnabled(find != nullptr);
     A_favori->setEnabled(starrable);
+    const QListWidgetItem* favourite = L_favoris->currentItem();
+    A_vignette->setEnabled(favourite && favourite->data(RoleUnsaved).toBool());
 }
 
 // --- Search ----------------------------------------------------------------------------
@@ -716,26 +725,51 @@ void TForm_discover::setThumbnailMode(int mode) {
 
 // --- Favourites ------------------------------------------------------------------------
 
-bool TForm_discover::star(QListWidgetItem* find) {
-    if (!find || find->listWidget() != L_grid || find->data(RoleStarred).toBool()) return false;
-    const QString scene = find->data(RoleScene).toString();
-    if (scene.isEmpty()) return false;
-    // The thumbnail as the tool's gallery writes it: with what its caption shows.
-    QImage image = find->icon().pixmap(kThumbSize).toImage().convertToFormat(QImage::Format_RGB888);
-    const int kind = find->data(RoleKind).toInt();
+// The item's thumbnail as the tool's gallery writes it: with what its caption shows, and, as
+// every image of the programs, the scene it shows.
+QByteArray TForm_discover::thumbnailPng(const QListWidgetItem* item, const QString& scene) const {
+    QImage image = item->icon().pixmap(kThumbSize).toImage().convertToFormat(QImage::Format_RGB888);
+    const int kind = item->data(RoleKind).toInt();
     image.setText(
         QStringLiteral("Kind"),
         QString::fromStdString(StringTable::builtinText(TextId::kKindKeywordFirst + kind)));
-    image.setText(QStringLiteral("Lyapunov"), number(find->data(RoleLyapunov).toDouble()));
-    image.setText(QStringLiteral("Dimension"), number(find->data(RoleDimension).toDouble()));
-    image.setText(QStringLiteral("Score"), number(find->data(RoleScore).toDouble()));
-    // As every image of the programs: the scene it shows, the one beside it.
+    image.setText(QStringLiteral("Lyapunov"), number(item->data(RoleLyapunov).toDouble()));
+    image.setText(QStringLiteral("Dimension"), number(item->data(RoleDimension).toDouble()));
+    image.setText(QStringLiteral("Score"), number(item->data(RoleScore).toDouble()));
     image.setText(QString::fromLatin1(kPngSceneKeyword.data(), kPngSceneKeyword.size()), scene);
     image.setText(QStringLiteral("Software"), QString::fromStdString(softwareName()));
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
+    return png;
+}
+
+bool TForm_discover::saveFavouriteThumbnail(QListWidgetItem* favourite) {
+    if (!favourite || favourite->listWidget() != L_favoris ||
+        !favourite->data(RoleUnsaved).toBool())
+        return false;
+    const QByteArray png = thumbnailPng(favourite, favourite->data(RoleScene).toString());
+    const std::filesystem::path path =
+        favourites_ / numberedFileName(favourite->data(RoleOrder).toLongLong(), ".png");
+    const WriteResult written = writeFileAtomically(
+        path, std::string_view(png.constData(), static_cast<std::size_t>(png.size())),
+        Replace::Never);
+    if (!written) {
+        showError(this, fillText(qtext(TextId::kDiscoveryThumbnailFailed),
+                                 {QString::fromStdString(path.string()), systemReason(written)}));
+        return false;
+    }
+    favourite->setData(RoleUnsaved, false);
+    updateButtons();
+    return true;
+}
+
+bool TForm_discover::star(QListWidgetItem* find) {
+    if (!find || find->listWidget() != L_grid || find->data(RoleStarred).toBool()) return false;
+    const QString scene = find->data(RoleScene).toString();
+    if (scene.isEmpty()) return false;
+    const QByteArray png = thumbnailPng(find, scene);
 
     const QByteArray sceneBytes = scene.toUtf8();
     const SavedFavourite saved = saveFavourite(
@@ -750,7 +784,7 @@ bool TForm_discover::star(QListWidgetItem* find) {
         return false;
     }
     find->setData(RoleStarred, true);
-    find->setText(caption(QStringLiteral("★ ") + kindName(kind),
+    find->setText(caption(QStringLiteral("★ ") + kindName(find->data(RoleKind).toInt()),
                           find->data(RoleLyapunov).toDouble(), find->data(RoleDimension).toDouble(),
                           find->data(RoleScore).toDouble()));
     addFavourite(saved.number, saved.scene);
@@ -795,7 +829,13 @@ void TForm_discover::addFavourite(std::int64_t n, const std::filesystem::path& p
     if (!image.isNull() && l && d && s) {
         item->setIcon(QIcon(QPixmap::fromImage(
             image.scaled(kThumbSize, Qt::KeepAspectRatio, Qt::SmoothTransformation))));
-        item->setText(caption(name + QStringLiteral("  ") + kindName(kind), *l, *d, *s));
+        const double lyapunov = l.value_or(0), dimension = d.value_or(0), score = s.value_or(0);
+        item->setText(
+            caption(name + QStringLiteral("  ") + kindName(kind), lyapunov, dimension, score));
+        item->setData(RoleKind, kind);
+        item->setData(RoleLyapunov, lyapunov);
+        item->setData(RoleDimension, dimension);
+        item->setData(RoleScore, score);
     } else {
         // A file without its thumbnail (an older favourite, one put there by hand): drawn,
         // scored and measured off this thread; one that turns out unreadable leaves the list.
@@ -960,7 +1000,10 @@ void TForm_discover::showThumbnail(const ThumbDone& done) {
             item->setData(RoleLyapunov, done.lyapunov);
             item->setData(RoleDimension, done.dimension);
             item->setData(RoleScore, done.score);
+            item->setData(RoleScene, done.scene);
+            item->setData(RoleUnsaved, true);
             item->setText(caption(first, done.lyapunov, done.dimension, done.score));
+            updateButtons();
         }
         item->setIcon(QIcon(QPixmap::fromImage(done.thumb)));
         item->setData(RoleMode, done.mode);

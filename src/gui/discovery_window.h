@@ -58,6 +58,7 @@ public:
         RoleStarred,  // saved as a favourite
         RolePath,     // favourites and examples: the file opened
         RoleMode,     // the render mode of the icon
+        RoleUnsaved,  // favourites: drawn here, its thumbnail not in the folder
     };
 
     explicit TForm_discover(TMDIform& main, QWidget* parent = nullptr);
@@ -81,6 +82,9 @@ public:
     int thumbnailMode() const { return mode_.load(); }
     // Saves the find as a favourite; false after a message when the folder cannot take it.
     bool star(QListWidgetItem* find);
+    // Writes the thumbnail drawn for a favourite that had none into the folder (NNNN.png, never
+    // replacing a file); false after a message when it cannot.
+    bool saveFavouriteThumbnail(QListWidgetItem* favourite);
     void setFavouritesFolder(const std::filesystem::path& folder);
     const std::filesystem::path& favouritesFolder() const { return favourites_; }
     // Shows the examples found beside the program and in the data folders (once).
@@ -109,6 +113,7 @@ public:
     QAction* A_ouvrir = nullptr;
     QAction* A_voisins = nullptr;
     QAction* A_favori = nullptr;
+    QAction* A_vignette = nullptr;  // "Enregistrer la vignette", on a favourite
 
 signals:
     void findShown(int count);
@@ -127,6 +132,7 @@ private:
     void search(const SearchRequest& request);
     void showFind(const Shown& find);
     void trimFinds();
+    QByteArray thumbnailPng(const QListWidgetItem* item, const QString& scene) const;
     void openItem(QListWidgetItem* item);
     void updateStatus();
     void updateButtons();

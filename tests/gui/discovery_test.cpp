@@ -294,6 +294,20 @@ void DiscoveryTest::favouritesWithoutThumbnailsAreDrawnAndMeasuredAside() {
         window->grab().save(shots + QStringLiteral("/discovery-favourites-files.png"));
     }
 
+    // Asked, the thumbnail goes into the folder, and the next listing reads it from there.
+    favourites->setCurrentItem(favourites->item(0));
+    QVERIFY(window->A_vignette->isEnabled());
+    window->A_vignette->trigger();
+    QVERIFY(!window->A_vignette->isEnabled());
+    const QImage saved(QString::fromStdString((folder / "0003.png").string()));
+    QCOMPARE(saved.text(QStringLiteral("Kind")), QStringLiteral("lorenz"));
+    QCOMPARE(saved.text(QStringLiteral("Score")).toDouble(),
+             favourites->item(0)->data(D::RoleScore).toDouble());
+    QVERIFY(!std::filesystem::exists(folder / "0004.png"));
+    window->setFavouritesFolder(folder);
+    QVERIFY(favourites->item(0)->data(D::RoleScore).isValid());  // at once, from the file
+    QTRY_VERIFY_WITH_TIMEOUT(favourites->item(1)->data(D::RoleScore).isValid(), 20000);
+
     // A parameter file opens as a document, as "Ouvrir..." opens it.
     const int documents = main_->documents().size();
     emit favourites->itemActivated(favourites->item(0));

@@ -366,6 +366,8 @@ const std::unordered_map<int, std::string>& builtinTexts() {
         {3832, "Exposition fixe"},
         {3833, "Cochée, l'image est développée contre ce pic fixe (celui de l'animation dont vient "
                "la scène) ; décochée, contre son propre pic"},
+        {3834, "Enregistrer la vignette"},
+        {3835, "Impossible d'enregistrer la vignette\n%s\n%s"},
         // Point clouds
         {3950, "Exporter le nuage de points..."},
         {3951, "Écrire les points de l'orbite, dans leurs couleurs, en fichier PLY pour les logiciels 3D"},

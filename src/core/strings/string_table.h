@@ -170,6 +170,9 @@ inline constexpr int kDiscoveryOpen = 3831;
 // Render palette: the fixed exposure of an animation's frame.
 inline constexpr int kFixedExposure = 3832;
 inline constexpr int kTipFixedExposure = 3833;
+// Gallery: a favourite's thumbnail drawn for want of one, written on request.
+inline constexpr int kDiscoverySaveThumbnail = 3834;
+inline constexpr int kDiscoveryThumbnailFailed = 3835;
 
 // Language dialog and its messages ("%s" stands for a file).
 inline constexpr int kLanguageCaption = 3350;
