@@ -377,60 +377,45 @@ public:
     }
     void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
         auto out = writer(k);
-        const TBitmap3D::SplatLimits camera(t_.imageWidth, t_.imageHeight);
-        auto splat = [&](const Vecd& p) {
-            const Vecd pixel = t_.project(p);
-            DepthEntry e;
-            std::int32_t row;
-            if (cellOf(pixel, camera, e, row)) {
-                e.d = pixel.z;
-                out.add(0, e, row);
-            }
-            for (std::size_t i = 0; i < t_.lights.size(); ++i) {
-                const Light& light = *t_.lights[i];
-                if (!light.hasMap()) continue;
-                const Vecd m = light.mapCoordinates(p);
-                if (!cellOf(m, TBitmap3D::SplatLimits(light.mapWidth, light.mapHeight), e, row))
-                    continue;
-                e.d = m.z;
-                out.add(1 + static_cast<std::int32_t>(i), e, row);
-            }
-        };
-        for (std::int32_t i = 0; i < n; ++i) {
-            splat(points[i]);
-            if (t_.mirror) splat({points[i].x, points[i].y, -points[i].z});
-        }
+        t_.projectChunks(
+            points, n,
+            [&](std::int32_t b, const Vecd* at, const Vecd* mirrored, std::int32_t count) {
+                const TBitmap3D::SplatLimits limits(t_.bufferWidth(b), t_.bufferHeight(b));
+                auto add = [&](const Vecd& c) {
+                    DepthEntry e;
+                    std::int32_t row;
+                    if (!cellOf(c, limits, e, row)) return;
+                    e.d = c.z;
+                    out.add(b, e, row);
+                };
+                if (mirrored) {
+                    for (std::int32_t i = 0; i < count; ++i) {
+                        add(at[i]);
+                        add(mirrored[i]);
+                    }
+                } else {
+                    for (std::int32_t i = 0; i < count; ++i) add(at[i]);
+                }
+            });
     }
     void band(std::int32_t b, std::int32_t k) override {
-        auto depthSample = [](float* density, float* depth) {
-            return [density, depth](const DepthEntry& e, std::int32_t at, float w) {
-                density[at] += w;
-                // Formed whether it is kept or not: a branch on the depth test would be
-                // mispredicted half the time, and each miss stalls the loads in flight.
-                const float z = depth[at];
-                const auto blended = static_cast<float>(z * (1.0 - w) + w * e.d);
-                depth[at] = e.d < z ? blended : z;
-            };
-        };
-        auto apply = [&](std::int32_t family, std::int32_t width, float* density, float* depth) {
-            const auto& split = bands_.split(family);
+        for (std::int32_t f = 0; f < 1 + static_cast<std::int32_t>(t_.lights.size()); ++f) {
+            if (f > 0 && !t_.lights[static_cast<std::size_t>(f - 1)]->hasMap()) continue;
+            const auto& split = bands_.split(f);
             const std::int32_t r0 = split.firstRow(b), r1 = split.firstRow(b + 1);
-            const auto pixel = depthSample(density, depth);
-            bands_.inBand(family, b, k, [&](const DepthEntry* e, const DepthEntry* end) {
-                splatRows(e, end, r0, r1, width, pixel, [=](std::int32_t at) {
-                    detail::prefetchForWrite(density + at);
-                    detail::prefetchForWrite(density + at + width);
-                    detail::prefetchForWrite(depth + at);
-                    detail::prefetchForWrite(depth + at + width);
-                });
+            const std::int32_t width = t_.bufferWidth(f);
+            DepthSample* samples = t_.bufferSamples(f);
+            bands_.inBand(f, b, k, [&](const DepthEntry* e, const DepthEntry* end) {
+                splatRows(
+                    e, end, r0, r1, width,
+                    [samples](const DepthEntry& en, std::int32_t at, float w) {
+                        addDepthSample(samples[at], w, en.d);
+                    },
+                    [samples, width](std::int32_t at) {
+                        detail::prefetchForWrite(samples + at);
+                        detail::prefetchForWrite(samples + at + width + 1);
+                    });
             });
-        };
-        apply(0, t_.imageWidth, t_.density.data(), t_.depth.data());
-        for (std::size_t i = 0; i < t_.lights.size(); ++i) {
-            Light& light = *t_.lights[i];
-            if (!light.hasMap()) continue;
-            apply(1 + static_cast<std::int32_t>(i), light.mapWidth, light.mapDensity.data(),
-                  light.mapDepth.data());
         }
     }
 

@@ -66,9 +66,7 @@ float powOrExact(float base, float exponent) {
 // ---------------------------------------------------------------------------------------------
 // Light
 
-Light::Light()
-    : mapDensity(static_cast<std::size_t>(kMapSize) * kMapSize, 0.0f),
-      mapDepth(static_cast<std::size_t>(kMapSize) * kMapSize, 1.0f) {
+Light::Light() : mapSamples(static_cast<std::size_t>(kMapSize) * kMapSize) {
     SetDirection({-0.5, 0.5, 0.5});
 }
 
@@ -81,8 +79,7 @@ void Light::SetDirection(const Vecd& d) {
 void Light::Clear() {
     mapPeak = 0;
     inverseOpacity = 1 / opacity;
-    std::fill(mapDensity.begin(), mapDensity.end(), 0.0f);
-    std::fill(mapDepth.begin(), mapDepth.end(), 1.0f);
+    std::fill(mapSamples.begin(), mapSamples.end(), DepthSample{});
 }
 
 void Light::BeginScan() {
@@ -133,7 +130,7 @@ void Light::ComputeMatrix() {
 
 void Light::FindPeak() {
     mapPeak = 0;
-    for (float v : mapDensity) mapPeak = std::max(mapPeak, v);
+    for (const DepthSample& s : mapSamples) mapPeak = std::max(mapPeak, s.density);
 }
 
 float Light::Visibility(const Vecd& p) const {
@@ -152,8 +149,8 @@ float Light::Visibility(const Vecd& p) const {
                               static_cast<std::size_t>(i + 1 + j * mapWidth),
                               static_cast<std::size_t>(i + (j + 1) * mapWidth),
                               static_cast<std::size_t>(i + 1 + (j + 1) * mapWidth)};
-    const float t00 = mapDepth[k[0]], t10 = mapDepth[k[1]], t01 = mapDepth[k[2]],
-                t11 = mapDepth[k[3]];
+    const float t00 = mapSamples[k[0]].depth, t10 = mapSamples[k[1]].depth,
+                t01 = mapSamples[k[2]].depth, t11 = mapSamples[k[3]].depth;
     // The stored surface at (x, y), interpolated bilinearly.
     const double s = t00 + (t10 - t00) * fx + (t01 - t00) * fy + fx * fy * (t00 - t10 + t11 - t01);
     const double d = m.z;
@@ -164,7 +161,7 @@ float Light::Visibility(const Vecd& p) const {
     float o[4];
     for (int q = 0; q < 4; ++q) {
         if (t[q] < d) {
-            const auto ratio = static_cast<float>(mapDensity[k[q]] / mapPeak * opacity);
+            const auto ratio = static_cast<float>(mapSamples[k[q]].density / mapPeak * opacity);
             o[q] = static_cast<float>(std::pow(static_cast<double>(ratio), inverseOpacity));
         } else {
             o[q] = 0;
@@ -225,8 +222,7 @@ void TBitmap3D_Solid::SetDefaults() {
 
 void TBitmap3D_Solid::AllocateBuffers() {
     TBitmap3D::AllocateBuffers();
-    density.assign(static_cast<std::size_t>(pixelCount), 0.0f);
-    depth.assign(static_cast<std::size_t>(pixelCount), 1.0f);
+    samples.assign(static_cast<std::size_t>(pixelCount), DepthSample{});
 }
 
 void TBitmap3D_Solid::SetView() {
@@ -239,7 +235,7 @@ void TBitmap3D_Solid::SetView() {
 
 void TBitmap3D_Solid::FindPeak() {
     peak = 0;
-    for (float v : density) peak = std::max(peak, v);
+    for (const DepthSample& s : samples) peak = std::max(peak, s.density);
     for (const auto& light : lights) light->FindPeak();
     foundPeak = peak;
     if (fixedPeak > 0 && peak > 0) peak = fixedPeak;
@@ -248,8 +244,7 @@ void TBitmap3D_Solid::FindPeak() {
 void TBitmap3D_Solid::ClearImage() {
     TBitmap3D::ClearImage();
     peak = 0;
-    std::fill(density.begin(), density.end(), 0.0f);
-    std::fill(depth.begin(), depth.end(), 1.0f);
+    std::fill(samples.begin(), samples.end(), DepthSample{});
     // The light maps are fitted to the preview cloud, the best guess of the orbit's extent.
     for (const auto& light : lights) {
         light->Clear();
@@ -276,7 +271,25 @@ void TBitmap3D_Solid::EndScan() {
 }
 
 void TBitmap3D_Solid::PlotBlock(const Vecd* points, std::int32_t n) {
-    for (std::int32_t i = 0; i < n; ++i) plotSolid(points[i]);
+    projectChunks(points, n,
+                  [this](std::int32_t b, const Vecd* at, const Vecd* mirrored, std::int32_t count) {
+                      const std::int32_t width = bufferWidth(b);
+                      const SplatLimits limits(width, bufferHeight(b));
+                      DepthSplat splats[2 * kSplatChunk];
+                      std::int32_t m = 0;
+                      auto add = [&](const Vecd& c) {
+                          if (splatCell(c.x, c.y, limits, splats[m].cell)) splats[m++].d = c.z;
+                      };
+                      if (mirrored) {
+                          for (std::int32_t i = 0; i < count; ++i) {
+                              add(at[i]);
+                              add(mirrored[i]);
+                          }
+                      } else {
+                          for (std::int32_t i = 0; i < count; ++i) add(at[i]);
+                      }
+                      applyDepthSplats(bufferSamples(b), width, splats, m);
+                  });
 }
 
 TBitmap3D_Solid::Development TBitmap3D_Solid::makeDevelopment() const {
@@ -317,8 +330,8 @@ ColorRGBf TBitmap3D_Solid::shadePixel(std::int32_t x, std::int32_t y, const Deve
     const float pix = d.pix;
     const float depthScale = d.depthScale;
     const auto k = static_cast<std::size_t>(x) + static_cast<std::size_t>(y) * imageWidth;
-    const float dens = density[k];
-    const float D = depth[k];
+    const float dens = samples[k].density;
+    const float D = samples[k].depth;
 
     // Screen point, and the object point under the pixel (a camera that cannot be inverted
     // gives a point that no light map holds: fully lit).
@@ -332,8 +345,9 @@ ColorRGBf TBitmap3D_Solid::shadePixel(std::int32_t x, std::int32_t y, const Deve
 
     // Normal from the depth differences to the right and upper neighbours.
     const Vec3f n = normalisedf(
-        {-pix * (depth[k + 1] - D) / depthScale,
-         -pix * (depth[k + static_cast<std::size_t>(imageWidth)] - D) / depthScale, pix * pix});
+        {-pix * (samples[k + 1].depth - D) / depthScale,
+         -pix * (samples[k + static_cast<std::size_t>(imageWidth)].depth - D) / depthScale,
+         pix * pix});
     ColorRGBf c = ambient;
     const Vec3f v = normalisedf({static_cast<float>(P.x - eye.x), static_cast<float>(P.y - eye.y),
                                  static_cast<float>(P.z - eye.z)});
@@ -382,7 +396,7 @@ void TBitmap3D_Solid::developRow(std::int32_t y, const Development& d) {
     for (std::int32_t x = imageWidth - 2; x >= 0; --x) {
         const auto k = static_cast<std::size_t>(x) + static_cast<std::size_t>(y) * imageWidth;
         std::uint8_t* out = row + 3 * static_cast<std::size_t>(x);
-        if (!(density[k] > 0)) {
+        if (!(samples[k].density > 0)) {
             std::memcpy(out, d.background, 3);
             continue;
         }
@@ -412,7 +426,7 @@ void TBitmap3D_Solid::BuildImage16(std::uint16_t* out16, std::ptrdiff_t rowStrid
             const auto k = static_cast<std::size_t>(x) + static_cast<std::size_t>(y) * imageWidth;
             std::uint16_t* out =
                 out16 + (imageHeight - 1 - y) * rowStride + 4 * static_cast<std::ptrdiff_t>(x);
-            if (!(density[k] > 0)) {
+            if (!(samples[k].density > 0)) {
                 std::memcpy(out, background, sizeof background);
                 continue;
             }

@@ -20,6 +20,57 @@
 
 namespace qm {
 
+// One pixel of a density-and-depth buffer, the camera's or a light map's: the sum of splat
+// weights, and the depth of the nearest surface (0 near, 1 far). Every splat updates both, so
+// they lie side by side: a splat then reads and writes one or two cache lines per row of its
+// cell rather than twice as many.
+struct DepthSample {
+    float density = 0;
+    float depth = 1.0f;
+    friend bool operator==(const DepthSample&, const DepthSample&) = default;
+};
+
+// One splat into a DepthSample buffer: density += w; a point in front of the stored depth pulls
+// it towards its own depth d by w. The blend depth * (1 - w) + w * d is formed in double from
+// the float depth and weight and rounded once; d itself stays a double. The blend is formed
+// whether it is kept or not: a branch on the depth test would be mispredicted half the time,
+// and each miss stalls the loads in flight.
+QM_HOT_INLINE void addDepthSample(DepthSample& s, float w, double d) {
+    s.density += w;
+    const float z = s.depth;
+    const auto blended = static_cast<float>(z * (1.0 - w) + w * d);
+    s.depth = d < z ? blended : z;
+}
+
+// A splat's cell and weights with the point's depth, between the projection of a chunk of
+// points and the splats themselves.
+struct DepthSplat {
+    Splat cell;
+    double d;
+};
+
+// The splats of a chunk applied in order, the cells of a few splats ahead asked for in advance:
+// the buffers are larger than the processor's caches, and the addresses are known early.
+QM_HOT_INLINE void applyDepthSplats(DepthSample* buffer, std::int32_t width, const DepthSplat* s,
+                                    std::int32_t count) {
+    constexpr std::int32_t kAhead = 8;
+    for (std::int32_t i = 0; i < std::min(kAhead, count); ++i) {
+        __builtin_prefetch(buffer + s[i].cell.index, 1, 3);
+        __builtin_prefetch(buffer + s[i].cell.index + width + 1, 1, 3);
+    }
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (i + kAhead < count) {
+            __builtin_prefetch(buffer + s[i + kAhead].cell.index, 1, 3);
+            __builtin_prefetch(buffer + s[i + kAhead].cell.index + width + 1, 1, 3);
+        }
+        DepthSample* at = buffer + s[i].cell.index;
+        addDepthSample(at[0], s[i].cell.w00, s[i].d);
+        addDepthSample(at[1], s[i].cell.w10, s[i].d);
+        addDepthSample(at[width], s[i].cell.w01, s[i].d);
+        addDepthSample(at[width + 1], s[i].cell.w11, s[i].d);
+    }
+}
+
 // One directional light with its two shadow maps (density and nearest depth seen from the
 // light). The maps cover the box of the last scan: BeginScan, ScanPoint for every point,
 // EndScan. A light whose map has no usable matrix (no scan yet, a box without extent in some
@@ -48,7 +99,7 @@ public:
         const Vecd m = mapCoordinates(p);
         qm::Splat s;
         if (!TBitmap3D::splatCell(m.x, m.y, mapWidth, mapHeight, s)) return;
-        addDepthSamples(mapDensity.data(), mapDepth.data(), mapWidth, s, m.z);
+        addDepthSamples(mapSamples.data(), mapWidth, s, m.z);
     }
 
     // How much of this light reaches object point p: 1 in front of the stored surface, outside
@@ -61,29 +112,38 @@ public:
         const Vecd l = lightSpace(p);
         return {(l.x + 1) * mapWidth * 0.5, (l.y + 1) * mapHeight * 0.5, (l.z + 1) * 0.5};
     }
+    // mapCoordinates over consecutive points, with z multiplied by zSign (1, or -1 for the
+    // mirror image), as TBitmap3D::projectChunk does for the camera.
+    QM_HOT_INLINE void mapChunk(const Vecd* p, std::int32_t count, double zSign, Vecd* out) const {
+        // A local copy: the stores to out might alias the matrix.
+        const std::array<double, 16> m = matrix.m;
+        const double w = mapWidth, h = mapHeight;
+        for (std::int32_t i = 0; i < count; ++i) {
+            const double x = p[i].x, y = p[i].y, z = zSign * p[i].z;
+            out[i].x = (m[0] * x + m[4] * y + m[8] * z + m[12] + 1) * w * 0.5;
+            out[i].y = (m[1] * x + m[5] * y + m[9] * z + m[13] + 1) * h * 0.5;
+            out[i].z = (m[2] * x + m[6] * y + m[10] * z + m[14] + 1) * 0.5;
+        }
+    }
     bool hasMap() const { return mapValid_; }
     // The fit of the maps and the light's frame, as ClearImage left them, to go on with a
     // render: setFit refuses values of another length and changes nothing then.
     std::vector<double> fit() const;
     bool setFit(const std::vector<double>& values);
 
-    // One camera or light splat: density += w; a point in front of the stored depth pulls it
-    // towards its own depth d by w. The blend depth * (1 - w) + w * d is formed in double from
-    // the float depth and weight and rounded once; d itself stays a double.
-    QM_HOT_INLINE static void addDepthSamples(float* density, float* depth, std::int32_t width,
+    // One camera or light splat: addDepthSample on each of the four pixels of the cell.
+    QM_HOT_INLINE static void addDepthSamples(DepthSample* buffer, std::int32_t width,
                                               const qm::Splat& s, double d) {
-        const std::int32_t k[4] = {s.index, s.index + 1, s.index + width, s.index + width + 1};
-        const float w[4] = {s.w00, s.w10, s.w01, s.w11};
-        for (int q = 0; q < 4; ++q) {
-            density[k[q]] += w[q];
-            float& z = depth[k[q]];
-            if (d < z) z = static_cast<float>(z * (1.0 - w[q]) + w[q] * d);
-        }
+        DepthSample* at = buffer + s.index;
+        addDepthSample(at[0], s.w00, d);
+        addDepthSample(at[1], s.w10, d);
+        addDepthSample(at[width], s.w01, d);
+        addDepthSample(at[width + 1], s.w11, d);
     }
 
     std::int32_t mapPixels = kMapSize * kMapSize;
-    std::vector<float> mapDensity;
-    std::vector<float> mapDepth;
+    // mapDensity and mapDepth, pixel by pixel.
+    std::vector<DepthSample> mapSamples;
     float mapPeak = 0;
     double inverseOpacity = 1.0 / 8.0;
     double softness = 10.0 / kMapSize;
@@ -141,8 +201,8 @@ public:
     // BuildImage's shading (the same per-pixel function) with 16 bits per channel.
     void BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) override;
 
-    std::vector<float> density;
-    std::vector<float> depth;
+    // density and depth, pixel by pixel.
+    std::vector<DepthSample> samples;
     float peak = 0;
     ColorRGBf ambient{0.08f, 0.08f, 0.08f};
     ColorRGBf diffuse{0.8f, 0.8f, 0.8f};
@@ -177,9 +237,43 @@ private:
     QM_HOT_INLINE void splatSolid(const Vecd& p) {
         const Vecd pixel = project(p);
         qm::Splat s;
-        if (splatCell(pixel, s))
-            Light::addDepthSamples(density.data(), depth.data(), imageWidth, s, pixel.z);
+        if (splatCell(pixel, s)) Light::addDepthSamples(samples.data(), imageWidth, s, pixel.z);
         for (const auto& light : lights) light->Splat(p);
+    }
+
+public:
+    // The points of a block (and their mirror images) projected a chunk at a time, onto the
+    // camera and then onto every light's map: chunk(buffer, coordinates, mirrored, count) with
+    // buffer 0 the camera and 1 + i light i, coordinates[k] the pixel or map x, y and depth of
+    // point k, mirrored[k] those of its mirror image (nullptr without mirror). Lights without a
+    // map are skipped. Each buffer receives its points in orbit order; one buffer's chunk is
+    // done before the next buffer's starts, so that the splats of a chunk stay in one buffer.
+    template <class Chunk>
+    QM_HOT_INLINE void projectChunks(const Vecd* points, std::int32_t n, Chunk&& chunk) const {
+        Vecd at[kSplatChunk], mirrored[kSplatChunk];
+        for (std::int32_t start = 0; start < n; start += kSplatChunk) {
+            const std::int32_t count = std::min(kSplatChunk, n - start);
+            projectChunk<true>(points + start, count, 1.0, at);
+            if (mirror) projectChunk<true>(points + start, count, -1.0, mirrored);
+            chunk(0, at, mirror ? mirrored : nullptr, count);
+            for (std::size_t i = 0; i < lights.size(); ++i) {
+                const Light& light = *lights[i];
+                if (!light.hasMap()) continue;
+                light.mapChunk(points + start, count, 1.0, at);
+                if (mirror) light.mapChunk(points + start, count, -1.0, mirrored);
+                chunk(1 + static_cast<std::int32_t>(i), at, mirror ? mirrored : nullptr, count);
+            }
+        }
+    }
+    // Buffer b of projectChunks: its samples and size.
+    DepthSample* bufferSamples(std::int32_t b) {
+        return b == 0 ? samples.data() : lights[static_cast<std::size_t>(b - 1)]->mapSamples.data();
+    }
+    std::int32_t bufferWidth(std::int32_t b) const {
+        return b == 0 ? imageWidth : lights[static_cast<std::size_t>(b - 1)]->mapWidth;
+    }
+    std::int32_t bufferHeight(std::int32_t b) const {
+        return b == 0 ? imageHeight : lights[static_cast<std::size_t>(b - 1)]->mapHeight;
     }
 };
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -66,18 +67,19 @@ Light cubeLight() {
 }
 
 void fillMaps(Light& light, float density, float depth) {
-    std::fill(light.mapDensity.begin(), light.mapDensity.end(), density);
-    std::fill(light.mapDepth.begin(), light.mapDepth.end(), depth);
+    std::fill(light.mapSamples.begin(), light.mapSamples.end(), DepthSample{density, depth});
     light.FindPeak();
 }
 
+// Bit for bit: a -0 or a NaN where the other has +0 or the same NaN counts as a difference.
+bool sameBits(const std::vector<DepthSample>& a, const std::vector<DepthSample>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0;
+}
+
 void expectSameBuffers(const TBitmap3D_Solid& a, const TBitmap3D_Solid& b) {
-    EXPECT_EQ(a.density, b.density);
-    EXPECT_EQ(a.depth, b.depth);
-    for (std::size_t i = 0; i < a.lights.size(); ++i) {
-        EXPECT_EQ(a.lights[i]->mapDensity, b.lights[i]->mapDensity) << "light " << i;
-        EXPECT_EQ(a.lights[i]->mapDepth, b.lights[i]->mapDepth) << "light " << i;
-    }
+    EXPECT_TRUE(sameBits(a.samples, b.samples));
+    for (std::size_t i = 0; i < a.lights.size(); ++i)
+        EXPECT_TRUE(sameBits(a.lights[i]->mapSamples, b.lights[i]->mapSamples)) << "light " << i;
 }
 
 std::vector<int> pixelAt(const TBitmap3D& t, std::int32_t x, std::int32_t y) {
@@ -144,15 +146,15 @@ TEST(LightSource, VisibilityIsFullInFrontDarkBehindAndSoftJustBehind) {
 
     // A thin uniform layer (density 0.02 of a peak of 1) at a chosen depth before p.
     fillMaps(light, 0.02f, 0);
-    light.mapDensity[801] = 1;
+    light.mapSamples[801].density = 1;
     light.FindPeak();
     const double occlusion = std::pow(0.02 * 8, 1.0 / 8);
     const Vecd p{0.1, 0.2, 0.3};
     const double d = light.mapCoordinates(p).z;
     // Tolerance: the layer's depth is a float (3e-8, over a softness of 0.0125).
     for (double behind : {2.0, 0.5, 0.01, -1.0}) {
-        std::fill(light.mapDepth.begin(), light.mapDepth.end(),
-                  static_cast<float>(d - behind * light.softness));
+        for (DepthSample& s : light.mapSamples)
+            s.depth = static_cast<float>(d - behind * light.softness);
         const double expected = behind < 0 ? 1 : 1 - occlusion * std::min(behind, 1.0);
         EXPECT_NEAR(light.Visibility(p), expected, 1e-5) << behind;
     }
@@ -160,10 +162,10 @@ TEST(LightSource, VisibilityIsFullInFrontDarkBehindAndSoftJustBehind) {
 
 TEST(LightSource, BoxWithoutExtentKeepsNoMapAndLightsEverything) {
     const std::vector<std::vector<Vecd>> clouds = {
-        {{0.3, 0.3, 0.3}, {0.3, 0.3, 0.3}},         // one place
+        {{0.3, 0.3, 0.3}, {0.3, 0.3, 0.3}},        // one place
         {{-1, -1, 0}, {1, 1, 0}, {0.5, -0.2, 0}},  // flat, facing the light
-        {},                                         // no point
-        {{0, 0, 0}, {1, 1, 1}, {kInf, 0, 0}},       // an infinite point
+        {},                                        // no point
+        {{0, 0, 0}, {1, 1, 1}, {kInf, 0, 0}},      // an infinite point
     };
     for (std::size_t c = 0; c < clouds.size(); ++c) {
         Light light;
@@ -185,7 +187,7 @@ TEST(LightSource, BoxWithoutExtentKeepsNoMapAndLightsEverything) {
 TEST(LightSource, PointsOffTheMapOrNotFiniteOrUnderAnEmptyMapAreFullyLit) {
     Light light = cubeLight();
     fillMaps(light, 1, 0);  // an opaque surface in front of everything the map covers
-    const auto density = light.mapDensity;
+    const auto samples = light.mapSamples;
 
     // The border columns 0 and 799 count as off the map.
     const double b = 1 + light.softness;
@@ -201,7 +203,7 @@ TEST(LightSource, PointsOffTheMapOrNotFiniteOrUnderAnEmptyMapAreFullyLit) {
         EXPECT_EQ(light.Visibility(p), 1.0f) << p;
         light.Splat(p);
     }
-    EXPECT_EQ(light.mapDensity, density);
+    EXPECT_EQ(light.mapSamples, samples);
 
     fillMaps(light, 0, 0);  // the surface stays, but the peak is 0
     EXPECT_EQ(light.Visibility(atColumn(400)), 1.0f);
@@ -231,7 +233,7 @@ TEST(Solid, DefaultsHaveThreeLightsThatTurnWithTheObject) {
     auto& solid = dynamic_cast<TBitmap3D_Solid&>(*switched);
     EXPECT_EQ(solid.lights.size(), 3u);
     EXPECT_EQ(solid.backgroundColor, t->backgroundColor);
-    EXPECT_EQ(solid.depth, std::vector<float>(16 * 12, 1.0f));
+    EXPECT_EQ(solid.samples, std::vector<DepthSample>(16 * 12, DepthSample{0, 1}));
 }
 
 TEST(Solid, SplatPullsTheDepthTowardsNearerPointsOnly) {
@@ -244,17 +246,17 @@ TEST(Solid, SplatPullsTheDepthTowardsNearerPointsOnly) {
     // The four cells hold their weight w as density; each splat moves the depth by w towards
     // the point's depth d (a double), blended in double and rounded once.
     std::vector<std::size_t> cells;
-    for (std::size_t k = 0; k < t->density.size(); ++k)
-        if (t->density[k] > 0) cells.push_back(k);
+    for (std::size_t k = 0; k < t->samples.size(); ++k)
+        if (t->samples[k].density > 0) cells.push_back(k);
     ASSERT_EQ(cells.size(), 4u);
     std::vector<float> weight, expected;
     for (std::size_t k : cells) {
-        weight.push_back(t->density[k]);
+        weight.push_back(t->samples[k].density);
         expected.push_back(static_cast<float>(1.0 * (1.0 - weight.back()) + weight.back() * d));
     }
     for (int i = 0; i < 60; ++i) {
         for (std::size_t q = 0; q < cells.size(); ++q) {
-            EXPECT_EQ(t->depth[cells[q]], expected[q]) << "splat " << i << ", cell " << q;
+            EXPECT_EQ(t->samples[cells[q]].depth, expected[q]) << "splat " << i << ", cell " << q;
             if (d < expected[q])
                 expected[q] = static_cast<float>(expected[q] * (1.0 - weight[q]) + weight[q] * d);
         }
@@ -263,23 +265,22 @@ TEST(Solid, SplatPullsTheDepthTowardsNearerPointsOnly) {
 
     // Now that the surface lies on the point, a point behind adds density but leaves the
     // surface; a point in front pulls it closer.
-    const auto depthBefore = t->depth;
-    const auto densityBefore = t->density;
+    const auto before = t->samples;
     t->PlotPoint({p.x, p.y, p.z + 1});
-    EXPECT_EQ(t->depth, depthBefore);
-    for (std::size_t k : cells) EXPECT_GT(t->density[k], densityBefore[k]) << k;
+    for (std::size_t k = 0; k < before.size(); ++k) EXPECT_EQ(t->samples[k].depth, before[k].depth);
+    for (std::size_t k : cells) EXPECT_GT(t->samples[k].density, before[k].density) << k;
     t->PlotPoint({p.x, p.y, p.z - 1});
-    for (std::size_t k : cells) EXPECT_LT(t->depth[k], depthBefore[k]) << k;
+    for (std::size_t k : cells) EXPECT_LT(t->samples[k].depth, before[k].depth) << k;
 }
 
 TEST(Solid, DensityFromAnEighthOfThePeakUpIsOpaque) {
     auto t = makeSolid(16, 12);
     t->ClearImage();
     const std::size_t w = 16;
-    t->density[5 + 5 * w] = 1.0f;  // the peak
-    t->density[9 + 5 * w] = 0.125f;
-    t->density[5 + 8 * w] = 0.0625f;
-    for (std::size_t k : {5 + 5 * w, 9 + 5 * w, 5 + 8 * w}) t->depth[k] = 0.5f;
+    t->samples[5 + 5 * w].density = 1.0f;  // the peak
+    t->samples[9 + 5 * w].density = 0.125f;
+    t->samples[5 + 8 * w].density = 0.0625f;
+    for (std::size_t k : {5 + 5 * w, 9 + 5 * w, 5 + 8 * w}) t->samples[k].depth = 0.5f;
 
     // Over black and over white a pixel differs by 1 - a of full scale.
     t->SetBackgroundColor({0, 0, 0});
@@ -318,9 +319,9 @@ TEST(Solid, LowerRoughnessNarrowsTheHighlight) {
 TEST(Solid, EdgeRowAndColumnAndOnePixelHighImagesDevelopNothing) {
     auto t = makeSolid(8, 6);
     t->ClearImage();
-    t->density[3 + 5 * 8] = 1;  // top row
-    t->density[7 + 2 * 8] = 1;  // right column
-    t->density[3 + 2 * 8] = 1;  // an inner pixel, which develops
+    t->samples[3 + 5 * 8].density = 1;  // top row
+    t->samples[7 + 2 * 8].density = 1;  // right column
+    t->samples[3 + 2 * 8].density = 1;  // an inner pixel, which develops
     t->BuildImage();
     EXPECT_EQ(pixelAt(*t, 3, 5), backgroundBytes(*t));
     EXPECT_EQ(pixelAt(*t, 7, 2), backgroundBytes(*t));
@@ -328,9 +329,10 @@ TEST(Solid, EdgeRowAndColumnAndOnePixelHighImagesDevelopNothing) {
 
     auto flat = makeSolid(8, 1);
     flat->ClearImage();
-    flat->density[3] = 1;
+    flat->samples[3].density = 1;
     flat->BuildImage();
-    for (std::int32_t x = 0; x < 8; ++x) EXPECT_EQ(pixelAt(*flat, x, 0), backgroundBytes(*flat)) << x;
+    for (std::int32_t x = 0; x < 8; ++x)
+        EXPECT_EQ(pixelAt(*flat, x, 0), backgroundBytes(*flat)) << x;
 
     auto narrow = makeSolid(1, 8);  // the width rounds down to 0
     narrow->ClearImage();
@@ -371,7 +373,8 @@ TEST(Solid, RenderChangesOnlyPixelsWherePointsLanded) {
     for (std::int32_t y = 0; y < t->imageHeight; ++y) {
         for (std::int32_t x = 0; x < t->imageWidth; ++x) {
             if (pixelAt(*t, x, y) == backgroundBytes(*t)) continue;
-            EXPECT_GT(t->density[static_cast<std::size_t>(x + y * t->imageWidth)], 0) << x << ", " << y;
+            EXPECT_GT(t->samples[static_cast<std::size_t>(x + y * t->imageWidth)].density, 0)
+                << x << ", " << y;
             colours.push_back(pixelAt(*t, x, y));
         }
     }

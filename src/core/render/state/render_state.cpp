@@ -74,6 +74,18 @@ StateBuffer& RenderState::addBuffer(std::string name, std::span<const float> dat
     return addBuffer(std::move(name), std::vector<float>(data.begin(), data.end()));
 }
 
+StateBuffer& RenderState::addBuffer(std::string name, const float* first, std::size_t count,
+                                    std::size_t stride) {
+    if (stride <= 1) return addBuffer(std::move(name), std::span<const float>(first, count));
+    if (borrowBuffers && count > 0) {
+        buffers.push_back({std::move(name), {}, {first, (count - 1) * stride + 1}, stride});
+        return buffers.back();
+    }
+    std::vector<float> values(count);
+    for (std::size_t i = 0; i < count; ++i) values[i] = first[i * stride];
+    return addBuffer(std::move(name), std::move(values));
+}
+
 StateBuffer& RenderState::addBuffer(std::string name, std::vector<float>&& data) {
     buffers.push_back({std::move(name), std::move(data), {}});
     return buffers.back();

@@ -34,17 +34,30 @@ inline constexpr std::uint32_t kRenderStateVersion = 1;
 
 // An accumulation buffer, by name ("density", "light", "light0.depth", ...).
 // Its floats are its own, or borrowed from the target they were captured from (see
-// RenderState::borrowBuffers).
+// RenderState::borrowBuffers). A borrowed buffer may be one of several kept side by side in
+// the target: its element i is then borrowed[i * stride].
 struct StateBuffer {
     std::string name;
     std::vector<float> values;
     std::span<const float> borrowed;
+    std::size_t stride = 1;
 
+    std::size_t size() const {
+        return borrowed.empty() ? values.size() : (borrowed.size() + stride - 1) / stride;
+    }
+    float operator[](std::size_t i) const {
+        return borrowed.empty() ? values[i] : borrowed[i * stride];
+    }
+    // The floats as one run: for a buffer of its own or borrowed with stride 1 (what reading a
+    // file gives); a buffer borrowed with a larger stride is for writing only.
     std::span<const float> data() const {
         return borrowed.empty() ? std::span<const float>(values) : borrowed;
     }
     friend bool operator==(const StateBuffer& a, const StateBuffer& b) {
-        return a.name == b.name && std::ranges::equal(a.data(), b.data());
+        if (a.name != b.name || a.size() != b.size()) return false;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (!(a[i] == b[i])) return false;
+        return true;
     }
 };
 
@@ -85,8 +98,11 @@ struct RenderState {
     std::optional<double> number(std::string_view key) const;
     std::optional<Vecd> vector(std::string_view key) const;
 
-    // Copies the floats, or borrows them when borrowBuffers is set.
+    // Copies the floats, or borrows them when borrowBuffers is set. With a stride, the buffer
+    // is every stride-th float of values from the first on (count of them).
     StateBuffer& addBuffer(std::string name, std::span<const float> values);
+    StateBuffer& addBuffer(std::string name, const float* first, std::size_t count,
+                           std::size_t stride);
     StateBuffer& addBuffer(std::string name, std::vector<float>&& values);
     const StateBuffer* buffer(std::string_view name) const;
     void setValues(std::string name, std::vector<double> values);

@@ -259,17 +259,30 @@ bool parseDirectory(std::string_view bytes, std::uint32_t count, std::vector<Dir
 }
 
 // Compresses one buffer into the writer; fills the entry's compressed size and checksum.
-bool writeCompressed(FileSink& writer, std::span<const float> values, DirectoryEntry& entry) {
+bool writeCompressed(FileSink& writer, const StateBuffer& buffer, DirectoryEntry& entry) {
     z_stream z{};
     if (deflateInit(&z, kCompressionLevel) != Z_OK) return false;
     std::string out(kChunk, '\0');
-    const auto* in = reinterpret_cast<const Bytef*>(values.data());
-    std::size_t left = values.size() * sizeof(float);
+    // A buffer kept interleaved with another in the target goes through a run of its own
+    // floats, gathered a piece at a time.
+    const bool strided = !buffer.borrowed.empty() && buffer.stride > 1;
+    std::vector<float> gathered;
+    std::size_t next = 0;
+    const auto* in = strided ? nullptr : reinterpret_cast<const Bytef*>(buffer.data().data());
+    std::size_t left = buffer.size() * sizeof(float);
     std::uint32_t running = crc32_z(0, nullptr, 0);
     bool ok = true;
     for (;;) {
         if (z.avail_in == 0 && left > 0) {
-            const std::size_t step = std::min(left, kZlibStep);
+            if (strided) {
+                const std::size_t count = std::min(left / sizeof(float), kChunk / sizeof(float));
+                gathered.resize(count);
+                for (std::size_t i = 0; i < count; ++i) gathered[i] = buffer[next + i];
+                next += count;
+                in = reinterpret_cast<const Bytef*>(gathered.data());
+            }
+            const std::size_t step =
+                strided ? gathered.size() * sizeof(float) : std::min(left, kZlibStep);
             z.next_in = const_cast<Bytef*>(in);
             z.avail_in = static_cast<uInt>(step);
             in += step;
@@ -416,7 +429,7 @@ WriteResult writeRenderState(const std::filesystem::path& path, const RenderStat
     const std::string streams = streamSection(state);
     const std::string values = valuesSection(state);
     std::vector<DirectoryEntry> entries;
-    for (const StateBuffer& b : state.buffers) entries.push_back({b.name, b.data().size(), 0, 0});
+    for (const StateBuffer& b : state.buffers) entries.push_back({b.name, b.size(), 0, 0});
     const std::uint64_t directorySize = directorySection(entries).size();
 
     // The file goes out piece by piece: each buffer is compressed straight into it, and the
@@ -433,7 +446,7 @@ WriteResult writeRenderState(const std::filesystem::path& path, const RenderStat
         std::uint64_t dataSize = 0;
         for (std::size_t i = 0; i < entries.size(); ++i) {
             entries[i].compressedSize = 0;
-            if (!writeCompressed(out, state.buffers[i].data(), entries[i])) {
+            if (!writeCompressed(out, state.buffers[i], entries[i])) {
                 compressed = out.error() != 0;
                 return false;
             }

@@ -40,6 +40,20 @@ void assign(std::vector<float>& to, std::span<const float> from) {
     to.assign(from.begin(), from.end());
 }
 
+// Solid's buffers hold density and depth side by side; the state keeps them as two planes,
+// "<name>density" and "<name>depth".
+static_assert(sizeof(DepthSample) == 2 * sizeof(float) && std::is_standard_layout_v<DepthSample>);
+void addSamples(RenderState& s, const std::string& name, const std::vector<DepthSample>& samples) {
+    const auto* floats = reinterpret_cast<const float*>(samples.data());
+    s.addBuffer(name + "density", floats, samples.size(), 2);
+    s.addBuffer(name + "depth", floats + 1, samples.size(), 2);
+}
+// The two planes, of samples' size each, back into samples.
+void assign(std::vector<DepthSample>& samples, std::span<const float> density,
+            std::span<const float> depth) {
+    for (std::size_t k = 0; k < samples.size(); ++k) samples[k] = {density[k], depth[k]};
+}
+
 bool positive(const std::optional<double>& v) {
     return v && *v > 0;
 }
@@ -296,19 +310,17 @@ void TBitmap3D_Solid::captureState(RenderState& s) const {
     setColor(s, "solid.diffuse", diffuse);
     setColor(s, "solid.specular", specular);
     s.set("solid.lights", std::to_string(lights.size()));
-    s.addBuffer("density", density);
-    s.addBuffer("depth", depth);
+    addSamples(s, "", samples);
     for (std::size_t i = 0; i < lights.size(); ++i) {
         const std::string name = "light" + std::to_string(i);
         s.setValues(name + ".fit", lights[i]->fit());
-        s.addBuffer(name + ".density", lights[i]->mapDensity);
-        s.addBuffer(name + ".depth", lights[i]->mapDepth);
+        addSamples(s, name + ".", lights[i]->mapSamples);
     }
 }
 
 bool TBitmap3D_Solid::restoreState(const RenderState& s) {
-    const auto d = s.bufferOfSize("density", density.size());
-    const auto z = s.bufferOfSize("depth", depth.size());
+    const auto d = s.bufferOfSize("density", samples.size());
+    const auto z = s.bufferOfSize("depth", samples.size());
     const auto g = s.number("gamma"), o = s.number("opacity"), r = s.number("roughness");
     const auto a = color(s, "solid.ambient"), df = color(s, "solid.diffuse"),
                sp = color(s, "solid.specular");
@@ -325,8 +337,8 @@ bool TBitmap3D_Solid::restoreState(const RenderState& s) {
     for (std::size_t i = 0; i < lights.size(); ++i) {
         const std::string name = "light" + std::to_string(i);
         const Map map{s.valuesOfSize(name + ".fit", kFitValues),
-                      s.bufferOfSize(name + ".density", lights[i]->mapDensity.size()),
-                      s.bufferOfSize(name + ".depth", lights[i]->mapDepth.size())};
+                      s.bufferOfSize(name + ".density", lights[i]->mapSamples.size()),
+                      s.bufferOfSize(name + ".depth", lights[i]->mapSamples.size())};
         if (!map.fit || !map.density || !map.depth || ((*map.fit)[22] != 0 && (*map.fit)[22] != 1))
             return false;
         maps.push_back(map);
@@ -338,15 +350,13 @@ bool TBitmap3D_Solid::restoreState(const RenderState& s) {
     ambient = *a;
     diffuse = *df;
     specular = *sp;
-    assign(density, *d);
-    assign(depth, *z);
+    assign(samples, *d, *z);
     peak = 0;
     // After the base's SetView, which gave every light the camera's rotation: the saved frames
     // are the ones the render used.
     for (std::size_t i = 0; i < lights.size(); ++i) {
         lights[i]->setFit(*maps[i].fit);
-        assign(lights[i]->mapDensity, *maps[i].density);
-        assign(lights[i]->mapDepth, *maps[i].depth);
+        assign(lights[i]->mapSamples, *maps[i].density, *maps[i].depth);
     }
     return true;
 }

@@ -449,7 +449,7 @@ TEST(TargetState, ABorrowingCaptureWritesTheSameFileWithoutCopyingTheBuffers) {
         for (const StateBuffer& b : borrowed.buffers) EXPECT_TRUE(b.values.empty()) << b.name;
         const auto* solid = dynamic_cast<const TBitmap3D_Solid*>(r.target.get());
         if (solid) {
-            EXPECT_EQ(borrowed.buffer("depth")->data().data(), solid->depth.data());
+            EXPECT_EQ(borrowed.buffer("depth")->borrowed.data(), &solid->samples[0].depth);
         }
 
         const fs::path dir = fs::temp_directory_path();
@@ -465,6 +465,50 @@ TEST(TargetState, ABorrowingCaptureWritesTheSameFileWithoutCopyingTheBuffers) {
         fs::remove(a);
         fs::remove(b);
     }
+}
+
+// Solid keeps density and depth side by side in memory; its state holds them as two planes,
+// pixel by pixel, for the camera and for each light map (as state files always have), and
+// planes come back into the samples they describe.
+TEST(TargetState, SolidBuffersAreStoredAsDensityAndDepthPlanes) {
+    Rendered r(static_cast<int>(RenderMode::Solid));
+    const auto& solid = dynamic_cast<const TBitmap3D_Solid&>(*r.target);
+    auto expectPlanes = [&](const std::string& prefix, const std::vector<DepthSample>& samples) {
+        const StateBuffer* density = r.state.buffer(prefix + "density");
+        const StateBuffer* depth = r.state.buffer(prefix + "depth");
+        ASSERT_TRUE(density && depth) << prefix;
+        ASSERT_EQ(density->size(), samples.size());
+        ASSERT_EQ(depth->size(), samples.size());
+        std::size_t covered = 0;
+        for (std::size_t k = 0; k < samples.size(); ++k) {
+            ASSERT_EQ((*density)[k], samples[k].density) << prefix << k;
+            ASSERT_EQ((*depth)[k], samples[k].depth) << prefix << k;
+            covered += samples[k].density > 0 && samples[k].depth < 1;
+        }
+        EXPECT_GT(covered, 0u) << prefix;
+    };
+    expectPlanes("", solid.samples);
+    for (std::size_t i = 0; i < solid.lights.size(); ++i)
+        expectPlanes("light" + std::to_string(i) + ".", solid.lights[i]->mapSamples);
+
+    RenderState planes = r.state;
+    const std::size_t k = 5 + 7 * 96;
+    for (StateBuffer& b : planes.buffers) {
+        if (b.name == "density") b.values[k] = 0.25f;
+        if (b.name == "light1.depth") b.values[k] = 0.125f;
+    }
+    auto t = CreateRenderTarget(static_cast<int>(RenderMode::Solid));
+    t->SetWidth(96);
+    t->SetHeight(72);
+    ASSERT_TRUE(t->restoreState(planes));
+    const auto& restored = dynamic_cast<const TBitmap3D_Solid&>(*t);
+    auto expected = solid.samples;
+    expected[k].density = 0.25f;
+    EXPECT_EQ(restored.samples, expected);
+    auto map = solid.lights[1]->mapSamples;
+    map[k].depth = 0.125f;
+    EXPECT_EQ(restored.lights[1]->mapSamples, map);
+    EXPECT_EQ(restored.lights[2]->mapSamples, solid.lights[2]->mapSamples);
 }
 
 TEST(PrepareResume, RefusesWhatCannotBeThatRenderAndLeavesNothingHalfBuilt) {
