@@ -517,11 +517,12 @@ struct RenderEngine::Impl {
         shardCount = std::clamp(s.shards, 1, streamCount);
         shard = std::clamp(s.shard, 0, shardCount - 1);
         light = target.isLightFamily() ? static_cast<TBitmap3D_Light*>(&target) : nullptr;
-        // One thread runs the two phases as well, except in Gas: grouping a round's splats
-        // buffer by buffer (Solid's camera and light maps) and apart from the colouring (Light,
-        // Plasma) is faster than plotting each block at once, while Gas's own block splat is
-        // faster than the lists. Both give the same bytes.
-        banded = threadCount > 1 || target.renderMode() != RenderMode::Gas;
+        // One thread runs the two phases as well, except in Gas and Solid: grouping a round's
+        // splats apart from the colouring (Light, Plasma) is faster than plotting each block
+        // at once, while Gas's and Solid's own block splats (Solid's buffer by buffer, a chunk
+        // at a time) are faster than the lists. Both give the same bytes.
+        banded = threadCount > 1 || (target.renderMode() != RenderMode::Gas &&
+                                     target.renderMode() != RenderMode::Solid);
         // One band per thread: the bands are balanced by their splats, and a thread that keeps
         // its band from round to round keeps its rows of the buffers in its own cache.
         const std::int32_t bands = std::min(threadCount, detail::kMaxBands);
