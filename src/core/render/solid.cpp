@@ -52,12 +52,30 @@ float powf64(float base, float exponent) {
     return static_cast<float>(std::pow(static_cast<double>(base), static_cast<double>(exponent)));
 }
 
+}  // namespace
+
+float powEighth(float x) {
+    const auto v = static_cast<double>(x);
+    if (!(v > 0 && v <= std::numeric_limits<float>::max())) return powf64(x, 0.125f);
+    const double r = std::sqrt(std::sqrt(std::sqrt(v)));
+    // r and its float are normal numbers: the 29 bits below a float's precision say how far r
+    // lies from the midpoint between its two nearest floats, 2^28 in those units.
+    std::uint64_t bits;
+    std::memcpy(&bits, &r, sizeof bits);
+    const auto below = static_cast<std::int64_t>(bits & 0x1FFFFFFFu) - (std::int64_t{1} << 28);
+    if (below >= -16 && below <= 16) return powf64(x, 0.125f);
+    return static_cast<float>(r);
+}
+
+namespace {
+
 // powf64 without the call where its result is known: pow(1, y) is exactly 1 and pow(+0, y) is
 // +0 for y > 0 (both required of pow); pow(x, 1) is x, and even a pow a unit off in double
 // rounds back to the float x.
 float powOrExact(float base, float exponent) {
     if (base == 1.0f || exponent == 1.0f) return base;
     if (base == 0.0f && exponent > 0.0f && !std::signbit(base)) return base;
+    if (exponent == 0.125f) return powEighth(base);
     return powf64(base, exponent);
 }
 
@@ -162,7 +180,9 @@ float Light::Visibility(const Vecd& p) const {
     for (int q = 0; q < 4; ++q) {
         if (t[q] < d) {
             const auto ratio = static_cast<float>(mapSamples[k[q]].density / mapPeak * opacity);
-            o[q] = static_cast<float>(std::pow(static_cast<double>(ratio), inverseOpacity));
+            o[q] = inverseOpacity == 0.125
+                       ? powEighth(ratio)
+                       : static_cast<float>(std::pow(static_cast<double>(ratio), inverseOpacity));
         } else {
             o[q] = 0;
         }

@@ -209,6 +209,31 @@ TEST(LightSource, PointsOffTheMapOrNotFiniteOrUnderAnEmptyMapAreFullyLit) {
     EXPECT_EQ(light.Visibility(atColumn(400)), 1.0f);
 }
 
+// The eighth root of the occlusion and of the opacity must be pow's float to the bit: every
+// float of [0.5, 2), millions of random ones over the whole range, and the special values.
+TEST(Solid, EighthRootIsPowsFloatBitForBit) {
+    auto viaPow = [](float x) {
+        return static_cast<float>(std::pow(static_cast<double>(x), 0.125));
+    };
+    auto same = [](float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    std::size_t differing = 0;
+    for (float x = 0.5f; x < 2.0f; x = std::nextafter(x, 3.0f))
+        differing += !same(powEighth(x), viaPow(x));
+    std::uint64_t state = 88172645463325252ull;
+    for (int i = 0; i < 4'000'000; ++i) {
+        state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+        float x;
+        const auto bits = static_cast<std::uint32_t>(state >> 32);
+        std::memcpy(&x, &bits, sizeof x);
+        if (!std::isnan(x)) differing += !same(powEighth(x), viaPow(x));
+    }
+    EXPECT_EQ(differing, 0u);
+    for (float x : {0.0f, -0.0f, 1e-45f, 1.17549435e-38f, 3.40282347e38f, 1.0f, 8.0f,
+                    std::numeric_limits<float>::infinity(), -1.0f})
+        EXPECT_TRUE(same(powEighth(x), viaPow(x))) << x;
+    EXPECT_TRUE(std::isnan(powEighth(std::numeric_limits<float>::quiet_NaN())));
+}
+
 TEST(Solid, DefaultsHaveThreeLightsThatTurnWithTheObject) {
     auto t = makeSolid(16, 12);
     EXPECT_EQ(t->renderMode(), RenderMode::Solid);
