@@ -21,6 +21,7 @@
 #endif
 
 #include "core/render/bitmap3d.h"
+#include "core/render/large_page_allocator.h"
 
 namespace qm {
 
@@ -33,6 +34,9 @@ struct DepthSample {
     float depth = 1.0f;
     friend bool operator==(const DepthSample&, const DepthSample&) = default;
 };
+
+// A density-and-depth buffer, row by row.
+using DepthBuffer = std::vector<DepthSample, LargePageAllocator<DepthSample>>;
 
 // One splat into a DepthSample buffer: density += w; a point in front of the stored depth pulls
 // it towards its own depth d by w. The blend depth * (1 - w) + w * d is formed in double from
@@ -180,7 +184,7 @@ public:
 
     std::int32_t mapPixels = kMapSize * kMapSize;
     // mapDensity and mapDepth, pixel by pixel.
-    std::vector<DepthSample> mapSamples;
+    DepthBuffer mapSamples;
     float mapPeak = 0;
     double inverseOpacity = 1.0 / 8.0;
     double softness = 10.0 / kMapSize;
@@ -239,7 +243,7 @@ public:
     void BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) override;
 
     // density and depth, pixel by pixel.
-    std::vector<DepthSample> samples;
+    DepthBuffer samples;
     float peak = 0;
     ColorRGBf ambient{0.08f, 0.08f, 0.08f};
     ColorRGBf diffuse{0.8f, 0.8f, 0.8f};

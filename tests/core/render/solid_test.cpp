@@ -72,7 +72,7 @@ void fillMaps(Light& light, float density, float depth) {
 }
 
 // Bit for bit: a -0 or a NaN where the other has +0 or the same NaN counts as a difference.
-bool sameBits(const std::vector<DepthSample>& a, const std::vector<DepthSample>& b) {
+bool sameBits(const DepthBuffer& a, const DepthBuffer& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0;
 }
 
@@ -258,7 +258,7 @@ TEST(Solid, DefaultsHaveThreeLightsThatTurnWithTheObject) {
     auto& solid = dynamic_cast<TBitmap3D_Solid&>(*switched);
     EXPECT_EQ(solid.lights.size(), 3u);
     EXPECT_EQ(solid.backgroundColor, t->backgroundColor);
-    EXPECT_EQ(solid.samples, std::vector<DepthSample>(16 * 12, DepthSample{0, 1}));
+    EXPECT_EQ(solid.samples, DepthBuffer(16 * 12, DepthSample{0, 1}));
 }
 
 TEST(Solid, SplatPullsTheDepthTowardsNearerPointsOnly) {

@@ -43,14 +43,13 @@ void assign(std::vector<float>& to, std::span<const float> from) {
 // Solid's buffers hold density and depth side by side; the state keeps them as two planes,
 // "<name>density" and "<name>depth".
 static_assert(sizeof(DepthSample) == 2 * sizeof(float) && std::is_standard_layout_v<DepthSample>);
-void addSamples(RenderState& s, const std::string& name, const std::vector<DepthSample>& samples) {
+void addSamples(RenderState& s, const std::string& name, const DepthBuffer& samples) {
     const auto* floats = reinterpret_cast<const float*>(samples.data());
     s.addBuffer(name + "density", floats, samples.size(), 2);
     s.addBuffer(name + "depth", floats + 1, samples.size(), 2);
 }
 // The two planes, of samples' size each, back into samples.
-void assign(std::vector<DepthSample>& samples, std::span<const float> density,
-            std::span<const float> depth) {
+void assign(DepthBuffer& samples, std::span<const float> density, std::span<const float> depth) {
     for (std::size_t k = 0; k < samples.size(); ++k) samples[k] = {density[k], depth[k]};
 }
 

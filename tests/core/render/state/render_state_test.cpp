@@ -473,7 +473,7 @@ TEST(TargetState, ABorrowingCaptureWritesTheSameFileWithoutCopyingTheBuffers) {
 TEST(TargetState, SolidBuffersAreStoredAsDensityAndDepthPlanes) {
     Rendered r(static_cast<int>(RenderMode::Solid));
     const auto& solid = dynamic_cast<const TBitmap3D_Solid&>(*r.target);
-    auto expectPlanes = [&](const std::string& prefix, const std::vector<DepthSample>& samples) {
+    auto expectPlanes = [&](const std::string& prefix, const DepthBuffer& samples) {
         const StateBuffer* density = r.state.buffer(prefix + "density");
         const StateBuffer* depth = r.state.buffer(prefix + "depth");
         ASSERT_TRUE(density && depth) << prefix;
