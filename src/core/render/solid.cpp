@@ -297,8 +297,15 @@ void TBitmap3D_Solid::PlotBlock(const Vecd* points, std::int32_t n) {
                       const SplatLimits limits(width, bufferHeight(b));
                       DepthSplat splats[2 * kSplatChunk];
                       std::int32_t m = 0;
+                      DepthSample* buffer = bufferSamples(b);
+                      // Each cell is asked for as soon as it is known: the chunk's other cells
+                      // are formed while it comes.
                       auto add = [&](const Vecd& c) {
-                          if (splatCell(c.x, c.y, limits, splats[m].cell)) splats[m++].d = c.z;
+                          if (!splatCell(c.x, c.y, limits, splats[m].cell)) return;
+                          splats[m].d = c.z;
+                          __builtin_prefetch(buffer + splats[m].cell.index, 1, 3);
+                          __builtin_prefetch(buffer + splats[m].cell.index + width + 1, 1, 3);
+                          ++m;
                       };
                       if (mirrored) {
                           for (std::int32_t i = 0; i < count; ++i) {
@@ -308,7 +315,7 @@ void TBitmap3D_Solid::PlotBlock(const Vecd* points, std::int32_t n) {
                       } else {
                           for (std::int32_t i = 0; i < count; ++i) add(at[i]);
                       }
-                      applyDepthSplats(bufferSamples(b), width, splats, m);
+                      applyDepthSplats(buffer, width, splats, m);
                   });
 }
 

@@ -85,20 +85,11 @@ struct DepthSplat {
     double d;
 };
 
-// The splats of a chunk applied in order, the cells of a few splats ahead asked for in advance:
-// the buffers are larger than the processor's caches, and the addresses are known early.
+// The splats of a chunk applied in order; the caller has asked for their cells in advance
+// as it formed them (the buffers are larger than the processor's caches).
 QM_HOT_INLINE void applyDepthSplats(DepthSample* buffer, std::int32_t width, const DepthSplat* s,
                                     std::int32_t count) {
-    constexpr std::int32_t kAhead = 16;
-    for (std::int32_t i = 0; i < std::min(kAhead, count); ++i) {
-        __builtin_prefetch(buffer + s[i].cell.index, 1, 3);
-        __builtin_prefetch(buffer + s[i].cell.index + width + 1, 1, 3);
-    }
     for (std::int32_t i = 0; i < count; ++i) {
-        if (i + kAhead < count) {
-            __builtin_prefetch(buffer + s[i + kAhead].cell.index, 1, 3);
-            __builtin_prefetch(buffer + s[i + kAhead].cell.index + width + 1, 1, 3);
-        }
         DepthSample* at = buffer + s[i].cell.index;
         addDepthSamplePair(at, s[i].cell.w00, s[i].cell.w10, s[i].d);
         addDepthSamplePair(at + width, s[i].cell.w01, s[i].cell.w11, s[i].d);
