@@ -405,16 +405,23 @@ public:
             const std::int32_t r0 = split.firstRow(b), r1 = split.firstRow(b + 1);
             const std::int32_t width = t_.bufferWidth(f);
             DepthSample* samples = t_.bufferSamples(f);
+            // splatRows' walk, a row's two samples at a time.
+            const std::int32_t lo = r0 * width, hi = (r1 - 1) * width;
             bands_.inBand(f, b, k, [&](const DepthEntry* e, const DepthEntry* end) {
-                splatRows(
-                    e, end, r0, r1, width,
-                    [samples](const DepthEntry& en, std::int32_t at, float w) {
-                        addDepthSample(samples[at], w, en.d);
-                    },
-                    [samples, width](std::int32_t at) {
-                        detail::prefetchForWrite(samples + at);
-                        detail::prefetchForWrite(samples + at + width + 1);
-                    });
+                constexpr std::ptrdiff_t kAhead = 16;
+                auto ask = [samples, width](std::int32_t at) {
+                    detail::prefetchForWrite(samples + at);
+                    detail::prefetchForWrite(samples + at + width + 1);
+                };
+                for (std::ptrdiff_t i = 0; i < std::min(kAhead, end - e); ++i) ask(e[i].index);
+                for (; e != end; ++e) {
+                    if (end - e > kAhead) ask(e[kAhead].index);
+                    Splat s;
+                    TBitmap3D::splatWeights(e->fx, e->fy, s);
+                    const std::int32_t at = e->index;
+                    if (at >= lo) addDepthSamplePair(samples + at, s.w00, s.w10, e->d);
+                    if (at < hi) addDepthSamplePair(samples + at + width, s.w01, s.w11, e->d);
+                }
             });
         }
     }
