@@ -45,8 +45,10 @@ std::uint64_t renderTargetBytes(int mode, std::int32_t width, std::int32_t heigh
         case RenderMode::Light: perPixel += 12; break;    // colour sums
         case RenderMode::Plasma: perPixel += 16; break;   // colour sums, surface
         case RenderMode::Solid:                            // density, depth, three light maps
-            perPixel += 8;
-            fixed = 3ull * 2 * 640000 * sizeof(float);
+            // Each in whole large pages (DepthBuffer).
+            fixed = largePageBytes(sizeof(DepthSample) * pixels) +
+                    3 * largePageBytes(sizeof(DepthSample) * std::uint64_t{Light::kMapSize} *
+                                       Light::kMapSize);
             break;
     }
     return perPixel * pixels + fixed;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <memory>
@@ -17,6 +18,11 @@
 namespace qm {
 
 inline constexpr std::size_t kLargePage = std::size_t{2} << 20;
+
+// The bytes LargePageAllocator takes for a request of `bytes`.
+constexpr std::uint64_t largePageBytes(std::uint64_t bytes) {
+    return bytes < kLargePage ? bytes : (bytes + kLargePage - 1) / kLargePage * kLargePage;
+}
 
 template <class T>
 struct LargePageAllocator {
