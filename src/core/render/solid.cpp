@@ -67,6 +67,31 @@ float powEighth(float x) {
     return static_cast<float>(r);
 }
 
+float powWhole(float x, int n) {
+    const auto v = static_cast<double>(x);
+    if (!(n >= 2 && n <= 1024 && v > 0 && v <= std::numeric_limits<float>::max()))
+        return powf64(x, static_cast<float>(n));
+    double r = 1, square = v;
+    bool first = true;
+    for (int k = n; k > 0; k >>= 1) {
+        if (k & 1) {
+            r = first ? square : r * square;
+            first = false;
+        }
+        if (k > 1) square *= square;
+    }
+    // Outside the normal floats (and of the doubles' range), or close to a float midpoint.
+    if (!(r >= static_cast<double>(std::numeric_limits<float>::min()) &&
+          r <= static_cast<double>(std::numeric_limits<float>::max())))
+        return powf64(x, static_cast<float>(n));
+    std::uint64_t bits;
+    std::memcpy(&bits, &r, sizeof bits);
+    const auto below = static_cast<std::int64_t>(bits & 0x1FFFFFFFu) - (std::int64_t{1} << 28);
+    const std::int64_t margin = 2 * std::int64_t{n} + 16;
+    if (below >= -margin && below <= margin) return powf64(x, static_cast<float>(n));
+    return static_cast<float>(r);
+}
+
 namespace {
 
 // powf64 without the call where its result is known: pow(1, y) is exactly 1 and pow(+0, y) is
@@ -340,6 +365,9 @@ TBitmap3D_Solid::Development TBitmap3D_Solid::makeDevelopment() const {
     // no shortcut.
     const double exponent = static_cast<double>(d.iRough);
     d.specularZero = exponent > 0 && exponent <= 1e6 ? std::pow(2.0, -151.5 / exponent) : 0.0;
+    d.specularWhole = exponent >= 2 && exponent <= 1024 && exponent == std::floor(exponent)
+                          ? static_cast<int>(exponent)
+                          : 0;
     return d;
 }
 
@@ -393,7 +421,9 @@ ColorRGBf TBitmap3D_Solid::shadePixel(std::int32_t x, std::int32_t y, const Deve
                       static_cast<float>((light.direction.z + v.z) * 0.5)};
         const float g = dotf(h, n) / std::sqrt(dotf(h, h));
         if (g > 0) {
-            const float ks = static_cast<double>(g) < d.specularZero ? 0.0f : powf64(g, d.iRough);
+            const float ks = static_cast<double>(g) < d.specularZero ? 0.0f
+                             : d.specularWhole                       ? powWhole(g, d.specularWhole)
+                                                                     : powf64(g, d.iRough);
             c.r += specular.r * lc.r * ks;
             c.g += specular.g * lc.g * ks;
             c.b += specular.b * lc.b * ks;

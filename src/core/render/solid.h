@@ -103,6 +103,13 @@ QM_HOT_INLINE void applyDepthSplats(DepthSample* buffer, std::int32_t width, con
 // Near a midpoint, and for x not positive and finite, pow itself decides.
 float powEighth(float x);
 
+// float(pow(x, n)) in double, bit for bit as pow gives it, for a whole n of 2 to 1024, mostly
+// without calling pow: repeated squaring in double is within (n - 1) roundings of the exact
+// power (each product adds one and a squaring doubles what came before), so its float is pow's
+// wherever the double lies further than that from a midpoint between floats. Near a midpoint,
+// and for a power outside the normal floats, pow itself decides.
+float powWhole(float x, int n);
+
 // One directional light with its two shadow maps (density and nearest depth seen from the
 // light). The maps cover the box of the last scan: BeginScan, ScanPoint for every point,
 // EndScan. A light whose map has no usable matrix (no scan yet, a box without extent in some
@@ -249,6 +256,7 @@ private:
     struct Development {
         float iOpacity, iGamma, iRough, pix, depthScale;
         double specularZero;
+        int specularWhole;  // iRough when it is a whole number that powWhole takes, else 0
         std::array<int, 4> viewport;
         std::uint8_t background[3];
         std::optional<Mat4> inverse;

@@ -234,6 +234,31 @@ TEST(Solid, EighthRootIsPowsFloatBitForBit) {
     EXPECT_TRUE(std::isnan(powEighth(std::numeric_limits<float>::quiet_NaN())));
 }
 
+// The specular power of a whole exponent (the default roughness gives 125) must be pow's float
+// to the bit: every float of [0.75, 1] and a million random ones of (0, 2) for exponents from
+// 2 to the largest, and the special values.
+TEST(Solid, WholePowerIsPowsFloatBitForBit) {
+    auto same = [](float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    std::uint64_t state = 2463534242ull;
+    for (int n : {2, 3, 125, 1000, 1024}) {
+        auto viaPow = [n](float x) {
+            return static_cast<float>(std::pow(static_cast<double>(x), static_cast<double>(n)));
+        };
+        std::size_t differing = 0;
+        for (float x = 0.75f; x <= 1.0f; x = std::nextafter(x, 2.0f))
+            differing += !same(powWhole(x, n), viaPow(x));
+        for (int i = 0; i < 1'000'000; ++i) {
+            state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+            const float x = static_cast<float>(state >> 40) * 0x1p-23f;  // 0 to 2
+            differing += !same(powWhole(x, n), viaPow(x));
+        }
+        EXPECT_EQ(differing, 0u) << n;
+        for (float x : {0.0f, -0.0f, 1e-45f, 0.5f, 1.0f, 1.0000001f, 3.0f, 3.40282347e38f,
+                        std::numeric_limits<float>::infinity(), -0.5f})
+            EXPECT_TRUE(same(powWhole(x, n), viaPow(x))) << x << "^" << n;
+    }
+}
+
 TEST(Solid, DefaultsHaveThreeLightsThatTurnWithTheObject) {
     auto t = makeSolid(16, 12);
     EXPECT_EQ(t->renderMode(), RenderMode::Solid);
