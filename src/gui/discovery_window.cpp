@@ -470,9 +470,7 @@ void TForm_discover::start() {
                              request.kind == static_cast<int>(AttractorKind::PolynomialSprott)
                          ? option_
                          : 0;
-    // A new seed each start.
-    request.seed =
-        static_cast<std::uint32_t>(QDateTime::currentSecsSinceEpoch()) + 7919u * starts_++;
+    request.seed = nextSeed();
     startSearch(request);
 }
 
@@ -484,14 +482,24 @@ bool TForm_discover::moreLikeThis(QListWidgetItem* find) {
     request.percent = UD_hasard->value();
     request.group = find->data(RoleGroup).toLongLong();
     request.limit = kNearFinds;
-    request.seed =
-        static_cast<std::uint32_t>(QDateTime::currentSecsSinceEpoch()) + 7919u * starts_++;
+    request.seed = nextSeed();
     // Beside the find: in find order, and in view.
     setSortKey(SortOrder);
     L_grid->setCurrentItem(find);
     L_grid->scrollToItem(find);
     startSearch(request);
     return true;
+}
+
+void TForm_discover::setSeed(std::uint32_t seed) {
+    seed_ = seed;
+    starts_ = 0;
+}
+
+std::uint32_t TForm_discover::nextSeed() {
+    const std::uint32_t base =
+        seed_ ? *seed_ : static_cast<std::uint32_t>(QDateTime::currentSecsSinceEpoch());
+    return base + 7919u * starts_++;
 }
 
 void TForm_discover::startSearch(const SearchRequest& request) {

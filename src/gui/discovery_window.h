@@ -21,6 +21,7 @@
 #include <deque>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -72,6 +73,10 @@ public:
     bool moreLikeThis(QListWidgetItem* find);
     // Ends the search after the trials in progress; the finds shown stay.
     void stop();
+    // The searches from here on start from this seed instead of the clock: the next start or
+    // "Plus comme celui-ci" takes seed, the one after seed + 7919, and so on, so that they
+    // find the same sets on every run.
+    void setSeed(std::uint32_t seed);
     bool running() const { return searcher_.joinable(); }
     // The finds the grid keeps (kMaxFinds unless set); beyond them the oldest that is not
     // starred goes, at once and at each new find.
@@ -138,6 +143,8 @@ private:
     void updateButtons();
     void searchEnded(std::uint64_t generation);
     void startSearch(const SearchRequest& request);
+    // A new seed each search: from the clock, or from the seed set.
+    std::uint32_t nextSeed();
     void loadFavourites();
     // A favourite without a readable thumbnail beside it is drawn, scored and measured on the
     // renderer thread; nothing is written into the folder.
@@ -175,6 +182,7 @@ private:
     std::int64_t sequence_ = 0;
     int maxFinds_ = kMaxFinds;
     std::uint32_t starts_ = 0;
+    std::optional<std::uint32_t> seed_;
 
     std::thread renderer_;
     std::mutex jobsLock_;

@@ -65,14 +65,19 @@ inline bool waitForState(const TForm_view* view, std::uint8_t state, int timeout
     return false;
 }
 
-// Waits, handling events, until done() holds; false, saying what it waited for, when the time
-// runs out.
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs, const char* what) {
+// Waits, handling events, until done() holds; false, saying what it waited for and, given
+// seen, what it saw instead, when the time runs out.
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs, const char* what,
+                      const std::function<QString()>& seen = {}) {
     QElapsedTimer waited;
     waited.start();
     while (!done() && waited.elapsed() < timeoutMs) QTest::qWait(20);
     if (done()) return true;
-    qWarning("waited %lld ms for %s", static_cast<long long>(waited.elapsed()), what);
+    if (seen)
+        qWarning("waited %lld ms for %s; %s", static_cast<long long>(waited.elapsed()), what,
+                 qPrintable(seen()));
+    else
+        qWarning("waited %lld ms for %s", static_cast<long long>(waited.elapsed()), what);
     return false;
 }
 
