@@ -233,9 +233,21 @@ TEST_F(Adversarial, KilledRenderLeavesNoTemporaryAndAWholeImage) {
         if (r.exitStatus == 130 || r.exitStatus == 143) ++handled;
         const std::string image = slurp(out);
         EXPECT_TRUE(image == oldImage || image == newImage) << context;
-        for (const auto& entry : fs::directory_iterator(dir))
-            EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos)
-                << context << ": " << entry.path();
+        // A kill that cannot be caught may land between naming the temporary and renaming it
+        // over the image (or, where the file system has no anonymous files, while writing
+        // it): then one temporary may stay beside the untouched image. Caught signals leave
+        // none.
+        int temporaries = 0;
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            if (entry.path().filename().string().find(".tmp-") == std::string::npos) continue;
+            ++temporaries;
+            if (sig == SIGKILL) {
+                fs::remove(entry.path());
+            } else {
+                ADD_FAILURE() << context << ": " << entry.path();
+            }
+        }
+        EXPECT_LE(temporaries, 1) << context;
     }
     EXPECT_GT(handled, 0) << "no SIGINT or SIGTERM reached the tool's handler";
 }
