@@ -1,5 +1,6 @@
 #include "core/property/gradient.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -37,7 +38,126 @@ ColorRGBf gradientMixColors(float f, const ColorRGBf& lower, const ColorRGBf& up
     return {mix(f, lower.r, upper.r), mix(f, lower.g, upper.g), mix(f, lower.b, upper.b)};
 }
 
+ColorRGBf sumOfColorsAtSlowly(const Gradientf& first, double t1, const Gradientf& second,
+                              double t2) {
+    const ColorRGBf s = first.ColorAt(t1);
+    const ColorRGBf a = second.ColorAt(t2);
+    return {s.r + a.r, s.g + a.g, s.b + a.b};
+}
+
+namespace {
+
+std::uint8_t zeroComponents(const ColorRGBf& c) {
+    return static_cast<std::uint8_t>((c.r == 0 ? 1 : 0) | (c.g == 0 ? 2 : 0) | (c.b == 0 ? 4 : 0));
+}
+
+bool finite(const ColorRGBf& c) {
+    return std::isfinite(c.r) && std::isfinite(c.g) && std::isfinite(c.b);
+}
+
+GradientSegment oneColour(const ColorRGBf& c) {
+    GradientSegment s{};
+    const float channels[3] = {c.r, c.g, c.b};
+    for (int k = 0; k < 3; ++k) {
+        s.lower[k] = channels[k];
+        // f is 0 here, so the mix is c + (+0 * -0) = c, a zero of either sign included.
+        s.upper[k] = -0.0;
+    }
+    if (finite(c)) {
+        s.constant = std::bit_cast<double>(~std::uint64_t{0});
+    } else {
+        s.inverse = std::numeric_limits<double>::quiet_NaN();
+    }
+    return s;
+}
+
+GradientSegment between(const ColorEntry<float>& p, const ColorEntry<float>& s, double inverse) {
+    GradientSegment g{};
+    const float lower[3] = {p.color.r, p.color.g, p.color.b};
+    const float upper[3] = {s.color.r, s.color.g, s.color.b};
+    bool sameSigns = true;
+    for (int k = 0; k < 3; ++k) {
+        g.lower[k] = lower[k];
+        g.upper[k] = upper[k];
+        sameSigns &= lower[k] == 0 || std::signbit(lower[k]) == std::signbit(upper[k]);
+    }
+    g.position = p.position;
+    g.inverse = finite(p.color) && finite(s.color) && sameSigns
+                    ? inverse
+                    : std::numeric_limits<double>::quiet_NaN();
+    g.lowerZero = zeroComponents(p.color);
+    g.upperZero = zeroComponents(s.color);
+    return g;
+}
+
+}  // namespace
+
 }  // namespace detail
+
+namespace {
+
+// A few cells per stop, a power of two so that t * cells is exact.
+std::size_t cellsFor(std::size_t stops) {
+    std::size_t cells = 64;
+    while (cells < 4 * stops && cells < (std::size_t{1} << 16)) cells *= 2;
+    return cells;
+}
+
+}  // namespace
+
+void Gradientf::setSegment(std::size_t i) {
+    const std::size_t n = stops_.size();
+    if (n == 0)
+        segments_[0] = detail::oneColour({0.0f, 0.0f, 0.0f});
+    else if (i == 0)
+        segments_[0] = detail::oneColour(stops_.front().color);
+    else if (i == n)
+        segments_[n] = detail::oneColour(stops_.back().color);
+    else
+        segments_[i] = detail::between(stops_[i - 1], stops_[i], inverseSpans_[i]);
+}
+
+void Gradientf::insertIntoLookup(std::size_t i) {
+    const std::size_t n = stops_.size();
+    if (cellsFor(n) != cells_.size()) {
+        rebuildLookup();
+        return;
+    }
+    // The segments around the new stop i and the two ends change.
+    segments_.insert(segments_.begin() + static_cast<std::ptrdiff_t>(i), detail::GradientSegment{});
+    for (std::size_t k : {std::size_t{0}, i, i + 1, n}) setSegment(k);
+    lookupKeys_.insert(lookupKeys_.begin() + static_cast<std::ptrdiff_t>(i), keys_[i]);
+    // A cell that started at a stop before i still does. The others (a suffix, as the cells
+    // are non-decreasing) now start at i if its key reaches the cell, else one stop later;
+    // past the end stays past the end, so that adding stops in order touches few cells.
+    auto cell = std::lower_bound(cells_.begin(), cells_.end(), static_cast<std::uint32_t>(i));
+    for (; cell != cells_.end(); ++cell) {
+        const double start = static_cast<double>(cell - cells_.begin()) / cellCount_;
+        if (keys_[i] >= start)
+            *cell = static_cast<std::uint32_t>(i);
+        else if (*cell != kPastEnd)
+            *cell += 1;
+        else
+            break;
+    }
+}
+
+void Gradientf::rebuildLookup() {
+    const std::size_t n = stops_.size();
+    segments_.resize(n + 1);
+    for (std::size_t i = 0; i <= n; ++i) setSegment(i);
+    lookupKeys_.assign(keys_.begin(), keys_.end());
+    lookupKeys_.push_back(std::numeric_limits<double>::infinity());
+    const std::size_t cells = cellsFor(n);
+    cells_.resize(cells);
+    cellCount_ = static_cast<double>(cells);
+    std::size_t i = 0;
+    for (std::size_t k = 0; k < cells; ++k) {
+        const double start = static_cast<double>(k) / cellCount_;
+        while (!(lookupKeys_[i] >= start)) ++i;
+        cells_[k] = i < n ? static_cast<std::uint32_t>(i) : kPastEnd;
+    }
+}
 
 void Gradientf::AddStop(double position, ColorRGBf color) {
     // A NaN position is greater than or equal to nothing: it goes to the end, and takes the
@@ -47,6 +167,7 @@ void Gradientf::AddStop(double position, ColorRGBf color) {
         stops_.push_back({position, color});
         inverseSpans_.push_back(0);
         setInverseSpan(stops_.size() - 1);
+        insertIntoLookup(stops_.size() - 1);
         return;
     }
     // The stop found is a numeric one (see keys_), so the keys of the NaN stops after the new
@@ -57,6 +178,7 @@ void Gradientf::AddStop(double position, ColorRGBf color) {
     inverseSpans_.insert(inverseSpans_.begin() + static_cast<std::ptrdiff_t>(i), 0);
     setInverseSpan(i);
     setInverseSpan(i + 1);
+    insertIntoLookup(i);
 }
 
 void Gradientf::setInverseSpan(std::size_t i) {
@@ -73,6 +195,7 @@ void Gradientf::rebuildKeys() {
         if (!std::isnan(stops_[i].position)) key = stops_[i].position;
         keys_[i] = key;
     }
+    rebuildLookup();
 }
 
 namespace {

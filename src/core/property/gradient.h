@@ -4,6 +4,7 @@
 
 #include "core/hot_path.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -247,6 +248,27 @@ QM_HOT_INLINE float mix(float f, float lower, float upper) {
     return fInRange & m.exact ? static_cast<float>(m.y) : gradientMixExtended(f, lower, upper);
 }
 
+// What ColorAt does for t in one piece of a gradient, prepared for sumOfColorsAt: either one
+// colour (before the first stop, after the last, or a gradient of one stop) or the
+// interpolation between two stops, with their colours widened to double and the sign and zero
+// facts its tests rely on worked out once.
+//   An interpolating segment whose colours are not finite, or that has a component whose lower
+//   colour is non-zero with the opposite sign bit to its upper one (point 4 needs products of
+//   the same sign), gets a NaN inverse: the fraction's test then fails and ColorAt answers.
+struct GradientSegment {
+    double lower[3];
+    double upper[3];
+    double position;  // of the lower stop; 0 for one colour
+    double inverse;   // inverseSpan of the two stops; 0 for one colour
+    // All bits set for one colour (lower holds it, upper is -0, the fraction is taken as 0),
+    // else 0. A colour that is not finite is left to ColorAt as above (constant 0, inverse NaN).
+    double constant;
+    // Components (bit 0 red, 1 green, 2 blue) whose lower colour is 0: their mix is
+    // exact (point 5), and those whose upper colour is 0: exact when 1 - f is short.
+    std::uint8_t lowerZero;
+    std::uint8_t upperZero;
+};
+
 }  // namespace detail
 
 // Stops are kept in non-decreasing order of position; every builder in the program puts the
@@ -254,10 +276,13 @@ QM_HOT_INLINE float mix(float f, float lower, float upper) {
 // may call ColorAt; the stops must not be replaced while a worker samples the gradient.
 class Gradientf {
 public:
+    Gradientf() { rebuildLookup(); }
+
     void Clear() {
         stops_.clear();
         keys_.clear();
         inverseSpans_.clear();
+        rebuildLookup();
     }
 
     // Inserts before the first stop whose position is >= position, so a stop at an existing
@@ -273,6 +298,26 @@ public:
     // Removes interior stops that linear interpolation between their neighbours reproduces,
     // pass after pass until a pass removes nothing. The end stops are always kept.
     void Simplify();
+
+    // The piece of the gradient that holds t (see detail::GradientSegment): by a table of
+    // cells over (0, 1), each giving the first stop at or above its start, and a walk that
+    // is almost always empty.
+    QM_HOT_INLINE const detail::GradientSegment& segmentAt(double t) const {
+        std::size_t i;
+        if (!(t > 0.0)) [[unlikely]] {
+            i = 0;
+        } else if (t >= 1.0) [[unlikely]] {
+            i = stops_.size();
+        } else {
+            // t * cellCount_ is exact (a power of two) and below cellCount_.
+            i = std::min<std::size_t>(
+                cells_[static_cast<std::size_t>(static_cast<std::int32_t>(t * cellCount_))],
+                stops_.size());
+            const double* keys = lookupKeys_.data();
+            while (!(keys[i] >= t)) ++i;
+        }
+        return segments_[i];
+    }
 
     std::size_t count() const { return stops_.size(); }
     const std::vector<ColorEntry<float>>& stops() const { return stops_; }
@@ -309,6 +354,11 @@ private:
     }
     void rebuildKeys();
     void setInverseSpan(std::size_t i);
+    // segments_, cells_ and lookupKeys_ from the stops, keys and spans: all of them, or after
+    // stop i was inserted (at about the cost of the insertion itself).
+    void rebuildLookup();
+    void insertIntoLookup(std::size_t i);
+    void setSegment(std::size_t i);
 
     std::vector<ColorEntry<float>> stops_;
     // The search keys, one per stop: its position, or for a NaN position the key of the stop
@@ -319,6 +369,18 @@ private:
     std::vector<double> keys_;
     // Per stop i > 0, detail::inverseSpan of stop i - 1's position and its own (0 for stop 0).
     std::vector<double> inverseSpans_;
+    // segmentAt's data. segments_[i] is what ColorAt does when the first stop at or above t is
+    // stop i: the first colour for i = 0, the last for i = count(), else stops i - 1 and i.
+    // cells_[k] is the first stop whose key is at or above k / cellCount_ (kPastEnd for none),
+    // and lookupKeys_ the keys followed by +infinity, which ends every walk. Every change of
+    // the stops updates them, so that sampling only reads: an insertion touches the segments
+    // around the new stop and the cells above it (up to the last key), and the cells, a few
+    // per stop, are laid out again only when the number of stops doubles.
+    std::vector<detail::GradientSegment> segments_;
+    static constexpr std::uint32_t kPastEnd = 0xffffffff;
+    std::vector<std::uint32_t> cells_;
+    std::vector<double> lookupKeys_;
+    double cellCount_ = 1;
 };
 
 QM_HOT_INLINE ColorRGBf Gradientf::ColorAt(double t) const {
@@ -348,6 +410,94 @@ QM_HOT_INLINE ColorRGBf Gradientf::ColorAt(double t) const {
     if (fInRange && detail::mixColors(f, p.color, s.color, c)) [[likely]]
         return c;
     return detail::gradientMixColors(f, p.color, s.color);
+}
+
+namespace detail {
+
+[[gnu::noinline]] ColorRGBf sumOfColorsAtSlowly(const Gradientf& first, double t1,
+                                                const Gradientf& second, double t2);
+
+// sumOfColorsAt's fast path: the sum into out, or false (out untouched) where ColorAt must
+// answer. The two lookups share vector registers (the fractions two lanes, the six mixes three
+// pairs of lanes) and the tests of ColorAt's fast paths.
+QM_HOT_INLINE bool sumOfColorsFast(const Gradientf& first, double t1, const Gradientf& second,
+                                   double t2, ColorRGBf& out) {
+#if defined(__SSE2__)
+    const detail::GradientSegment& s = first.segmentAt(t1);
+    const detail::GradientSegment& a = second.segmentAt(t2);
+    const auto both = [](const double& x, const double& y) {
+        return _mm_loadh_pd(_mm_load_sd(&x), &y);
+    };
+    // The fractions (t - p) * R, first gradient in lane 0, and detail::fraction's tests: the
+    // range [2^-126, 1] and the low 29 bits more than kMidpointMargin from a midpoint, as
+    // 32-bit differences from 2^28 (the bits lie in each lane's low half).
+    const __m128d constant = both(s.constant, a.constant);
+    const __m128d y = _mm_mul_pd(_mm_sub_pd(_mm_set_pd(t2, t1), both(s.position, a.position)),
+                                 both(s.inverse, a.inverse));
+    const __m128d inRange =
+        _mm_and_pd(_mm_cmpge_pd(y, _mm_set1_pd(0x1p-126)), _mm_cmple_pd(y, _mm_set1_pd(1.0)));
+    const __m128i fromMidpoint =
+        _mm_sub_epi32(_mm_and_si128(_mm_castpd_si128(y), _mm_set1_epi64x(0x1fffffff)),
+                      _mm_set1_epi64x(std::int64_t{1} << 28));
+    constexpr int margin = static_cast<int>(detail::kMidpointMargin);
+    const __m128i far = _mm_or_si128(_mm_cmpgt_epi32(fromMidpoint, _mm_set1_epi32(margin)),
+                                     _mm_cmplt_epi32(fromMidpoint, _mm_set1_epi32(-margin)));
+    const __m128d fractionOk = _mm_or_pd(
+        _mm_and_pd(inRange, _mm_castsi128_pd(_mm_shuffle_epi32(far, _MM_SHUFFLE(2, 2, 0, 0)))),
+        constant);
+    // f as the float it is rounded to, 0 for one colour; g = 1 - f.
+    const __m128d f = _mm_andnot_pd(constant, _mm_cvtps_pd(_mm_cvtpd_ps(y)));
+    const __m128d g = _mm_sub_pd(_mm_set1_pd(1.0), f);
+    // Lanes (first r, first g), (first b, second b), (second r, second g).
+    const __m128d f0 = _mm_unpacklo_pd(f, f), f2 = _mm_unpackhi_pd(f, f);
+    const __m128d g0 = _mm_unpacklo_pd(g, g), g2 = _mm_unpackhi_pd(g, g);
+    const __m128d y0 =
+        _mm_add_pd(_mm_mul_pd(g0, _mm_loadu_pd(s.lower)), _mm_mul_pd(f0, _mm_loadu_pd(s.upper)));
+    const __m128d y1 = _mm_add_pd(_mm_mul_pd(g, both(s.lower[2], a.lower[2])),
+                                  _mm_mul_pd(f, both(s.upper[2], a.upper[2])));
+    const __m128d y2 =
+        _mm_add_pd(_mm_mul_pd(g2, _mm_loadu_pd(a.lower)), _mm_mul_pd(f2, _mm_loadu_pd(a.upper)));
+    // detail::mixColors' tests. The segment fixes the signs and finiteness; what remains is
+    // the rounding test and the exact cases of a zero colour.
+    const __m128d up = _mm_set1_pd(1 + 0x1p-49), down = _mm_set1_pd(1 - 0x1p-49);
+    const __m128 rounds01 = _mm_cmpeq_ps(
+        _mm_movelh_ps(_mm_cvtpd_ps(_mm_mul_pd(y0, up)), _mm_cvtpd_ps(_mm_mul_pd(y1, up))),
+        _mm_movelh_ps(_mm_cvtpd_ps(_mm_mul_pd(y0, down)), _mm_cvtpd_ps(_mm_mul_pd(y1, down))));
+    const __m128 rounds2 =
+        _mm_cmpeq_ps(_mm_cvtpd_ps(_mm_mul_pd(y2, up)), _mm_cvtpd_ps(_mm_mul_pd(y2, down)));
+    // Bits 0 to 5 in the lane order above.
+    const int rounds = _mm_movemask_ps(rounds01) | ((_mm_movemask_ps(rounds2) & 3) << 4);
+    // g short: its low 24 significand bits zero (bit 0 for the first g, bit 2 for the second).
+    const int gShort = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(
+        _mm_and_si128(_mm_castpd_si128(g), _mm_set1_epi64x(0xffffff)), _mm_setzero_si128())));
+    const auto inSecond = [](int m) { return ((m & 4) << 1) | ((m & 3) << 4); };
+    const int exact = s.lowerZero | inSecond(a.lowerZero) | (s.upperZero & -(gShort & 1)) |
+                      (inSecond(a.upperZero) & -((gShort >> 2) & 1));
+    if (((rounds | exact) != 63) | (_mm_movemask_pd(fractionOk) != 3)) [[unlikely]]
+        return false;
+    // The float sums; lane 3 is not used.
+    const __m128 c1 = _mm_cvtpd_ps(y1);
+    const __m128 sum = _mm_add_ps(_mm_movelh_ps(_mm_cvtpd_ps(y0), c1),
+                                  _mm_shuffle_ps(_mm_cvtpd_ps(y2), c1, _MM_SHUFFLE(0, 1, 1, 0)));
+    _mm_storel_pi(reinterpret_cast<__m64*>(&out.r), sum);
+    out.b = _mm_cvtss_f32(_mm_movehl_ps(sum, sum));
+    return true;
+#else
+    (void)first, (void)t1, (void)second, (void)t2, (void)out;
+    return false;
+#endif
+}
+
+}  // namespace detail
+
+// first.ColorAt(t1) + second.ColorAt(t2), component by component in float: the colour of a
+// point in the Light modes.
+QM_HOT_INLINE ColorRGBf sumOfColorsAt(const Gradientf& first, double t1, const Gradientf& second,
+                                      double t2) {
+    ColorRGBf c;
+    if (detail::sumOfColorsFast(first, t1, second, t2, c)) [[likely]]
+        return c;
+    return detail::sumOfColorsAtSlowly(first, t1, second, t2);
 }
 
 std::ostream& operator<<(std::ostream& os, const Gradientf& gradient);

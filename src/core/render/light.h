@@ -84,102 +84,112 @@ protected:
         cosine = dot(u, v);
     }
 
-    // orbitTurn's speed and cosine as positions on the gradients, (speed - speedMin) / speedRange
-    // and (cosine - cosMin) / cosRange: the same operations on the same values, with the
-    // divisions and roots two at a time (u's and v's lanes side by side).
-    QM_HOT_INLINE void turnPositions(const Vecd& a, const Vecd& b, const Vecd& c, double& speedAt,
-                                     double& cosineAt) const {
-#if defined(__SSE2__)
-        const __m128d bxy = _mm_loadu_pd(&b.x);
-        const __m128d uxy = _mm_sub_pd(_mm_loadu_pd(&a.x), bxy);
-        const __m128d vxy = _mm_sub_pd(_mm_loadu_pd(&c.x), bxy);
-        const __m128d x = _mm_unpacklo_pd(uxy, vxy);  // (u.x, v.x)
-        const __m128d y = _mm_unpackhi_pd(uxy, vxy);  // (u.y, v.y)
-        const __m128d z = _mm_sub_pd(_mm_set_pd(c.z, a.z), _mm_set1_pd(b.z));
-        // (|u|, |v|), each sum left to right as dot() forms it.
-        const __m128d length = _mm_sqrt_pd(
-            _mm_add_pd(_mm_add_pd(_mm_mul_pd(x, x), _mm_mul_pd(y, y)), _mm_mul_pd(z, z)));
-        // A zero length leaves its vector unnormalised.
-        const __m128d keep = _mm_cmpeq_pd(length, _mm_setzero_pd());
-        const auto unit = [&keep, &length](__m128d w) {
-            return _mm_or_pd(_mm_and_pd(keep, w), _mm_andnot_pd(keep, _mm_div_pd(w, length)));
-        };
-        const __m128d ux = unit(x), uy = unit(y), uz = unit(z);
-        // Lane 0: u.x * v.x and so on.
-        const __m128d px = _mm_mul_pd(ux, _mm_unpackhi_pd(ux, ux));
-        const __m128d py = _mm_mul_pd(uy, _mm_unpackhi_pd(uy, uy));
-        const __m128d pz = _mm_mul_pd(uz, _mm_unpackhi_pd(uz, uz));
-        const __m128d cosine = _mm_add_sd(_mm_add_sd(px, py), pz);
-        // (speed, cosine) to positions.
-        const __m128d turn = _mm_unpacklo_pd(_mm_unpackhi_pd(length, length), cosine);
-        const __m128d at = _mm_div_pd(_mm_sub_pd(turn, _mm_set_pd(cosMin, speedMin)),
-                                      _mm_set_pd(cosRange, speedRange));
-        speedAt = _mm_cvtsd_f64(at);
-        cosineAt = _mm_cvtsd_f64(_mm_unpackhi_pd(at, at));
-#else
-        double speed, cosine;
-        orbitTurn(a, b, c, speed, cosine);
-        speedAt = (speed - speedMin) / speedRange;
-        cosineAt = (cosine - cosMin) / cosRange;
-#endif
-    }
-
     // Takes p into the orbit memory and returns the point to draw now: the previous point,
     // coloured by the step to p and the turn it makes (plotColor), or p itself in the colour
     // left by the last plot when there is no previous point.
-    QM_HOT_INLINE Vecd advance(const Vecd& p) {
-        return advanceWith(before, last, plotColor, p);
-    }
+    QM_HOT_INLINE Vecd advance(const Vecd& p) { return advanceWith(before, last, plotColor, p); }
 
 public:
     // advance on a memory held elsewhere (a stream of the parallel render): the target only
     // lends its ranges and gradients, so threads may call this at once for different memories.
     QM_HOT_INLINE Vecd advanceWith(Vecd& memBefore, Vecd& memLast, ColorRGBf& color,
                                    const Vecd& p) const {
-        Vecd plotted = p;
-        if (isSet(memLast)) {
-            plotted = memLast;
-            double speed, cosine;
-            orbitTurn(memBefore, memLast, p, speed, cosine);
-            const ColorRGBf s = speedGradient.ColorAt((speed - speedMin) / speedRange);
-            const ColorRGBf a = angleGradient.ColorAt((cosine - cosMin) / cosRange);
-            color = {s.r + a.r, s.g + a.g, s.b + a.b};
-        }
-        memBefore = memLast;
-        memLast = p;
+        Vecd plotted;
+        ColorRGBf colour;
+        colourChunk(memBefore, memLast, color, &p, 1, &plotted, &colour);
         return plotted;
     }
 
-    // advanceWith over a chunk of at most kSplatChunk points: the points to draw go to plotted
-    // and their colours to colours, and the memory is carried through. The turns of the whole
-    // chunk are measured before any is coloured, so that the divisions and roots of successive
-    // points overlap instead of waiting behind each other's gradient lookups.
+    // advanceWith over a chunk of 1 to kSplatChunk points: the points to draw go to plotted
+    // and their colours to colours, and the memory is carried through.
+    //
+    // The turn at a point b between its neighbours a and c (orbitTurn) normalises u = a - b and
+    // v = c - b. The u of one point is the v of the point before it, negated: the same
+    // difference of the same two points taken the other way round, which IEEE arithmetic gives
+    // as the exact negation, except that a zero difference is +0 both ways. Its unit vector is
+    // therefore the negated unit vector of that v (division commutes with negation), with +0
+    // wherever the difference was 0, and its length is the same. So each step's difference is
+    // normalised once, two steps at a time, and each turn takes a dot product of two stored
+    // unit vectors. The only results that can differ from orbitTurn's are the signs of NaNs,
+    // which ColorAt treats alike. Then the positions on the gradients, two points at a time,
+    // and then the colours, both gradients of a point at once (sumOfColorsAt).
     QM_HOT_INLINE void colourChunk(Vecd& memBefore, Vecd& memLast, ColorRGBf& color, const Vecd* p,
                                    std::int32_t count, Vecd* plotted, ColorRGBf* colours) const {
-        double speedAt[kSplatChunk], cosineAt[kSplatChunk];
-        bool turned[kSplatChunk];
-        Vecd b = memBefore, l = memLast;
-        for (std::int32_t i = 0; i < count; ++i) {
-            const bool set = isSet(l);
-            turned[i] = set;
-            plotted[i] = set ? l : p[i];
-            if (set) [[likely]]
-                turnPositions(b, l, p[i], speedAt[i], cosineAt[i]);
-            b = l;
-            l = p[i];
+        // q: the memory, the points, then the last point again up to an even number of steps.
+        constexpr std::int32_t kSteps = kSplatChunk + 2;
+        Vecd q[kSteps + 1];
+        q[0] = memBefore;
+        q[1] = memLast;
+        for (std::int32_t i = 0; i < count; ++i) q[i + 2] = p[i];
+        const std::int32_t steps = (count + 3) & ~1;  // q[m + 1] - q[m] for m < steps
+        for (std::int32_t m = count + 2; m <= steps; ++m) q[m] = p[count - 1];
+        double speedAt[kSplatChunk + 1], cosineAt[kSplatChunk + 1];
+#if defined(__SSE2__)
+        // Per step m: its unit vector (unit*), its length, and the unit vector of its reverse
+        // (back*).
+        double unitX[kSteps], unitY[kSteps], unitZ[kSteps], length[kSteps];
+        double backX[kSteps], backY[kSteps], backZ[kSteps];
+        const __m128d zero = _mm_setzero_pd(), signBit = _mm_set1_pd(-0.0);
+        for (std::int32_t m = 0; m < steps; m += 2) {
+            const __m128d d0 = _mm_sub_pd(_mm_loadu_pd(&q[m + 1].x), _mm_loadu_pd(&q[m].x));
+            const __m128d d1 = _mm_sub_pd(_mm_loadu_pd(&q[m + 2].x), _mm_loadu_pd(&q[m + 1].x));
+            const __m128d x = _mm_unpacklo_pd(d0, d1);
+            const __m128d y = _mm_unpackhi_pd(d0, d1);
+            const __m128d z = _mm_sub_pd(_mm_loadh_pd(_mm_load_sd(&q[m + 1].z), &q[m + 2].z),
+                                         _mm_loadh_pd(_mm_load_sd(&q[m].z), &q[m + 1].z));
+            // Each sum left to right, as dot() forms it.
+            const __m128d len = _mm_sqrt_pd(
+                _mm_add_pd(_mm_add_pd(_mm_mul_pd(x, x), _mm_mul_pd(y, y)), _mm_mul_pd(z, z)));
+            // A zero length leaves its vector unnormalised.
+            const __m128d keep = _mm_cmpeq_pd(len, zero);
+            const auto unit = [&keep, &len](__m128d w) {
+                return _mm_or_pd(_mm_and_pd(keep, w), _mm_andnot_pd(keep, _mm_div_pd(w, len)));
+            };
+            const auto back = [&zero, &signBit](__m128d w, __m128d u) {
+                return _mm_andnot_pd(_mm_cmpeq_pd(w, zero), _mm_xor_pd(u, signBit));
+            };
+            const __m128d ux = unit(x), uy = unit(y), uz = unit(z);
+            _mm_storeu_pd(unitX + m, ux);
+            _mm_storeu_pd(unitY + m, uy);
+            _mm_storeu_pd(unitZ + m, uz);
+            _mm_storeu_pd(length + m, len);
+            _mm_storeu_pd(backX + m, back(x, ux));
+            _mm_storeu_pd(backY + m, back(y, uy));
+            _mm_storeu_pd(backZ + m, back(z, uz));
         }
+        // Point i turns from step i (reversed) to step i + 1.
+        const __m128d speedLow = _mm_set1_pd(speedMin), speedSpan = _mm_set1_pd(speedRange);
+        const __m128d cosLow = _mm_set1_pd(cosMin), cosSpan = _mm_set1_pd(cosRange);
+        for (std::int32_t i = 0; i < count; i += 2) {
+            const __m128d cosine = _mm_add_pd(
+                _mm_add_pd(_mm_mul_pd(_mm_loadu_pd(backX + i), _mm_loadu_pd(unitX + i + 1)),
+                           _mm_mul_pd(_mm_loadu_pd(backY + i), _mm_loadu_pd(unitY + i + 1))),
+                _mm_mul_pd(_mm_loadu_pd(backZ + i), _mm_loadu_pd(unitZ + i + 1)));
+            _mm_storeu_pd(
+                speedAt + i,
+                _mm_div_pd(_mm_sub_pd(_mm_loadu_pd(length + i + 1), speedLow), speedSpan));
+            _mm_storeu_pd(cosineAt + i, _mm_div_pd(_mm_sub_pd(cosine, cosLow), cosSpan));
+        }
+#else
+        for (std::int32_t i = 0; i < count; ++i) {
+            double speed, cosine;
+            orbitTurn(q[i], q[i + 1], q[i + 2], speed, cosine);
+            speedAt[i] = (speed - speedMin) / speedRange;
+            cosineAt[i] = (cosine - cosMin) / cosRange;
+        }
+#endif
         ColorRGBf c = color;
         for (std::int32_t i = 0; i < count; ++i) {
-            if (turned[i]) [[likely]] {
-                const ColorRGBf s = speedGradient.ColorAt(speedAt[i]);
-                const ColorRGBf a = angleGradient.ColorAt(cosineAt[i]);
-                c = {s.r + a.r, s.g + a.g, s.b + a.b};
-            }
+            // Without a previous point p itself is drawn, in the colour left before.
+            const bool turned = isSet(q[i + 1]);
+            plotted[i] = turned ? q[i + 1] : q[i + 2];
+            if (turned) [[likely]]
+                c = sumOfColorsAt(speedGradient, speedAt[i], angleGradient, cosineAt[i]);
             colours[i] = c;
         }
         color = c;
-        memBefore = b;
-        memLast = l;
+        memBefore = q[count];
+        memLast = q[count + 1];
     }
 
 protected:

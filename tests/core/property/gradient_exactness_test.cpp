@@ -23,6 +23,14 @@ using detail::gradientMix;
 using detail::gradientMixExtended;
 using detail::gradientMixThree;
 
+// The built-in speed ramp's stops.
+void setBuiltinStops(Gradientf& g) {
+    const float ramp[7][3] = {{1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 1, 1},
+                              {0, 0, 1}, {1, 0, 1}, {1, 0, 0}};
+    const double at[7] = {0.0, 0.166, 0.333, 0.5, 0.666, 0.833, 1.0};
+    for (int k = 0; k < 7; ++k) g.AddStop(at[k], {ramp[k][0], ramp[k][1], ramp[k][2]});
+}
+
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -284,6 +292,121 @@ TEST(GradientfFastPath, MixMatchesTheExtendedPath) {
         if (!check(f, std::ldexp(rng.unitFloat(), 127), -std::ldexp(rng.unitFloat(), 127))) return;
         if (!check(rng.anyFloat(), rng.anyFloat(), rng.anyFloat())) return;
     }
+}
+
+// A colour for a random gradient: mostly colour-map bytes and the 0 and 1 of the built-in
+// ramps, sometimes anything (negative, subnormal, huge, infinite, NaN).
+float randomComponent(Random& rng) {
+    switch (rng.integer(0, 9)) {
+        case 0:
+            return rng.anyFloat();
+        case 1:
+            return -rng.unitFloat();
+        case 2:
+            return std::bit_cast<float>(static_cast<std::uint32_t>(rng.bits() >> 41));
+        case 3:
+        case 4:
+            return rng.chance(0.5) ? 0.0f : 1.0f;
+        default:
+            return rng.unitFloat();
+    }
+}
+
+// Bit for bit, except that a NaN sum may be either NaN operand (the compiler may swap the
+// operands of an addition).
+bool sameSum(const ColorRGBf& a, const ColorRGBf& b) {
+    const auto same = [](float x, float y) { return sameBits(x, y) || (x != x && y != y); };
+    return same(a.r, b.r) && same(a.g, b.g) && same(a.b, b.b);
+}
+
+// sumOfColorsAt against the sum of two ColorAt calls, bit for bit. Every lane of its fast path
+// is checked where the fast path answers, and it must answer for most cases.
+TEST(GradientfPairs, SumOfColorsAtAddsWhatColorAtGives) {
+    Random rng(21);
+    std::int64_t cases = 0, fast = 0;
+    const auto check = [&](const Gradientf& a, double t1, const Gradientf& b, double t2) {
+        const ColorRGBf x = a.ColorAt(t1), y = b.ColorAt(t2);
+        const ColorRGBf expected{x.r + y.r, x.g + y.g, x.b + y.b};
+        ColorRGBf quick;
+        ++cases;
+        const bool answered = detail::sumOfColorsFast(a, t1, b, t2, quick);
+        fast += answered;
+        const ColorRGBf sum = sumOfColorsAt(a, t1, b, t2);
+        if ((!answered || sameSum(quick, expected)) && sameSum(sum, expected)) return true;
+        ADD_FAILURE() << std::hexfloat << a << " at " << t1 << " and " << b << " at " << t2
+                      << ": fast " << answered << " " << quick << ", sum " << sum << " instead of "
+                      << expected;
+        return false;
+    };
+    // Random gradients, at their stops, around them and anywhere, each gradient in both places.
+    const std::int64_t gradients = std::max<std::int64_t>(casesPerFamily() / 200, 1000);
+    for (std::int64_t n = 0; n < gradients; ++n) {
+        Gradientf g[2];
+        WalkedGradient walked[2];
+        for (int k = 0; k < 2; ++k) {
+            const std::int64_t count = rng.integer(0, 12);
+            for (std::int64_t i = 0; i < count; ++i) {
+                const double position = rng.chance(0.8)
+                                            ? static_cast<double>(rng.integer(0, 16)) / 16
+                                            : randomPosition(rng);
+                const ColorRGBf color{randomComponent(rng), randomComponent(rng),
+                                      randomComponent(rng)};
+                g[k].AddStop(position, color);
+                walked[k].AddStop(position, color);
+            }
+        }
+        const std::vector<double> ts[2] = {samplePoints(walked[0], rng),
+                                           samplePoints(walked[1], rng)};
+        for (double t : ts[0]) {
+            const double other = ts[1][static_cast<std::size_t>(
+                rng.integer(0, static_cast<std::int64_t>(ts[1].size()) - 1))];
+            if (!check(g[0], t, g[1], other) || !check(g[1], other, g[0], t)) return;
+        }
+    }
+    // Mixes that land near a float midpoint (as in MixMatchesTheExtendedPath), in any lane of
+    // either gradient: stops at 0 and 1, so that f is t itself.
+    for (std::int64_t i = 0; i < casesPerFamily() / 4; ++i) {
+        const std::int64_t k = 2 * rng.integer(0, 31) + 1;
+        const std::int64_t j = rng.integer(k, 4096 / k);
+        const float fk = 1.0f - static_cast<float>(k) * 0x1p-24f;
+        const int e = static_cast<int>(rng.integer(-125, 120));
+        const float upper = std::ldexp(1.0f + static_cast<float>(j) * 0x1p-23f, e);
+        const double b = static_cast<double>(fk) * upper;
+        const double midpoint = upper - static_cast<double>(k) * std::ldexp(1.0, e - 24);
+        const double a = midpoint - b + rng.uniform(-12, 12) * std::ldexp(1.0, e - 52);
+        const auto lower = static_cast<float>(a / (static_cast<double>(k) * 0x1p-24));
+        ColorRGBf lowers{rng.unitFloat(), rng.unitFloat(), rng.unitFloat()};
+        ColorRGBf uppers{rng.unitFloat(), rng.unitFloat(), rng.unitFloat()};
+        const int lane = static_cast<int>(rng.integer(0, 2));
+        (&lowers.r)[lane] = lower;
+        (&uppers.r)[lane] = upper;
+        Gradientf aimed, plain;
+        aimed.AddStop(0.0, lowers);
+        aimed.AddStop(1.0, uppers);
+        setBuiltinStops(plain);
+        const double t = rng.uniform(0, 1);
+        if (!check(aimed, fk, plain, t) || !check(plain, t, aimed, fk)) return;
+        // Fractions that land near a float midpoint.
+        const double p = rng.uniform(-0.2, 0.5), s = rng.uniform(p, 1.2);
+        const float lowerFloat = static_cast<float>(rng.uniform(0x1p-20, 1.0));
+        const double fraction =
+            (static_cast<double>(lowerFloat) + std::nextafter(lowerFloat, 2.0f)) / 2 +
+            rng.uniform(-12, 12) * 0x1p-53;
+        Gradientf spanned;
+        spanned.AddStop(p, lowers);
+        spanned.AddStop(s, uppers);
+        if (!check(spanned, p + fraction * (s - p), plain, t)) return;
+    }
+    EXPECT_GT(fast, cases / 4);
+    // On the gradients of a render the fast path answers all but a few cases.
+    Gradientf speed, angle;
+    setBuiltinStops(speed);
+    angle.AddStop(0.0, {0.0f, 0.0f, 0.0f});
+    angle.AddStop(1.0, {0.5f, 0.5f, 0.5f});
+    cases = fast = 0;
+    for (std::int64_t i = 0; i < casesPerFamily(); ++i)
+        if (!check(speed, rng.uniform(-0.1, 1.1), angle, rng.uniform(-0.1, 1.1))) return;
+    EXPECT_GT(fast, cases - cases / 1000);
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 #include "core/render/light.h"
 
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -412,6 +416,110 @@ TEST(LightPlotBlock, GivesExactlyTheBuffersOfPlotPointOneAtATime) {
         blocks.BuildImage();
         single.BuildImage();
         EXPECT_EQ(blocks.imageBytes(), single.imageBytes());
+    }
+}
+
+// The colour of one point as orbitTurn defines it, computed alone: the reference for the
+// chunks, which share each step's unit vector between two turns.
+ColorRGBf turnColour(const TBitmap3D_Light& t, const Vecd& a, const Vecd& b, const Vecd& c) {
+    Vecd u = a - b;
+    Vecd v = c - b;
+    const double lengthU = std::sqrt(dot(u, u));
+    const double speed = std::sqrt(dot(v, v));
+    if (lengthU != 0) u = {u.x / lengthU, u.y / lengthU, u.z / lengthU};
+    if (speed != 0) v = {v.x / speed, v.y / speed, v.z / speed};
+    const double cosine = dot(u, v);
+    const ColorRGBf s = t.speedGradient.ColorAt((speed - t.speedMin) / t.speedRange);
+    const ColorRGBf g = t.angleGradient.ColorAt((cosine - t.cosMin) / t.cosRange);
+    return {s.r + g.r, s.g + g.g, s.b + g.b};
+}
+
+bool sameColour(const ColorRGBf& a, const ColorRGBf& b) {
+    // A NaN sum may carry either operand's NaN.
+    const auto same = [](float x, float y) {
+        return std::bit_cast<std::uint32_t>(x) == std::bit_cast<std::uint32_t>(y) ||
+               (x != x && y != y);
+    };
+    return same(a.r, b.r) && same(a.g, b.g) && same(a.b, b.b);
+}
+
+TEST(LightColourChunk, ColoursEveryPointAsItsOwnTurnDoes) {
+    // Orbits with repeated points, single repeated coordinates, the origin (no point), steps so
+    // small that their squares vanish, huge and non-finite coordinates.
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> unit(-1, 1);
+    auto target = makeTarget(2);
+    for (int run = 0; run < 40; ++run) {
+        std::vector<Vecd> orbit(1000);
+        Vecd p{0.3, -0.2, 0.1};
+        for (Vecd& q : orbit) {
+            switch (rng() % 16) {
+                case 0:
+                    break;  // the same point again
+                case 1:
+                    p.x = unit(rng);  // one coordinate moves
+                    break;
+                case 2:
+                    p = {0, 0, 0};
+                    break;
+                case 3:
+                    p = {p.x + unit(rng) * 1e-170, p.y, p.z - unit(rng) * 1e-300};
+                    break;
+                case 4:
+                    p = {unit(rng) * 1e200, unit(rng), -0.0};
+                    break;
+                case 5:
+                    if (run % 4 == 3) p = {INFINITY, p.y, std::nan("")};
+                    break;
+                default:
+                    p = {p.x + 0.1 * unit(rng), p.y + 0.1 * unit(rng), p.z + 0.1 * unit(rng)};
+            }
+            q = p;
+        }
+        TBitmap3D_Light& t = *target;
+        if (run % 2 == 0) {
+            loadDefaultGradients("/nonexistent-folder", t.speedGradient, t.angleGradient);
+        } else {
+            // Colour-map stops with arbitrary bytes.
+            t.speedGradient.Clear();
+            t.angleGradient.Clear();
+            for (int k = 0; k < 64; ++k) {
+                const auto byte = [&rng] { return static_cast<float>(rng() % 256) / 255.0f; };
+                t.speedGradient.AddStop(k / 63.0, {byte(), byte(), byte()});
+                t.angleGradient.AddStop(k / 63.0, {byte(), byte(), byte()});
+            }
+        }
+        t.BeginScan(ScanKind::Plain);
+        for (std::size_t k = 0; k < 300; ++k) t.ScanPoint(orbit[k * 3]);
+        t.EndScan();
+
+        Vecd before{0, 0, 0}, last{0, 0, 0};
+        ColorRGBf colour{0.5f, 0.25f, 0.125f};
+        Vecd refBefore = before, refLast = last;
+        ColorRGBf refColour = colour;
+        std::size_t start = 0;
+        while (start < orbit.size()) {
+            const auto count = static_cast<std::int32_t>(
+                std::min<std::size_t>(1 + rng() % TBitmap3D::kSplatChunk, orbit.size() - start));
+            Vecd plotted[TBitmap3D::kSplatChunk];
+            ColorRGBf colours[TBitmap3D::kSplatChunk];
+            t.colourChunk(before, last, colour, orbit.data() + start, count, plotted, colours);
+            for (std::int32_t i = 0; i < count; ++i) {
+                const Vecd& q = orbit[start + static_cast<std::size_t>(i)];
+                const bool set = refLast.x != 0 || refLast.y != 0 || refLast.z != 0;
+                if (set) refColour = turnColour(t, refBefore, refLast, q);
+                const Vecd drawn = set ? refLast : q;
+                ASSERT_TRUE(sameColour(colours[i], refColour))
+                    << "run " << run << " point " << start + static_cast<std::size_t>(i) << ": "
+                    << colours[i] << " instead of " << refColour;
+                using Bits = std::array<std::uint64_t, 3>;
+                ASSERT_EQ(std::bit_cast<Bits>(plotted[i]), std::bit_cast<Bits>(drawn));
+                refBefore = refLast;
+                refLast = q;
+            }
+            start += static_cast<std::size_t>(count);
+        }
+        EXPECT_TRUE(sameColour(colour, refColour));
     }
 }
 
