@@ -104,38 +104,24 @@ void TBitmap3D_Light::EndScan() {
 }
 
 void TBitmap3D_Light::PlotBlock(const Vecd* points, std::int32_t n) {
-    // Chunk by chunk: the colours, then the projections (the mirror images too), then the
-    // splats in point order, a point before its mirror image, as PlotPoint adds them.
-    Vecd plotted[kSplatChunk], pixel[kSplatChunk], mirrored[kSplatChunk];
-    ColorRGBf colours[kSplatChunk];
-    ColorRGBf color = plotColor;
     ColorRGBf* const buffer = lightBuffer.data();
     const std::int32_t row = imageWidth;
     const SplatLimits limits(imageWidth, imageHeight);
-    auto splat = [buffer, row, &limits](const Vecd& px, const ColorRGBf& c) {
+    // Each product colour x weight is rounded to float before it is added.
+    const auto add = [](ColorRGBf& c, const ColorRGBf& colour, float w) {
+        c.r += colour.r * w;
+        c.g += colour.g * w;
+        c.b += colour.b * w;
+    };
+    plotLit<false>(points, n, [&](const Vecd& px, const ColorRGBf& c) {
         Splat s;
         if (!splatCell(px.x, px.y, limits, s)) return;
         ColorRGBf* q = buffer + s.index;
-        addLight(q[0], c, s.w00);
-        addLight(q[1], c, s.w10);
-        addLight(q[row], c, s.w01);
-        addLight(q[row + 1], c, s.w11);
-    };
-    for (std::int32_t start = 0; start < n; start += kSplatChunk) {
-        const std::int32_t count = std::min(kSplatChunk, n - start);
-        colourChunk(before, last, color, points + start, count, plotted, colours);
-        projectChunk<false>(plotted, count, 1.0, pixel);
-        if (mirror) {
-            projectChunk<false>(plotted, count, -1.0, mirrored);
-            for (std::int32_t i = 0; i < count; ++i) {
-                splat(pixel[i], colours[i]);
-                splat(mirrored[i], colours[i]);
-            }
-        } else {
-            for (std::int32_t i = 0; i < count; ++i) splat(pixel[i], colours[i]);
-        }
-    }
-    plotColor = color;
+        add(q[0], c, s.w00);
+        add(q[1], c, s.w10);
+        add(q[row], c, s.w01);
+        add(q[row + 1], c, s.w11);
+    });
 }
 
 void TBitmap3D_Light::ProjectPoint(const Vecd& p, Vecd& out) {
@@ -242,13 +228,9 @@ void TBitmap3D_Plasma::ClearImage() {
 }
 
 void TBitmap3D_Plasma::PlotBlock(const Vecd* points, std::int32_t n) {
-    // As the Light block, with the depth and the surface test.
-    Vecd plotted[kSplatChunk], pixel[kSplatChunk], mirrored[kSplatChunk];
-    ColorRGBf colours[kSplatChunk];
-    ColorRGBf color = plotColor;
     ColorRGBf* const buffer = lightBuffer.data();
     float* const front = surface.data();
-    auto splat = [this, buffer, front](const Vecd& px, const ColorRGBf& c) {
+    plotLit<true>(points, n, [this, buffer, front](const Vecd& px, const ColorRGBf& c) {
         splatBehindSurface(px, front, [buffer, &c](std::size_t at, float w, float m) {
             // colour x weight is rounded to float before the coverage factor applies.
             ColorRGBf& q = buffer[at];
@@ -256,22 +238,7 @@ void TBitmap3D_Plasma::PlotBlock(const Vecd* points, std::int32_t n) {
             q.g += c.g * w * m;
             q.b += c.b * w * m;
         });
-    };
-    for (std::int32_t start = 0; start < n; start += kSplatChunk) {
-        const std::int32_t count = std::min(kSplatChunk, n - start);
-        colourChunk(before, last, color, points + start, count, plotted, colours);
-        projectChunk<true>(plotted, count, 1.0, pixel);
-        if (mirror) {
-            projectChunk<true>(plotted, count, -1.0, mirrored);
-            for (std::int32_t i = 0; i < count; ++i) {
-                splat(pixel[i], colours[i]);
-                splat(mirrored[i], colours[i]);
-            }
-        } else {
-            for (std::int32_t i = 0; i < count; ++i) splat(pixel[i], colours[i]);
-        }
-    }
-    plotColor = color;
+    });
 }
 
 }  // namespace qm

@@ -37,7 +37,7 @@ public:
     // The base bounds only for a fit or centre scan; the speed and cosine statistics always.
     void ScanPoint(const Vecd& p) override;
     void EndScan() override;
-    void PlotPoint(const Vecd& p) override { plotLight(p); }
+    void PlotPoint(const Vecd& p) override { TBitmap3D_Light::PlotBlock(&p, 1); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
     // The pixel coordinates of the point PlotPoint(p) would draw; advances the orbit memory
     // and plotColor as PlotPoint does, without touching the buffer.
@@ -193,30 +193,29 @@ public:
     }
 
 protected:
-    QM_HOT_INLINE void plotLight(const Vecd& p) {
-        const Vecd q = advance(p);
-        splatLight(project(q));
-        if (mirror) splatLight(project({q.x, q.y, -q.z}));
-    }
-
-    QM_HOT_INLINE void splatLight(const Vecd& pixel) {
-        Splat s;
-        if (!splatCell(pixel, s)) return;
-        ColorRGBf* c = lightBuffer.data() + s.index;
-        addLight(c[0], s.w00);
-        addLight(c[1], s.w10);
-        addLight(c[imageWidth], s.w01);
-        addLight(c[imageWidth + 1], s.w11);
-    }
-
-    // Each product colour x weight is rounded to float before it is added.
-    QM_HOT_INLINE void addLight(ColorRGBf& c, float w) const {
-        addLight(c, plotColor, w);
-    }
-    QM_HOT_INLINE static void addLight(ColorRGBf& c, const ColorRGBf& colour, float w) {
-        c.r += colour.r * w;
-        c.g += colour.g * w;
-        c.b += colour.b * w;
+    // The plot of both modes, for one point as for a block: chunk by chunk, the colours, then
+    // the projections (the mirror images too; the depth when kDepth), then
+    // splat(pixel, colour) in point order, a point before its mirror image.
+    template <bool kDepth, class SplatFn>
+    QM_HOT_INLINE void plotLit(const Vecd* points, std::int32_t n, SplatFn&& splat) {
+        Vecd plotted[kSplatChunk], pixel[kSplatChunk], mirrored[kSplatChunk];
+        ColorRGBf colours[kSplatChunk];
+        ColorRGBf color = plotColor;
+        for (std::int32_t start = 0; start < n; start += kSplatChunk) {
+            const std::int32_t count = std::min(kSplatChunk, n - start);
+            colourChunk(before, last, color, points + start, count, plotted, colours);
+            projectChunk<kDepth>(plotted, count, 1.0, pixel);
+            if (mirror) {
+                projectChunk<kDepth>(plotted, count, -1.0, mirrored);
+                for (std::int32_t i = 0; i < count; ++i) {
+                    splat(pixel[i], colours[i]);
+                    splat(mirrored[i], colours[i]);
+                }
+            } else {
+                for (std::int32_t i = 0; i < count; ++i) splat(pixel[i], colours[i]);
+            }
+        }
+        plotColor = color;
     }
 };
 
@@ -228,31 +227,13 @@ public:
     void SetDefaults() override;
     void AllocateBuffers() override;
     void ClearImage() override;
-    void PlotPoint(const Vecd& p) override { plotPlasma(p); }
+    void PlotPoint(const Vecd& p) override { TBitmap3D_Plasma::PlotBlock(&p, 1); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
     void captureState(RenderState& state) const override;
     bool restoreState(const RenderState& state) override;
 
     // Depth of the front surface built so far per pixel, 0 near to 1 far.
     std::vector<float> surface;
-
-private:
-    QM_HOT_INLINE void plotPlasma(const Vecd& p) {
-        const Vecd q = advance(p);
-        splatPlasma(project(q));
-        if (mirror) splatPlasma(project({q.x, q.y, -q.z}));
-    }
-    QM_HOT_INLINE void splatPlasma(const Vecd& pixel);
 };
-
-QM_HOT_INLINE void TBitmap3D_Plasma::splatPlasma(const Vecd& pixel) {
-    splatBehindSurface(pixel, surface.data(), [this](std::size_t at, float w, float m) {
-        // colour x weight is rounded to float before the coverage factor applies.
-        ColorRGBf& c = lightBuffer[at];
-        c.r += plotColor.r * w * m;
-        c.g += plotColor.g * w * m;
-        c.b += plotColor.b * w * m;
-    });
-}
 
 }  // namespace qm
