@@ -523,5 +523,53 @@ TEST(LightColourChunk, ColoursEveryPointAsItsOwnTurnDoes) {
     }
 }
 
+TEST(PlasmaPlot, BlockSplatsAsTheDepthTestDoesPixelByPixel) {
+    // A shallow depth range puts many pixels in the partial band -1 < h <= 0, beside hidden
+    // ones and ones in front; the reference is the scalar depth test on copies of the buffers.
+    std::mt19937_64 rng(9);
+    std::uniform_real_distribution<double> unit(-0.45, 0.45);
+    std::uniform_real_distribution<float> depth(0.3f, 0.7f), light(0.0f, 3.0f);
+    for (int run = 0; run < 4; ++run) {
+        auto target = makeTarget(3, 64, 48);
+        auto& t = dynamic_cast<TBitmap3D_Plasma&>(*target);
+        t.mirror = run % 2 == 1;
+        loadDefaultGradients("/nonexistent-folder", t.speedGradient, t.angleGradient);
+        t.Rotate(7, 3);
+        t.SetView();
+        std::vector<Vecd> orbit(3000);
+        for (Vecd& p : orbit) p = {unit(rng), unit(rng), unit(rng)};
+        t.BeginScan(ScanKind::Plain);
+        for (const Vecd& p : orbit) t.ScanPoint(p);
+        t.EndScan();
+        t.ClearImage();
+        t.depthRange = run < 2 ? 0.02 : 49.0;
+        for (float& f : t.surface) f = depth(rng);
+        for (ColorRGBf& c : t.lightBuffer) c = {light(rng), light(rng), light(rng)};
+
+        std::vector<float> surface = t.surface;
+        std::vector<ColorRGBf> buffer = t.lightBuffer;
+        Vecd before = t.before, last = t.last;
+        ColorRGBf colour = t.plotColor;
+        for (const Vecd& p : orbit) {
+            Vecd q;
+            ColorRGBf c;
+            t.colourChunk(before, last, colour, &p, 1, &q, &c);
+            const auto splat = [&](const Vecd& point) {
+                t.splatBehindSurface(t.project(point), surface.data(),
+                                     [&](std::size_t at, float w, float m) {
+                                         buffer[at].r += c.r * w * m;
+                                         buffer[at].g += c.g * w * m;
+                                         buffer[at].b += c.b * w * m;
+                                     });
+            };
+            splat(q);
+            if (t.mirror) splat({q.x, q.y, -q.z});
+        }
+        t.PlotBlock(orbit.data(), static_cast<std::int32_t>(orbit.size()));
+        EXPECT_EQ(t.surface, surface) << "run " << run;
+        EXPECT_EQ(t.lightBuffer, buffer) << "run " << run;
+    }
+}
+
 }  // namespace
 }  // namespace qm
