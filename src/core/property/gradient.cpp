@@ -51,6 +51,10 @@ std::uint8_t zeroComponents(const ColorRGBf& c) {
     return static_cast<std::uint8_t>((c.r == 0 ? 1 : 0) | (c.g == 0 ? 2 : 0) | (c.b == 0 ? 4 : 0));
 }
 
+std::uint8_t asSecond(std::uint8_t m) {
+    return static_cast<std::uint8_t>(((m & 4) << 1) | ((m & 3) << 4));
+}
+
 bool finite(const ColorRGBf& c) {
     return std::isfinite(c.r) && std::isfinite(c.g) && std::isfinite(c.b);
 }
@@ -87,6 +91,8 @@ GradientSegment between(const ColorEntry<float>& p, const ColorEntry<float>& s, 
                     : std::numeric_limits<double>::quiet_NaN();
     g.lowerZero = zeroComponents(p.color);
     g.upperZero = zeroComponents(s.color);
+    g.lowerZeroSecond = asSecond(g.lowerZero);
+    g.upperZeroSecond = asSecond(g.upperZero);
     return g;
 }
 
@@ -119,6 +125,7 @@ void Gradientf::setSegment(std::size_t i) {
 
 void Gradientf::insertIntoLookup(std::size_t i) {
     const std::size_t n = stops_.size();
+    pastEnd_ = n;
     if (cellsFor(n) != cells_.size()) {
         rebuildLookup();
         return;
@@ -144,6 +151,7 @@ void Gradientf::insertIntoLookup(std::size_t i) {
 
 void Gradientf::rebuildLookup() {
     const std::size_t n = stops_.size();
+    pastEnd_ = n;
     segments_.resize(n + 1);
     for (std::size_t i = 0; i <= n; ++i) setSegment(i);
     lookupKeys_.assign(keys_.begin(), keys_.end());

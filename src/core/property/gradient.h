@@ -264,9 +264,13 @@ struct GradientSegment {
     // else 0. A colour that is not finite is left to ColorAt as above (constant 0, inverse NaN).
     double constant;
     // Components (bit 0 red, 1 green, 2 blue) whose lower colour is 0: their mix is
-    // exact (point 5), and those whose upper colour is 0: exact when 1 - f is short.
+    // exact (point 5), and those whose upper colour is 0: exact when 1 - f is short. The
+    // ...Second forms give the same as the second gradient's lanes in sumOfColorsAt (blue
+    // bit 3, red 4, green 5).
     std::uint8_t lowerZero;
     std::uint8_t upperZero;
+    std::uint8_t lowerZeroSecond;
+    std::uint8_t upperZeroSecond;
 };
 
 }  // namespace detail
@@ -307,12 +311,12 @@ public:
         if (!(t > 0.0)) [[unlikely]] {
             i = 0;
         } else if (t >= 1.0) [[unlikely]] {
-            i = stops_.size();
+            i = pastEnd_;
         } else {
             // t * cellCount_ is exact (a power of two) and below cellCount_.
             i = std::min<std::size_t>(
                 cells_[static_cast<std::size_t>(static_cast<std::int32_t>(t * cellCount_))],
-                stops_.size());
+                pastEnd_);
             const double* keys = lookupKeys_.data();
             while (!(keys[i] >= t)) ++i;
         }
@@ -381,6 +385,7 @@ private:
     std::vector<std::uint32_t> cells_;
     std::vector<double> lookupKeys_;
     double cellCount_ = 1;
+    std::size_t pastEnd_ = 0;  // count()
 };
 
 QM_HOT_INLINE ColorRGBf Gradientf::ColorAt(double t) const {
@@ -421,10 +426,12 @@ namespace detail {
 // answer. The two lookups share vector registers (the fractions two lanes, the six mixes three
 // pairs of lanes) and the tests of ColorAt's fast paths.
 QM_HOT_INLINE bool sumOfColorsFast(const Gradientf& first, double t1, const Gradientf& second,
-                                   double t2, ColorRGBf& out) {
+                                   double t2, ColorRGBf& out);
+
+// The same with the segments of t1 and t2 already found (segmentAt).
+QM_HOT_INLINE bool sumOfSegmentColours(const GradientSegment& s, double t1,
+                                       const GradientSegment& a, double t2, ColorRGBf& out) {
 #if defined(__SSE2__)
-    const detail::GradientSegment& s = first.segmentAt(t1);
-    const detail::GradientSegment& a = second.segmentAt(t2);
     const auto both = [](const double& x, const double& y) {
         return _mm_loadh_pd(_mm_load_sd(&x), &y);
     };
@@ -470,9 +477,8 @@ QM_HOT_INLINE bool sumOfColorsFast(const Gradientf& first, double t1, const Grad
     // g short: its low 24 significand bits zero (bit 0 for the first g, bit 2 for the second).
     const int gShort = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(
         _mm_and_si128(_mm_castpd_si128(g), _mm_set1_epi64x(0xffffff)), _mm_setzero_si128())));
-    const auto inSecond = [](int m) { return ((m & 4) << 1) | ((m & 3) << 4); };
-    const int exact = s.lowerZero | inSecond(a.lowerZero) | (s.upperZero & -(gShort & 1)) |
-                      (inSecond(a.upperZero) & -((gShort >> 2) & 1));
+    const int exact = s.lowerZero | a.lowerZeroSecond | (s.upperZero & -(gShort & 1)) |
+                      (a.upperZeroSecond & -((gShort >> 2) & 1));
     if (((rounds | exact) != 63) | (_mm_movemask_pd(fractionOk) != 3)) [[unlikely]]
         return false;
     // The float sums; lane 3 is not used.
@@ -483,9 +489,14 @@ QM_HOT_INLINE bool sumOfColorsFast(const Gradientf& first, double t1, const Grad
     out.b = _mm_cvtss_f32(_mm_movehl_ps(sum, sum));
     return true;
 #else
-    (void)first, (void)t1, (void)second, (void)t2, (void)out;
+    (void)s, (void)t1, (void)a, (void)t2, (void)out;
     return false;
 #endif
+}
+
+QM_HOT_INLINE bool sumOfColorsFast(const Gradientf& first, double t1, const Gradientf& second,
+                                   double t2, ColorRGBf& out) {
+    return sumOfSegmentColours(first.segmentAt(t1), t1, second.segmentAt(t2), t2, out);
 }
 
 }  // namespace detail

@@ -178,13 +178,25 @@ public:
             cosineAt[i] = (cosine - cosMin) / cosRange;
         }
 #endif
+        // The segments first, in a loop of their own: the table lookups of successive points
+        // then overlap, and so do the mixes after them.
+        const detail::GradientSegment* speedSegment[kSplatChunk + 1];
+        const detail::GradientSegment* angleSegment[kSplatChunk + 1];
+        for (std::int32_t i = 0; i < count; ++i) {
+            speedSegment[i] = &speedGradient.segmentAt(speedAt[i]);
+            angleSegment[i] = &angleGradient.segmentAt(cosineAt[i]);
+        }
         ColorRGBf c = color;
         for (std::int32_t i = 0; i < count; ++i) {
             // Without a previous point p itself is drawn, in the colour left before.
             const bool turned = isSet(q[i + 1]);
             plotted[i] = turned ? q[i + 1] : q[i + 2];
-            if (turned) [[likely]]
-                c = sumOfColorsAt(speedGradient, speedAt[i], angleGradient, cosineAt[i]);
+            if (turned) [[likely]] {
+                if (!detail::sumOfSegmentColours(*speedSegment[i], speedAt[i], *angleSegment[i],
+                                                 cosineAt[i], c)) [[unlikely]]
+                    c = detail::sumOfColorsAtSlowly(speedGradient, speedAt[i], angleGradient,
+                                                    cosineAt[i]);
+            }
             colours[i] = c;
         }
         color = c;
