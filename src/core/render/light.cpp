@@ -227,7 +227,11 @@ struct PlasmaSplat {
             return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at)));
         };
         // The pixels in the splat's order: (i, j), (i + 1, j), (i, j + 1), (i + 1, j + 1).
-        const __m128 depth = _mm_movelh_ps(pair(near), pair(far));
+        // Loaded and stored a float at a time: the next splat usually starts a pixel over, and
+        // a wider load overlapping part of a recent wider store would wait for it to retire.
+        const __m128 depth =
+            _mm_movelh_ps(_mm_unpacklo_ps(_mm_load_ss(near), _mm_load_ss(near + 1)),
+                          _mm_unpacklo_ps(_mm_load_ss(far), _mm_load_ss(far + 1)));
         const __m128 w = _mm_setr_ps(s.w00, s.w10, s.w01, s.w11);
         const __m128 point = _mm_set1_ps(d), one = _mm_set1_ps(1.0f);
         const __m128 ahead = _mm_sub_ps(depth, point);
@@ -242,8 +246,10 @@ struct PlasmaSplat {
         const __m128 moved =
             _mm_add_ps(_mm_mul_ps(depth, _mm_sub_ps(one, w)), _mm_mul_ps(point, w));
         const __m128 front = _mm_or_ps(_mm_and_ps(pulled, moved), _mm_andnot_ps(pulled, depth));
-        _mm_storel_pi(reinterpret_cast<__m64*>(near), front);
-        _mm_storeh_pi(reinterpret_cast<__m64*>(far), front);
+        _mm_store_ss(near, front);
+        _mm_store_ss(near + 1, _mm_shuffle_ps(front, front, 1));
+        _mm_store_ss(far, _mm_movehl_ps(front, front));
+        _mm_store_ss(far + 1, _mm_shuffle_ps(front, front, 3));
         // The coverage min((h + 1) / 2, 1) (a NaN stays NaN, as std::min keeps it), where h > -1.
         const __m128 m = _mm_min_ps(one, _mm_mul_ps(_mm_add_ps(h, one), _mm_set1_ps(0.5f)));
         const __m128 lit =
