@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/render/gas.h"
+#include "core/render/splat_cells.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -209,73 +210,53 @@ void TBitmap3D_Light::BuildImage() {
 
 namespace {
 
-// splatBehindSurface with the Plasma colour, the four pixels of a splat side by side in the
-// lanes of SSE2 registers: the same operations in the same precision (the depth difference in
-// float, h in double, the surface and the coverage in float), pixel by pixel as
-// surfaceCoverage forms them. A pixel that takes no light gets -0 added, which changes nothing.
+// splatBehindSurface with the Plasma colour: the depth test of the four pixels at once
+// (SurfaceTest4), then the light of each pixel whose coverage is above 0, colour x weight
+// rounded to float before the coverage applies. A pixel that takes no light gets -0 added,
+// which changes nothing.
+#if defined(__SSE2__)
+// Lane q of v in every lane.
+template <int q>
+QM_HOT_INLINE __m128 lane(__m128 v) {
+    return _mm_shuffle_ps(v, v, _MM_SHUFFLE(q, q, q, q));
+}
+#endif
+
+template <bool kSignOfDifference>
 struct PlasmaSplat {
     ColorRGBf* light;
     float* surface;
     std::int32_t row;
-    double depthRange, scale;
+#if defined(__SSE2__)
+    const SurfaceTest4& test;
 
     QM_HOT_INLINE void operator()(const Splat& s, float d, const ColorRGBf& colour) const {
-#if defined(__SSE2__)
-        float* const near = surface + s.index;
-        float* const far = near + row;
-        const auto pair = [](const float* at) {
-            return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at)));
-        };
-        // The pixels in the splat's order: (i, j), (i + 1, j), (i, j + 1), (i + 1, j + 1).
-        // Loaded and stored a float at a time: the next splat usually starts a pixel over, and
-        // a wider load overlapping part of a recent wider store would wait for it to retire.
-        const __m128 depth =
-            _mm_movelh_ps(_mm_unpacklo_ps(_mm_load_ss(near), _mm_load_ss(near + 1)),
-                          _mm_unpacklo_ps(_mm_load_ss(far), _mm_load_ss(far + 1)));
         const __m128 w = _mm_setr_ps(s.w00, s.w10, s.w01, s.w11);
-        const __m128 point = _mm_set1_ps(d), one = _mm_set1_ps(1.0f);
-        const __m128 ahead = _mm_sub_ps(depth, point);
-        const __m128d range = _mm_set1_pd(depthRange), times = _mm_set1_pd(scale);
-        const auto level = [&](__m128 x) {
-            return _mm_cvtpd_ps(
-                _mm_mul_pd(_mm_mul_pd(_mm_mul_pd(_mm_cvtps_pd(x), range), times), _mm_set1_pd(10)));
-        };
-        const __m128 h = _mm_movelh_ps(level(ahead), level(_mm_movehl_ps(ahead, ahead)));
-        // h > 0 pulls the surface by w.
-        const __m128 pulled = _mm_cmpgt_ps(h, _mm_setzero_ps());
-        const __m128 moved =
-            _mm_add_ps(_mm_mul_ps(depth, _mm_sub_ps(one, w)), _mm_mul_ps(point, w));
-        const __m128 front = _mm_or_ps(_mm_and_ps(pulled, moved), _mm_andnot_ps(pulled, depth));
-        _mm_store_ss(near, front);
-        _mm_store_ss(near + 1, _mm_shuffle_ps(front, front, 1));
-        _mm_store_ss(far, _mm_movehl_ps(front, front));
-        _mm_store_ss(far + 1, _mm_shuffle_ps(front, front, 3));
-        // The coverage min((h + 1) / 2, 1) (a NaN stays NaN, as std::min keeps it), where h > -1.
-        const __m128 m = _mm_min_ps(one, _mm_mul_ps(_mm_add_ps(h, one), _mm_set1_ps(0.5f)));
-        const __m128 lit =
-            _mm_and_ps(_mm_cmpnle_ps(h, _mm_set1_ps(-1.0f)), _mm_cmpgt_ps(m, _mm_setzero_ps()));
+        const __m128 m = test.test<kSignOfDifference>(surface + s.index, surface + s.index + row, w,
+                                                      _mm_set1_ps(d));
+        const __m128 lit = _mm_cmpgt_ps(m, _mm_setzero_ps());
         const __m128 c = _mm_setr_ps(colour.r, colour.g, colour.b, 0.0f);
         const __m128 minusZero = _mm_set1_ps(-0.0f);
-        const std::int32_t at[4] = {s.index, s.index + 1, s.index + row, s.index + row + 1};
-        alignas(16) float wl[4], ml[4];
-        alignas(16) std::uint32_t use[4];
-        _mm_store_ps(wl, w);
-        _mm_store_ps(ml, m);
-        _mm_store_si128(reinterpret_cast<__m128i*>(use), _mm_castps_si128(lit));
-        for (int q = 0; q < 4; ++q) {
-            // colour x weight is rounded to float before the coverage factor applies.
-            const __m128 product =
-                _mm_mul_ps(_mm_mul_ps(c, _mm_set1_ps(wl[q])), _mm_set1_ps(ml[q]));
-            const __m128 mask = _mm_castsi128_ps(_mm_set1_epi32(static_cast<int>(use[q])));
-            const __m128 added =
-                _mm_or_ps(_mm_and_ps(mask, product), _mm_andnot_ps(mask, minusZero));
-            ColorRGBf& cell = light[at[q]];
-            const __m128 old = _mm_movelh_ps(pair(&cell.r), _mm_load_ss(&cell.b));
+        const auto add = [&](std::int32_t at, __m128 wq, __m128 mq, __m128 use) {
+            const __m128 product = _mm_mul_ps(_mm_mul_ps(c, wq), mq);
+            const __m128 added = _mm_or_ps(_mm_and_ps(use, product), _mm_andnot_ps(use, minusZero));
+            ColorRGBf& cell = light[at];
+            const __m128 old = _mm_movelh_ps(
+                _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&cell.r))),
+                _mm_load_ss(&cell.b));
             const __m128 sum = _mm_add_ps(old, added);
             _mm_storel_pi(reinterpret_cast<__m64*>(&cell.r), sum);
             _mm_store_ss(&cell.b, _mm_movehl_ps(sum, sum));
-        }
+        };
+        add(s.index, lane<0>(w), lane<0>(m), lane<0>(lit));
+        add(s.index + 1, lane<1>(w), lane<1>(m), lane<1>(lit));
+        add(s.index + row, lane<2>(w), lane<2>(m), lane<2>(lit));
+        add(s.index + row + 1, lane<3>(w), lane<3>(m), lane<3>(lit));
+    }
 #else
+    double depthRange, scale;
+
+    QM_HOT_INLINE void operator()(const Splat& s, float d, const ColorRGBf& colour) const {
         const float w[4] = {s.w00, s.w10, s.w01, s.w11};
         const std::int32_t at[4] = {s.index, s.index + 1, s.index + row, s.index + row + 1};
         for (int q = 0; q < 4; ++q) {
@@ -286,8 +267,8 @@ struct PlasmaSplat {
             cell.g += colour.g * w[q] * m;
             cell.b += colour.b * w[q] * m;
         }
-#endif
     }
+#endif
 };
 
 }  // namespace
@@ -318,11 +299,21 @@ void TBitmap3D_Plasma::ClearImage() {
 
 void TBitmap3D_Plasma::PlotBlock(const Vecd* points, std::int32_t n) {
     const SplatLimits limits(imageWidth, imageHeight);
-    const PlasmaSplat splat{lightBuffer.data(), surface.data(), imageWidth, depthRange, scale};
-    plotLit<true>(points, n, [&limits, &splat](const Vecd& px, const ColorRGBf& c) {
-        Splat s;
-        if (splatCell(px.x, px.y, limits, s)) splat(s, static_cast<float>(px.z), c);
-    });
+    const auto plot = [&](const auto& splat) {
+        plotLit<true>(points, n, [&limits, &splat](const Vecd& px, const ColorRGBf& c) {
+            Splat s;
+            if (splatCell(px.x, px.y, limits, s)) splat(s, static_cast<float>(px.z), c);
+        });
+    };
+#if defined(__SSE2__)
+    const SurfaceTest4 test(depthRange, scale);
+    if (test.signOfDifference)
+        plot(PlasmaSplat<true>{lightBuffer.data(), surface.data(), imageWidth, test});
+    else
+        plot(PlasmaSplat<false>{lightBuffer.data(), surface.data(), imageWidth, test});
+#else
+    plot(PlasmaSplat<false>{lightBuffer.data(), surface.data(), imageWidth, depthRange, scale});
+#endif
 }
 
 }  // namespace qm
