@@ -49,6 +49,32 @@ void BM_ColorAt(benchmark::State& state, int which) {
     state.SetItemsProcessed(state.iterations() * kPositions);
 }
 
+// A point's colour as the Light modes form it: the speed and angle ramps at two positions,
+// summed; by two ColorAt calls, or by the paired lookup (items are points).
+void BM_PointColour(benchmark::State& state, bool paired) {
+    Gradientf speed, angle;
+    setBuiltinSpeedGradient(speed);
+    setBuiltinAngleGradient(angle);
+    const std::vector<double> ts = orbitPositions();
+    std::vector<ColorRGBf> out(ts.size());
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < ts.size(); ++i) {
+            const double t1 = ts[i], t2 = ts[ts.size() - 1 - i];
+            if (paired) {
+                out[i] = sumOfColorsAt(speed, t1, angle, t2);
+            } else {
+                const ColorRGBf s = speed.ColorAt(t1), a = angle.ColorAt(t2);
+                out[i] = {s.r + a.r, s.g + a.g, s.b + a.b};
+            }
+        }
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * kPositions);
+}
+
+BENCHMARK_CAPTURE(BM_PointColour, TwoColorAt, false);
+BENCHMARK_CAPTURE(BM_PointColour, Paired, true);
 BENCHMARK_CAPTURE(BM_ColorAt, BuiltinSpeed, 0);
 BENCHMARK_CAPTURE(BM_ColorAt, Map256, 1);
 BENCHMARK_CAPTURE(BM_ColorAt, BuiltinAngle, 2);
