@@ -118,15 +118,18 @@ void TBitmap3D_Light::PlotBlock(const Vecd* points, std::int32_t n) {
         c.g += colour.g * w;
         c.b += colour.b * w;
     };
-    plotLit<false>(points, n, [&](const Vecd& px, const ColorRGBf& c) {
-        Splat s;
-        if (!splatCell(px.x, px.y, limits, s)) return;
-        ColorRGBf* q = buffer + s.index;
-        add(q[0], c, s.w00);
-        add(q[1], c, s.w10);
-        add(q[row], c, s.w01);
-        add(q[row + 1], c, s.w11);
-    });
+    plotLit<false>(
+        points, n,
+        [&](const Vecd& px, const ColorRGBf& c) {
+            Splat s;
+            if (!splatCell(px.x, px.y, limits, s)) return;
+            ColorRGBf* q = buffer + s.index;
+            add(q[0], c, s.w00);
+            add(q[1], c, s.w10);
+            add(q[row], c, s.w01);
+            add(q[row + 1], c, s.w11);
+        },
+        [this, buffer](const Vecd& px) { prefetchSplat(buffer, sizeof(ColorRGBf), px); });
 }
 
 void TBitmap3D_Light::ProjectPoint(const Vecd& p, Vecd& out) {
@@ -300,10 +303,16 @@ void TBitmap3D_Plasma::ClearImage() {
 void TBitmap3D_Plasma::PlotBlock(const Vecd* points, std::int32_t n) {
     const SplatLimits limits(imageWidth, imageHeight);
     const auto plot = [&](const auto& splat) {
-        plotLit<true>(points, n, [&limits, &splat](const Vecd& px, const ColorRGBf& c) {
-            Splat s;
-            if (splatCell(px.x, px.y, limits, s)) splat(s, static_cast<float>(px.z), c);
-        });
+        plotLit<true>(
+            points, n,
+            [&limits, &splat](const Vecd& px, const ColorRGBf& c) {
+                Splat s;
+                if (splatCell(px.x, px.y, limits, s)) splat(s, static_cast<float>(px.z), c);
+            },
+            [this](const Vecd& px) {
+                prefetchSplat(lightBuffer.data(), sizeof(ColorRGBf), px);
+                prefetchSplat(surface.data(), sizeof(float), px);
+            });
     };
 #if defined(__SSE2__)
     const SurfaceTest4 test(depthRange, scale);

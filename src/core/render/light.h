@@ -208,26 +208,60 @@ protected:
     // The plot of both modes, for one point as for a block: chunk by chunk, the colours, then
     // the projections (the mirror images too; the depth when kDepth), then
     // splat(pixel, colour) in point order, a point before its mirror image.
-    template <bool kDepth, class SplatFn>
-    QM_HOT_INLINE void plotLit(const Vecd* points, std::int32_t n, SplatFn&& splat) {
-        Vecd plotted[kSplatChunk], pixel[kSplatChunk], mirrored[kSplatChunk];
-        ColorRGBf colours[kSplatChunk];
-        ColorRGBf color = plotColor;
-        for (std::int32_t start = 0; start < n; start += kSplatChunk) {
-            const std::int32_t count = std::min(kSplatChunk, n - start);
-            colourChunk(before, last, color, points + start, count, plotted, colours);
-            projectChunk<kDepth>(plotted, count, 1.0, pixel);
+    template <bool kDepth, class SplatFn, class PrefetchFn>
+    QM_HOT_INLINE void plotLit(const Vecd* points, std::int32_t n, SplatFn&& splat,
+                               PrefetchFn&& prefetch) {
+        // Software-pipelined by a chunk: the splats of one chunk wait until the next chunk is
+        // coloured, so that its pixels, fetched meanwhile (prefetch), are in the cache by then.
+        struct Chunk {
+            Vecd pixel[kSplatChunk], mirrored[kSplatChunk];
+            ColorRGBf colours[kSplatChunk];
+            std::int32_t count = 0;
+        } chunks[2];
+        const auto splatChunk = [this, &splat](const Chunk& c) {
             if (mirror) {
-                projectChunk<kDepth>(plotted, count, -1.0, mirrored);
-                for (std::int32_t i = 0; i < count; ++i) {
-                    splat(pixel[i], colours[i]);
-                    splat(mirrored[i], colours[i]);
+                for (std::int32_t i = 0; i < c.count; ++i) {
+                    splat(c.pixel[i], c.colours[i]);
+                    splat(c.mirrored[i], c.colours[i]);
                 }
             } else {
-                for (std::int32_t i = 0; i < count; ++i) splat(pixel[i], colours[i]);
+                for (std::int32_t i = 0; i < c.count; ++i) splat(c.pixel[i], c.colours[i]);
             }
+        };
+        Vecd plotted[kSplatChunk];
+        ColorRGBf color = plotColor;
+        int current = 0;
+        for (std::int32_t start = 0; start < n; start += kSplatChunk) {
+            Chunk& c = chunks[current];
+            c.count = std::min(kSplatChunk, n - start);
+            colourChunk(before, last, color, points + start, c.count, plotted, c.colours);
+            projectChunk<kDepth>(plotted, c.count, 1.0, c.pixel);
+            for (std::int32_t i = 0; i < c.count; ++i) prefetch(c.pixel[i]);
+            if (mirror) {
+                projectChunk<kDepth>(plotted, c.count, -1.0, c.mirrored);
+                for (std::int32_t i = 0; i < c.count; ++i) prefetch(c.mirrored[i]);
+            }
+            current ^= 1;
+            splatChunk(chunks[current]);
         }
+        splatChunk(chunks[current ^ 1]);
         plotColor = color;
+    }
+
+    // Asks for the cache lines of the splat at pixel in base[] (elements of the given size):
+    // the cell's row and the row above. Any coordinates are fine, even outside the image.
+    QM_HOT_INLINE void prefetchSplat(const void* base, std::size_t size, const Vecd& pixel) const {
+#if defined(__SSE2__)
+        const auto column = static_cast<std::intptr_t>(_mm_cvttsd_si32(_mm_set_sd(pixel.x)));
+        const auto row = static_cast<std::intptr_t>(_mm_cvttsd_si32(_mm_set_sd(pixel.y)));
+        const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(base) +
+                                  static_cast<std::uintptr_t>((column + row * imageWidth) *
+                                                              static_cast<std::intptr_t>(size));
+        __builtin_prefetch(reinterpret_cast<const void*>(at), 1);
+        __builtin_prefetch(reinterpret_cast<const void*>(at + imageWidth * size), 1);
+#else
+        (void)base, (void)size, (void)pixel;
+#endif
     }
 };
 
