@@ -88,6 +88,10 @@ int runResume(const std::vector<std::string>& args, std::ostream& out, std::ostr
             return broken("the state's buffers or view do not match its mode and size");
         case ResumeStatus::BadStreams:
             return broken("the state's streams do not match its stream count");
+        case ResumeStatus::EarlierGasSums:
+            return broken(
+                "the state was written by an earlier version, whose multi-stream Gaz renders "
+                "this version does not continue; start the render again");
     }
     double checkpointSeconds = kDefaultCheckpointSeconds;
     if (const std::string* text = state.setting("checkpoint_every"))

@@ -889,6 +889,8 @@ TForm_view* TMDIform::resumeRenderFile(const QString& fileName, bool adopt) {
             break;
         case ResumeStatus::TooLarge:
             return refuse(qtext(TextId::kStateImageTooLarge), false);
+        case ResumeStatus::EarlierGasSums:
+            return refuse(qtext(TextId::kStateEarlierGasSums), true);
         default:
             return refuse(qtext(TextId::kStateInconsistent), true);
     }

@@ -3,6 +3,7 @@
 #include "core/render/splat_cells.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #if defined(__SSE2__)
@@ -50,25 +51,82 @@ void TBitmap3D_Gas::ClearImage() {
     TBitmap3D::ClearImage();
     peak = 0;
     std::fill(density.begin(), density.end(), 0.0f);
+    std::fill(fixedDensity.begin(), fixedDensity.end(), std::int64_t{0});
 }
 
 namespace {
+
+// Adds a splat's four weights to a float density, as splatGas does.
+struct FloatSums {
+    float* d;
+    std::int32_t row;
+    [[gnu::always_inline]] void operator()(std::int32_t at, float w00, float w10, float w01,
+                                           float w11) const {
+        float* q = d + at;
+        q[0] += w00;
+        q[1] += w10;
+        q[row] += w01;
+        q[row + 1] += w11;
+    }
+};
+
+// Adds them as units to a thread's fixed-point sums. units() takes weights already converted
+// (fixedUnits), as the vector path converts them.
+struct FixedSums {
+    static constexpr bool kUnits = true;
+    std::uint32_t* low;
+    std::uint32_t* high;
+    std::int32_t row;
+    [[gnu::always_inline]] void add(std::int32_t i, std::uint32_t u) const {
+        const std::uint32_t before = low[i], after = before + u;
+        low[i] = after;
+        if (after < before) [[unlikely]]
+            ++high[i];
+    }
+    [[gnu::always_inline]] void units(std::int32_t at, std::uint32_t u00, std::uint32_t u10,
+                                      std::uint32_t u01, std::uint32_t u11) const {
+        add(at, u00);
+        add(at + 1, u10);
+        add(at + row, u01);
+        add(at + row + 1, u11);
+    }
+    [[gnu::always_inline]] void operator()(std::int32_t at, float w00, float w10, float w01,
+                                           float w11) const {
+        units(at, TBitmap3D_Gas::fixedUnits(w00), TBitmap3D_Gas::fixedUnits(w10),
+              TBitmap3D_Gas::fixedUnits(w01), TBitmap3D_Gas::fixedUnits(w11));
+    }
+};
+
+// Adds them with atomic additions, for sums that several threads share.
+struct SharedFixedSums {
+    std::int64_t* d;
+    std::int32_t row;
+    [[gnu::always_inline]] void operator()(std::int32_t at, float w00, float w10, float w01,
+                                           float w11) const {
+        auto add = [this](std::int32_t i, float w) {
+            std::atomic_ref<std::int64_t>(d[i]).fetch_add(TBitmap3D_Gas::fixedUnits(w),
+                                                          std::memory_order_relaxed);
+        };
+        add(at, w00);
+        add(at + 1, w10);
+        add(at + row, w01);
+        add(at + row + 1, w11);
+    }
+};
 
 // The Gas splat of a chunk of projected pixels, two at a time with SSE2: the cells and
 // weights of both are computed in vector registers with the same operations, in the same
 // order and precision as splatCell (SSE2 arithmetic rounds exactly as scalar code does), and
 // the additions stay scalar and in point order.
-[[gnu::always_inline]] inline void splatGasChunk(const Vecd* pixel, std::int32_t count, float* d,
+template <class Add>
+[[gnu::always_inline]] inline void splatGasChunk(const Vecd* pixel, std::int32_t count,
+                                                 const Add& add,
                                                  const TBitmap3D::SplatLimits& limits) {
     const std::int32_t row = limits.rowLength;
-    auto splatOne = [d, row, &limits](const Vecd& px) {
+    auto splatOne = [&add, &limits](const Vecd& px) {
         Splat s;
         if (!TBitmap3D::splatCell(px.x, px.y, limits, s)) return;
-        float* q = d + s.index;
-        q[0] += s.w00;
-        q[1] += s.w10;
-        q[row] += s.w01;
-        q[row + 1] += s.w11;
+        add(s.index, s.w00, s.w10, s.w01, s.w11);
     };
     std::int32_t i = 0;
 #if defined(__SSE2__)
@@ -91,50 +149,95 @@ namespace {
         const __m128 fx = _mm_cvtpd_ps(_mm_sub_pd(x, si));
         const __m128 fy = _mm_cvtpd_ps(_mm_sub_pd(y, sj));
         const __m128 fxy = _mm_mul_ps(fx, fy);
-        alignas(16) float w00[4], w10[4], w01[4], w11[4];
-        _mm_store_ps(w00, _mm_add_ps(_mm_sub_ps(_mm_sub_ps(one, fx), fy), fxy));
-        _mm_store_ps(w10, _mm_sub_ps(fx, fxy));
-        _mm_store_ps(w01, _mm_sub_ps(fy, fxy));
-        _mm_store_ps(w11, fxy);
+        const __m128 v00 = _mm_add_ps(_mm_sub_ps(_mm_sub_ps(one, fx), fy), fxy);
+        const __m128 v10 = _mm_sub_ps(fx, fxy), v01 = _mm_sub_ps(fy, fxy);
         // i + j * row is exact in double for any image, so one conversion gives the index.
         alignas(16) std::int32_t index[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(index),
                         _mm_cvttpd_epi32(_mm_add_pd(si, _mm_mul_pd(sj, rowLength))));
-        for (int k = 0; k < 2; ++k) {
-            if (!(mask & (1 << k))) continue;
-            float* q = d + index[k];
-            q[0] += w00[k];
-            q[1] += w10[k];
-            q[row] += w01[k];
-            q[row + 1] += w11[k];
+        if constexpr (requires { Add::kUnits; }) {
+            // fixedUnits, four at a time: the same truncation, negatives to 0.
+            const __m128 scale = _mm_set1_ps(static_cast<float>(1 << kGasFixedBits));
+            auto units = [scale](__m128 w) {
+                const __m128i u = _mm_cvttps_epi32(_mm_mul_ps(w, scale));
+                return _mm_andnot_si128(_mm_srai_epi32(u, 31), u);
+            };
+            alignas(16) std::uint32_t u00[4], u10[4], u01[4], u11[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(u00), units(v00));
+            _mm_store_si128(reinterpret_cast<__m128i*>(u10), units(v10));
+            _mm_store_si128(reinterpret_cast<__m128i*>(u01), units(v01));
+            _mm_store_si128(reinterpret_cast<__m128i*>(u11), units(fxy));
+            for (int k = 0; k < 2; ++k) {
+                if (!(mask & (1 << k))) continue;
+                add.units(index[k], u00[k], u10[k], u01[k], u11[k]);
+            }
+        } else {
+            alignas(16) float w00[4], w10[4], w01[4], w11[4];
+            _mm_store_ps(w00, v00);
+            _mm_store_ps(w10, v10);
+            _mm_store_ps(w01, v01);
+            _mm_store_ps(w11, fxy);
+            for (int k = 0; k < 2; ++k) {
+                if (!(mask & (1 << k))) continue;
+                add(index[k], w00[k], w10[k], w01[k], w11[k]);
+            }
         }
     }
 #endif
     for (; i < count; ++i) splatOne(pixel[i]);
 }
 
-}  // namespace
-
-void TBitmap3D_Gas::PlotBlock(const Vecd* points, std::int32_t n) {
+template <class Add>
+void plotGasBlock(const TBitmap3D_Gas& t, const Vecd* points, std::int32_t n, const Add& add) {
     // Projections first, then the splats in point order; with the mirror, each point's image
     // directly follows it, so that every sum is added in the same order as with PlotPoint.
-    float* const d = density.data();
-    const SplatLimits limits(imageWidth, imageHeight);
+    constexpr std::int32_t kSplatChunk = TBitmap3D::kSplatChunk;
+    const TBitmap3D::SplatLimits limits(t.imageWidth, t.imageHeight);
     Vecd pixel[kSplatChunk], mirrored[kSplatChunk], both[2 * kSplatChunk];
     for (std::int32_t start = 0; start < n; start += kSplatChunk) {
         const std::int32_t count = std::min(kSplatChunk, n - start);
-        projectChunk<false>(points + start, count, 1.0, pixel);
-        if (mirror) {
-            projectChunk<false>(points + start, count, -1.0, mirrored);
+        t.projectChunk<false>(points + start, count, 1.0, pixel);
+        if (t.mirror) {
+            t.projectChunk<false>(points + start, count, -1.0, mirrored);
             for (std::int32_t i = 0; i < count; ++i) {
                 both[2 * i] = pixel[i];
                 both[2 * i + 1] = mirrored[i];
             }
-            splatGasChunk(both, 2 * count, d, limits);
+            splatGasChunk(both, 2 * count, add, limits);
         } else {
-            splatGasChunk(pixel, count, d, limits);
+            splatGasChunk(pixel, count, add, limits);
         }
     }
+}
+
+}  // namespace
+
+void TBitmap3D_Gas::PlotBlock(const Vecd* points, std::int32_t n) {
+    plotGasBlock(*this, points, n, FloatSums{density.data(), imageWidth});
+}
+
+void TBitmap3D_Gas::PlotBlockFixed(const Vecd* points, std::int32_t n, GasFixedSums& sums) const {
+    plotGasBlock(*this, points, n, FixedSums{sums.low.data(), sums.high.data(), imageWidth});
+}
+
+void TBitmap3D_Gas::PlotBlockShared(const Vecd* points, std::int32_t n) {
+    plotGasBlock(*this, points, n, SharedFixedSums{fixedDensity.data(), imageWidth});
+}
+
+void TBitmap3D_Gas::developFixed(GasFixedSums* const* parts, std::int32_t partCount,
+                                 std::int32_t firstRow, std::int32_t lastRow) {
+    const auto from = static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(imageWidth);
+    const auto to = static_cast<std::size_t>(lastRow) * static_cast<std::size_t>(imageWidth);
+    std::int64_t* sums = fixedDensity.data();
+    for (std::int32_t b = 0; b < partCount; ++b) {
+        std::uint32_t* low = parts[b]->low.data();
+        std::uint32_t* high = parts[b]->high.data();
+        for (std::size_t i = from; i < to; ++i) {
+            sums[i] += static_cast<std::int64_t>(std::uint64_t{high[i]} << 32 | low[i]);
+            low[i] = high[i] = 0;
+        }
+    }
+    for (std::size_t i = from; i < to; ++i) density[i] = fixedToFloat(sums[i]);
 }
 
 void TBitmap3D_Gas::BuildImage() {

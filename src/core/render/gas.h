@@ -5,6 +5,8 @@
 #include "core/hot_path.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "core/render/bitmap3d.h"
@@ -12,6 +14,26 @@
 namespace qm {
 
 struct SurfaceTest4;
+
+// A multi-stream Gas render adds its weights as integers, in units of 2^-kGasFixedBits, so
+// that its sums do not depend on the order of the additions: every thread may splat into a
+// buffer of its own, and the buffers add up to the same integers however the streams were
+// shared out. The weights are truncated to whole units. 25 bits: a pixel that received every
+// point of 10^11 iterations, mirrored (two weights of at most 1 per point), stays below 2^63.
+inline constexpr int kGasFixedBits = 25;
+// The render state's name for fixedDensity: each sum as two 32-bit elements, low word first.
+inline constexpr std::string_view kFixedDensityBuffer = "density.fixed";
+
+// One thread's fixed-point sums: per pixel high * 2^32 + low. The low words, which every splat
+// adds to, lie in an array of their own as compact as the float density; a carry into the
+// high word is rare.
+struct GasFixedSums {
+    std::vector<std::uint32_t> low, high;
+    void assign(std::size_t pixels) {
+        low.assign(pixels, 0);
+        high.assign(pixels, 0);
+    }
+};
 
 class TBitmap3D_Gas : public TBitmap3D {
 public:
@@ -30,9 +52,32 @@ public:
     void BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) override;
 
     std::vector<float> density;
+    // The fixed-point sums of a multi-stream render (empty for the classic one); density holds
+    // them as floats after each development (developFixed).
+    std::vector<std::int64_t> fixedDensity;
     float peak = 0;
     double luminosity = 2.0;
     double gamma = 2.5;
+
+    // The splats of a block of points, added as units to a thread's sums, in the cells
+    // PlotBlock finds.
+    void PlotBlockFixed(const Vecd* points, std::int32_t n, GasFixedSums& sums) const;
+    // The same, added atomically to fixedDensity, which other threads add to at the same time.
+    void PlotBlockShared(const Vecd* points, std::int32_t n);
+    // The weight w of a splat in units, truncated; none for a weight that rounding made
+    // negative.
+    QM_HOT_INLINE static std::uint32_t fixedUnits(float w) {
+        const auto u = static_cast<std::int32_t>(w * static_cast<float>(1 << kGasFixedBits));
+        return static_cast<std::uint32_t>(u > 0 ? u : 0);
+    }
+    // Rows [firstRow, lastRow) of a development: each thread's sums are added to fixedDensity
+    // and cleared, then density takes the sums as floats.
+    void developFixed(GasFixedSums* const* parts, std::int32_t partCount, std::int32_t firstRow,
+                      std::int32_t lastRow);
+    // The float of a fixed-point sum.
+    static float fixedToFloat(std::int64_t sum) {
+        return static_cast<float>(static_cast<double>(sum) * (1.0 / (1 << kGasFixedBits)));
+    }
 
 protected:
     QM_HOT_INLINE void plotGas(const Vecd& p) {

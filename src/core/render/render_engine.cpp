@@ -19,6 +19,7 @@
 
 #include "core/render/gas.h"
 #include "core/render/light.h"
+#include "core/render/memory_budget.h"
 #include "core/render/phase_barrier.h"
 #include "core/render/solid.h"
 #include "core/render/splat_bands.h"
@@ -71,8 +72,10 @@ using detail::splatRows;
 class ModeOps {
 public:
     virtual ~ModeOps() = default;
-    // One thread: the block straight into the target, as the classic render plots it.
-    virtual void plot(StreamState& stream, const Vecd* points, std::int32_t n) = 0;
+    // The block straight into the target, as the classic render plots it; on thread `self`
+    // (only Gas's fixed-point sums are plotted so on several threads).
+    virtual void plot(std::int32_t self, StreamState& stream, const Vecd* points,
+                      std::int32_t n) = 0;
     // Phase 1: stream k's share of the round, block by block, after clearStream(k).
     virtual void clearStream(std::int32_t k) = 0;
     virtual void prepare(std::int32_t k, StreamState& stream, const Vecd* points,
@@ -121,7 +124,7 @@ std::vector<std::array<std::int32_t, 2>> imageSize(const TBitmap3D& t) {
     return {{t.imageWidth, t.imageHeight}};
 }
 
-// Gas: density += w.
+// Gas: density += w, or with several streams fixedDensity += units(w) (gas.h).
 struct GasEntry {
     std::int32_t index;
     float fx, fy;
@@ -129,10 +132,18 @@ struct GasEntry {
 
 class GasOps final : public Banded<GasEntry> {
 public:
-    GasOps(TBitmap3D_Gas& t, std::int32_t streams, std::int32_t bands)
-        : Banded(streams, bands, imageSize(t)), t_(t) {}
-    void plot(StreamState&, const Vecd* points, std::int32_t n) override {
-        t_.PlotBlock(points, n);
+    // fixed: the fixed-point sums, into sums[thread], or when there are none atomically into
+    // the target's fixedDensity.
+    GasOps(TBitmap3D_Gas& t, std::int32_t streams, std::int32_t bands, bool fixed,
+           std::vector<GasFixedSums*> sums)
+        : Banded(streams, bands, imageSize(t)), t_(t), fixed_(fixed), sums_(std::move(sums)) {}
+    void plot(std::int32_t self, StreamState&, const Vecd* points, std::int32_t n) override {
+        if (!fixed_)
+            t_.PlotBlock(points, n);
+        else if (sums_.empty())
+            t_.PlotBlockShared(points, n);
+        else
+            t_.PlotBlockFixed(points, n, *sums_[static_cast<std::size_t>(self)]);
     }
     void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
         auto out = writer(k);
@@ -173,6 +184,8 @@ public:
 
 private:
     TBitmap3D_Gas& t_;
+    bool fixed_;
+    std::vector<GasFixedSums*> sums_;
 };
 
 // Liquid and Plasma share the surface test; Light and Plasma the colour.
@@ -197,7 +210,7 @@ class LiquidOps final : public Banded<LiquidEntry> {
 public:
     LiquidOps(TBitmap3D_Liquid& t, std::int32_t streams, std::int32_t bands)
         : Banded(streams, bands, imageSize(t)), t_(t) {}
-    void plot(StreamState&, const Vecd* points, std::int32_t n) override {
+    void plot(std::int32_t, StreamState&, const Vecd* points, std::int32_t n) override {
         t_.PlotBlock(points, n);
     }
     void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
@@ -259,7 +272,7 @@ class LightOps final : public Banded<std::conditional_t<kPlasma, PlasmaEntry, Li
 public:
     LightOps(TBitmap3D_Light& t, std::int32_t streams, std::int32_t bands)
         : Base(streams, bands, imageSize(t)), t_(t) {}
-    void plot(StreamState& st, const Vecd* points, std::int32_t n) override {
+    void plot(std::int32_t, StreamState& st, const Vecd* points, std::int32_t n) override {
         // The target's own orbit memory stands in for the stream's during the block.
         t_.before = st.before;
         t_.last = st.last;
@@ -372,7 +385,7 @@ class SolidOps final : public Banded<DepthEntry> {
 public:
     SolidOps(TBitmap3D_Solid& t, std::int32_t streams, std::int32_t bands)
         : Banded(streams, bands, solidSizes(t)), t_(t) {}
-    void plot(StreamState&, const Vecd* points, std::int32_t n) override {
+    void plot(std::int32_t, StreamState&, const Vecd* points, std::int32_t n) override {
         t_.PlotBlock(points, n);
     }
     void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
@@ -430,10 +443,13 @@ private:
     TBitmap3D_Solid& t_;
 };
 
-std::unique_ptr<ModeOps> makeOps(TBitmap3D& target, std::int32_t streams, std::int32_t bands) {
+// fixed, sums: Gas's fixed-point sums (see GasOps).
+std::unique_ptr<ModeOps> makeOps(TBitmap3D& target, std::int32_t streams, std::int32_t bands,
+                                 bool fixed, std::vector<GasFixedSums*> sums) {
     switch (target.renderMode()) {
         case RenderMode::Gas:
-            return std::make_unique<GasOps>(static_cast<TBitmap3D_Gas&>(target), streams, bands);
+            return std::make_unique<GasOps>(static_cast<TBitmap3D_Gas&>(target), streams, bands,
+                                            fixed, std::move(sums));
         case RenderMode::Liquid:
             return std::make_unique<LiquidOps>(static_cast<TBitmap3D_Liquid&>(target), streams,
                                                bands);
@@ -490,6 +506,16 @@ struct RenderEngine::Impl {
     std::unique_ptr<ModeOps> ops;
     bool cloned = true;
     bool banded = false;  // the two phases even on one thread
+    // Gas with several streams: fixed-point sums (gas.h), without bands: a thread plots the
+    // streams it runs straight away, into ownSums[thread] when memory allows, else atomically
+    // into the target's fixedDensity. The threads' sums are added to fixedDensity, row by row
+    // on every thread, before each development and when run returns.
+    TBitmap3D_Gas* fixedGas = nullptr;
+    std::vector<GasFixedSums> ownSums;
+    std::vector<GasFixedSums*> ownSumPointers;
+    std::int64_t foldedAt = -1;  // the counter when the buffers were last added up
+    bool developDue = false;     // the round just ended needs a development
+    std::int32_t started = 1;    // threads at work in the current run
     EngineStats stats;
 
     // The run in progress.
@@ -512,6 +538,13 @@ struct RenderEngine::Impl {
         std::int32_t applied = 0;
     };
     std::unique_ptr<BandProgress[]> bandProgress;
+    // Within a round of private fixed-point sums: what is left of stream k's share, and
+    // whether a thread is running it.
+    struct alignas(64) StreamSlot {
+        std::atomic<std::int32_t> left{0};
+        std::atomic<bool> busy{false};
+    };
+    std::unique_ptr<StreamSlot[]> slots;
     std::atomic<std::int32_t> bandsDone{0};
     Clock::time_point released;  // when the last barrier let go
 
@@ -530,14 +563,38 @@ struct RenderEngine::Impl {
         // at a time) are faster than the lists. Both give the same bytes.
         banded = threadCount > 1 || (target.renderMode() != RenderMode::Gas &&
                                      target.renderMode() != RenderMode::Solid);
+        if (target.renderMode() == RenderMode::Gas) {
+            auto& gas = static_cast<TBitmap3D_Gas&>(target);
+            if (streamCount > 1) {
+                fixedGas = &gas;
+                banded = false;
+                if (gas.fixedDensity.size() != gas.density.size())
+                    gas.fixedDensity.assign(gas.density.size(), 0);
+                // Sums per thread where memory allows (half of what the process may still
+                // take); otherwise atomic additions, which give the same sums, slower.
+                const std::uint64_t need = static_cast<std::uint64_t>(threadCount) *
+                                           gas.density.size() * 2 * sizeof(std::uint32_t);
+                if (need <= memoryBudget().bytes / 2) {
+                    ownSums.resize(static_cast<std::size_t>(threadCount));
+                    for (GasFixedSums& own : ownSums) {
+                        own.assign(gas.density.size());
+                        ownSumPointers.push_back(&own);
+                    }
+                }
+            } else {
+                // The classic render sums in float.
+                std::vector<std::int64_t>().swap(gas.fixedDensity);
+            }
+        }
         // One band per thread: the bands are balanced by their splats, and a thread that keeps
         // its band from round to round keeps its rows of the buffers in its own cache.
         const std::int32_t bands = std::min(threadCount, detail::kMaxBands);
-        ops = makeOps(target, banded ? streamCount : 0, bands);
+        ops = makeOps(target, banded ? streamCount : 0, bands, fixedGas != nullptr, ownSumPointers);
         bandProgress = std::make_unique<BandProgress[]>(static_cast<std::size_t>(bands));
         cursor = std::make_unique<Cursor[]>(static_cast<std::size_t>(threadCount));
         streams.resize(static_cast<std::size_t>(streamCount));
         ready = std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(streamCount));
+        slots = std::make_unique<StreamSlot[]>(static_cast<std::size_t>(streamCount));
         for (Stream& stream : streams) {
             stream.orbit = attractor.clone();
             if (!stream.orbit) cloned = false;
@@ -623,7 +680,8 @@ struct RenderEngine::Impl {
         }
         if (now >= total) return;
         std::int64_t budget = std::min<std::int64_t>(
-            std::int64_t{roundPoints(streamCount)} * streamCount, total - now);
+            std::int64_t{roundPoints(streamCount)} * streamCount * (fixedGas ? kFixedRounds : 1),
+            total - now);
         if (interval > 0) {
             std::int64_t untilDevelop = (interval - (now + 1) % interval) % interval;
             if (untilDevelop == 0) untilDevelop = interval;
@@ -636,28 +694,33 @@ struct RenderEngine::Impl {
                 static_cast<std::int32_t>(share + (k < extra ? 1 : 0));
     }
 
-    // Stream k's share of the round: iterated, and plotted (one thread) or kept by band.
-    void runStream(std::int32_t k, Vecd* block, bool direct) {
+    // Stream k's share of the round: iterated, and plotted (one thread) or kept by band. Only
+    // a direct plot may take the share in parts (`count` iterations of it, in order).
+    void runStream(std::int32_t k, Vecd* block, bool direct, std::int32_t self) {
+        runStream(k, block, direct, self, streams[static_cast<std::size_t>(k)].planned);
+    }
+    void runStream(std::int32_t k, Vecd* block, bool direct, std::int32_t self,
+                   std::int32_t count) {
         Stream& s = streams[static_cast<std::size_t>(k)];
         const bool plot = round == Round::Main;
         if (k % shardCount != shard) {
             // Another shard's stream: counted, not run.
             if (plot && !direct) ops->clearStream(k);
-            s.state.count += static_cast<std::uint64_t>(s.planned);
+            s.state.count += static_cast<std::uint64_t>(count);
             return;
         }
         if (plot && !direct) ops->clearStream(k);
         Random31& rng = threadRandom31();
         rng.state = s.state.random;
         std::int64_t done = 0;
-        while (done < s.planned) {
+        while (done < count) {
             const auto want =
-                static_cast<std::int32_t>(std::min<std::int64_t>(kBlock, s.planned - done));
+                static_cast<std::int32_t>(std::min<std::int64_t>(kBlock, count - done));
             const std::int32_t got = s.orbit->iterateBlock(block, want);
             done += got;
             if (plot) {
                 if (direct)
-                    ops->plot(s.state, block, got);
+                    ops->plot(self, s.state, block, got);
                 else
                     ops->prepare(k, s.state, block, got);
             }
@@ -672,21 +735,50 @@ struct RenderEngine::Impl {
         s.orbit->resetIterationCount();
     }
 
-    // Between rounds, on one thread while the others wait.
-    void endRound() {
+    // Between rounds, on one thread while the others wait. With fixed-point sums and a
+    // development due on several threads, it stops at that: every thread adds up its rows of
+    // the sums (foldRows), and the last one to finish calls finishRound.
+    bool endRound(bool pool) {
         const auto start = Clock::now();
         ++stats.rounds;
         const std::int64_t now = counter();
         control->counter.store(now, std::memory_order_relaxed);
+        developDue = false;
         if (round == Round::Main) {
             control->progress.store(static_cast<double>(now) / static_cast<double>(total),
                                     std::memory_order_relaxed);
-            if (interval > 0 && (now + 1) % interval == 0) {
-                const auto developStart = Clock::now();
-                sink->develop();
-                stats.developSeconds += secondsSince(developStart);
-                ++outcome.developments;
+            developDue = interval > 0 && (now + 1) % interval == 0;
+        }
+        if (developDue && fixedGas) {
+            foldedAt = now;
+            if (pool) {
+                stats.betweenRoundsSeconds += secondsSince(start);
+                return true;
             }
+            fixedGas->developFixed(ownSumPointers.data(),
+                                   static_cast<std::int32_t>(ownSumPointers.size()), 0,
+                                   fixedGas->imageHeight);
+        }
+        finishRound(start);
+        return false;
+    }
+
+    // Thread `self` of n adds up its share of the rows of the fixed-point sums.
+    void foldRows(std::int32_t self, std::int32_t n) {
+        const std::int32_t h = fixedGas->imageHeight;
+        fixedGas->developFixed(ownSumPointers.data(),
+                               static_cast<std::int32_t>(ownSumPointers.size()),
+                               static_cast<std::int32_t>(std::int64_t{h} * self / n),
+                               static_cast<std::int32_t>(std::int64_t{h} * (self + 1) / n));
+    }
+
+    void finishRound(Clock::time_point start) {
+        if (developDue) {
+            const auto developStart = Clock::now();
+            sink->develop();
+            stats.developSeconds += secondsSince(developStart);
+            ++outcome.developments;
+            developDue = false;
         }
         sink->betweenRounds();
         if (round == Round::Main && banded) ops->rebalance();
@@ -713,6 +805,13 @@ struct RenderEngine::Impl {
             runAlone();
         else
             runPool();
+        // The target's density holds every point plotted.
+        if (fixedGas && foldedAt != counter()) {
+            foldedAt = counter();
+            fixedGas->developFixed(ownSumPointers.data(),
+                                   static_cast<std::int32_t>(ownSumPointers.size()), 0,
+                                   fixedGas->imageHeight);
+        }
         // The target's own orbit memory (the Light family's) is left as the render found it:
         // the streams keep theirs, and a second render of the same scene starts from the same
         // colour as the first.
@@ -734,10 +833,10 @@ struct RenderEngine::Impl {
                 workRound(0, block, times);
             } else {
                 const auto t = Clock::now();
-                for (std::int32_t k = 0; k < streamCount; ++k) runStream(k, block, true);
+                for (std::int32_t k = 0; k < streamCount; ++k) runStream(k, block, true, 0);
                 times.streams += secondsSince(t);
             }
-            endRound();
+            endRound(false);
         }
         stats.streamPhaseBusy += times.streams;
         stats.bandPhaseBusy += times.bands;
@@ -789,6 +888,10 @@ struct RenderEngine::Impl {
     // its own band up to date with the streams that are ready, so that a band reads a stream's
     // splats soon after they were written. When no stream is left it helps every band.
     void workRound(std::int32_t self, Vecd* block, ThreadTimes& times) {
+        if (!banded) {
+            runChunks(self, block, times);
+            return;
+        }
         const bool plot = round == Round::Main;
         const std::int32_t bands = ops ? ops->bands() : 1;
         for (;;) {
@@ -796,7 +899,7 @@ struct RenderEngine::Impl {
             const std::int32_t k = takeStream(self);
             if (k >= 0) {
                 const auto t = Clock::now();
-                runStream(k, block, false);
+                runStream(k, block, false, self);
                 times.streams += secondsSince(t);
                 ready[static_cast<std::size_t>(k)].store(true, std::memory_order_release);
                 continue;
@@ -818,8 +921,48 @@ struct RenderEngine::Impl {
         }
     }
 
+    // Each thread plots into its own fixed-point sums, so any thread may run any stream, a
+    // chunk at a time: a thread takes the free stream with the most work left, which keeps
+    // the threads' ends of a round within a chunk of each other. A stream's chunks still run
+    // one after the other, in order.
+    void runChunks(std::int32_t self, Vecd* block, ThreadTimes& times) {
+        constexpr std::int32_t kChunk = 2048;
+        const auto t = Clock::now();
+        std::int32_t k = -1;  // the stream this thread ran last, preferred while it is longest
+        for (;;) {
+            std::int32_t best = -1, most = 0;
+            for (std::int32_t i = 0; i < streamCount; ++i) {
+                const std::int32_t j = (k < 0 ? self + i : k + i) % streamCount;
+                const StreamSlot& slot = slots[static_cast<std::size_t>(j)];
+                const std::int32_t left = slot.left.load(std::memory_order_relaxed);
+                if (left > most && !slot.busy.load(std::memory_order_relaxed)) {
+                    best = j;
+                    most = left;
+                }
+            }
+            if (best < 0) break;
+            StreamSlot& slot = slots[static_cast<std::size_t>(best)];
+            if (slot.busy.exchange(true, std::memory_order_acquire)) continue;
+            const std::int32_t left = slot.left.load(std::memory_order_relaxed);
+            const std::int32_t n = std::min(left, kChunk);
+            if (n > 0) {
+                runStream(best, block, true, self, n);
+                slot.left.store(
+                    streams[static_cast<std::size_t>(best)].state.diverged ? 0 : left - n,
+                    std::memory_order_relaxed);
+            }
+            slot.busy.store(false, std::memory_order_release);
+            k = best;
+        }
+        times.streams += secondsSince(t);
+    }
+
     // Ready for the next round's streams and bands; alone, between rounds.
     void resetRound() {
+        if (!banded && threadCount > 1)
+            for (std::int32_t k = 0; k < streamCount; ++k)
+                slots[static_cast<std::size_t>(k)].left.store(
+                    streams[static_cast<std::size_t>(k)].planned, std::memory_order_relaxed);
         for (std::int32_t k = 0; k < streamCount; ++k)
             ready[static_cast<std::size_t>(k)].store(false, std::memory_order_relaxed);
         if (ops)
@@ -834,7 +977,9 @@ struct RenderEngine::Impl {
         std::vector<ThreadTimes> times(static_cast<std::size_t>(threadCount));
         std::vector<double> cpu(static_cast<std::size_t>(threadCount), 0.0);
         PhaseBarrier barrier(threadCount);
-        auto roundEnd = [this] { endRound(); };
+        bool fold = false;
+        auto roundEnd = [this, &fold] { fold = endRound(true); };
+        auto foldEnd = [this] { finishRound(Clock::now()); };
         auto work = [&](std::int32_t self) {
             const auto me = static_cast<std::size_t>(self);
             const double cpuStart = threadCpuSeconds();
@@ -842,6 +987,12 @@ struct RenderEngine::Impl {
             while (round != Round::Quit) {
                 workRound(self, block, times[me]);
                 barrier.arriveAndWait(roundEnd);
+                if (fold) {
+                    const auto t = Clock::now();
+                    foldRows(self, started);
+                    times[me].bands += secondsSince(t);
+                    barrier.arriveAndWait(foldEnd);
+                }
                 times[me].wake += secondsSince(released);
             }
             cpu[me] = threadCpuSeconds() - cpuStart;
@@ -864,7 +1015,7 @@ struct RenderEngine::Impl {
                 break;
             }
         }
-        const auto started = static_cast<std::int32_t>(helpers.size()) + 1;
+        started = static_cast<std::int32_t>(helpers.size()) + 1;
         barrier.setThreads(started);
         gate.store(true, std::memory_order_release);
         gate.notify_all();
@@ -912,6 +1063,16 @@ bool RenderEngine::startFrom(const std::vector<StreamState>& states) {
         s.orbit->setOrbitMemory(states[k].orbitMemory);
     }
     threadRandom31() = saved;
+    return true;
+}
+
+bool RenderEngine::pendingFixedSums(std::vector<std::int64_t>& out) const {
+    const Impl& e = *impl_;
+    if (!e.fixedGas || e.ownSums.empty()) return false;
+    out = e.fixedGas->fixedDensity;
+    for (const GasFixedSums& own : e.ownSums)
+        for (std::size_t i = 0; i < out.size(); ++i)
+            out[i] += static_cast<std::int64_t>(std::uint64_t{own.high[i]} << 32 | own.low[i]);
     return true;
 }
 

@@ -23,6 +23,11 @@
 //     out the same. Thread t runs streams t, t + T, ... and band t, then helps with what is
 //     left; the threads meet once per round. With T = 1 in Gas each stream's block goes
 //     straight to the target's PlotBlock, in stream order, which is the same sequence.
+//   - Gas with S > 1 sums in fixed point (gas.h): integer sums do not depend on their order,
+//     so every thread plots the streams it runs straight into a buffer of its own (with atomic
+//     additions into one buffer when memory is short), taking any stream a chunk at a time,
+//     and the buffers are added up, by rows on every thread, before each development. Its
+//     rounds are kFixedRounds times longer. S = 1 keeps the classic float sums.
 //   - Counting. The counter is the sum of every stream's iterations, transients included.
 //     A development happens when (counter + 1) is a multiple of total / updates, after the
 //     transients, exactly as in runRender. A diverged stream ends the render after its round.
@@ -60,6 +65,10 @@ constexpr std::int32_t roundPoints(std::int32_t streams) {
     const std::int32_t n = 65536 / (streams < 1 ? 1 : streams);
     return n > 4096 ? 4096 : n < 256 ? 256 : n;
 }
+
+// Gas with several streams sums in fixed point and needs no lists: its rounds are this many
+// times longer, so that the threads meet less often.
+inline constexpr std::int32_t kFixedRounds = 16;
 
 // Everything a stream carries from one round to the next. Plain values: a state file stores
 // them as they are.
@@ -145,6 +154,12 @@ public:
     // Continues from states of a render with the same attractor, target settings, stream
     // count and total. False (nothing changed) when the count of states is not the engine's.
     bool startFrom(const std::vector<StreamState>& states);
+
+    // Gas with several streams adds in fixed point (gas.h), each thread into a buffer of its
+    // own where memory allows; the target's fixedDensity holds every point only after a
+    // development and when run returns. Between rounds, the whole sums: true with them in out,
+    // false (out untouched) when fixedDensity already has them all.
+    bool pendingFixedSums(std::vector<std::int64_t>& out) const;
 
     // Replaces EngineSettings::onThreadStart, e.g. for an engine made elsewhere (a resumed
     // render); before run.

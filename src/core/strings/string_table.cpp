@@ -219,6 +219,9 @@ const std::unordered_map<int, std::string>& builtinTexts() {
          "arrêt imprévu (0 : aucune)"},
         {3495, "La sauvegarde automatique du rendu a échoué : %s"},
         {3496, "Le fichier a été mis de côté sous le nom\n\n%s"},
+        {3497,
+         "il a été écrit par une version antérieure, dont ce programme ne poursuit pas les rendus "
+         "Gaz à plusieurs flux ; relancez le rendu."},
         // Scenes
         {3500, "Enregistrer la &scène sous..."},
         {3501, "Scène Quillmere (*.qmscene)|*.qmscene"},

@@ -236,6 +236,8 @@ inline constexpr int kAutosaveMinutes = 3493;
 inline constexpr int kTipAutosaveMinutes = 3494;
 inline constexpr int kAutosaveFailed = 3495;
 inline constexpr int kAutosaveSetAside = 3496;
+// A saved multi-stream Gaz render of an earlier version, whose float sums cannot be continued.
+inline constexpr int kStateEarlierGasSums = 3497;
 // Scenes and images that carry them ("%d" stands for a line, "%s" for a file).
 inline constexpr int kActionSaveScene = 3500;
 inline constexpr int kSceneFilter = 3501;

@@ -154,6 +154,70 @@ TEST(GasAndLiquid, BlockSplatEqualsOnePointAtATime) {
             }
 }
 
+TEST(GasFixed, SumsDoNotDependOnHowThePointsAreSharedOut) {
+    // The same points, mirrored, in one buffer in order, in three buffers dealt round robin
+    // and backwards, and added atomically: the integers must agree exactly, whatever path
+    // (pairs with SSE2 or one point at a time) each splat took.
+    std::vector<Vecd> points;
+    Random31 rng{11};
+    for (int i = 0; i < 5000; ++i)
+        points.push_back({rng.uniform() * 1.4 - 0.7, rng.uniform() * 1.1 - 0.55, rng.uniform()});
+    points.push_back({NAN, 0.1, 0});
+    auto whole = makeTarget(0), dealt = makeTarget(0), shared = makeTarget(0);
+    auto& a = static_cast<TBitmap3D_Gas&>(*whole);
+    auto& b = static_cast<TBitmap3D_Gas&>(*dealt);
+    auto& c = static_cast<TBitmap3D_Gas&>(*shared);
+    for (TBitmap3D_Gas* t : {&a, &b, &c}) {
+        t->mirror = true;
+        t->fixedDensity.assign(t->density.size(), 0);
+    }
+    const auto n = static_cast<std::int32_t>(points.size());
+    GasFixedSums one;
+    one.assign(a.density.size());
+    a.PlotBlockFixed(points.data(), n, one);
+    GasFixedSums parts[3];
+    for (auto& part : parts) part.assign(b.density.size());
+    for (std::int32_t i = n - 1; i >= 0; --i) b.PlotBlockFixed(&points[i], 1, parts[i % 3]);
+    c.PlotBlockShared(points.data(), n);
+
+    GasFixedSums* onePointer[] = {&one};
+    GasFixedSums* partPointers[] = {&parts[0], &parts[1], &parts[2]};
+    a.developFixed(onePointer, 1, 0, a.imageHeight);
+    // Two developments by rows, in either order, add up the same.
+    b.developFixed(partPointers, 3, 5, b.imageHeight);
+    b.developFixed(partPointers, 3, 0, 5);
+    c.developFixed(nullptr, 0, 0, c.imageHeight);
+    EXPECT_EQ(a.fixedDensity, b.fixedDensity);
+    EXPECT_EQ(a.fixedDensity, c.fixedDensity);
+    EXPECT_EQ(a.density, b.density);
+    EXPECT_EQ(a.density, c.density);
+    for (const auto& part : parts) EXPECT_EQ(part.low, std::vector<std::uint32_t>(part.low.size()));
+
+    // The fixed-point density is the float one within the units' truncation: each of the
+    // pixel's splats loses less than one unit.
+    auto floats = makeTarget(0);
+    floats->mirror = true;
+    floats->PlotBlock(points.data(), n);
+    const auto& expected = static_cast<TBitmap3D_Gas&>(*floats).density;
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_NEAR(a.density[i], expected[i], 2 * n * 0x1p-25 + 1e-5 * expected[i]) << i;
+}
+
+TEST(GasFixed, TheLowWordCarriesIntoTheHighWord) {
+    // A whole weight is 2^25 units: 300 of them pass 2^32 twice.
+    auto t = makeTarget(0);
+    auto& gas = static_cast<TBitmap3D_Gas&>(*t);
+    gas.fixedDensity.assign(gas.density.size(), 0);
+    const std::vector<Vecd> points(300, onPixel(*t, 6, 5, 0));
+    GasFixedSums sums;
+    sums.assign(gas.density.size());
+    for (int i = 0; i < 3; ++i) gas.PlotBlockFixed(points.data(), 100, sums);
+    GasFixedSums* pointer[] = {&sums};
+    gas.developFixed(pointer, 1, 0, gas.imageHeight);
+    EXPECT_EQ(gas.fixedDensity[6 + 5 * 16], std::int64_t{300} << kGasFixedBits);
+    EXPECT_EQ(gas.density[6 + 5 * 16], 300.0f);
+}
+
 TEST(Liquid, FrontSurfaceHidesWhatLiesBehind) {
     auto t = makeTarget(1);
     auto& liquid = static_cast<TBitmap3D_Liquid&>(*t);

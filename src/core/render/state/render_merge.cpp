@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
+#include "core/render/gas.h"
 #include "core/render/state/render_resume.h"
 
 namespace qm {
@@ -145,6 +147,15 @@ void addRenderPart(RenderState& merged, RenderState&& part, std::int32_t shard,
             if (isNearestBuffer(merged.buffers[b].name)) {
                 for (std::size_t i = 0; i < values.size(); ++i)
                     values[i] = std::min(values[i], add[i]);
+            } else if (merged.buffers[b].name == kFixedDensityBuffer) {
+                // 64-bit integers, two elements each: their sum is the whole render's.
+                for (std::size_t i = 0; i + 1 < values.size(); i += 2) {
+                    std::int64_t sum, more;
+                    std::memcpy(&sum, &values[i], sizeof sum);
+                    std::memcpy(&more, &add[i], sizeof more);
+                    sum += more;
+                    std::memcpy(&values[i], &sum, sizeof sum);
+                }
             } else {
                 for (std::size_t i = 0; i < values.size(); ++i) values[i] += add[i];
             }

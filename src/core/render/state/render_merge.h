@@ -8,7 +8,9 @@
 // in:
 //   - sums (the densities, the Light family's colours, the light maps' densities): added in
 //     shard order, in float. The whole render adds the same points in its round order
-//     (stream 0's block, stream 1's, ... per round), so a sum may differ in its last bits.
+//     (stream 0's block, stream 1's, ... per round), so a sum may differ in its last bits;
+//     except Gas's fixed-point sums ("density.fixed"), added as the integers they are, which
+//     give the whole render's exactly (its density follows from them when it is resumed).
 //   - surfaces and depths ("surface", "depth", "<light>.depth"): the nearest of the parts at
 //     each pixel. Where a mode's points depend on the surface in front of them (Liquid's and
 //     Plasma's coverage), a shard counted the points that another shard's surface would have

@@ -1,10 +1,12 @@
 #include "core/render/state/render_resume.h"
 
 #include <charconv>
+#include <cstring>
 #include <sstream>
 #include <string>
 
 #include "core/file/attractor_file.h"
+#include "core/render/gas.h"
 #include "core/render/state/render_state_file.h"
 
 namespace qm {
@@ -70,6 +72,16 @@ std::optional<EngineSettings> renderSettingsOf(const RenderState& state) {
 void captureRender(const TBitmap3D& target, const RenderEngine& engine, std::uint64_t developments,
                    RenderState& state) {
     target.captureState(state);
+    // Gas's threads keep part of the sums until the next development.
+    std::vector<std::int64_t> sums;
+    if (engine.pendingFixedSums(sums))
+        for (StateBuffer& b : state.buffers)
+            if (b.name == kFixedDensityBuffer) {
+                b.borrowed = {};
+                b.stride = 1;
+                b.values.resize(2 * sums.size());
+                std::memcpy(b.values.data(), sums.data(), sums.size() * sizeof(std::int64_t));
+            }
     state.streams = engine.streamStates();
     state.iterationsDone = static_cast<std::uint64_t>(engine.counter());
     state.developmentsDone = developments;
@@ -98,6 +110,9 @@ ResumeStatus prepareResume(const RenderState& state, std::int32_t threads, Resum
     r.target->SetWidth(w);
     r.target->SetHeight(h);
     if (!r.target->restoreState(state)) return ResumeStatus::BadTarget;
+    if (r.target->renderMode() == RenderMode::Gas && settings->streams > 1 &&
+        static_cast<const TBitmap3D_Gas&>(*r.target).fixedDensity.empty())
+        return ResumeStatus::EarlierGasSums;
     r.engine = std::make_unique<RenderEngine>(*r.attractor, *r.target, *settings);
     if (!r.engine->startFrom(state.streams)) return ResumeStatus::BadStreams;
     r.settings = *settings;

@@ -50,6 +50,9 @@ enum class ResumeStatus : std::uint8_t {
     BadTarget,    // the buffers or the view do not fit the mode and size
     BadStreams,   // the streams do not fit the stream count
     TooLarge,     // the target would not fit in the memory available beside the state
+    // A multi-stream Gas render without fixed-point sums: written by an earlier version, which
+    // summed in float; its bytes cannot be continued.
+    EarlierGasSums,
 };
 
 struct ResumedRender {

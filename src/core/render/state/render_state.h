@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -53,10 +54,13 @@ struct StateBuffer {
     std::span<const float> data() const {
         return borrowed.empty() ? std::span<const float>(values) : borrowed;
     }
+    // Bit for bit: a buffer may carry other values in its 32-bit elements (kFixedDensityBuffer),
+    // and a state is the same only with the same bytes.
     friend bool operator==(const StateBuffer& a, const StateBuffer& b) {
         if (a.name != b.name || a.size() != b.size()) return false;
         for (std::size_t i = 0; i < a.size(); ++i)
-            if (!(a[i] == b[i])) return false;
+            if (std::bit_cast<std::uint32_t>(a[i]) != std::bit_cast<std::uint32_t>(b[i]))
+                return false;
         return true;
     }
 };

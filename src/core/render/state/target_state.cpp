@@ -3,6 +3,7 @@
 // its base, and applies its own part only once the base has applied its own: a refused state
 // leaves the target as it was.
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <span>
 #include <string>
@@ -146,15 +147,33 @@ void TBitmap3D_Gas::captureState(RenderState& s) const {
     s.set("luminosity", luminosity);
     s.set("gamma", gamma);
     s.addBuffer("density", density);
+    // The integers travel as the buffer's 32-bit elements, bit for bit.
+    static_assert(sizeof(std::int64_t) == 2 * sizeof(float));
+    if (!fixedDensity.empty())
+        s.addBuffer(std::string(kFixedDensityBuffer),
+                    std::span<const float>(reinterpret_cast<const float*>(fixedDensity.data()),
+                                           2 * fixedDensity.size()));
 }
 
 bool TBitmap3D_Gas::restoreState(const RenderState& s) {
     const auto d = s.bufferOfSize("density", density.size());
+    const StateBuffer* fixed = s.buffer(kFixedDensityBuffer);
     const auto l = s.number("luminosity"), g = s.number("gamma");
-    if (!d || !positive(l) || !positive(g) || !TBitmap3D::restoreState(s)) return false;
+    if (!d || (fixed && fixed->data().size() != 2 * density.size()) || !positive(l) ||
+        !positive(g) || !TBitmap3D::restoreState(s))
+        return false;
     luminosity = *l;
     gamma = *g;
     assign(density, *d);
+    if (fixed) {
+        // The density is what the sums give; the next development would make it so.
+        fixedDensity.resize(density.size());
+        std::memcpy(fixedDensity.data(), fixed->data().data(),
+                    fixedDensity.size() * sizeof(std::int64_t));
+        for (std::size_t i = 0; i < density.size(); ++i) density[i] = fixedToFloat(fixedDensity[i]);
+    } else {
+        std::vector<std::int64_t>().swap(fixedDensity);
+    }
     peak = 0;
     return true;
 }

@@ -11,6 +11,7 @@
 
 #include "core/file/attractor_file.h"
 #include "core/property/color_map.h"
+#include "core/render/gas.h"
 #include "core/render/light.h"
 #include "core/render/render_loop.h"
 #include "core/render/sampling.h"
@@ -542,6 +543,31 @@ TEST(PrepareResume, RefusesWhatCannotBeThatRenderAndLeavesNothingHalfBuilt) {
     EXPECT_EQ(refused([](RenderState& s) { s.scene = "nothing"; }), ResumeStatus::BadScene);
     EXPECT_EQ(refused([](RenderState& s) { s.set("height", "100"); }), ResumeStatus::BadTarget);
     EXPECT_EQ(refused([](RenderState& s) { s.streams.pop_back(); }), ResumeStatus::BadStreams);
+}
+
+TEST(PrepareResume, RefusesAMultiStreamGasStateWithoutItsFixedPointSums) {
+    // An earlier version summed multi-stream Gas in float: its states cannot be continued to
+    // the bytes they would have given, so they are refused as such; a classic one goes on.
+    for (const std::int32_t streams : {16, 1}) {
+        Rendered r(static_cast<int>(RenderMode::Gas));
+        std::ostringstream scene;
+        ASSERT_TRUE(writeAttractor(*makeAttractorParser(), *r.attractor, scene));
+        EngineSettings settings;
+        settings.totalIterations = kTotal;
+        settings.streams = streams;
+        RenderEngine engine(*r.attractor, *r.target, settings);
+        RenderState state;
+        state.scene = scene.str();
+        setRenderSettings(state, settings);
+        captureRender(*r.target, engine, 0, state);
+        ResumedRender out;
+        ASSERT_EQ(prepareResume(state, 1, out), ResumeStatus::Ok) << streams;
+        std::erase_if(state.buffers,
+                      [](const StateBuffer& b) { return b.name == kFixedDensityBuffer; });
+        ResumedRender old;
+        EXPECT_EQ(prepareResume(state, 1, old),
+                  streams > 1 ? ResumeStatus::EarlierGasSums : ResumeStatus::Ok);
+    }
 }
 
 TEST(TargetState, GradientsComeBackStopForStopWithEqualPositionsInOrder) {
