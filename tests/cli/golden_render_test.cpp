@@ -78,7 +78,9 @@ const Golden kGolden[] = {
       "fcdbdcdb3c47e527"}},
 };
 
-// The same renders as 16 streams (render seed 0), recorded from the parallel engine.
+// The same renders as 16 streams (render seed 0), recorded from the parallel engine. Gaz sums
+// in fixed point with several streams; at this size only Julia's and the Sprott polynomial's
+// Gaz images changed with that.
 const Golden kGoldenStreams[] = {
     {"icon",
      {"e3a353c0fc0f4e84", "4dd9f9d149930b83", "adb9fb4f0b406c9d", "824bc5fb6d427ceb",
@@ -87,7 +89,7 @@ const Golden kGoldenStreams[] = {
      {"3af8264b240b7d8d", "99005955f531cc8e", "87b2da9a1c4101c3", "868fe5dc878bde8d",
       "c00e49fac05ae17d"}},
     {"julia",
-     {"2329142ea7f4d0e0", "b4652b100ad80ce3", "aa371318c5f3c987", "c03a42ec6bc92495",
+     {"16e31ab139a4d745", "b4652b100ad80ce3", "aa371318c5f3c987", "c03a42ec6bc92495",
       "072facab6d63ec41"}},
     {"lorenz",
      {"257863f50bb22291", "ea940660be0b429b", "fbdb79cfd1420d72", "00a81ec07a7f5e41",
@@ -108,7 +110,7 @@ const Golden kGoldenStreams[] = {
      {"367190fed6f5336d", "f8db3cdd801d10b7", "936c49e4647673f6", "3d846beaa6a242ba",
       "35c183336e5272ed"}},
     {"polynomial_sprott",
-     {"66b7fb0b3e652414", "c39a815492d899d0", "628a788334354517", "ac851d446e4792ec",
+     {"24c5c6a0d1739fdd", "c39a815492d899d0", "628a788334354517", "ac851d446e4792ec",
       "8b3f6253181700ab"}},
     {"unravel",
      {"058d487effc7a913", "8a5bb501816cd36b", "7709b3440c4ff337", "991325cd5a2ff031",
