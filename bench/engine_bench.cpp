@@ -8,7 +8,8 @@
 // share of the wall time spent outside the parallel work (the bookkeeping between rounds and
 // the barrier's wake-up), amdahl_N the speed-up it alone would allow on N cores;
 // idle_fraction the share of the threads' time spent waiting for the last bands of a round;
-// stream_ns, band_ns and cpu_ns the time at work and the processor time per iteration.
+// stream_ns, band_ns and cpu_ns the time at work and the processor time per iteration;
+// thread_mib the memory each thread beyond the first adds (lists, or Gas's own sums).
 //
 // Shared machine: run with --benchmark_enable_random_interleaving=true
 // --benchmark_repetitions=5 --benchmark_report_aggregates_only=true and read the medians.
@@ -113,6 +114,7 @@ void BM_Engine(benchmark::State& state) {
         stats.streamPhaseBusy += s.streamPhaseBusy;
         stats.bandPhaseBusy += s.bandPhaseBusy;
         stats.cpuSeconds += s.cpuSeconds;
+        stats.bytesPerAddedThread = s.bytesPerAddedThread;
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * kIterations);
@@ -135,6 +137,7 @@ void BM_Engine(benchmark::State& state) {
     state.counters["band_ns"] = stats.bandPhaseBusy / points * 1e9;
     state.counters["cpu_ns"] = stats.cpuSeconds / points * 1e9;
     for (int n : {8, 32, 64}) state.counters["amdahl_" + std::to_string(n)] = 1 / (f + (1 - f) / n);
+    state.counters["thread_mib"] = static_cast<double>(stats.bytesPerAddedThread) / (1 << 20);
 }
 
 // Two single-thread, 16-stream renders of half the iterations each, side by side.
@@ -164,6 +167,12 @@ void BM_TwoAlone(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * kIterations);
     state.SetLabel(label(kind, mode, side));
+    // The CSV report takes its columns from the first run it sees, which random interleaving
+    // may make this one: the engine's counters, empty.
+    for (const char* name :
+         {"outside_fraction", "serial_fraction", "idle_fraction", "stream_ns", "band_ns", "cpu_ns",
+          "amdahl_8", "amdahl_32", "amdahl_64", "thread_mib"})
+        state.counters[name] = 0;
 }
 
 void engineArgs(benchmark::internal::Benchmark* b) {

@@ -3,7 +3,8 @@
 # interleaved repetitions) for 1 and 2 threads, 1 and 16 streams, every mode, Lorenz and a
 # four-map IFS at 640x480 and 2048x2048, next to two single-thread renders side by side;
 # then, for 16 streams on 2 threads, the time per iteration at work in each phase, the idle
-# share, the share of the wall time outside the parallel work and the Amdahl speed-up it allows.
+# share, the share of the wall time outside the parallel work, the Amdahl speed-up it allows and
+# the memory each added thread costs.
 #
 #   scripts/engine-speed-table.sh [REPETITIONS] [FILTER]
 # REPETITIONS defaults to 5; FILTER is a regular expression on the benchmark names
@@ -38,6 +39,7 @@ echo "# $(nproc) processors, load average $(cut -d' ' -f1-3 /proc/loadavg), $rep
                 outside[label] = $col["outside_fraction"]; a8[label] = $col["amdahl_8"]
                 a32[label] = $col["amdahl_32"]; a64[label] = $col["amdahl_64"]
                 sc[label] = $col["stream_ns"]; bc[label] = $col["band_ns"]; idle[label] = $col["idle_fraction"]
+                mib[label] = $col["thread_mib"]
             }
             if (!(label in seen)) { seen[label] = 1; order[++n] = label }
         }
@@ -59,9 +61,9 @@ echo "# $(nproc) processors, load average $(cut -d' ' -f1-3 /proc/loadavg), $rep
             printf "%-26s %10.2f %10.2f %10.2f %10.2f\n", l, cpu[l, "S1T1"], cpu[l, "S16T1"], cpu[l, "S16T2"], \
                 (cpu[l, "S16T2"] > 0 ? cpu[l, "S16T1"] / cpu[l, "S16T2"] : 0)
         }
-        printf "\n%-26s %10s %10s %10s %10s %8s %8s %8s\n", "S16T2", "stream ns", "band ns", "idle", "outside", "A(8)", "A(32)", "A(64)"
+        printf "\n%-26s %10s %10s %10s %10s %8s %8s %8s %8s\n", "S16T2", "stream ns", "band ns", "idle", "outside", "A(8)", "A(32)", "A(64)", "MiB/thr"
         for (i = 1; i <= n; ++i) {
             l = order[i]
-            printf "%-26s %10.2f %10.2f %10.5f %10.5f %8.2f %8.2f %8.2f\n", l, sc[l], bc[l], idle[l], outside[l], a8[l], a32[l], a64[l]
+            printf "%-26s %10.2f %10.2f %10.5f %10.5f %8.2f %8.2f %8.2f %8.2f\n", l, sc[l], bc[l], idle[l], outside[l], a8[l], a32[l], a64[l], mib[l]
         }
     }'

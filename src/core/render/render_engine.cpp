@@ -83,6 +83,8 @@ public:
     // Phase 2: stream k's entries in band b. A band takes the streams in order.
     virtual void band(std::int32_t b, std::int32_t k) = 0;
     virtual std::int32_t bands() const = 0;
+    // The memory of one band's lists, every stream's.
+    virtual std::uint64_t bytesPerBand() const = 0;
     // Between rounds: the band edges for the next round.
     virtual void rebalance() = 0;
 };
@@ -95,8 +97,11 @@ public:
     Banded(std::int32_t streams, std::int32_t bands,
            const std::vector<std::array<std::int32_t, 2>>& sizes)
         // Each point may splat twice into a family (its mirror image).
-        : bands_(streams, bands, 2 * roundPoints(streams), sizes) {}
+        : bands_(streams, bands, 2 * roundPoints(streams), sizes),
+          bandBytes_(static_cast<std::uint64_t>(streams) * sizes.size() * 2 *
+                     static_cast<std::uint64_t>(roundPoints(streams)) * sizeof(Entry)) {}
     void clearStream(std::int32_t k) override { bands_.clear(k); }
+    std::uint64_t bytesPerBand() const override { return bandBytes_; }
     std::int32_t bands() const override { return bands_.bands(); }
     void rebalance() override { bands_.rebalance(); }
 
@@ -111,6 +116,7 @@ protected:
     };
     Writer writer(std::int32_t k) { return {bands_, k}; }
     SplatBands<Entry> bands_;
+    std::uint64_t bandBytes_;
 };
 
 // The cell of a projected pixel, as an entry's index and fractions.
@@ -590,6 +596,9 @@ struct RenderEngine::Impl {
         // its band from round to round keeps its rows of the buffers in its own cache.
         const std::int32_t bands = std::min(threadCount, detail::kMaxBands);
         ops = makeOps(target, banded ? streamCount : 0, bands, fixedGas != nullptr, ownSumPointers);
+        stats.bytesPerAddedThread =
+            fixedGas ? (ownSums.empty() ? 0 : fixedGas->density.size() * 2 * sizeof(std::uint32_t))
+                     : (banded ? ops->bytesPerBand() : 0);
         bandProgress = std::make_unique<BandProgress[]>(static_cast<std::size_t>(bands));
         cursor = std::make_unique<Cursor[]>(static_cast<std::size_t>(threadCount));
         streams.resize(static_cast<std::size_t>(streamCount));

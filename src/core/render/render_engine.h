@@ -132,6 +132,9 @@ struct EngineStats {
     double wakeSeconds = 0;
     // Processor time, summed over threads (where the system measures it).
     double cpuSeconds = 0;
+    // The memory each thread beyond the first adds: a band's lists of every stream, or Gas's
+    // fixed-point sums.
+    std::uint64_t bytesPerAddedThread = 0;
 };
 
 class RenderEngine {
