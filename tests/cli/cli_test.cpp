@@ -694,7 +694,7 @@ TEST_F(CliTest, SizeBeyondTheMemoryLimitExitsFourWithTheFigures) {
                        " --size 16384x16384 --iterations 20000 --seed 1",
                    dir / "err.txt");
     EXPECT_EQ(r.status, 4) << r.err;
-    for (const char* part : {"16384x16384", "Gaz", "2560 MiB", "ulimit -v"})
+    for (const char* part : {"16384x16384", "Gaz", "4608 MiB", "ulimit -v"})
         EXPECT_NE(r.err.find(part), std::string::npos) << part << " in " << r.err;
     EXPECT_FALSE(fs::exists(dir / "x.png"));
 }

@@ -40,7 +40,7 @@ std::uint64_t renderTargetBytes(int mode, std::int32_t width, std::int32_t heigh
     std::uint64_t perPixel = 3;  // the image
     std::uint64_t fixed = 0;
     switch (static_cast<RenderMode>(mode)) {
-        case RenderMode::Gas: perPixel += 4; break;       // density
+        case RenderMode::Gas: perPixel += 12; break;      // density, fixed-point sums
         case RenderMode::Liquid: perPixel += 8; break;    // density, surface
         case RenderMode::Light: perPixel += 12; break;    // colour sums
         case RenderMode::Plasma: perPixel += 16; break;   // colour sums, surface
