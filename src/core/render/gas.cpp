@@ -225,10 +225,20 @@ void TBitmap3D_Gas::PlotBlockShared(const Vecd* points, std::int32_t n) {
 }
 
 void TBitmap3D_Gas::developFixed(GasFixedSums* const* parts, std::int32_t partCount,
-                                 std::int32_t firstRow, std::int32_t lastRow) {
+                                 std::int32_t firstRow, std::int32_t lastRow, bool fold) {
     const auto from = static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(imageWidth);
     const auto to = static_cast<std::size_t>(lastRow) * static_cast<std::size_t>(imageWidth);
     std::int64_t* sums = fixedDensity.data();
+    if (!fold) {
+        for (std::size_t i = from; i < to; ++i) {
+            std::int64_t sum = sums[i];
+            for (std::int32_t b = 0; b < partCount; ++b)
+                sum += static_cast<std::int64_t>(std::uint64_t{parts[b]->high[i]} << 32 |
+                                                 parts[b]->low[i]);
+            density[i] = fixedToFloat(sum);
+        }
+        return;
+    }
     for (std::int32_t b = 0; b < partCount; ++b) {
         std::uint32_t* low = parts[b]->low.data();
         std::uint32_t* high = parts[b]->high.data();

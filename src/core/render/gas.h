@@ -70,10 +70,12 @@ public:
         const auto u = static_cast<std::int32_t>(w * static_cast<float>(1 << kGasFixedBits));
         return static_cast<std::uint32_t>(u > 0 ? u : 0);
     }
-    // Rows [firstRow, lastRow) of a development: each thread's sums are added to fixedDensity
-    // and cleared, then density takes the sums as floats.
+    // Rows [firstRow, lastRow) of a development: density takes the sums of fixedDensity and
+    // every thread's as floats. With fold, the threads' sums are also moved into fixedDensity
+    // (added, then cleared); without, nothing but density is written, which takes about half
+    // the memory traffic.
     void developFixed(GasFixedSums* const* parts, std::int32_t partCount, std::int32_t firstRow,
-                      std::int32_t lastRow);
+                      std::int32_t lastRow, bool fold = true);
     // The float of a fixed-point sum.
     static float fixedToFloat(std::int64_t sum) {
         return static_cast<float>(static_cast<double>(sum) * (1.0 / (1 << kGasFixedBits)));

@@ -514,12 +514,13 @@ struct RenderEngine::Impl {
     bool banded = false;  // the two phases even on one thread
     // Gas with several streams: fixed-point sums (gas.h), without bands: a thread plots the
     // streams it runs straight away, into ownSums[thread] when memory allows, else atomically
-    // into the target's fixedDensity. The threads' sums are added to fixedDensity, row by row
-    // on every thread, before each development and when run returns.
+    // into the target's fixedDensity. Before each development the density takes the sums of
+    // fixedDensity and the threads', row by row on every thread; when run returns the
+    // threads' sums are moved into fixedDensity.
     TBitmap3D_Gas* fixedGas = nullptr;
     std::vector<GasFixedSums> ownSums;
     std::vector<GasFixedSums*> ownSumPointers;
-    std::int64_t foldedAt = -1;  // the counter when the buffers were last added up
+    std::int64_t foldedAt = -1;  // the counter when density last took the sums
     bool developDue = false;     // the round just ended needs a development
     std::int32_t started = 1;    // threads at work in the current run
     EngineStats stats;
@@ -766,19 +767,20 @@ struct RenderEngine::Impl {
             }
             fixedGas->developFixed(ownSumPointers.data(),
                                    static_cast<std::int32_t>(ownSumPointers.size()), 0,
-                                   fixedGas->imageHeight);
+                                   fixedGas->imageHeight, false);
         }
         finishRound(start);
         return false;
     }
 
-    // Thread `self` of n adds up its share of the rows of the fixed-point sums.
+    // Thread `self` of n adds up its share of the rows of the fixed-point sums into density;
+    // the threads' sums stay where they are until the run returns.
     void foldRows(std::int32_t self, std::int32_t n) {
         const std::int32_t h = fixedGas->imageHeight;
         fixedGas->developFixed(ownSumPointers.data(),
                                static_cast<std::int32_t>(ownSumPointers.size()),
                                static_cast<std::int32_t>(std::int64_t{h} * self / n),
-                               static_cast<std::int32_t>(std::int64_t{h} * (self + 1) / n));
+                               static_cast<std::int32_t>(std::int64_t{h} * (self + 1) / n), false);
     }
 
     void finishRound(Clock::time_point start) {
@@ -814,8 +816,8 @@ struct RenderEngine::Impl {
             runAlone();
         else
             runPool();
-        // The target's density holds every point plotted.
-        if (fixedGas && foldedAt != counter()) {
+        // The target's fixedDensity and density hold every point plotted.
+        if (fixedGas && (!ownSums.empty() || foldedAt != counter())) {
             foldedAt = counter();
             fixedGas->developFixed(ownSumPointers.data(),
                                    static_cast<std::int32_t>(ownSumPointers.size()), 0,

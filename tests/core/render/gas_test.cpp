@@ -183,6 +183,9 @@ TEST(GasFixed, SumsDoNotDependOnHowThePointsAreSharedOut) {
     GasFixedSums* onePointer[] = {&one};
     GasFixedSums* partPointers[] = {&parts[0], &parts[1], &parts[2]};
     a.developFixed(onePointer, 1, 0, a.imageHeight);
+    // A development that leaves the threads' sums in place gives the same density.
+    b.developFixed(partPointers, 3, 0, b.imageHeight, false);
+    EXPECT_EQ(a.density, b.density);
     // Two developments by rows, in either order, add up the same.
     b.developFixed(partPointers, 3, 5, b.imageHeight);
     b.developFixed(partPointers, 3, 0, 5);
