@@ -564,12 +564,11 @@ struct RenderEngine::Impl {
         shardCount = std::clamp(s.shards, 1, streamCount);
         shard = std::clamp(s.shard, 0, shardCount - 1);
         light = target.isLightFamily() ? static_cast<TBitmap3D_Light*>(&target) : nullptr;
-        // One thread runs the two phases as well, except in Gas and Solid: grouping a round's
-        // splats apart from the colouring (Light, Plasma) is faster than plotting each block
-        // at once, while Gas's and Solid's own block splats (Solid's buffer by buffer, a chunk
-        // at a time) are faster than the lists. Both give the same bytes.
-        banded = threadCount > 1 || (target.renderMode() != RenderMode::Gas &&
-                                     target.renderMode() != RenderMode::Solid);
+        // One thread runs the two phases as well in the Light family only: grouping a round's
+        // splats apart from the colouring is faster there than plotting each block at once,
+        // while the block splats of Gas, Liquid and Solid (cells a chunk at a time; Solid's
+        // buffer by buffer) are faster than the lists. Both give the same bytes.
+        banded = threadCount > 1 || target.isLightFamily();
         if (target.renderMode() == RenderMode::Gas) {
             auto& gas = static_cast<TBitmap3D_Gas&>(target);
             if (streamCount > 1) {
