@@ -154,25 +154,12 @@ public:
     void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
         auto out = writer(k);
         const TBitmap3D::SplatLimits limits(t_.imageWidth, t_.imageHeight);
-        Vecd pixel[TBitmap3D::kSplatChunk], mirrored[TBitmap3D::kSplatChunk];
         auto add = [&](const Vecd& px) {
             GasEntry e;
             std::int32_t row;
             if (cellOf(px, limits, e, row)) out.add(0, e, row);
         };
-        for (std::int32_t start = 0; start < n; start += TBitmap3D::kSplatChunk) {
-            const std::int32_t count = std::min(TBitmap3D::kSplatChunk, n - start);
-            t_.projectChunk<false>(points + start, count, 1.0, pixel);
-            if (t_.mirror) {
-                t_.projectChunk<false>(points + start, count, -1.0, mirrored);
-                for (std::int32_t i = 0; i < count; ++i) {
-                    add(pixel[i]);
-                    add(mirrored[i]);
-                }
-            } else {
-                for (std::int32_t i = 0; i < count; ++i) add(pixel[i]);
-            }
-        }
+        t_.plotInChunks<false>(points, n, add);
     }
     void band(std::int32_t b, std::int32_t k) override {
         const auto& split = bands_.split(0);
@@ -222,7 +209,6 @@ public:
     void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
         auto out = writer(k);
         const TBitmap3D::SplatLimits limits(t_.imageWidth, t_.imageHeight);
-        Vecd pixel[TBitmap3D::kSplatChunk], mirrored[TBitmap3D::kSplatChunk];
         auto add = [&](const Vecd& px) {
             LiquidEntry e;
             std::int32_t row;
@@ -230,19 +216,7 @@ public:
             e.d = static_cast<float>(px.z);
             out.add(0, e, row);
         };
-        for (std::int32_t start = 0; start < n; start += TBitmap3D::kSplatChunk) {
-            const std::int32_t count = std::min(TBitmap3D::kSplatChunk, n - start);
-            t_.projectChunk<true>(points + start, count, 1.0, pixel);
-            if (t_.mirror) {
-                t_.projectChunk<true>(points + start, count, -1.0, mirrored);
-                for (std::int32_t i = 0; i < count; ++i) {
-                    add(pixel[i]);
-                    add(mirrored[i]);
-                }
-            } else {
-                for (std::int32_t i = 0; i < count; ++i) add(pixel[i]);
-            }
-        }
+        t_.plotInChunks<true>(points, n, add);
     }
     void band(std::int32_t b, std::int32_t k) override {
         const auto& split = bands_.split(0);
@@ -407,14 +381,7 @@ public:
                     e.d = c.z;
                     out.add(b, e, row);
                 };
-                if (mirrored) {
-                    for (std::int32_t i = 0; i < count; ++i) {
-                        add(at[i]);
-                        add(mirrored[i]);
-                    }
-                } else {
-                    for (std::int32_t i = 0; i < count; ++i) add(at[i]);
-                }
+                TBitmap3D_Solid::inPlotOrder(at, mirrored, count, add);
             });
     }
     void band(std::int32_t b, std::int32_t k) override {

@@ -332,14 +332,7 @@ void TBitmap3D_Solid::PlotBlock(const Vecd* points, std::int32_t n) {
                           __builtin_prefetch(buffer + splats[m].cell.index + width + 1, 1, 3);
                           ++m;
                       };
-                      if (mirrored) {
-                          for (std::int32_t i = 0; i < count; ++i) {
-                              add(at[i]);
-                              add(mirrored[i]);
-                          }
-                      } else {
-                          for (std::int32_t i = 0; i < count; ++i) add(at[i]);
-                      }
+                      inPlotOrder(at, mirrored, count, add);
                       applyDepthSplats(buffer, width, splats, m);
                   });
 }

@@ -305,6 +305,19 @@ public:
             }
         }
     }
+    // A chunk of projectChunks in plotting order: each point, then its mirror image.
+    template <class Fn>
+    QM_HOT_INLINE static void inPlotOrder(const Vecd* at, const Vecd* mirrored,
+                                          std::int32_t count, Fn&& fn) {
+        if (mirrored) {
+            for (std::int32_t i = 0; i < count; ++i) {
+                fn(at[i]);
+                fn(mirrored[i]);
+            }
+        } else {
+            for (std::int32_t i = 0; i < count; ++i) fn(at[i]);
+        }
+    }
     // Buffer b of projectChunks: its samples and size.
     DepthSample* bufferSamples(std::int32_t b) {
         return b == 0 ? samples.data() : lights[static_cast<std::size_t>(b - 1)]->mapSamples.data();
