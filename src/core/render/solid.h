@@ -307,8 +307,8 @@ public:
     }
     // A chunk of projectChunks in plotting order: each point, then its mirror image.
     template <class Fn>
-    QM_HOT_INLINE static void inPlotOrder(const Vecd* at, const Vecd* mirrored,
-                                          std::int32_t count, Fn&& fn) {
+    QM_HOT_INLINE static void inPlotOrder(const Vecd* at, const Vecd* mirrored, std::int32_t count,
+                                          Fn&& fn) {
         if (mirrored) {
             for (std::int32_t i = 0; i < count; ++i) {
                 fn(at[i]);
