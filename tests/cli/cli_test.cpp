@@ -231,7 +231,7 @@ TEST_F(CliTest, RenderReportsItsThreadsAndStreamsAndTheSeedChangesTheImage) {
     const char* seeds[3] = {"0", "0", "18446744073709551615"};
     const char* threads[3] = {"1", "3", "3"};
     for (int i = 0; i < 3; ++i) {
-        const fs::path out = dir / ("s" + std::to_string(i) + ".bmp");
+        const fs::path out = dir / std::string("s").append(std::to_string(i)).append(".bmp");
         const Outcome r =
             runCli({"render", QM_TEST_DATA_DIR "/lorenz.qmattr", "-o", out.string(), "--size",
                     "64x48", "--iterations", "100000", "--seed", "1", "--streams", "5", "--threads",
@@ -646,7 +646,7 @@ TEST_F(CliTest, EmptyColourMapWarnsAndKeepsTheDefaultGradient) {
     std::ofstream(dir / "empty.map") << "no colour here\n";
     std::string images[2];
     for (int withMap = 0; withMap < 2; ++withMap) {
-        const fs::path out = dir / ("x" + std::to_string(withMap) + ".bmp");
+        const fs::path out = dir / std::string("x").append(std::to_string(withMap)).append(".bmp");
         std::vector<std::string> args = {"render",       QM_TEST_DATA_DIR "/lorenz.qmattr",
                                          "-o",           out.string(),
                                          "--mode",       "Lumière",

@@ -25,7 +25,8 @@ RenderOutcome runRender(Attractor& attractor, TBitmap3D& target, const RenderSet
     // Transient: iterated, not plotted.
     while (!control.stopRequested.load(std::memory_order_relaxed) && !attractor.diverged() &&
            attractor.iterationCount() < kRenderTransient) {
-        const auto want = std::min<std::int32_t>(kBlock, kRenderTransient - attractor.iterationCount());
+        const auto want =
+            std::min<std::int32_t>(kBlock, kRenderTransient - attractor.iterationCount());
         attractor.iterateBlock(block, want);
         control.counter.store(attractor.iterationCount(), std::memory_order_relaxed);
     }
@@ -57,8 +58,8 @@ RenderOutcome runRender(Attractor& attractor, TBitmap3D& target, const RenderSet
     outcome.diverged = attractor.diverged();
     outcome.stopped = control.stopRequested.load(std::memory_order_relaxed);
     outcome.needsFinalDevelop = interval == 0 || outcome.counter % interval != 0;
-    return outcome;
     outcome.randomState = threadRandom31().state;
+    return outcome;
 }
 
 }  // namespace qm

@@ -50,7 +50,8 @@ struct DevelopSink final : RenderSink {
 };
 
 struct Fixture {
-    std::unique_ptr<Attractor> attractor = examples::makeExample(examples::exampleSets()[3]);  // Lorenz
+    std::unique_ptr<Attractor> attractor =
+        examples::makeExample(examples::exampleSets()[3]);  // Lorenz
     std::unique_ptr<TBitmap3D> target = CreateRenderTarget(0);
     RenderControl control;
     Fixture() {
@@ -190,6 +191,53 @@ TEST(RenderLoop, GeneratorStartsFreshForEveryRender) {
         images[pass] = t->imageBytes();
     }
     EXPECT_EQ(images[0], images[1]);
+}
+
+// A render stopped at a development and continued from the generator state its outcome reports
+// is the render that never stopped (the IFS kind draws from the generator at every step).
+TEST(RenderLoop, StoppedRenderGoesOnFromTheReportedGeneratorState) {
+    auto setUp = [](std::unique_ptr<Attractor>& a, std::unique_ptr<TBitmap3D>& t) {
+        a = examples::makeExample(examples::exampleSets()[1]);  // IFS
+        t = CreateRenderTarget(0);
+        t->SetWidth(64);
+        t->SetHeight(48);
+        t->SetEye({0, 0, -5});
+        t->SetTarget({0, 0, 0});
+        threadRandom31().state = 0;  // the same fit for both renders
+        sampleAttractor(*a, *t, kPreviewIterations, SamplingMode::Fit);
+        t->ClearImage();
+        a->restart();
+    };
+    std::unique_ptr<Attractor> a, b;
+    std::unique_ptr<TBitmap3D> ta, tb;
+    setUp(a, ta);
+    RenderControl whole;
+    DevelopSink sinkA(*ta);
+    runRender(*a, *ta, {30000, 3}, sinkA, whole);
+
+    setUp(b, tb);
+    RenderControl first;
+    struct StopSink final : RenderSink {
+        StopSink(TBitmap3D& t, RenderControl& c) : target(t), control(c) {}
+        void develop() override {
+            target.BuildImage();
+            control.stopRequested = true;
+        }
+        TBitmap3D& target;
+        RenderControl& control;
+    } stopper(*tb, first);
+    const RenderOutcome stopped = runRender(*b, *tb, {30000, 3}, stopper, first);
+    ASSERT_TRUE(stopped.stopped);
+    ASSERT_NE(stopped.randomState, 0u);
+    seedRandom31(12345);  // whatever the thread does in between
+    RenderControl second;
+    DevelopSink sinkB(*tb);
+    RenderSettings rest{30000, 3};
+    rest.randomState = stopped.randomState;
+    const RenderOutcome done = runRender(*b, *tb, rest, sinkB, second);
+    EXPECT_EQ(done.counter, 30000);
+    EXPECT_FALSE(done.needsFinalDevelop);
+    EXPECT_EQ(ta->imageBytes(), tb->imageBytes());
 }
 
 }  // namespace
