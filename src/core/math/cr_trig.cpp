@@ -4,7 +4,7 @@
 
 // How the results are made exact.
 //
-// Both evaluations, for 2^-26 <= |x| < 1.5 * 2^15, write x = k pi/256 + t with |t| <= pi/512,
+// Both evaluations, for 2^-27 <= |x| < 1.5 * 2^15, write x = k pi/256 + t with |t| <= pi/512,
 // t a double-double (Cody and Waite's reduction with pi/256 in three parts). With
 // phi = k pi/256,
 //   sin x = sin(phi) cos t + cos(phi) sin t,
@@ -324,8 +324,8 @@ double sinShiftedPrecise(double x, std::int64_t shift) {
 double sinShiftedEdge(double x, std::int64_t shift) {
     if ((x < 0 ? -x : x) < kTiny) {
         // |sin x - x| < |x|^3/6 is below a quarter of x's unit, and 1 - cos x < x^2/2 below
-        // 2^-54, half the unit below 1: x and 1 are the nearest doubles (this keeps +-0 and
-        // subnormals as they are).
+        // 2^-55, less than half the unit below 1: x and 1 are the nearest doubles (this keeps +-0
+        // and subnormals as they are).
         return shift == 0 ? x : 1.0;
     }
     return shift == 0 ? sinSlow(x) : cosSlow(x);  // large, infinite (NaN) or NaN

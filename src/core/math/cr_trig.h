@@ -40,7 +40,7 @@ inline constexpr double kInvStep = 0x1.45f306dc9c883p+6;  // 256/pi
 // Adding and subtracting it rounds a double below 2^51 in magnitude to an integer (ties to even).
 inline constexpr double kRound = 0x1.8p52;
 // The fast evaluations cover kTiny <= |x| < kFastLimit (|k| < 2^22 below).
-inline constexpr double kTiny = 0x1p-26;
+inline constexpr double kTiny = 0x1p-27;
 inline constexpr double kFastLimit = 0x1.8p15;
 
 // sin(x + shift pi/256) where the first evaluation cannot decide: the precise one, then 113 bits.
