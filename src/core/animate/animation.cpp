@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/math/cr_trig.h"
 #include "core/render/render_engine.h"
 
 namespace qm {
@@ -34,8 +35,9 @@ Quat normalised(const Quat& q) {
 Quat fromAxisAngle(const Vecd& axis, double radians) {
     const double length = std::sqrt(dot(axis, axis));
     if (!(length > 1e-12) || radians == 0) return {};
-    const double h = radians * 0.5, s = std::sin(h) / length;
-    return {std::cos(h), axis.x * s, axis.y * s, axis.z * s};
+    const auto [sine, cosine] = crm::sincos(radians * 0.5);
+    const double s = sine / length;
+    return {cosine, axis.x * s, axis.y * s, axis.z * s};
 }
 
 // The rotation as the camera holds it: an angle of 0 to pi about a unit axis; no rotation is
@@ -49,7 +51,7 @@ void toAxisAngle(Quat q, Vecd& axis, double& radians) {
         return;
     }
     axis = {q.x / v, q.y / v, q.z / v};
-    radians = 2 * std::atan2(v, q.w);
+    radians = 2 * crm::atan2(v, q.w);
 }
 
 Quat slerp(const Quat& a, Quat b, double s) {
@@ -62,10 +64,10 @@ Quat slerp(const Quat& a, Quat b, double s) {
     // Nearly the same rotation: sin(theta) is too small to divide by, and the straight mix
     // is as good.
     if (d < 0.9995) {
-        const double theta = std::acos(std::min(d, 1.0));
-        const double sine = std::sin(theta);
-        wa = std::sin((1 - s) * theta) / sine;
-        wb = std::sin(s * theta) / sine;
+        const double theta = crm::acos(std::min(d, 1.0));
+        const double sine = crm::sin(theta);
+        wa = crm::sin((1 - s) * theta) / sine;
+        wb = crm::sin(s * theta) / sine;
     }
     return normalised(
         {wa * a.w + wb * b.w, wa * a.x + wb * b.x, wa * a.y + wb * b.y, wa * a.z + wb * b.z});

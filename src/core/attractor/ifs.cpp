@@ -4,6 +4,8 @@
 #include <cmath>
 #include <string>
 
+#include "core/math/cr_trig.h"
+
 namespace qm {
 
 namespace {
@@ -82,7 +84,7 @@ void IFS::buildMatrix(int i) {
     // product of rotations, and stored transform-mode attractors depend on exactly it.
     std::fill(m, m + kMatrixSize, 0.0);
     m[0] = m[4] = m[8] = 1.0;
-    const double ca = std::cos(a.x), cb = std::cos(a.y), cc = std::cos(a.z);
+    const double ca = crm::cos(a.x), cb = crm::cos(a.y), cc = crm::cos(a.z);
     m[4] *= ca;
     m[8] *= ca;
     m[0] *= cb;

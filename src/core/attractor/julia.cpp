@@ -1,5 +1,6 @@
 #include "core/attractor/julia.h"
 
+#include "core/math/cr_trig.h"
 #include "core/strings/string_table.h"
 
 namespace qm {
@@ -21,7 +22,8 @@ Julia::Julia() {
 
 void Julia::restart() {
     currentPoint_ = {0, 0, 0};
-    rotation_ = {std::sin(Phi), 0, 0, std::cos(Phi)};
+    const auto [s, c] = crm::sincos(Phi);
+    rotation_ = {s, 0, 0, c};
     c_ = rotation_ * Quat{Ci, 0, 0, Cr};
     countdown_ = 1;
     Attractor::restart();

@@ -5,6 +5,7 @@
 #include "core/hot_path.h"
 
 #include "core/attractor/kind_base.h"
+#include "core/math/cr_trig.h"
 
 namespace qm {
 
@@ -87,9 +88,9 @@ public:
     void restart() override;
     QM_HOT_INLINE void advance(Vecd& p, Random31&) const {
         const double x = p.x, y = p.y, z = p.z;
-        p.x = std::sin(A * y) - z * std::cos(B * x);
-        p.y = z * std::sin(C * x) - std::cos(D * y);
-        p.z = std::sin(x);
+        p.x = crm::sin(A * y) - z * crm::cos(B * x);
+        p.y = z * crm::sin(C * x) - crm::cos(D * y);
+        p.z = crm::sin(x);
     }
 
     double A = 0, B = 0, C = 0, D = 0;

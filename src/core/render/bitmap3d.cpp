@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/math/cr_trig.h"
+
 namespace qm {
 
 namespace {
@@ -217,7 +219,8 @@ using Mat3 = std::array<std::array<double, 3>, 3>;
 
 // Rotation by angle about the unit axis a, in the row layout the drag composition uses.
 Mat3 axisAngle(const Vecd& a, double angle) {
-    const double c = std::cos(angle), s = std::sin(angle), t = 1 - c;
+    const auto [s, c] = crm::sincos(angle);
+    const double t = 1 - c;
     return {{{c + t * a.x * a.x, t * a.x * a.y + s * a.z, t * a.x * a.z - s * a.y},
              {t * a.x * a.y - s * a.z, c + t * a.y * a.y, t * a.y * a.z + s * a.x},
              {t * a.x * a.z + s * a.y, t * a.y * a.z - s * a.x, c + t * a.z * a.z}}};
@@ -242,8 +245,8 @@ void TBitmap3D::Rotate(double dx, double dy) {
     // Rounding can push the trace term just past 1 (or -1); arccos would then give NaN and the
     // rotation would stay NaN for good.
     const double cosine = std::clamp((r[0][0] + r[1][1] + r[2][2] - 1) * 0.5, -1.0, 1.0);
-    const double angle = std::acos(cosine);
-    const double s = std::sin(angle);
+    const double angle = crm::acos(cosine);
+    const double s = crm::sin(angle);
     Vecd axis;
     if (std::fabs(s) / kPi < 1e-7) {
         if (angle < kPi / 2) {

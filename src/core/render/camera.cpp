@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "core/math/cr_trig.h"
+
 namespace qm {
 
 Mat4 Mat4::identity() {
@@ -92,7 +94,8 @@ Mat4& Mat4::rotate(double degrees, const Vecd& axis) {
     if (length <= 1.0e-4) return *this;  // no axis: no rotation
     const double x = axis.x / length, y = axis.y / length, z = axis.z / length;
     const double radians = degrees * 3.141592653589793 / 180.0;
-    const double s = std::sin(radians), c = std::cos(radians), t = 1.0 - c;
+    const auto [s, c] = crm::sincos(radians);
+    const double t = 1.0 - c;
     Mat4 r = identity();
     r[0] = x * x * t + c;
     r[4] = x * y * t - z * s;

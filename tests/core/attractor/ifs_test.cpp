@@ -7,6 +7,8 @@
 #include <cmath>
 #include <vector>
 
+#include "core/math/cr_trig.h"
+
 namespace qm {
 namespace {
 
@@ -27,8 +29,8 @@ TEST(IFS, TransformsComposeTheDocumentedMatrix) {
     ifs.buildMatrix(1);
     const double* n = ifs.matrix(1);
     EXPECT_EQ(n[0], 1);
-    EXPECT_EQ(n[4], std::cos(M_PI / 2));
-    EXPECT_EQ(n[8], std::cos(M_PI / 2));
+    EXPECT_EQ(n[4], crm::cos(M_PI / 2));
+    EXPECT_EQ(n[8], crm::cos(M_PI / 2));
     EXPECT_EQ(n[3], 0.01);  // sh. XY
     EXPECT_EQ(n[6], 0.02);  // sh. XZ
     EXPECT_EQ(n[1], 0.03);  // sh. YX
@@ -46,9 +48,9 @@ TEST(IFS, DiagonalIsTheProductOfCosinesAndScale) {
     ifs.scales(0) = {0.9, -0.8, 0.7};
     ifs.buildMatrix(0);
     const double* m = ifs.matrix(0);
-    EXPECT_EQ(m[0], std::cos(0.7) * std::cos(1.1) * 0.9);
-    EXPECT_EQ(m[4], std::cos(0.3) * std::cos(1.1) * -0.8);
-    EXPECT_EQ(m[8], std::cos(0.3) * std::cos(0.7) * 0.7);
+    EXPECT_EQ(m[0], crm::cos(0.7) * crm::cos(1.1) * 0.9);
+    EXPECT_EQ(m[4], crm::cos(0.3) * crm::cos(1.1) * -0.8);
+    EXPECT_EQ(m[8], crm::cos(0.3) * crm::cos(0.7) * 0.7);
 }
 
 // Two maps told apart by their translations: map 0 sends everything to (1, 0, 0), the last

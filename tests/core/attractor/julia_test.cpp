@@ -8,12 +8,14 @@
 #include <utility>
 #include <vector>
 
+#include "core/math/cr_trig.h"
+
 namespace qm {
 namespace {
 
 // The principal square root of R (q - C), as each level of the walk takes it.
 Quat preimage(const Julia& j, const Quat& q, bool positive) {
-    const Quat r{std::sin(j.Phi), 0, 0, std::cos(j.Phi)};
+    const Quat r{crm::sin(j.Phi), 0, 0, crm::cos(j.Phi)};
     const Quat c = r * Quat{j.Ci, 0, 0, j.Cr};
     const Quat w = r * (q - c);
     const double n = norm(w);

@@ -90,7 +90,7 @@ TEST(Pickover, SinesAndCosines) {
     p.D = 2;
     p.restart();
     EXPECT_EQ(p.currentPoint(), (Vecd{0, 0, 0}));
-    EXPECT_EQ(stepped(p, {1, 2, 3}), (Vecd{std::sin(1.0) - 3, -std::cos(4.0), std::sin(1.0)}));
+    EXPECT_EQ(stepped(p, {1, 2, 3}), (Vecd{crm::sin(1.0) - 3, -crm::cos(4.0), crm::sin(1.0)}));
 }
 
 TEST(Polynomial_A, Step) {
