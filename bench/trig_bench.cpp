@@ -1,6 +1,7 @@
 // Calls per second of the core's exactly rounded sin, cos, sincos, acos and atan2 against the C
 // library's, on arguments like those of the Pickover orbit (|x| < 4), of larger ones (|x| < 1000)
-// and of angles in a rotation.
+// and of angles in a rotation; and Pickover's step written with each (items = iterations), the
+// orbit that spends most of its time in these functions.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -65,8 +66,37 @@ void BM_Atan2Libc(benchmark::State& s, double) {
     run(s, 1, [](double x) { return std::atan2(x, 0.5); });
 }
 
+// The Pickover map of the benchmarks' parameter set, its five calls per step from one library or
+// the other.
+template <bool exact>
+void BM_PickoverStep(benchmark::State& state) {
+    const double A = -0.578, B = 1.07, C = 2.575, D = 2.427;
+    double x = 0.1, y = 0.2, z = 0.3;
+    for (auto _ : state) {
+        for (int i = 0; i < 1024; ++i) {
+            if constexpr (exact) {
+                const double nx = qm::crm::sin(A * y) - z * qm::crm::cos(B * x);
+                const double ny = z * qm::crm::sin(C * x) - qm::crm::cos(D * y);
+                z = qm::crm::sin(x);
+                x = nx;
+                y = ny;
+            } else {
+                const double nx = std::sin(A * y) - z * std::cos(B * x);
+                const double ny = z * std::sin(C * x) - std::cos(D * y);
+                z = std::sin(x);
+                x = nx;
+                y = ny;
+            }
+        }
+        benchmark::DoNotOptimize(x + y + z);
+    }
+    state.SetItemsProcessed(state.iterations() * 1024);
+}
+
 }  // namespace
 
+BENCHMARK_TEMPLATE(BM_PickoverStep, true);
+BENCHMARK_TEMPLATE(BM_PickoverStep, false);
 BENCHMARK_CAPTURE(BM_SinExact, orbit, 4.0);
 BENCHMARK_CAPTURE(BM_SinLibc, orbit, 4.0);
 BENCHMARK_CAPTURE(BM_CosExact, orbit, 4.0);

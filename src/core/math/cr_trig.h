@@ -36,6 +36,8 @@ extern const TableRow kSinTable[129];
 inline constexpr double kP1 = 0x1.921fb544p-7;
 inline constexpr double kP2 = 0x1.0b4611a4p-41;
 inline constexpr double kP3 = 0x1.13198a2e03707p-72;
+// pi/256 - P1 rounded to 53 bits, for the first evaluation: pi/256 - (P1 + Q2) is below 2^-94.8.
+inline constexpr double kQ2 = 0x1.0b4611a626331p-41;
 inline constexpr double kInvStep = 0x1.45f306dc9c883p+6;  // 256/pi
 // Adding and subtracting it rounds a double below 2^51 in magnitude to an integer (ties to even).
 inline constexpr double kRound = 0x1.8p52;
@@ -55,25 +57,30 @@ double sinShiftedEdge(double x, std::int64_t shift);
 // rounded, and the bound covers them (relative error below 2^-63.5, see cr_trig.cpp).
 QM_HOT_INLINE void firstEvaluation(double x, std::int64_t shift, double& hi, double& lo,
                                    double& err) {
-    // Reduction: th + tl = x - k pi/256 within |k| 2^-113.
+    // Reduction in two parts: th + tl = x - k pi/256 within |k| 2^-93.3 (the rounding of k Q2
+    // and the part of pi/256 beyond P1 + Q2); enough where the result is not tiny, and where it
+    // is the test fails and the precise evaluation reduces with three parts.
     const double kd = (x * kInvStep + kRound) - kRound;
     const double r1 = x - kd * kP1;  // exact: k * P1 is exact and within a factor two of x
-    const double p2 = kd * kP2;      // exact
+    const double p2 = kd * kQ2;
     double th = r1 - p2;
     const double bb = th - r1;
-    double tl = ((r1 - (th - bb)) + (-p2 - bb)) - kd * kP3;
+    double tl = (r1 - (th - bb)) + (-p2 - bb);
 
     const std::int64_t k = static_cast<std::int64_t>(kd) + shift;
     const auto q = static_cast<unsigned>(k >> 7) & 3u;
     const auto i = static_cast<unsigned>(k) & 127u;
-    const bool odd = (q & 1u) != 0;
-    const unsigned ix = odd ? 128u - i : i;
+    // Without branches: the quadrant is a coin toss from one call to the next.
+    static constexpr double kSign[2] = {1.0, -1.0};
+    const unsigned oddMask = 0u - (q & 1u);
+    const unsigned ix = (i & ~oddMask) | ((128u - i) & oddMask);
     const TableRow& rx = kSinTable[ix];
     const TableRow& ry = kSinTable[128u - ix];
-    if (odd) th = -th, tl = -tl;
+    th *= kSign[q & 1u];
+    tl *= kSign[q & 1u];
 
-    // cos t - 1 = pc - th tl, sin t - th = tl + ps - th^2/2 tl (tl is below 2^-49; the terms
-    // dropped are below 2^-68 of the result).
+    // cos t - 1 = pc - th tl, sin t - th = tl + ps (|tl| <= ulp(th)/2; the terms dropped are
+    // below 2^-68.7 of the result).
     const double u = th * th;
     const double pc = u * (-0.5 + u * (0x1.5555555555555p-5 - u * 0x1.6c16c16c16c17p-10));
     const double ps =
@@ -83,20 +90,20 @@ QM_HOT_INLINE void firstEvaluation(double x, std::int64_t shift, double& hi, dou
     const double tHead = c - (c - th), tTail = th - tHead;
     const double p = ry.hi * th;
     const double pe = ((ry.head * tHead - p) + ry.head * tTail + ry.tail * tHead) + ry.tail * tTail;
-    // X + p exactly, then the small terms.
+    // X + p exactly (X is 0 or above sin(pi/256) > |p|, so the short form is exact), then the
+    // small terms.
     const double s = rx.hi + p;
-    const double sb = s - rx.hi;
-    const double se = (rx.hi - (s - sb)) + (p - sb);
-    const double small = se + (pe + (rx.lo + (ry.lo * th + (ry.hi * ((tl + ps) - 0.5 * u * tl) +
-                                                            (rx.hi * pc - rx.hi * th * tl)))));
-    const double sign = q >= 2 ? -1.0 : 1.0;
+    const double se = p - (s - rx.hi);
+    const double small =
+        se + (pe + (rx.lo + (ry.lo * th + (ry.hi * (tl + ps) + rx.hi * (pc - th * tl)))));
+    const double sign = kSign[q >> 1];
     hi = sign * s;
     lo = sign * small;
-    err = 0x1p-62 * (s < 0 ? -s : s) + (kd < 0 ? -kd : kd) * 0x1p-110;
+    err = 0x1p-62 * __builtin_fabs(s) + __builtin_fabs(kd) * 0x1p-92;
 }
 
 QM_HOT_INLINE double sinShifted(double x, std::int64_t shift) {
-    const double ax = x < 0 ? -x : x;
+    const double ax = __builtin_fabs(x);
     if (!(ax >= kTiny && ax < kFastLimit)) [[unlikely]]
         return sinShiftedEdge(x, shift);
     double hi, lo, err;

@@ -96,9 +96,10 @@ TEST_P(RandomArguments, MatchExactValueAndBounds) {
         }
     }
     EXPECT_EQ(mismatches, 0);
-    // Observed about 0.06 and 0.38: a change of the formulas that eats the margin shows here
-    // long before it rounds a result wrongly.
-    EXPECT_LT(worstFirst, 0.25);
+    // Observed about 0.35 (where the reduction's share dominates, by design below 0.4) and 0.38:
+    // a change of the formulas that eats the margin shows here long before it rounds a result
+    // wrongly.
+    EXPECT_LT(worstFirst, 0.5);
     EXPECT_LT(worstPrecise, 0.75);
 }
 
@@ -124,8 +125,9 @@ TEST(ExactTrig, SpecialValues) {
     EXPECT_EQ(bits(sc.sin), bits(-0.0));
     EXPECT_EQ(sc.cos, 1.0);
     // Subnormal and tiny arguments: sin x is x, cos x is 1, up to where that stops being true.
-    for (double x : {std::numeric_limits<double>::denorm_min(), 0x1p-1070, 0x1p-1022, 1e-300,
-                     0x1p-28, std::nextafter(0x1p-27, 0.0), 0x1p-27, 0x1.bf1fb5fe4010cp-27, 0x1p-26, 0x1p-25})
+    for (double x :
+         {std::numeric_limits<double>::denorm_min(), 0x1p-1070, 0x1p-1022, 1e-300, 0x1p-28,
+          std::nextafter(0x1p-27, 0.0), 0x1p-27, 0x1.bf1fb5fe4010cp-27, 0x1p-26, 0x1p-25})
         for (double s : {1.0, -1.0}) expectExact(s * x);
 }
 
