@@ -5,7 +5,7 @@
 // How the results are made exact.
 //
 // Both evaluations, for 2^-27 <= |x| < 1.5 * 2^15, write x = k pi/256 + t with |t| <= pi/512,
-// t a double-double (Cody and Waite's reduction with pi/256 in three parts). With
+// t a double-double (Cody and Waite's reduction with pi/256 in two or three parts). With
 // phi = k pi/256,
 //   sin x = sin(phi) cos t + cos(phi) sin t,
 // sin(phi) and cos(phi) come from one table of sin(i pi/256), i = 0..128, in double-double, and
@@ -16,12 +16,15 @@
 // correctly rounded value.
 //
 // Reduction: pi/256 is carried to 2^-126; |k| < 2^22 makes k*P1 and k*P2 exact, and the rest of
-// the reduction errs by less than |k| 2^-113 absolute (nothing when k = 0). Both tests add
-// |k| 2^-110. The table is within 2^-106 relative.
+// the three-part reduction errs by less than |k| 2^-113 absolute (nothing when k = 0); its test
+// adds |k| 2^-110. The first evaluation reduces with two parts, P1 and Q2, within |k| 2^-93.3,
+// and adds |k| 2^-92: enough unless the result is tiny, and a tiny result fails that test and
+// takes the precise path. The table is within 2^-106 relative.
 //
-// First evaluation (cr_trig.h): one exact product (cos(phi) th), the rest rounded; the dropped
-// and rounded terms stay below 2^-63.5 of the result, and the test uses 2^-62. It decides all
-// but about 3 calls in 1000.
+// First evaluation (cr_trig.h): one exact product (cos(phi) th) and one exact sum, the rest
+// rounded; the dropped and rounded terms, and the rounding of lo +- err in the test itself, stay
+// below 2^-63.5 of the result, and the test uses 2^-62. It decides all but about 3 calls in
+// 1000.
 //
 // Precise evaluation (here): also sin(phi) th^2/2 exact and the sums in double-double; the
 // largest errors are the rounding of the t^3 term (2^-68.3 of the result, where phi = 0) and of
