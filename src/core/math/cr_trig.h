@@ -53,7 +53,7 @@ double sinShiftedEdge(double x, std::int64_t shift);
 // The first evaluation, for kTiny <= |x| < kFastLimit: hi + lo approximates sin(x + shift
 // pi/256) within err. x = k pi/256 + t, |t| <= pi/512; with phi = (k + shift) pi/256 =
 // q pi/2 + i pi/256, sin(phi + t) = +-(X cos t' + Y sin t') where X and Y are table values and
-// t' = +-t (the signs by the quadrant q). X + Y th is formed exactly; the other terms are
+// t' = +-t (the signs by the quadrant q). X + Y th is formed to 2^-78; the other terms are
 // rounded, and the bound covers them (relative error below 2^-63.5, see cr_trig.cpp).
 QM_HOT_INLINE void firstEvaluation(double x, std::int64_t shift, double& hi, double& lo,
                                    double& err) {
@@ -85,11 +85,12 @@ QM_HOT_INLINE void firstEvaluation(double x, std::int64_t shift, double& hi, dou
     const double pc = u * (-0.5 + u * (0x1.5555555555555p-5 - u * 0x1.6c16c16c16c17p-10));
     const double ps =
         th * u * (-0x1.5555555555555p-3 + u * (0x1.1111111111111p-7 - u * 0x1.a01a01a01a01ap-13));
-    // Y th exactly (Dekker).
+    // Y th = p + pe: p, the product of the 26-bit heads of Y and th, is exact; pe, the rest, is
+    // below 2^-25 of it and rounded.
     const double c = 134217729.0 * th;  // 2^27 + 1
     const double tHead = c - (c - th), tTail = th - tHead;
-    const double p = ry.hi * th;
-    const double pe = ((ry.head * tHead - p) + ry.head * tTail + ry.tail * tHead) + ry.tail * tTail;
+    const double p = ry.head * tHead;
+    const double pe = ry.head * tTail + ry.tail * th;
     // X + p exactly (X is 0 or above sin(pi/256) > |p|, so the short form is exact), then the
     // small terms.
     const double s = rx.hi + p;
