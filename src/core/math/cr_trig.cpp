@@ -21,10 +21,10 @@
 // and adds |k| 2^-92: enough unless the result is tiny, and a tiny result fails that test and
 // takes the precise path. The table is within 2^-106 relative.
 //
-// First evaluation (cr_trig.h): one exact product (cos(phi) th) and one exact sum, the rest
-// rounded; the dropped and rounded terms, and the rounding of lo +- err in the test itself, stay
-// below 2^-63.5 of the result, and the test uses 2^-62. It decides all but about 3 calls in
-// 1000.
+// First evaluation (cr_trig.h): sin(phi) + cos(phi) th to 2^-78 (an exact product of 26-bit
+// heads and an exact sum), the rest rounded; the dropped and rounded terms, and the rounding of lo
+// +- err in the test itself, stay below 2^-63.5 of the result, and the test uses 2^-62. It decides
+// all but about 3 calls in 1000.
 //
 // Precise evaluation (here): also sin(phi) th^2/2 exact and the sums in double-double; the
 // largest errors are the rounding of the t^3 term (2^-68.3 of the result, where phi = 0) and of
