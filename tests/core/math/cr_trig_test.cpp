@@ -154,6 +154,29 @@ TEST(ExactTrig, HardArguments) {
     }
 }
 
+// Huge arguments against values computed apart from libquadmath (the argument reduced by a
+// 1400-bit pi in exact rational arithmetic, then the series): the reduction is a true one.
+TEST(ExactTrig, HugeArgumentsAgainstIndependentValues) {
+    struct Case {
+        double x, sin, cos;
+    };
+    const Case cases[] = {
+        {0x1.0f0cf064dd592p+73, -0x1.b453ab76bf397p-1, 0x1.0be2cef01c8f4p-1},  // 1e22
+        {0x1p+1023, 0x1.205248cbdb76p-1, -0x1.a719f26c232bfp-1},
+        {0x1.fffffffffffffp+1023, 0x1.452fc98b34e97p-8, -0x1.fffe62ecfab75p-1},
+        // the double nearest an odd multiple of pi/2
+        {0x1.6ac5b262ca1ffp+849, 0x1p+0, -0x1.14ae72e6ba22fp-61},
+        {0x1.7e43c8800759cp+996, -0x1.a2c16b010e385p-1, -0x1.2699022adc4c1p-1},  // 1e300
+        {0x1p+60, -0x1.a94adab06665cp-1, -0x1.1d146047d6947p-1},
+        {0x1.cbe991a14p+36, -0x1.4dec523f29992p-4, -0x1.fe4bb5745f9b1p-1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_TRUE(sameDouble(sin(c.x), c.sin, c.x, "sin"));
+        EXPECT_TRUE(sameDouble(cos(c.x), c.cos, c.x, "cos"));
+        EXPECT_TRUE(sameDouble(sin(-c.x), -c.sin, -c.x, "sin"));
+    }
+}
+
 // The other functions: the rounded 113-bit values, with the conventions callers rely on.
 TEST(ExactTrig, AcosAndAtan2) {
     EXPECT_EQ(bits(acos(1.0)), bits(0.0));
