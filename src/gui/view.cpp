@@ -27,6 +27,7 @@
 #include "core/attractor/polynomial.h"
 #include "core/attractor/random31.h"
 #include "core/file/data_location.h"
+#include "core/math/cr_exp_log.h"
 #include "core/property/color_map.h"
 #include "core/render/light.h"
 #include "core/render/sampling.h"
@@ -842,7 +843,7 @@ void TForm_view::mouseMoveEvent(QMouseEvent* event) {
         target_->panY = (dragAnchor_.y() - at.y()) / w / target_->scale + panOriginY_;
     } else if (event->modifiers().testFlag(Qt::ControlModifier)) {
         const double d = (dragAnchor_.y() - at.y()) / s;  // positive when the mouse moved up
-        if (d > -240) target_->scale *= std::pow(1.01, -d);
+        if (d > -240) target_->scale *= crm::pow(1.01, -d);
         palettes().refreshScale();
         dragAnchor_ = at;
     } else {

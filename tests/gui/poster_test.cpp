@@ -16,6 +16,7 @@
 
 #include <cmath>
 
+#include "core/math/cr_exp_log.h"
 #include "core/render/bitmap3d.h"
 #include "core/render/light.h"
 #include "gui/image_frame.h"
@@ -155,7 +156,7 @@ void PosterTest::gesturesOnAScaledImageActAsOnTheImage() {
     // image pixels one step may take: the scale stays.
     const double scale = target.scale;
     drag(view, QPoint(50, 50), QPoint(50, 30), Qt::ControlModifier);
-    QCOMPARE(target.scale, scale * std::pow(1.01, -20 / s));
+    QCOMPARE(target.scale, scale * crm::pow(1.01, -20 / s));
     const double zoomed = target.scale;
     drag(view, QPoint(50, 50), QPoint(50, 150), Qt::ControlModifier);
     QCOMPARE(target.scale, zoomed);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/math/cr_exp_log.h"
 #include "core/math/cr_trig.h"
 #include "core/render/render_engine.h"
 
@@ -89,7 +90,7 @@ ColorRGBf mix(const ColorRGBf& a, const ColorRGBf& b, double s) {
 // Geometric for two positive values (a scale, a count), linear otherwise.
 double mixGeometric(double a, double b, double s) {
     if (!(a > 0 && b > 0)) return mix(a, b, s);
-    return std::exp(mix(std::log(a), std::log(b), s));
+    return crm::exp(mix(crm::log(a), crm::log(b), s));
 }
 
 template <class T, class Mix>

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/math/cr_exp_log.h"
+
 namespace qm {
 
 std::vector<std::int32_t> exposureSampleFrames(const Animation& animation, std::int32_t samples) {
@@ -56,7 +58,7 @@ std::optional<double> ExposurePlan::between(std::int32_t frame) const {
     const ExposureSample& a = *(after - 1);
     if (a.frame == frame) return a.peak;
     const double s = static_cast<double>(frame - a.frame) / (b.frame - a.frame);
-    return std::exp((1 - s) * std::log(a.peak) + s * std::log(b.peak));
+    return crm::exp((1 - s) * crm::log(a.peak) + s * crm::log(b.peak));
 }
 
 }  // namespace qm

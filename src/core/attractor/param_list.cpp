@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "core/attractor/random31.h"
+#include "core/math/cr_exp_log.h"
 
 namespace qm {
 
@@ -123,7 +124,7 @@ void ParamList::randomizeAll(int digits, double amount) {
         const double w = (hi - lo) * amount;
         double drawn = 0.0;
         if (w > 0 && digits > 0) {
-            const double g = std::pow(10.0, digits);
+            const double g = crm::pow(10.0, digits);
             double start;
             if (v - w / 2 < lo)
                 start = lo;

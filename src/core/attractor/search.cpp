@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "core/attractor/attractor.h"
+#include "core/math/cr_exp_log.h"
 
 namespace qm {
 
@@ -68,7 +69,7 @@ void Attractor::updateDimension() {
         if (8 * 0.00001 * extentSquared_ >= e) {
             ++closePairs_;
             dimension_ = nearPairs_ != 0
-                             ? kDimensionScale * std::log(nearPairs_ / (closePairs_ - 0.5))
+                             ? kDimensionScale * crm::log(nearPairs_ / (closePairs_ - 0.5))
                              : 0.0;
         }
     }
@@ -88,7 +89,7 @@ void Attractor::updateLyapunov() {
     // Put the shadow back at 1e-6 along d; ln(1e12 q) is 2 ln(|d| / 1e-6).
     const double f = 1 / std::sqrt(1e12 * q);
     shadowPoint_ = currentPoint_ + d * f;
-    logSum_ += std::log(1e12 * q);
+    logSum_ += crm::log(1e12 * q);
     ++logCount_;
     lyapunov_ = kLyapunovScale * logSum_ / logCount_;
 }

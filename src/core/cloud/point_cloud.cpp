@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/attractor/random31.h"
+#include "core/math/cr_exp_log.h"
 #include "core/render/gas.h"
 #include "core/render/light.h"
 #include "core/render/render_loop.h"
@@ -106,10 +107,9 @@ private:
     // Gas's development of a density c.
     std::uint8_t level(float c) const {
         if (!(gas_.peak > 0) || !(c > 0)) return 0;
-        const float v =
-            static_cast<float>(std::pow(static_cast<double>(std::min(c / gas_.peak, 1.0f)),
-                                        static_cast<double>(exponent_))) *
-            brightness_;
+        const float v = crm::powFloat(static_cast<double>(std::min(c / gas_.peak, 1.0f)),
+                                      static_cast<double>(exponent_)) *
+                        brightness_;
         if (!(v > 0)) return 0;
         return static_cast<std::uint8_t>(static_cast<int>(std::min(v, 255.0f)));
     }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 
+#include "core/math/cr_exp_log.h"
 #include "core/render/bitmap3d.h"
 #include "core/render/gas.h"
 #include "core/render/light.h"
@@ -85,10 +86,10 @@ ThumbnailScore scoreDensity(const float* density, std::int32_t width, std::int32
     if (peak <= 0) return s;
     std::array<std::int64_t, kBins> histogram{};
     std::int64_t total = 0;
-    const double top = std::log2(peak);
+    const double top = crm::log2(peak);
     for (double c : cells) {
         if (c <= 0) continue;
-        const double below = (top - std::log2(c)) * kBinsPerOctave;
+        const double below = (top - crm::log2(c)) * kBinsPerOctave;
         const int bin = std::clamp(static_cast<int>(below), 0, kBins - 1);
         ++histogram[static_cast<std::size_t>(bin)];
         ++total;
@@ -97,9 +98,9 @@ ThumbnailScore scoreDensity(const float* density, std::int32_t width, std::int32
     for (std::int64_t n : histogram) {
         if (n == 0) continue;
         const double p = static_cast<double>(n) / static_cast<double>(total);
-        entropy -= p * std::log(p);
+        entropy -= p * crm::log(p);
     }
-    s.variety = entropy / std::log(static_cast<double>(kBins));
+    s.variety = entropy / crm::log(static_cast<double>(kBins));
     s.score = std::sqrt(s.coverage) * s.variety;
     return s;
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <type_traits>
 
+#include "core/math/cr_exp_log.h"
 #include "core/property/gradient.h"
 
 namespace qm {
@@ -354,7 +355,8 @@ std::int32_t NumProperty<T>::sliderPosition(std::int32_t width) const {
     if (v < lo || !(hi > lo)) return 0;
     if (v > hi) return width;
     if (logSlider_ && lo > 0)
-        return static_cast<std::int32_t>(std::log(v / lo) / std::log(hi / lo) * width);
+        return static_cast<std::int32_t>(crm::log(static_cast<double>(v / lo)) /
+                                         crm::log(static_cast<double>(hi / lo)) * width);
     return static_cast<std::int32_t>((v - lo) / (hi - lo) * width);
 }
 
@@ -365,7 +367,8 @@ long double NumProperty<T>::sliderValue(std::int32_t position, std::int32_t widt
     if (width <= 1) return lo;
     const long double t = static_cast<long double>(position) / (width - 1);
     if (logSlider_ && lo > 0 && hi > lo)
-        return this->toElement(lo * std::exp(t * std::log(hi / lo)));
+        return this->toElement(
+            lo * crm::exp(static_cast<double>(t) * crm::log(static_cast<double>(hi / lo))));
     return this->toElement(lo + t * (hi - lo));
 }
 
@@ -382,11 +385,14 @@ std::string NumProperty<T>::barText(std::int32_t width) const {
     if (!(step > 0)) return shownText();
     // As many decimals as the step needs, and never fewer than two significant digits (a
     // small value near zero does not read 0).
-    int decimals = static_cast<int>(std::ceil(-std::log10(step)));
+    int decimals = static_cast<int>(std::ceil(-crm::log10(static_cast<double>(step))));
     if (v != 0)
-        decimals = std::max(decimals, static_cast<int>(std::ceil(-std::log10(std::fabs(v)))) + 1);
+        decimals = std::max(
+            decimals,
+            static_cast<int>(std::ceil(-crm::log10(static_cast<double>(std::fabs(v))))) + 1);
     decimals = std::clamp(decimals, 0, 15);
-    const long double scale = std::pow(10.0L, decimals);
+    long double scale = 1;  // 10^decimals, exact
+    for (int i = 0; i < decimals; ++i) scale *= 10;
     const long double rounded = std::round(v * scale) / scale;
     // Beyond the precision of the type, rounding only adds noise.
     if (!std::isfinite(rounded)) return shownText();

@@ -1,5 +1,6 @@
 #include "core/render/gas.h"
 
+#include "core/math/cr_exp_log.h"
 #include "core/render/splat_cells.h"
 
 #include <algorithm>
@@ -262,7 +263,7 @@ void TBitmap3D_Gas::BuildImage() {
             std::uint8_t g = 0;
             if (c > 0) {
                 // pow in double on the float operands, rounded to float; then the brightness.
-                const float level = static_cast<float>(std::pow(static_cast<double>(c / peak), e)) * f;
+                const float level = crm::powFloat(static_cast<double>(c / peak), e) * f;
                 // Only a positive level converts: a NaN (0 times an infinite brightness) or a
                 // negative brightness would be an undefined conversion, and both are black.
                 if (level > 0)
@@ -291,8 +292,7 @@ void TBitmap3D_Gas::BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) {
             const float c = row[x];
             std::uint16_t g = 0;
             if (c > 0) {
-                const float level =
-                    static_cast<float>(std::pow(static_cast<double>(c / peak), e)) * f;
+                const float level = crm::powFloat(static_cast<double>(c / peak), e) * f;
                 g = deepLevel(std::min(level, 255.0f));
             }
             o[0] = o[1] = o[2] = g;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/math/cr_exp_log.h"
 #include "core/render/gas.h"
 #include "core/render/splat_cells.h"
 
@@ -142,9 +143,7 @@ namespace {
 // the float operands, rounded to float), brightened by f in float, clamped and truncated.
 std::uint8_t toneByte(float c, float peak, float e, float f) {
     float v = c / peak;
-    if (e > 0)
-        v = v > 0 ? static_cast<float>(std::pow(static_cast<double>(v), static_cast<double>(e)))
-                  : 0.0f;
+    if (e > 0) v = v > 0 ? crm::powFloat(static_cast<double>(v), static_cast<double>(e)) : 0.0f;
     v = v * f;
     if (!(v > 0)) return 0;
     return static_cast<std::uint8_t>(static_cast<int>(std::min(v, 255.0f)));
@@ -153,9 +152,7 @@ std::uint8_t toneByte(float c, float peak, float e, float f) {
 // toneByte's level before the truncation, as a 16-bit channel.
 std::uint16_t toneDeep(float c, float peak, float e, float f) {
     float v = c / peak;
-    if (e > 0)
-        v = v > 0 ? static_cast<float>(std::pow(static_cast<double>(v), static_cast<double>(e)))
-                  : 0.0f;
+    if (e > 0) v = v > 0 ? crm::powFloat(static_cast<double>(v), static_cast<double>(e)) : 0.0f;
     v = v * f;
     if (!(v > 0)) return 0;
     return TBitmap3D::deepLevel(std::min(v, 255.0f));

@@ -6,6 +6,8 @@
 #include <limits>
 #include <optional>
 
+#include "core/math/cr_exp_log.h"
+
 namespace qm {
 
 namespace {
@@ -47,9 +49,9 @@ float clamp01(float v) {
     return v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v;
 }
 
-// pow in double on float operands, rounded to float.
+// pow in double on float operands (correctly rounded), rounded to float.
 float powf64(float base, float exponent) {
-    return static_cast<float>(std::pow(static_cast<double>(base), static_cast<double>(exponent)));
+    return crm::powFloat(static_cast<double>(base), static_cast<double>(exponent));
 }
 
 }  // namespace
@@ -94,9 +96,8 @@ float powWhole(float x, int n) {
 
 namespace {
 
-// powf64 without the call where its result is known: pow(1, y) is exactly 1 and pow(+0, y) is
-// +0 for y > 0 (both required of pow); pow(x, 1) is x, and even a pow a unit off in double
-// rounds back to the float x.
+// powf64 without the call where its result is known: pow(1, y) is exactly 1, pow(+0, y) is +0
+// for y > 0 and pow(x, 1) is x.
 float powOrExact(float base, float exponent) {
     if (base == 1.0f || exponent == 1.0f) return base;
     if (base == 0.0f && exponent > 0.0f && !std::signbit(base)) return base;
@@ -207,7 +208,7 @@ float Light::Visibility(const Vecd& p) const {
             const auto ratio = static_cast<float>(mapSamples[k[q]].density / mapPeak * opacity);
             o[q] = inverseOpacity == 0.125
                        ? powEighth(ratio)
-                       : static_cast<float>(std::pow(static_cast<double>(ratio), inverseOpacity));
+                       : crm::powFloat(static_cast<double>(ratio), inverseOpacity);
         } else {
             o[q] = 0;
         }
@@ -352,12 +353,12 @@ TBitmap3D_Solid::Development TBitmap3D_Solid::makeDevelopment() const {
     // The inverse of the camera transform, once for every pixel: the same matrix that
     // unproject would form at each one.
     d.inverse = (projectionMatrix * viewMatrix).inverse();
-    // Below this g, g^iRough is under 2^-151 (pow is within a unit of double), which rounds to
+    // Below this g, g^iRough is under 2^-151 (pow is correctly rounded), which rounds to
     // float +0: the specular power is 0 without calling pow. The margin of 2^-0.5 covers the
     // rounding of the bound itself for any exponent up to 10^6; other exponents (and NaN) get
     // no shortcut.
     const double exponent = static_cast<double>(d.iRough);
-    d.specularZero = exponent > 0 && exponent <= 1e6 ? std::pow(2.0, -151.5 / exponent) : 0.0;
+    d.specularZero = exponent > 0 && exponent <= 1e6 ? crm::pow(2.0, -151.5 / exponent) : 0.0;
     d.specularWhole = exponent >= 2 && exponent <= 1024 && exponent == std::floor(exponent)
                           ? static_cast<int>(exponent)
                           : 0;

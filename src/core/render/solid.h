@@ -96,14 +96,14 @@ QM_HOT_INLINE void applyDepthSplats(DepthSample* buffer, std::int32_t width, con
     }
 }
 
-// float(pow(x, 1/8)) in double, bit for bit as pow gives it, mostly without calling pow: three
-// square roots land within 2 units in the last place of pow's double (each square root is
-// correctly rounded and halves the error before it; pow is within 0.52 units), so wherever
-// that double is further from a midpoint between two floats, both round to the same float.
-// Near a midpoint, and for x not positive and finite, pow itself decides.
+// float(crm::pow(x, 1/8)) in double, bit for bit, mostly without calling pow: three square roots
+// land within 2 units in the last place of pow's double (each square root is correctly rounded
+// and halves the error before it; pow is within half a unit), so wherever that double is
+// further from a midpoint between two floats, both round to the same float. Near a midpoint,
+// and for x not positive and finite, pow itself decides.
 float powEighth(float x);
 
-// float(pow(x, n)) in double, bit for bit as pow gives it, for a whole n of 2 to 1024, mostly
+// float(crm::pow(x, n)) in double, bit for bit, for a whole n of 2 to 1024, mostly
 // without calling pow: repeated squaring in double is within (n - 1) roundings of the exact
 // power (each product adds one and a squaring doubles what came before), so its float is pow's
 // wherever the double lies further than that from a midpoint between floats. Near a midpoint,

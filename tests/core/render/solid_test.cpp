@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "core/math/cr_exp_log.h"
+
 namespace qm {
 namespace {
 
@@ -213,7 +215,7 @@ TEST(LightSource, PointsOffTheMapOrNotFiniteOrUnderAnEmptyMapAreFullyLit) {
 // float of [0.5, 2), millions of random ones over the whole range, and the special values.
 TEST(Solid, EighthRootIsPowsFloatBitForBit) {
     auto viaPow = [](float x) {
-        return static_cast<float>(std::pow(static_cast<double>(x), 0.125));
+        return static_cast<float>(crm::pow(static_cast<double>(x), 0.125));
     };
     auto same = [](float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; };
     std::size_t differing = 0;
@@ -242,7 +244,7 @@ TEST(Solid, WholePowerIsPowsFloatBitForBit) {
     std::uint64_t state = 2463534242ull;
     for (int n : {2, 3, 125, 1000, 1024}) {
         auto viaPow = [n](float x) {
-            return static_cast<float>(std::pow(static_cast<double>(x), static_cast<double>(n)));
+            return static_cast<float>(crm::pow(static_cast<double>(x), static_cast<double>(n)));
         };
         std::size_t differing = 0;
         for (float x = 0.75f; x <= 1.0f; x = std::nextafter(x, 2.0f))
