@@ -136,13 +136,11 @@ DD logCore(double x, std::int64_t extraExponent, double& err) {
     // log1p(r) = r - r^2/2 + r^3/3 - ... to r^10/10 (the rest is below 2^-83 |r|): the square
     // in double-double, the cubic tail in double (relative error below 2^-50).
     const DD s = twoProd(rh, rh);
-    const double tail =
-        rh * s.hi *
-        (1.0 / 3 +
-         rh * (-1.0 / 4 +
-               rh * (1.0 / 5 +
-                     rh * (-1.0 / 6 +
-                           rh * (1.0 / 7 + rh * (-1.0 / 8 + rh * (1.0 / 9 + rh * (-1.0 / 10))))))));
+    // (Estrin's scheme: the terms in pairs, so that the chain of dependent operations is short.)
+    const double r2 = s.hi, r4 = r2 * r2;
+    const double tail = rh * r2 *
+                        ((1.0 / 3 + rh * (-1.0 / 4)) + r2 * (1.0 / 5 + rh * (-1.0 / 6)) +
+                         r4 * ((1.0 / 7 + rh * (-1.0 / 8)) + r2 * (1.0 / 9 + rh * (-1.0 / 10))));
     const DD b = fastTwoSum(rh, -0.5 * s.hi);
     // (rh + rl)^2 / 2 = s / 2 + rh rl + ..., (rh + rl)^3 / 3 = rh^3 / 3 + rh^2 rl + ...
     const double small = rl - 0.5 * s.lo - rh * rl + s.hi * rl + tail;
@@ -207,11 +205,10 @@ ExpParts expCore(double zh, double zl) {
 
     // exp(r) - 1 = r + r^2/2 + r^3/6 + ... to r^8/8! (the rest is below 2^-95).
     const DD s = twoProd(rh, rh);
-    const double tail =
-        rh * s.hi *
-        (1.0 / 6 +
-         rh * (1.0 / 24 +
-               rh * (1.0 / 120 + rh * (1.0 / 720 + rh * (1.0 / 5040 + rh * (1.0 / 40320))))));
+    const double r2 = s.hi, r4 = r2 * r2;
+    const double tail = rh * r2 *
+                        ((1.0 / 6 + rh * (1.0 / 24)) + r2 * (1.0 / 120 + rh * (1.0 / 720)) +
+                         r4 * (1.0 / 5040 + rh * (1.0 / 40320)));
     const DD e = fastTwoSum(rh, 0.5 * s.hi);
     const double el = e.lo + (0.5 * s.lo + rl + rh * rl + tail);
 
@@ -456,64 +453,10 @@ double pow(double x, double y) {
 
 namespace detail {
 
-bool powFloatEstimate(double x, double y, double& value, std::int64_t& marginUlps) {
-    const std::uint64_t ix = bitsOf(x);
-    // x positive, normal and finite; |y| below 2^20 and not 0 (NaN fails too); x not 1.
-    if (ix - 0x0010000000000000u >= 0x7FE0000000000000u) return false;
-    if (!(std::fabs(y) < 0x1p20) || y == 0 || x == 1) return false;
-
-    // The logarithm as logCore forms it, in double: r with one rounding, log1p(r) to r^8/8 (the
-    // rest is below 2^-66 |r|), so |error| < 2^-52 (|e| + 1 + |log x|).
-    const std::uint64_t tmp = ix - kLogOffset;
-    const int i = static_cast<int>((tmp >> 45) % kLogTableSize);
-    const auto ed = static_cast<double>(static_cast<std::int64_t>(tmp) >> 52);
-    const std::uint64_t iz = ix - (tmp & (std::uint64_t{0xFFF} << 52));
-    const double z = fromBits(iz);
-    const LogEntry& t = kLogTable[i];
-    const double zHi = fromBits(iz & ~std::uint64_t{0xFFFFFFFF});
-    const double r = (zHi * t.invc - 1.0) + (z - zHi) * t.invc;
-    const double p =
-        r * r *
-        (-0.5 +
-         r * (1.0 / 3 + r * (-0.25 + r * (0.2 + r * (-1.0 / 6 + r * (1.0 / 7 + r * -0.125))))));
-    const double l = (ed * kLn2Hi + t.logcHi) + (r + (p + (ed * kLn2Lo + t.logcLo)));
-
-    // w = y log x, within |y| times that plus 2^-53 |w|; its exponential as expCore forms it, in
-    // double (within 2^-51). The result is within the normal floats.
-    const double w = y * l;
-    if (!(w > -86 && w < 88.5)) return false;
-    const double kd = (w * kInvL + kRoundShift) - kRoundShift;
-    const auto k = static_cast<std::int64_t>(kd);
-    const double s = (w - kd * kL1) - kd * kL2;
-    const double q =
-        s + s * s * (0.5 + s * (1.0 / 6 + s * (1.0 / 24 + s * (1.0 / 120 + s * (1.0 / 720)))));
-    const ExpEntry& e = kExpTable[k & (kExpTableSize - 1)];
-    value = (e.hi + e.hi * q) * powerOfTwo(k >> kExpTableBits);
-
-    // The relative error (with a factor 2 to spare) in units of value's last place (at most
-    // 2^53 times it), plus the half unit of the correct rounding.
-    const double rel =
-        0x1p-50 * (std::fabs(y) * (std::fabs(ed) + 1 + std::fabs(l)) + std::fabs(w) + 2);
-    const double units = rel * 0x1p53 + 2;
-    if (!(units < 0x1p27)) return false;
-    marginUlps = static_cast<std::int64_t>(units);
-    return true;
+float powFloatSlow(double x, double y) {
+    return static_cast<float>(pow(x, y));
 }
 
 }  // namespace detail
-
-float powFloat(double x, double y) {
-    double v;
-    std::int64_t margin;
-    if (detail::powFloatEstimate(x, y, v, margin)) {
-        // v is a normal double within the normal floats: its 29 low bits say how far it is from
-        // the nearest midpoint between two floats (2^28 of its units): the correctly rounded
-        // double lies on the same side of it when it is further than the margin.
-        const auto below =
-            static_cast<std::int64_t>(bitsOf(v) & 0x1FFFFFFFu) - (std::int64_t{1} << 28);
-        if (below > margin || below < -margin) return static_cast<float>(v);
-    }
-    return static_cast<float>(pow(x, y));
-}
 
 }  // namespace qm::crm
