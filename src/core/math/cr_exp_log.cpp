@@ -379,8 +379,11 @@ DD logTimes(double x, double cHi, double cLo, double& err) {
 double log2(double x) {
     double special;
     if (logSpecial(x, special)) return special;
-    std::int64_t e;
-    if (oddSignificand(x, e) == 1) return static_cast<double>(e);
+    // A power of two has an exact logarithm.
+    std::int64_t extra;
+    const std::uint64_t bits = bitsOf(normalised(x, extra));
+    if ((bits & 0x000FFFFFFFFFFFFFu) == 0)
+        return static_cast<double>(static_cast<std::int64_t>(bits >> 52) - 1023 + extra);
     double err;
     const DD l = logTimes(x, kInvLn2Hi, kInvLn2Lo, err);
     double out;
