@@ -117,7 +117,7 @@ bool roundsSurely(const DD& v, double err, double& out) {
 // log(x) for a positive normal x, times 2^extraExponent, as hi + lo within err (absolute).
 //
 // x = 2^e z with z in [0.705, 1.41) and table piece i; with c ~ 1/invc, log x = e ln2 + log c
-// + log1p(r), r = z invc - 1 formed exactly as rHi + rLo (|r| < 2^-7.9).
+// + log1p(r), r = z invc - 1 formed exactly as rh + rl (|r| < 2^-7.7).
 DD logCore(double x, std::int64_t extraExponent, double& err) {
     const std::uint64_t ix = bitsOf(x);
     const std::uint64_t tmp = ix - detail::kLogOffset;
@@ -126,34 +126,38 @@ DD logCore(double x, std::int64_t extraExponent, double& err) {
     const std::uint64_t iz = ix - (tmp & (std::uint64_t{0xFFF} << 52));
     const double z = fromBits(iz);
     const detail::LogEntry& t = kLogTable[i];
-    // z's 21 leading bits and its 32 other ones: both products with the 11-bit invc are exact,
-    // and zHi invc lies within [0.5, 2] so that subtracting 1 is exact too.
-    const double zHi = fromBits(iz & ~std::uint64_t{0xFFFFFFFF});
-    const double zLo = z - zHi;
-    const DD r = twoSum(zHi * t.invc - 1.0, zLo * t.invc);
-    const double rh = r.hi, rl = r.lo;
+    // z rounded to 17 bits and the rest: both products with the 9-bit invc are exact, and zHi
+    // invc lies within [0.5, 2] so that subtracting 1 is exact too. r = rh + rl exactly, rh of
+    // at most 26 bits (so that its square is exact), |rl| < 2^-17 (rounded rather than cut, zHi
+    // is 1 just below 1 too, where rh and rl would otherwise cancel); n is r normalised.
+    const double zHi = fromBits((iz + (std::uint64_t{1} << 35)) & ~std::uint64_t{0xFFFFFFFFF});
+    const double rh = zHi * t.invc - 1.0;
+    const double rl = (z - zHi) * t.invc;
+    const DD n = twoSum(rh, rl);
 
-    // log1p(r) = r - r^2/2 + r^3/3 - ... to r^10/10 (the rest is below 2^-83 |r|): the square
-    // in double-double, the cubic tail in double (relative error below 2^-50).
-    const DD s = twoProd(rh, rh);
+    // log1p(r) = r - r^2/2 + r^3/3 - ... to r^10/10 (the rest is below 2^-80 |r|): r^2/2 as the
+    // exact rh^2/2 plus rh rl + rl^2/2, the cubic tail in double (relative error below 2^-50).
+    const double sq = rh * rh;
     // (Estrin's scheme: the terms in pairs, so that the chain of dependent operations is short.)
-    const double r2 = s.hi, r4 = r2 * r2;
-    const double tail = rh * r2 *
-                        ((1.0 / 3 + rh * (-1.0 / 4)) + r2 * (1.0 / 5 + rh * (-1.0 / 6)) +
-                         r4 * ((1.0 / 7 + rh * (-1.0 / 8)) + r2 * (1.0 / 9 + rh * (-1.0 / 10))));
-    const DD b = fastTwoSum(rh, -0.5 * s.hi);
-    // (rh + rl)^2 / 2 = s / 2 + rh rl + ..., (rh + rl)^3 / 3 = rh^3 / 3 + rh^2 rl + ...
-    const double small = rl - 0.5 * s.lo - rh * rl + s.hi * rl + tail;
+    const double rd = n.hi, r2 = rd * rd, r4 = r2 * r2;
+    const double tail = rd * r2 *
+                        ((1.0 / 3 + rd * (-1.0 / 4)) + r2 * (1.0 / 5 + rd * (-1.0 / 6)) +
+                         r4 * ((1.0 / 7 + rd * (-1.0 / 8)) + r2 * (1.0 / 9 + rd * (-1.0 / 10))));
+    const DD b = fastTwoSum(rd, -0.5 * sq);
+    const double small = (n.lo - rh * rl) + (tail - 0.5 * (rl * rl));
 
+    // e ln2 + log c (the larger first: |e ln2| > 0.69 > |log c| unless e is 0), then the rest.
     const auto ed = static_cast<double>(e);
-    const DD a = twoSum(ed * kLn2Hi, t.logcHi);
+    const DD a = fastTwoSum(ed * kLn2Hi, t.logcHi);
     const DD h = twoSum(a.hi, b.hi);
-    const double lo = h.lo + a.lo + b.lo + ed * kLn2Lo + t.logcLo + small;
+    const double lo = ((h.lo + a.lo) + (b.lo + ed * kLn2Lo)) + (t.logcLo + small);
     const DD result = fastTwoSum(h.hi, lo);
-    // The tail's error and the neglected terms (below 2^-51 |r|^3), e ln2's (2^-92 |e|), the
-    // table's and the sums' roundings (2^-100 |log x|; where the piece is not the one around 1,
-    // |log x| > 2^-9).
-    err = std::fabs(rh * s.hi) * 0x1p-51 + std::fabs(ed) * 0x1p-92 + std::fabs(result.hi) * 0x1p-99;
+    // The tail's error and the neglected terms (below 2^-51 |r|^3), the roundings of rh rl and
+    // rl^2 and of the sums they enter (2^-50 and 2^-52 of them), e ln2's (2^-92 |e|), the
+    // table's and the other sums' roundings (2^-100 |log x|; where the piece is not the one
+    // around 1, |log x| > 2^-9).
+    err = std::fabs(rd * r2) * 0x1p-51 + std::fabs(rh * rl) * 0x1p-50 + rl * rl * 0x1p-52 +
+          std::fabs(ed) * 0x1p-92 + std::fabs(result.hi) * 0x1p-99;
     return result;
 }
 

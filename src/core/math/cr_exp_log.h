@@ -46,8 +46,8 @@ inline bool powFloatEstimate(double x, double y, double& value, std::int64_t& ma
 
     // Only the absolute error of log2 x matters (y times it is the relative error of the
     // result), so this takes the shortest path: r = z invc - 1 with one rounding, log2(1 + r) to
-    // r^5 (the rest is below 2^-49), the table's logarithm in double: |error| < 2^-50 (|e| + 2 +
-    // |log2 x|).
+    // r^5 (the rest is below 2^-46.7), the table's logarithm in double: |error| < 2^-50 (|e| + 9
+    // + |log2 x|).
     const std::uint64_t tmp = ix - kLogOffset;
     const LogEntry& t = kLogTable[(tmp >> 45) % kLogTableSize];
     const auto ed = static_cast<double>(static_cast<std::int64_t>(tmp) >> 52);
@@ -78,7 +78,7 @@ inline bool powFloatEstimate(double x, double y, double& value, std::int64_t& ma
     // The relative error in units of value's last place (at most 2^53 times it), plus the half
     // unit of the correct rounding and one to spare.
     const double units =
-        0x1p3 * std::fabs(y) * (std::fabs(ed) + 2 + std::fabs(l)) + std::fabs(u) + 0x1p16;
+        0x1p3 * std::fabs(y) * (std::fabs(ed) + 9 + std::fabs(l)) + std::fabs(u) + 0x1p16;
     if (!(units < 0x1p27)) return false;
     marginUlps = static_cast<std::int64_t>(units) + 1;
     return true;

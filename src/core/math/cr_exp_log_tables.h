@@ -7,8 +7,8 @@ namespace qm::crm::detail {
 
 // The logarithm reduces its argument to z in [asDouble(kLogOffset), 2 asDouble(kLogOffset)),
 // cut into kLogTableSize pieces of equal width in the bits of z: piece i starts at the bits
-// kLogOffset + (i << 45). invc is 1 / (the piece's centre) rounded to 11 significant bits (1
-// for the piece around 1), so that products with 21- and 32-bit parts of z are exact;
+// kLogOffset + (i << 45). invc is 1 / (the piece's centre) rounded to 9 significant bits (1
+// for the piece around 1), so that products with 17- and 36-bit parts of z are exact;
 // logcHi + logcLo is -log(invc) in double-double.
 struct LogEntry {
     double invc, logcHi, logcLo;
