@@ -329,5 +329,50 @@ TEST(CrPowFloat, IsTheDoublesFloatAndItsMarginHolds) {
     EXPECT_EQ(powFloat(onePlus * onePlus, 0.5), 1.0f);
 }
 
+// Arguments at which glibc 2.36's FMA and SSE2 variants round differently (found by running
+// both): the correct rounding is one of them, and the same whichever variant the machine uses.
+struct VariantCase {
+    const char* name;
+    double x, y;  // y for pow only
+    double fma, baseline;
+};
+const VariantCase kVariantCases[] = {
+    {"exp", -0x1.31dd28750386p-3, 0, 0x1.b8f856e6e9261p-1, 0x1.b8f856e6e9262p-1},
+    {"log", 0x1.aea88cdde484bp-1, 0, -0x1.6252c40fafb2ep-3, -0x1.6252c40fafb2dp-3},
+    {"pow", 0x1.fd8eb87476e6p+1, 0x1.7f846a133156cp+1, 0x1.f615a240b5e4fp+5, 0x1.f615a240b5e5p+5},
+};
+
+double libc(const VariantCase& c) {
+    const std::string name = c.name;
+    volatile double x = c.x, y = c.y;
+    return name == "exp" ? std::exp(x) : name == "log" ? std::log(x) : std::pow(x, y);
+}
+
+double ours(const VariantCase& c) {
+    const std::string name = c.name;
+    return name == "exp" ? exp(c.x) : name == "log" ? log(c.x) : pow(c.x, c.y);
+}
+
+TEST(CrGlibcVariants, WhereTheyDisagreeTheResultIsTheCorrectRounding) {
+    for (const VariantCase& c : kVariantCases) {
+        const double exact = static_cast<double>(std::string(c.name) == "exp"   ? expq(c.x)
+                                                 : std::string(c.name) == "log" ? logq(c.x)
+                                                                                : powq(c.x, c.y));
+        EXPECT_TRUE(same(ours(c), exact)) << c.name << std::hexfloat << "(" << c.x << ")";
+        EXPECT_TRUE(exact == c.fma || exact == c.baseline) << c.name;
+    }
+}
+
+// Run only in the CTest entry that disables glibc's FMA and AVX2 variants: proves the setting
+// took effect there, so that the tests it runs truly ran beside the other variant.
+TEST(CrGlibcVariants, BaselineSelectedWhenAsked) {
+    if (!std::getenv("QM_EXPECT_GLIBC_BASELINE")) GTEST_SKIP() << "not in the baseline run";
+    for (const VariantCase& c : kVariantCases) {
+        const double v = libc(c);
+        EXPECT_TRUE(v == c.baseline || v == c.fma) << "not glibc 2.36's " << c.name;
+        EXPECT_EQ(v, c.baseline) << "the FMA variant of " << c.name << " is still in use";
+    }
+}
+
 }  // namespace
 }  // namespace qm::crm
