@@ -8,6 +8,8 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "cli/render_job.h"
+#include "core/render/develop_team.h"
+#include "core/render/render_engine.h"
 #include "core/render/state/render_merge.h"
 #include "core/render/state/render_resume.h"
 #include "core/render/state/render_state_file.h"
@@ -98,6 +100,9 @@ int runMerge(const std::vector<std::string>& args, std::ostream& out, std::ostre
                "streams do not fit their mode and size)\n";
         return kExitUsage;
     }
+    // The development, and a 16-bit image's, on every processor.
+    DevelopThreads team(defaultThreadCount());
+    LendDevelopTeam lend(*render.target, &team);
     render.target->BuildImage();
 
     RenderJob job;

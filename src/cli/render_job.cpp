@@ -18,6 +18,7 @@
 #include "cli/signals.h"
 #include "core/file/atomic_write.h"
 #include "core/image/bmp.h"
+#include "core/render/develop_team.h"
 #include "core/scene/scene.h"
 #include "core/strings/duration.h"
 #include "core/strings/string_table.h"
@@ -283,6 +284,9 @@ int runToEnd(RenderJob& job, std::ostream& out, std::ostream& err) {
     }
     // A resumed render that had no round left (its state saved at its end) has not developed
     // its image in this run: its target starts at the background.
+    // The last development, and a 16-bit image's, on as many threads as the render had.
+    DevelopThreads team(job.engine->threads());
+    LendDevelopTeam lend(*job.target, &team);
     if (outcome.needsFinalDevelop || outcome.developments == 0) job.target->BuildImage();
     if (const auto problem = writeImage(job, out)) {
         err << "quillmere-cli " << job.command << ": cannot write "

@@ -36,6 +36,7 @@
 #include "core/property/color_map.h"
 #include "core/image/bmp.h"
 #include "core/render/bitmap3d.h"
+#include "core/render/develop_team.h"
 #include "core/render/memory_budget.h"
 #include "core/render/state/render_resume.h"
 #include "core/render/state/render_state_file.h"
@@ -89,10 +90,13 @@ QString imageTooLargeText(std::int32_t width, std::int32_t height, std::uint64_t
 }
 
 // BMP as it always was; PNG at 8 or 16 bits a channel, with the document's scene.
-WriteResult writeImage(const QString& fileName, TForm_view& view, int depth) {
+// A 16-bit image is developed once more, on `threads` threads.
+WriteResult writeImage(const QString& fileName, TForm_view& view, int depth, std::int32_t threads) {
     const std::filesystem::path path(fileName.toStdString());
     if (QFileInfo(fileName).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) != 0)
         return writeBmp(path, view.renderTarget()->imageView());
+    DevelopThreads team(depth == 16 ? threads : 1);
+    LendDevelopTeam lend(*view.renderTarget(), &team);
     return writePng(path, *view.renderTarget(), depth, view.pngTexts());
 }
 
@@ -994,7 +998,7 @@ bool TMDIform::saveImageOf(TForm_view* view) {
                     &filter);
     if (fileName.isEmpty()) return false;
     const int depth = filter == dialogFilter(TextId::kPng16Filter) ? 16 : 8;
-    const WriteResult written = writeImage(fileName, *view, depth);
+    const WriteResult written = writeImage(fileName, *view, depth, palettes_->renderThreads());
     if (!written) {
         const QString reason =
             written.status == WriteStatus::NotRegular ? qtext(TextId::kReasonNotRegular)

@@ -29,6 +29,7 @@
 #include "core/file/data_location.h"
 #include "core/math/cr_exp_log.h"
 #include "core/property/color_map.h"
+#include "core/render/develop_team.h"
 #include "core/render/light.h"
 #include "core/render/sampling.h"
 #include "core/strings/duration.h"
@@ -583,7 +584,7 @@ void TForm_view::scaleChanged() {
 void TForm_view::imageSettingsChanged() {
     recordStep(HistoryStep::ModeSetting);
     if (state_ != kStateRendered) return;
-    target_->BuildImage();
+    buildImageOn(*target_, palettes().renderThreads());
     image_->imageChanged();
 }
 
@@ -1199,7 +1200,7 @@ bool TForm_view::resumeRender(ResumedRender render, std::uint64_t developmentsBe
     // A resumed render starts the document's history.
     resetHistory();
     // What the render had reached, developed from the saved buffers.
-    target_->BuildImage();
+    buildImageOn(*target_, render.engine->threads());
     image_->setSnapshot(imageOf(*target_).copy());
     startWorker(render.settings, std::move(render.engine), developmentsBefore);
     return true;
@@ -1230,7 +1231,7 @@ void TForm_view::renderFinished() {
     reportAutosaveFailure(*worker_);
     worker_ = nullptr;
 
-    if (outcome.needsFinalDevelop) target_->BuildImage();
+    if (outcome.needsFinalDevelop) buildImageOn(*target_, palettes().renderThreads());
     image_->clearSnapshot();
     if (stopRequested_ || outcome.diverged) {
         main_.resetStatus();

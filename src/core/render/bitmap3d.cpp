@@ -1,5 +1,7 @@
 #include "core/render/bitmap3d.h"
 
+#include "core/render/develop_team.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -189,7 +191,9 @@ void TBitmap3D::DrawPreview() {
     context_->drawPreview(*this);
 }
 
-void TBitmap3D::ProjectPoint(const Vecd& p, Vecd& out) { out = project(p); }
+void TBitmap3D::ProjectPoint(const Vecd& p, Vecd& out) {
+    out = project(p);
+}
 
 void TBitmap3D::SetBackgroundColor(const ColorRGBf& c) {
     MakeCurrent();
@@ -229,7 +233,8 @@ Mat3 axisAngle(const Vecd& a, double angle) {
 Mat3 product(const Mat3& a, const Mat3& b) {
     Mat3 r{};
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) r[i][j] = a[i][0] * b[0][j] + a[i][1] * b[1][j] + a[i][2] * b[2][j];
+        for (int j = 0; j < 3; ++j)
+            r[i][j] = a[i][0] * b[0][j] + a[i][1] * b[1][j] + a[i][2] * b[2][j];
     return r;
 }
 
@@ -259,9 +264,10 @@ void TBitmap3D::Rotate(double dx, double dy) {
             double a[3];
             a[k] = std::sqrt(std::max(0.0, (diag[k] + 1) * 0.5));
             for (int j = 0; j < 3; ++j)
-                if (j != k) a[j] = (r[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] +
-                                    r[static_cast<std::size_t>(j)][static_cast<std::size_t>(k)]) /
-                                   (4 * a[k]);
+                if (j != k)
+                    a[j] = (r[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)] +
+                            r[static_cast<std::size_t>(j)][static_cast<std::size_t>(k)]) /
+                           (4 * a[k]);
             axis = {a[0], a[1], a[2]};
         }
     } else {
@@ -280,8 +286,24 @@ void TBitmap3D::StoreRow(std::int32_t r) {
                 rowBuffer.data(), static_cast<std::size_t>(bytesPerLine()));
 }
 
+void TBitmap3D::FindPeak() {
+    std::vector<float> peaks(static_cast<std::size_t>(peakCount()));
+    findPeakPart(0, 1, peaks.data());
+    preparePeaks(peaks.data(), 1);
+}
+
+void TBitmap3D::BuildImage() {
+    developImage(*this, developTeam_);
+}
+
 void TBitmap3D::BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) {
-    for (std::int32_t line = 0; line < imageHeight; ++line) {
+    developImage16(*this, out, rowStride, developTeam_);
+}
+
+void TBitmap3D::buildRows16(std::uint16_t* out, std::ptrdiff_t rowStride, std::int32_t first,
+                            std::int32_t last) {
+    for (std::int32_t y = first; y < last; ++y) {
+        const std::int32_t line = imageHeight - 1 - y;
         const std::uint8_t* in = scanLine(line);
         std::uint16_t* o = out + line * rowStride;
         for (std::int32_t x = 0; x < imageWidth; ++x, in += 3, o += 4) {

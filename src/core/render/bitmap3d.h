@@ -28,6 +28,7 @@
 namespace qm {
 
 class TBitmap3D;
+class DevelopTeam;
 struct RenderState;
 struct StreamState;
 
@@ -63,7 +64,8 @@ struct Splat {
 // moves the surface towards the point when the point lies in front of it. 0 means hidden.
 //   h = (surface - d) * depthRange * scale * 10: positive in front; h <= -1 hides the point,
 //   h > 0 pulls the surface by w, and the coverage is min((h + 1) / 2, 1).
-QM_HOT_INLINE float surfaceCoverage(float& surface, float d, float w, double depthRange, double scale) {
+QM_HOT_INLINE float surfaceCoverage(float& surface, float d, float w, double depthRange,
+                                    double scale) {
     const float h = static_cast<float>((surface - d) * depthRange * scale * 10);
     if (h <= -1.0f) return 0.0f;
     if (h > 0.0f) surface = static_cast<float>(surface * (1.0f - w) + d * w);
@@ -86,19 +88,48 @@ public:
     virtual void SetDefaults() = 0;
     virtual void SetProjection();
     virtual void SetView();
-    virtual void FindPeak() = 0;
+    // The peaks a development normalises by: the buffers' greatest values (fixedPeak applies).
+    void FindPeak();
     virtual void AllocateBuffers();
     virtual void PlotPoint(const Vecd& p) = 0;
     // The points in orbit order, as n calls of PlotPoint.
     virtual void PlotBlock(const Vecd* points, std::int32_t n);
     virtual void ClearImage();
-    virtual void BuildImage() = 0;
+    // Develops the buffers into the image, on the threads of the team set by setDevelopTeam
+    // (none: on the calling thread alone); the same bytes whatever the team.
+    void BuildImage();
     // Develops the buffers as BuildImage does, keeping 16 bits per channel: where BuildImage
     // truncates a level v (0 to 255) to a byte, this stores round(257 v); pixels BuildImage
     // leaves alone keep the image's byte times 257. Rows from the top, four values a pixel
     // (red, green, blue, 65535), rowStride values from one row to the next: the layout of a
-    // 64-bit RGBX image. The image bytes are not touched. This base form widens the image.
-    virtual void BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride);
+    // 64-bit RGBX image. The image bytes are not touched.
+    void BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride);
+    // The team that BuildImage and BuildImage16 share their work with, e.g. a render's own
+    // threads while it develops; nullptr for none. Not owned.
+    void setDevelopTeam(DevelopTeam* team) { developTeam_ = team; }
+    DevelopTeam* developTeam() const { return developTeam_; }
+
+    // A development in parts, which threads may share (develop_team.h runs them):
+    //   1. findPeakPart(part, parts, peaks) for every part, at once and in any order: the
+    //      greatest values of that share of the buffers, peakCount() of them (the image's
+    //      first, then those of any other buffer the mode develops against). Only the
+    //      greatest of each is kept, so the split changes nothing.
+    //   2. preparePeaks(peaks, parts), alone: from every part's peaks, part after part, what
+    //      FindPeak leaves, and whatever else every row of the development shares.
+    //   3. buildRows(first, last) or buildRows16(out, rowStride, first, last) over image rows
+    //      [first, last), counted from the bottom as pixel y is, at once and in any order:
+    //      each reads the buffers and writes its own rows of the image, or of out, only.
+    virtual std::int32_t peakCount() const { return 1; }
+    virtual void findPeakPart(std::int32_t part, std::int32_t parts, float* peaks) const = 0;
+    virtual void preparePeaks(const float* peaks, std::int32_t parts) = 0;
+    virtual void buildRows(std::int32_t first, std::int32_t last) = 0;
+    // This base form widens the image's bytes.
+    virtual void buildRows16(std::uint16_t* out, std::ptrdiff_t rowStride, std::int32_t first,
+                             std::int32_t last);
+    // The first row of part `part` of `parts` of `rows` rows, the parts as even as can be.
+    static std::int32_t partStart(std::int32_t part, std::int32_t parts, std::int32_t rows) {
+        return static_cast<std::int32_t>(std::int64_t{rows} * part / parts);
+    }
     virtual void BeginScan(ScanKind kind);
     virtual void ScanPoint(const Vecd& p);
     virtual void EndScan();
@@ -163,7 +194,8 @@ public:
     // afterwards: a projection is a long chain of dependent operations, and in a loop of its
     // own the processor overlaps many of them.
     template <bool kDepth>
-    QM_HOT_INLINE void projectChunk(const Vecd* p, std::int32_t count, double zSign, Vecd* out) const {
+    QM_HOT_INLINE void projectChunk(const Vecd* p, std::int32_t count, double zSign,
+                                    Vecd* out) const {
         // A local copy of the matrix: read from the object, its elements would be loaded again
         // after every stored pixel (the stores might alias them), and those loads stall
         // whenever the two addresses share their low twelve bits, which depends on where the
@@ -221,7 +253,8 @@ public:
     // even; the point is dropped (false) unless 0 < i < width - 1 and 0 < j < height - 1,
     // tested as doubles so that non-finite coordinates drop out. The fractions x - i and
     // y - j are formed in double and rounded once to float; the weights are float.
-    QM_HOT_INLINE static bool splatCell(double x, double y, std::int32_t width, std::int32_t height, Splat& s) {
+    QM_HOT_INLINE static bool splatCell(double x, double y, std::int32_t width, std::int32_t height,
+                                        Splat& s) {
         return splatCell(x, y, SplatLimits(width, height), s);
     }
     // The image size as the splat tests it, converted once for a whole block.
@@ -345,6 +378,12 @@ protected:
 
     std::vector<std::uint8_t> image_;
     std::unique_ptr<DrawingContext> context_;
+    DevelopTeam* developTeam_ = nullptr;
+
+    // Image row y, counted from the bottom as pixel y is: scan line imageHeight - 1 - y.
+    std::uint8_t* imageRow(std::int32_t y) {
+        return image_.data() + static_cast<std::size_t>(imageHeight - 1 - y) * bytesPerLine();
+    }
 
 private:
     void resizeImage();

@@ -13,7 +13,9 @@
 
 namespace qm {
 
-TBitmap3D_Gas::TBitmap3D_Gas() { SetDefaults(); }
+TBitmap3D_Gas::TBitmap3D_Gas() {
+    SetDefaults();
+}
 
 TBitmap3D_Gas::TBitmap3D_Gas(const TBitmap3D& source, ModeSwitch tag) : TBitmap3D(source, tag) {
     const auto* same = dynamic_cast<const TBitmap3D_Gas*>(&source);
@@ -41,9 +43,17 @@ void TBitmap3D_Gas::AllocateBuffers() {
     density.assign(static_cast<std::size_t>(pixelCount), 0.0f);
 }
 
-void TBitmap3D_Gas::FindPeak() {
+void TBitmap3D_Gas::findPeakPart(std::int32_t part, std::int32_t parts, float* peaks) const {
+    const auto from = static_cast<std::size_t>(partStart(part, parts, imageHeight)) * imageWidth;
+    const auto to = static_cast<std::size_t>(partStart(part + 1, parts, imageHeight)) * imageWidth;
+    float p = 0;
+    for (std::size_t i = from; i < to; ++i) p = std::max(p, density[i]);
+    peaks[0] = p;
+}
+
+void TBitmap3D_Gas::preparePeaks(const float* peaks, std::int32_t parts) {
     peak = 0;
-    for (float v : density) peak = std::max(peak, v);
+    for (std::int32_t i = 0; i < parts; ++i) peak = std::max(peak, peaks[i]);
     foundPeak = peak;
     if (fixedPeak > 0 && peak > 0) peak = fixedPeak;
 }
@@ -133,7 +143,8 @@ template <class Add>
 #if defined(__SSE2__)
     const __m128d half = _mm_set1_pd(0.5), shift = _mm_set1_pd(6755399441055744.0);
     const __m128d zero = _mm_setzero_pd(), rowLength = _mm_set1_pd(row);
-    const __m128d lastColumn = _mm_set1_pd(limits.lastColumn), lastRow = _mm_set1_pd(limits.lastRow);
+    const __m128d lastColumn = _mm_set1_pd(limits.lastColumn),
+                  lastRow = _mm_set1_pd(limits.lastRow);
     const __m128 one = _mm_set1_ps(1.0f);
     for (; i + 1 < count; i += 2) {
         const __m128d x = _mm_loadh_pd(_mm_load_sd(&pixel[i].x), &pixel[i + 1].x);
@@ -251,57 +262,63 @@ void TBitmap3D_Gas::developFixed(GasFixedSums* const* parts, std::int32_t partCo
     for (std::size_t i = from; i < to; ++i) density[i] = fixedToFloat(sums[i]);
 }
 
-void TBitmap3D_Gas::BuildImage() {
-    FindPeak();
+namespace {
+
+// The level of a pixel of density c > 0, before its truncation: pow in double on the float
+// operands, rounded to float; then the brightness f.
+float gasLevel(float c, float peak, float e, float f) {
+    return crm::powFloat(static_cast<double>(c / peak), e) * f;
+}
+
+}  // namespace
+
+void TBitmap3D_Gas::buildRows(std::int32_t first, std::int32_t last) {
     if (!(peak > 0)) return;
     const float e = static_cast<float>(1 / gamma);
     const float f = static_cast<float>(luminosity * 255);
-    for (std::int32_t y = 0; y < imageHeight; ++y) {
+    for (std::int32_t y = first; y < last; ++y) {
         const float* row = density.data() + static_cast<std::size_t>(y) * imageWidth;
-        for (std::int32_t x = 0; x < imageWidth; ++x) {
+        std::uint8_t* px = imageRow(y);
+        for (std::int32_t x = 0; x < imageWidth; ++x, px += 3) {
             const float c = row[x];
             std::uint8_t g = 0;
             if (c > 0) {
-                // pow in double on the float operands, rounded to float; then the brightness.
-                const float level = crm::powFloat(static_cast<double>(c / peak), e) * f;
+                const float level = gasLevel(c, peak, e, f);
                 // Only a positive level converts: a NaN (0 times an infinite brightness) or a
                 // negative brightness would be an undefined conversion, and both are black.
                 if (level > 0)
                     g = static_cast<std::uint8_t>(static_cast<int>(std::min(level, 255.0f)));
             }
-            std::uint8_t* px = rowBuffer.data() + 3 * x;
             px[0] = px[1] = px[2] = g;
         }
-        StoreRow(y);
     }
 }
 
-void TBitmap3D_Gas::BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) {
-    FindPeak();
+void TBitmap3D_Gas::buildRows16(std::uint16_t* out, std::ptrdiff_t rowStride, std::int32_t first,
+                                std::int32_t last) {
     if (!(peak > 0)) {
-        TBitmap3D::BuildImage16(out, rowStride);
+        TBitmap3D::buildRows16(out, rowStride, first, last);
         return;
     }
-    // BuildImage's levels, before their truncation to bytes.
+    // buildRows' levels, before their truncation to bytes.
     const float e = static_cast<float>(1 / gamma);
     const float f = static_cast<float>(luminosity * 255);
-    for (std::int32_t y = 0; y < imageHeight; ++y) {
+    for (std::int32_t y = first; y < last; ++y) {
         const float* row = density.data() + static_cast<std::size_t>(y) * imageWidth;
         std::uint16_t* o = out + (imageHeight - 1 - y) * rowStride;
         for (std::int32_t x = 0; x < imageWidth; ++x, o += 4) {
             const float c = row[x];
-            std::uint16_t g = 0;
-            if (c > 0) {
-                const float level = crm::powFloat(static_cast<double>(c / peak), e) * f;
-                g = deepLevel(std::min(level, 255.0f));
-            }
+            const std::uint16_t g =
+                c > 0 ? deepLevel(std::min(gasLevel(c, peak, e, f), 255.0f)) : 0;
             o[0] = o[1] = o[2] = g;
             o[3] = 65535;
         }
     }
 }
 
-TBitmap3D_Liquid::TBitmap3D_Liquid() { mode = static_cast<std::uint8_t>(RenderMode::Liquid); }
+TBitmap3D_Liquid::TBitmap3D_Liquid() {
+    mode = static_cast<std::uint8_t>(RenderMode::Liquid);
+}
 
 TBitmap3D_Liquid::TBitmap3D_Liquid(const TBitmap3D& source, ModeSwitch tag)
     : TBitmap3D_Gas(source, tag) {

@@ -42,14 +42,16 @@ public:
 
     void SetDefaults() override;
     void AllocateBuffers() override;
-    void FindPeak() override;
     void ClearImage() override;
     void PlotPoint(const Vecd& p) override { plotGas(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
-    void BuildImage() override;
     void captureState(RenderState& state) const override;
     bool restoreState(const RenderState& state) override;
-    void BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) override;
+    void findPeakPart(std::int32_t part, std::int32_t parts, float* peaks) const override;
+    void preparePeaks(const float* peaks, std::int32_t parts) override;
+    void buildRows(std::int32_t first, std::int32_t last) override;
+    void buildRows16(std::uint16_t* out, std::ptrdiff_t rowStride, std::int32_t first,
+                     std::int32_t last) override;
 
     std::vector<float> density;
     // The fixed-point sums of a multi-stream render (empty for the classic one); density holds

@@ -56,14 +56,24 @@ void TBitmap3D_Light::AllocateBuffers() {
     lightBuffer.assign(static_cast<std::size_t>(pixelCount), ColorRGBf{0, 0, 0});
 }
 
-void TBitmap3D_Light::FindPeak() {
+void TBitmap3D_Light::findPeakPart(std::int32_t part, std::int32_t parts, float* peaks) const {
+    const auto from = static_cast<std::size_t>(partStart(part, parts, imageHeight)) * imageWidth;
+    const auto to = static_cast<std::size_t>(partStart(part + 1, parts, imageHeight)) * imageWidth;
     // Comparisons written as "greater than" so that a NaN channel never becomes the peak.
-    peak = 0;
-    for (const ColorRGBf& c : lightBuffer) {
-        if (c.r > peak) peak = c.r;
-        if (c.g > peak) peak = c.g;
-        if (c.b > peak) peak = c.b;
+    float p = 0;
+    for (std::size_t i = from; i < to; ++i) {
+        const ColorRGBf& c = lightBuffer[i];
+        if (c.r > p) p = c.r;
+        if (c.g > p) p = c.g;
+        if (c.b > p) p = c.b;
     }
+    peaks[0] = p;
+}
+
+void TBitmap3D_Light::preparePeaks(const float* peaks, std::int32_t parts) {
+    peak = 0;
+    for (std::int32_t i = 0; i < parts; ++i)
+        if (peaks[i] > peak) peak = peaks[i];
     foundPeak = peak;
     if (fixedPeak > 0 && peak > 0) peak = fixedPeak;
 }
@@ -139,36 +149,39 @@ void TBitmap3D_Light::ProjectPoint(const Vecd& p, Vecd& out) {
 
 namespace {
 
-// One channel of the developed image: normalised by the peak, raised to e (pow in double on
-// the float operands, rounded to float), brightened by f in float, clamped and truncated.
-std::uint8_t toneByte(float c, float peak, float e, float f) {
+// A channel normalised by the peak and raised to e (pow in double on the float operands,
+// rounded to float), then brightened by f in float: the level before its truncation.
+float toneLevel(float c, float peak, float e, float f) {
     float v = c / peak;
     if (e > 0) v = v > 0 ? crm::powFloat(static_cast<double>(v), static_cast<double>(e)) : 0.0f;
-    v = v * f;
+    return v * f;
+}
+
+// One channel of the developed image: toneLevel clamped and truncated.
+std::uint8_t toneByte(float c, float peak, float e, float f) {
+    const float v = toneLevel(c, peak, e, f);
     if (!(v > 0)) return 0;
     return static_cast<std::uint8_t>(static_cast<int>(std::min(v, 255.0f)));
 }
 
 // toneByte's level before the truncation, as a 16-bit channel.
 std::uint16_t toneDeep(float c, float peak, float e, float f) {
-    float v = c / peak;
-    if (e > 0) v = v > 0 ? crm::powFloat(static_cast<double>(v), static_cast<double>(e)) : 0.0f;
-    v = v * f;
+    const float v = toneLevel(c, peak, e, f);
     if (!(v > 0)) return 0;
     return TBitmap3D::deepLevel(std::min(v, 255.0f));
 }
 
 }  // namespace
 
-void TBitmap3D_Light::BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) {
-    FindPeak();
+void TBitmap3D_Light::buildRows16(std::uint16_t* out, std::ptrdiff_t rowStride, std::int32_t first,
+                                  std::int32_t last) {
     if (!(peak > 0)) {
-        TBitmap3D::BuildImage16(out, rowStride);
+        TBitmap3D::buildRows16(out, rowStride, first, last);
         return;
     }
     const float f = static_cast<float>(luminosity * 255);
     const float e = static_cast<float>(1 / gamma);
-    for (std::int32_t y = 0; y < imageHeight; ++y) {
+    for (std::int32_t y = first; y < last; ++y) {
         const ColorRGBf* row = lightBuffer.data() + static_cast<std::size_t>(y) * imageWidth;
         std::uint16_t* o = out + (imageHeight - 1 - y) * rowStride;
         for (std::int32_t x = 0; x < imageWidth; ++x, o += 4) {
@@ -185,17 +198,16 @@ void TBitmap3D_Light::BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride)
     }
 }
 
-void TBitmap3D_Light::BuildImage() {
-    FindPeak();
+void TBitmap3D_Light::buildRows(std::int32_t first, std::int32_t last) {
     if (!(peak > 0)) return;
     // Formed in double from the double members and rounded once to float.
     const float f = static_cast<float>(luminosity * 255);
     const float e = static_cast<float>(1 / gamma);
-    for (std::int32_t y = 0; y < imageHeight; ++y) {
+    for (std::int32_t y = first; y < last; ++y) {
         const ColorRGBf* row = lightBuffer.data() + static_cast<std::size_t>(y) * imageWidth;
-        for (std::int32_t x = 0; x < imageWidth; ++x) {
+        std::uint8_t* px = imageRow(y);
+        for (std::int32_t x = 0; x < imageWidth; ++x, px += 3) {
             const ColorRGBf& c = row[x];
-            std::uint8_t* px = rowBuffer.data() + 3 * x;
             if (!(c.r > 0 || c.g > 0 || c.b > 0)) {
                 px[0] = px[1] = px[2] = 0;
                 continue;
@@ -204,7 +216,6 @@ void TBitmap3D_Light::BuildImage() {
             px[1] = toneByte(c.g, peak, e, f);
             px[2] = toneByte(c.r, peak, e, f);
         }
-        StoreRow(y);
     }
 }
 

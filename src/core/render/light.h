@@ -31,7 +31,6 @@ public:
 
     void SetDefaults() override;
     void AllocateBuffers() override;
-    void FindPeak() override;
     void ClearImage() override;
     void BeginScan(ScanKind kind) override;
     // The base bounds only for a fit or centre scan; the speed and cosine statistics always.
@@ -42,12 +41,15 @@ public:
     // The pixel coordinates of the point PlotPoint(p) would draw; advances the orbit memory
     // and plotColor as PlotPoint does, without touching the buffer.
     void ProjectPoint(const Vecd& p, Vecd& out) override;
-    void BuildImage() override;
     void captureState(RenderState& state) const override;
     bool restoreState(const RenderState& state) override;
     void captureOrbitMemory(StreamState& record) const override;
     void restoreOrbitMemory(const StreamState& record) override;
-    void BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) override;
+    void findPeakPart(std::int32_t part, std::int32_t parts, float* peaks) const override;
+    void preparePeaks(const float* peaks, std::int32_t parts) override;
+    void buildRows(std::int32_t first, std::int32_t last) override;
+    void buildRows16(std::uint16_t* out, std::ptrdiff_t rowStride, std::int32_t first,
+                     std::int32_t last) override;
 
     double speedMin = 0;
     double speedMax = 0;

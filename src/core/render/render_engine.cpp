@@ -17,6 +17,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "core/render/develop_team.h"
 #include "core/render/gas.h"
 #include "core/render/light.h"
 #include "core/render/memory_budget.h"
@@ -522,6 +523,45 @@ struct RenderEngine::Impl {
     std::atomic<std::int32_t> bandsDone{0};
     Clock::time_point released;  // when the last barrier let go
 
+    // The threads that share a development (the target's BuildImage in the sink, and the
+    // fold of Gas's fixed-point sums): with a pool, every thread of it, met at the round's
+    // barrier, thread 0 running the sink while the others serve; alone, this thread.
+    struct Team final : DevelopTeam {
+        Impl& engine;
+        PhaseBarrier* barrier;  // nullptr alone
+        const PartTask* task = nullptr;
+        Team(Impl& e, PhaseBarrier* b) : engine(e), barrier(b) {}
+        std::int32_t size() const override { return barrier ? engine.started : 1; }
+        void run(const PartTask& t) override {
+            const auto start = Clock::now();
+            if (barrier) {
+                task = &t;
+                barrier->arriveAndWait();
+                t(0);
+                barrier->arriveAndWait();
+            } else {
+                t(0);
+            }
+            engine.stats.developParallelSeconds += secondsSince(start);
+        }
+        // Threads 1 and up, until thread 0 calls finish.
+        void serve(std::int32_t self) {
+            for (;;) {
+                barrier->arriveAndWait();  // a task, or the end
+                const PartTask* t = task;
+                if (!t) return;
+                (*t)(self);
+                barrier->arriveAndWait();
+            }
+        }
+        void finish() {
+            task = nullptr;
+            if (barrier) barrier->arriveAndWait();
+        }
+    };
+    Team aloneTeam{*this, nullptr};
+    Team* team = &aloneTeam;
+
     Impl(const Attractor& attractor, TBitmap3D& t, const EngineSettings& s) : target(t) {
         streamCount = std::clamp(s.streams, 1, kMaxStreams);
         threadCount = s.threads <= 0 ? defaultThreadCount() : std::min(s.threads, kMaxThreads);
@@ -711,9 +751,9 @@ struct RenderEngine::Impl {
         s.orbit->resetIterationCount();
     }
 
-    // Between rounds, on one thread while the others wait. With fixed-point sums and a
-    // development due on several threads, it stops at that: every thread adds up its rows of
-    // the sums (foldRows), and the last one to finish calls finishRound.
+    // Between rounds, on one thread while the others wait. With a development due on several
+    // threads, it stops at that: every thread takes part in the development (develop, then
+    // finishRound).
     bool endRound(bool pool) {
         const auto start = Clock::now();
         ++stats.rounds;
@@ -725,38 +765,42 @@ struct RenderEngine::Impl {
                                     std::memory_order_relaxed);
             developDue = interval > 0 && (now + 1) % interval == 0;
         }
-        if (developDue && fixedGas) {
-            foldedAt = now;
-            if (pool) {
-                stats.betweenRoundsSeconds += secondsSince(start);
-                return true;
-            }
-            fixedGas->developFixed(ownSumPointers.data(),
-                                   static_cast<std::int32_t>(ownSumPointers.size()), 0,
-                                   fixedGas->imageHeight, false);
+        if (developDue && pool) {
+            stats.betweenRoundsSeconds += secondsSince(start);
+            return true;
         }
         finishRound(start);
         return false;
     }
 
-    // Thread `self` of n adds up its share of the rows of the fixed-point sums into density;
-    // the threads' sums stay where they are until the run returns.
-    void foldRows(std::int32_t self, std::int32_t n) {
-        const std::int32_t h = fixedGas->imageHeight;
-        fixedGas->developFixed(ownSumPointers.data(),
-                               static_cast<std::int32_t>(ownSumPointers.size()),
-                               static_cast<std::int32_t>(std::int64_t{h} * self / n),
-                               static_cast<std::int32_t>(std::int64_t{h} * (self + 1) / n), false);
+    // A development on the team's threads, the calling thread first among them: the density
+    // takes the fixed-point sums, by rows (the threads' sums stay where they are until the
+    // run returns), and the sink develops with the team lent to the target.
+    void develop() {
+        const auto start = Clock::now();
+        if (fixedGas) {
+            foldedAt = counter();
+            const std::int32_t parts = team->size();
+            const std::int32_t h = fixedGas->imageHeight;
+            auto fold = [this, parts, h](std::int32_t part) {
+                fixedGas->developFixed(ownSumPointers.data(),
+                                       static_cast<std::int32_t>(ownSumPointers.size()),
+                                       TBitmap3D::partStart(part, parts, h),
+                                       TBitmap3D::partStart(part + 1, parts, h), false);
+            };
+            team->run(PartTask(fold));
+        }
+        DevelopTeam* const lent = target.developTeam();
+        target.setDevelopTeam(team);
+        sink->develop();
+        target.setDevelopTeam(lent);
+        ++outcome.developments;
+        developDue = false;
+        stats.developSeconds += secondsSince(start);
     }
 
     void finishRound(Clock::time_point start) {
-        if (developDue) {
-            const auto developStart = Clock::now();
-            sink->develop();
-            stats.developSeconds += secondsSince(developStart);
-            ++outcome.developments;
-            developDue = false;
-        }
+        if (developDue) develop();
         sink->betweenRounds();
         if (round == Round::Main && banded) ops->rebalance();
         plan();
@@ -954,9 +998,11 @@ struct RenderEngine::Impl {
         std::vector<ThreadTimes> times(static_cast<std::size_t>(threadCount));
         std::vector<double> cpu(static_cast<std::size_t>(threadCount), 0.0);
         PhaseBarrier barrier(threadCount);
-        bool fold = false;
-        auto roundEnd = [this, &fold] { fold = endRound(true); };
-        auto foldEnd = [this] { finishRound(Clock::now()); };
+        Team poolTeam(*this, &barrier);
+        team = &poolTeam;
+        bool developing = false;
+        auto roundEnd = [this, &developing] { developing = endRound(true); };
+        auto developEnd = [this] { finishRound(Clock::now()); };
         auto work = [&](std::int32_t self) {
             const auto me = static_cast<std::size_t>(self);
             const double cpuStart = threadCpuSeconds();
@@ -964,11 +1010,16 @@ struct RenderEngine::Impl {
             while (round != Round::Quit) {
                 workRound(self, block, times[me]);
                 barrier.arriveAndWait(roundEnd);
-                if (fold) {
-                    const auto t = Clock::now();
-                    foldRows(self, started);
-                    times[me].bands += secondsSince(t);
-                    barrier.arriveAndWait(foldEnd);
+                if (developing) {
+                    if (self == 0) {
+                        const auto t = Clock::now();
+                        develop();
+                        poolTeam.finish();
+                        stats.betweenRoundsSeconds += secondsSince(t);
+                    } else {
+                        poolTeam.serve(self);
+                    }
+                    barrier.arriveAndWait(developEnd);
                 }
                 times[me].wake += secondsSince(released);
             }
@@ -998,6 +1049,7 @@ struct RenderEngine::Impl {
         gate.notify_all();
         work(0);
         for (std::thread& h : helpers) h.join();
+        team = &aloneTeam;
         for (std::int32_t b = 0; b < started; ++b) {
             const ThreadTimes& t = times[static_cast<std::size_t>(b)];
             stats.streamPhaseBusy += t.streams;

@@ -31,6 +31,10 @@
 //   - Counting. The counter is the sum of every stream's iterations, transients included.
 //     A development happens when (counter + 1) is a multiple of total / updates, after the
 //     transients, exactly as in runRender. A diverged stream ends the render after its round.
+//   - Developments. Every thread takes part: the sink's develop() runs on the thread that
+//     called run, with the engine's threads lent to the target (TBitmap3D::setDevelopTeam),
+//     so that a BuildImage or BuildImage16 in it shares its rows among them while the
+//     streams wait; the image is the same bytes as one thread's.
 //
 // The state of a render between rounds is the target's buffers plus streamStates(); a render
 // continues exactly from startFrom(states) on a target whose buffers hold what they held
@@ -39,7 +43,7 @@
 //
 //   RenderEngine engine(attractor, target, settings);  // target cleared, attractor as set
 //   RenderOutcome outcome = engine.run(sink, control);
-//   if (outcome.needsFinalDevelop) target.BuildImage();
+//   if (outcome.needsFinalDevelop) buildImageOn(target, engine.threads());  // develop_team.h
 #pragma once
 
 #include <cstdint>
@@ -126,6 +130,10 @@ struct EngineStats {
     double bandPhaseBusy = 0;
     double betweenRoundsSeconds = 0;
     double developSeconds = 0;
+    // Of developSeconds, the wall time of the work every thread shares: the fold of Gas's
+    // fixed-point sums, and the peaks and rows of the target's development where the sink
+    // develops it (BuildImage); the rest of it runs on one thread.
+    double developParallelSeconds = 0;
     // Summed over threads: waiting for other threads' bands once no stream is left.
     double idleSeconds = 0;
     // How long a thread takes, on average, to resume after the round's barrier lets it go.

@@ -279,12 +279,44 @@ void TBitmap3D_Solid::SetView() {
     }
 }
 
-void TBitmap3D_Solid::FindPeak() {
-    peak = 0;
-    for (const DepthSample& s : samples) peak = std::max(peak, s.density);
-    for (const auto& light : lights) light->FindPeak();
+namespace {
+
+// The greatest density of part `part` of `parts` of a buffer (0 if none is above 0).
+float densityPeak(const DepthBuffer& buffer, std::int32_t part, std::int32_t parts) {
+    const std::size_t n = buffer.size();
+    const auto from = static_cast<std::size_t>(static_cast<std::uint64_t>(n) * part / parts);
+    const auto to = static_cast<std::size_t>(static_cast<std::uint64_t>(n) * (part + 1) / parts);
+    float p = 0;
+    for (std::size_t i = from; i < to; ++i) p = std::max(p, buffer[i].density);
+    return p;
+}
+
+}  // namespace
+
+std::int32_t TBitmap3D_Solid::peakCount() const {
+    return 1 + static_cast<std::int32_t>(lights.size());
+}
+
+void TBitmap3D_Solid::findPeakPart(std::int32_t part, std::int32_t parts, float* peaks) const {
+    peaks[0] = densityPeak(samples, part, parts);
+    for (std::size_t i = 0; i < lights.size(); ++i)
+        peaks[1 + i] = densityPeak(lights[i]->mapSamples, part, parts);
+}
+
+void TBitmap3D_Solid::preparePeaks(const float* peaks, std::int32_t parts) {
+    const std::int32_t count = peakCount();
+    // The greatest of each buffer's part peaks, as one pass over the buffer finds it.
+    auto greatest = [&](std::int32_t b) {
+        float p = 0;
+        for (std::int32_t i = 0; i < parts; ++i) p = std::max(p, peaks[i * count + b]);
+        return p;
+    };
+    peak = greatest(0);
+    for (std::size_t i = 0; i < lights.size(); ++i)
+        lights[i]->mapPeak = greatest(1 + static_cast<std::int32_t>(i));
     foundPeak = peak;
     if (fixedPeak > 0 && peak > 0) peak = fixedPeak;
+    if (peak > 0) development_ = makeDevelopment();
 }
 
 void TBitmap3D_Solid::ClearImage() {
@@ -365,13 +397,12 @@ TBitmap3D_Solid::Development TBitmap3D_Solid::makeDevelopment() const {
     return d;
 }
 
-void TBitmap3D_Solid::BuildImage() {
-    FindPeak();
+void TBitmap3D_Solid::buildRows(std::int32_t first, std::int32_t last) {
     if (!(peak > 0)) return;
-    const Development d = makeDevelopment();
     // The top row and the right column have no neighbour for the normal: they keep what
     // ClearImage gave them. Rows are independent of each other.
-    for (std::int32_t y = imageHeight - 2; y >= 0; --y) developRow(y, d);
+    for (std::int32_t y = first; y < std::min(last, imageHeight - 1); ++y)
+        developRow(y, development_);
 }
 
 ColorRGBf TBitmap3D_Solid::shadePixel(std::int32_t x, std::int32_t y, const Development& d) const {
@@ -461,18 +492,18 @@ void TBitmap3D_Solid::developRow(std::int32_t y, const Development& d) {
     std::memcpy(row + last, rowBuffer.data() + last, 3);
 }
 
-void TBitmap3D_Solid::BuildImage16(std::uint16_t* out16, std::ptrdiff_t rowStride) {
+void TBitmap3D_Solid::buildRows16(std::uint16_t* out16, std::ptrdiff_t rowStride,
+                                  std::int32_t first, std::int32_t last) {
     // The image as it stands first: the top row and the right column keep it, as do pixels of
     // an image with nothing plotted.
-    TBitmap3D::BuildImage16(out16, rowStride);
-    FindPeak();
+    TBitmap3D::buildRows16(out16, rowStride, first, last);
     if (!(peak > 0)) return;
-    const Development d = makeDevelopment();
+    const Development& d = development_;
     const std::uint16_t background[3] = {deepChannel(backgroundColor.r),
                                          deepChannel(backgroundColor.g),
                                          deepChannel(backgroundColor.b)};
-    // BuildImage's pixels, kept at 16 bits per channel.
-    for (std::int32_t y = imageHeight - 2; y >= 0; --y) {
+    // buildRows' pixels, kept at 16 bits per channel.
+    for (std::int32_t y = first; y < std::min(last, imageHeight - 1); ++y) {
         for (std::int32_t x = imageWidth - 2; x >= 0; --x) {
             const auto k = static_cast<std::size_t>(x) + static_cast<std::size_t>(y) * imageWidth;
             std::uint16_t* out =

@@ -226,7 +226,6 @@ public:
     void AllocateBuffers() override;
     // Also gives every light the object's rotation, so the lights stay fixed to the viewer.
     void SetView() override;
-    void FindPeak() override;
     // Also refits and clears every light map over the preview points.
     void ClearImage() override;
     void BeginScan(ScanKind kind) override;
@@ -234,11 +233,16 @@ public:
     void EndScan() override;
     void PlotPoint(const Vecd& p) override { plotSolid(p); }
     void PlotBlock(const Vecd* points, std::int32_t n) override;
-    void BuildImage() override;
     void captureState(RenderState& state) const override;
     bool restoreState(const RenderState& state) override;
-    // BuildImage's shading (the same per-pixel function) with 16 bits per channel.
-    void BuildImage16(std::uint16_t* out, std::ptrdiff_t rowStride) override;
+    // The peaks: the camera's density, then every light map's (Light::mapPeak).
+    std::int32_t peakCount() const override;
+    void findPeakPart(std::int32_t part, std::int32_t parts, float* peaks) const override;
+    void preparePeaks(const float* peaks, std::int32_t parts) override;
+    void buildRows(std::int32_t first, std::int32_t last) override;
+    // buildRows' shading (the same per-pixel function) with 16 bits per channel.
+    void buildRows16(std::uint16_t* out, std::ptrdiff_t rowStride, std::int32_t first,
+                     std::int32_t last) override;
 
     // density and depth, pixel by pixel.
     DepthBuffer samples;
@@ -262,6 +266,8 @@ private:
         std::optional<Mat4> inverse;
     };
     Development makeDevelopment() const;
+    // The current development's, from preparePeaks.
+    Development development_{};
     // The developed colour of pixel (x, y), whose density is positive: the lit surface blended
     // over the background, each channel as it goes to a byte (8 bits) or a level (16 bits).
     ColorRGBf shadePixel(std::int32_t x, std::int32_t y, const Development& d) const;
