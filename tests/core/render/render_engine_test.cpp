@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/attractor/julia.h"
+#include "core/render/develop_team.h"
 #include "core/property/color_map.h"
 #include "core/render/light.h"
 #include "core/render/sampling.h"
@@ -164,6 +165,50 @@ TEST(RenderEngine, ManyStreamsWithShortRoundsGiveTheSameBytesOnAnyThreadCount) {
 
 INSTANTIATE_TEST_SUITE_P(ModesAndKinds, EngineModes,
                          ::testing::Combine(::testing::Range(0, 5), ::testing::Values(1, 2, 3)));
+
+// Records every development: the team the engine lent the target, and the 8- and 16-bit
+// images developed on it.
+struct ImageSink final : RenderSink {
+    explicit ImageSink(TBitmap3D& t) : target(t) {}
+    void develop() override {
+        teamSizes.push_back(target.developTeam() ? target.developTeam()->size() : 0);
+        std::vector<std::uint16_t> deep(static_cast<std::size_t>(4 * target.pixelCount));
+        target.BuildImage16(deep.data(), 4 * target.imageWidth);
+        target.BuildImage();
+        images.push_back(target.imageBytes());
+        deepImages.push_back(std::move(deep));
+    }
+    TBitmap3D& target;
+    std::vector<std::int32_t> teamSizes;
+    std::vector<std::vector<std::uint8_t>> images;
+    std::vector<std::vector<std::uint16_t>> deepImages;
+};
+
+TEST(RenderEngine, DevelopmentsShareEveryThreadAndGiveOneThreadsBytes) {
+    for (int mode = 0; mode < kRenderModeCount; ++mode) {
+        std::vector<std::vector<std::uint8_t>> images;
+        std::vector<std::vector<std::uint16_t>> deepImages;
+        for (std::int32_t threads : {1, 2, 3, 7}) {
+            Scene s(0, mode);
+            RenderControl control;
+            ImageSink sink(*s.target);
+            RenderEngine engine(*s.attractor, *s.target, {100000, 4, 16, threads, 3, {}});
+            engine.run(sink, control);
+            ASSERT_EQ(sink.teamSizes, std::vector<std::int32_t>(4, threads)) << "mode " << mode;
+            // Lent for the developments only.
+            EXPECT_EQ(s.target->developTeam(), nullptr);
+            if (threads == 1) {
+                ASSERT_TRUE(drewSomething(sink.images.back()));
+                images = sink.images;
+                deepImages = sink.deepImages;
+            } else {
+                EXPECT_EQ(sink.images, images) << "mode " << mode << ", " << threads << " threads";
+                EXPECT_EQ(sink.deepImages, deepImages)
+                    << "mode " << mode << ", " << threads << " threads";
+            }
+        }
+    }
+}
 
 TEST(RenderEngine, StreamsAreNotCopiesOfOneOrbitAndTheSeedMatters) {
     // Lorenz is deterministic: without distinct orbits, 16 streams would draw the classic
