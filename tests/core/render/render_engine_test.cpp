@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "core/attractor/julia.h"
-#include "core/render/develop_team.h"
 #include "core/property/color_map.h"
+#include "core/render/develop_team.h"
 #include "core/render/light.h"
 #include "core/render/sampling.h"
 #include "example_sets.h"
