@@ -1,6 +1,7 @@
 // Time of one image development (BuildImage) of every mode at 640x480 and 4096x4096, after a
 // render of 2,000,000 iterations of a Lorenz attractor (10, 28, 8/3, 0.005) fitted to the
-// image. The program develops at every display update, so this is time the render loses.
+// image, on one thread and on every processor (a team started once, as a render's threads
+// are). The program develops at every display update, so this is time the render loses.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -10,7 +11,9 @@
 #include "core/attractor/kinds.h"
 #include "core/property/color_map.h"
 #include "core/render/bitmap3d.h"
+#include "core/render/develop_team.h"
 #include "core/render/light.h"
+#include "core/render/render_engine.h"
 #include "core/render/sampling.h"
 
 namespace {
@@ -46,8 +49,11 @@ std::unique_ptr<TBitmap3D> renderedTarget(int mode, std::int32_t width, std::int
     return t;
 }
 
-void BM_Develop(benchmark::State& state, int mode, std::int32_t width, std::int32_t height) {
+void BM_Develop(benchmark::State& state, int mode, std::int32_t width, std::int32_t height,
+                std::int32_t threads) {
     const auto t = renderedTarget(mode, width, height);
+    DevelopThreads team(threads);
+    LendDevelopTeam lend(*t, &team);
     for (auto _ : state) {
         t->BuildImage();
         benchmark::DoNotOptimize(t->imageBytes().data());
@@ -58,13 +64,18 @@ void BM_Develop(benchmark::State& state, int mode, std::int32_t width, std::int3
 const bool registered = [] {
     static const char* const modes[] = {"Gas", "Liquid", "Light", "Plasma", "Solid"};
     const std::int32_t sizes[2][2] = {{640, 480}, {4096, 4096}};
+    // One thread, and every processor.
+    std::vector<std::int32_t> threadCounts{1};
+    if (defaultThreadCount() > 1) threadCounts.push_back(defaultThreadCount());
     for (const auto& size : sizes)
         for (int mode = 0; mode < 5; ++mode)
-            benchmark::RegisterBenchmark((std::string("Develop/") + modes[mode] + "/" +
-                                          std::to_string(size[0]) + "x" + std::to_string(size[1]))
-                                             .c_str(),
-                                         BM_Develop, mode, size[0], size[1])
-                ->Unit(benchmark::kMillisecond);
+            for (const std::int32_t threads : threadCounts)
+                benchmark::RegisterBenchmark(
+                    (std::string("Develop/") + modes[mode] + "/" + std::to_string(size[0]) + "x" +
+                     std::to_string(size[1]) + "/threads:" + std::to_string(threads))
+                        .c_str(),
+                    BM_Develop, mode, size[0], size[1], threads)
+                    ->Unit(benchmark::kMillisecond);
     return true;
 }();
 

@@ -788,7 +788,9 @@ struct RenderEngine::Impl {
                                        TBitmap3D::partStart(part, parts, h),
                                        TBitmap3D::partStart(part + 1, parts, h), false);
             };
+            const auto foldStart = Clock::now();
             team->run(PartTask(fold));
+            stats.foldSeconds += secondsSince(foldStart);
         }
         DevelopTeam* const lent = target.developTeam();
         target.setDevelopTeam(team);

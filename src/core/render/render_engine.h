@@ -134,6 +134,8 @@ struct EngineStats {
     // fixed-point sums, and the peaks and rows of the target's development where the sink
     // develops it (BuildImage); the rest of it runs on one thread.
     double developParallelSeconds = 0;
+    // Of developParallelSeconds, the fold of Gas's fixed-point sums.
+    double foldSeconds = 0;
     // Summed over threads: waiting for other threads' bands once no stream is left.
     double idleSeconds = 0;
     // How long a thread takes, on average, to resume after the round's barrier lets it go.
