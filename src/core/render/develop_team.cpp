@@ -71,7 +71,7 @@ namespace {
 
 template <class Fn>
 void runParts(DevelopTeam* team, Fn&& fn) {
-    if (!team || team->size() <= 1) {
+    if (!team) {
         fn(0);
         return;
     }

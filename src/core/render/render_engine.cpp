@@ -829,11 +829,18 @@ struct RenderEngine::Impl {
         else
             runPool();
         // The target's fixedDensity and density hold every point plotted.
+        // The threads' sums move into it by rows, on as many threads as the render had.
         if (fixedGas && (!ownSums.empty() || foldedAt != counter())) {
             foldedAt = counter();
-            fixedGas->developFixed(ownSumPointers.data(),
-                                   static_cast<std::int32_t>(ownSumPointers.size()), 0,
-                                   fixedGas->imageHeight);
+            DevelopThreads folders(started);
+            const std::int32_t parts = folders.size(), h = fixedGas->imageHeight;
+            auto fold = [this, parts, h](std::int32_t part) {
+                fixedGas->developFixed(ownSumPointers.data(),
+                                       static_cast<std::int32_t>(ownSumPointers.size()),
+                                       TBitmap3D::partStart(part, parts, h),
+                                       TBitmap3D::partStart(part + 1, parts, h));
+            };
+            folders.run(PartTask(fold));
         }
         // The target's own orbit memory (the Light family's) is left as the render found it:
         // the streams keep theirs, and a second render of the same scene starts from the same
