@@ -1,7 +1,6 @@
 #include "core/render/develop_team.h"
 
 #include <algorithm>
-#include <atomic>
 #include <system_error>
 
 #include "core/render/bitmap3d.h"
@@ -69,41 +68,29 @@ LendDevelopTeam::~LendDevelopTeam() {
 
 namespace {
 
-template <class Fn>
-void runParts(DevelopTeam* team, Fn&& fn) {
-    if (!team) {
-        fn(0);
-        return;
-    }
-    team->run(PartTask(fn));
+// Rows a thread takes at a time: the rows of a development differ in cost (Solid's covered
+// rows against its background), and a thread may start late, so a thread takes a few rows
+// at a time rather than a fixed share.
+std::int32_t rowStep(std::int32_t rows, DevelopTeam* team) {
+    const std::int32_t parts = team ? team->size() : 1;
+    return parts <= 1 ? std::max(rows, 1) : std::clamp(rows / (8 * parts), 1, 16);
 }
 
-// Ranges of rows handed out in turn: the rows of a development differ in cost (Solid's
-// covered rows against its background), so parts of fixed rows would wait for the slowest.
-class RowQueue {
-public:
-    RowQueue(std::int32_t rows, std::int32_t parts)
-        : rows_(rows),
-          step_(parts <= 1 ? std::max(rows, 1) : std::clamp(rows / (8 * parts), 1, 16)) {}
-    bool take(std::int32_t& first, std::int32_t& last) {
-        first = next_.fetch_add(step_, std::memory_order_relaxed);
-        if (first >= rows_) return false;
-        last = std::min(first + step_, rows_);
-        return true;
-    }
-
-private:
-    std::int32_t rows_, step_;
-    std::atomic<std::int32_t> next_{0};
-};
-
-// Steps 1 and 2 of a development (TBitmap3D::findPeakPart, preparePeaks).
+// Steps 1 and 2 of a development (TBitmap3D::findPeakPart, preparePeaks). The buffers are cut
+// in more pieces than there are threads, taken in turn; each thread keeps the greatest of the
+// pieces it took, and a piece's peaks (never NaN, never below +0) give the same greatest
+// value in any order.
 void preparePeaks(TBitmap3D& target, DevelopTeam* team) {
     const std::int32_t parts = team ? team->size() : 1;
-    const std::int32_t count = target.peakCount();
-    std::vector<float> peaks(static_cast<std::size_t>(parts) * static_cast<std::size_t>(count));
-    runParts(team, [&](std::int32_t part) {
-        target.findPeakPart(part, parts, peaks.data() + static_cast<std::size_t>(part) * count);
+    const std::int32_t pieces = parts == 1 ? 1 : 8 * parts;
+    const auto count = static_cast<std::size_t>(target.peakCount());
+    std::vector<float> peaks(static_cast<std::size_t>(parts) * count, 0.0f);
+    std::vector<float> piece(static_cast<std::size_t>(parts) * count);
+    shareRanges(team, pieces, 1, [&](std::int32_t self, std::int32_t first, std::int32_t) {
+        float* const mine = peaks.data() + static_cast<std::size_t>(self) * count;
+        float* const found = piece.data() + static_cast<std::size_t>(self) * count;
+        target.findPeakPart(first, pieces, found);
+        for (std::size_t i = 0; i < count; ++i) mine[i] = std::max(mine[i], found[i]);
     });
     target.preparePeaks(peaks.data(), parts);
 }
@@ -112,21 +99,19 @@ void preparePeaks(TBitmap3D& target, DevelopTeam* team) {
 
 void developImage(TBitmap3D& target, DevelopTeam* team) {
     preparePeaks(target, team);
-    RowQueue rows(target.imageHeight, team ? team->size() : 1);
-    runParts(team, [&](std::int32_t) {
-        std::int32_t first, last;
-        while (rows.take(first, last)) target.buildRows(first, last);
-    });
+    shareRanges(team, target.imageHeight, rowStep(target.imageHeight, team),
+                [&](std::int32_t, std::int32_t first, std::int32_t last) {
+                    target.buildRows(first, last);
+                });
 }
 
 void developImage16(TBitmap3D& target, std::uint16_t* out, std::ptrdiff_t rowStride,
                     DevelopTeam* team) {
     preparePeaks(target, team);
-    RowQueue rows(target.imageHeight, team ? team->size() : 1);
-    runParts(team, [&](std::int32_t) {
-        std::int32_t first, last;
-        while (rows.take(first, last)) target.buildRows16(out, rowStride, first, last);
-    });
+    shareRanges(team, target.imageHeight, rowStep(target.imageHeight, team),
+                [&](std::int32_t, std::int32_t first, std::int32_t last) {
+                    target.buildRows16(out, rowStride, first, last);
+                });
 }
 
 void buildImageOn(TBitmap3D& target, std::int32_t threads) {

@@ -67,6 +67,26 @@ private:
     std::vector<std::thread> helpers_;
 };
 
+// Calls fn(part, first, last) for ranges [first, last) of [0, count), step long (the last one
+// shorter), on every thread of team (none: on the calling thread), part being the thread's
+// part. The ranges are handed out in turn: each is taken once, and a thread that starts late
+// or meets costlier ranges leaves more of them to the others.
+template <class Fn>
+void shareRanges(DevelopTeam* team, std::int32_t count, std::int32_t step, Fn&& fn) {
+    std::atomic<std::int32_t> next{0};
+    auto part = [&](std::int32_t self) {
+        for (;;) {
+            const std::int32_t first = next.fetch_add(step, std::memory_order_relaxed);
+            if (first >= count) return;
+            fn(self, first, count - first < step ? count : first + step);
+        }
+    };
+    if (team)
+        team->run(PartTask(part));
+    else
+        part(0);
+}
+
 // Lends a team to a target (TBitmap3D::setDevelopTeam) for a scope, then gives the target
 // back the team it had.
 class LendDevelopTeam {

@@ -780,16 +780,8 @@ struct RenderEngine::Impl {
         const auto start = Clock::now();
         if (fixedGas) {
             foldedAt = counter();
-            const std::int32_t parts = team->size();
-            const std::int32_t h = fixedGas->imageHeight;
-            auto fold = [this, parts, h](std::int32_t part) {
-                fixedGas->developFixed(ownSumPointers.data(),
-                                       static_cast<std::int32_t>(ownSumPointers.size()),
-                                       TBitmap3D::partStart(part, parts, h),
-                                       TBitmap3D::partStart(part + 1, parts, h), false);
-            };
             const auto foldStart = Clock::now();
-            team->run(PartTask(fold));
+            foldSums(team, false);
             stats.foldSeconds += secondsSince(foldStart);
         }
         DevelopTeam* const lent = target.developTeam();
@@ -799,6 +791,19 @@ struct RenderEngine::Impl {
         ++outcome.developments;
         developDue = false;
         stats.developSeconds += secondsSince(start);
+    }
+
+    // The density takes the fixed-point sums (developFixed), a few rows at a time on every
+    // thread of the team; with move, the threads' sums move into fixedDensity.
+    void foldSums(DevelopTeam* folders, bool move) {
+        const std::int32_t h = fixedGas->imageHeight;
+        const std::int32_t step = std::clamp(h / (8 * folders->size()), 1, 64);
+        shareRanges(folders, h, step,
+                    [this, move](std::int32_t, std::int32_t first, std::int32_t last) {
+                        fixedGas->developFixed(ownSumPointers.data(),
+                                               static_cast<std::int32_t>(ownSumPointers.size()),
+                                               first, last, move);
+                    });
     }
 
     void finishRound(Clock::time_point start) {
@@ -833,14 +838,7 @@ struct RenderEngine::Impl {
         if (fixedGas && (!ownSums.empty() || foldedAt != counter())) {
             foldedAt = counter();
             DevelopThreads folders(started);
-            const std::int32_t parts = folders.size(), h = fixedGas->imageHeight;
-            auto fold = [this, parts, h](std::int32_t part) {
-                fixedGas->developFixed(ownSumPointers.data(),
-                                       static_cast<std::int32_t>(ownSumPointers.size()),
-                                       TBitmap3D::partStart(part, parts, h),
-                                       TBitmap3D::partStart(part + 1, parts, h));
-            };
-            folders.run(PartTask(fold));
+            foldSums(&folders, true);
         }
         // The target's own orbit memory (the Light family's) is left as the render found it:
         // the streams keep theirs, and a second render of the same scene starts from the same

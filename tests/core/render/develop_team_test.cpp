@@ -76,7 +76,7 @@ class DevelopModes : public ::testing::TestWithParam<int> {};
 TEST_P(DevelopModes, AnyNumberOfThreadsGivesOneThreadsBytes) {
     const int mode = GetParam();
     // An odd size whose rows do not share out evenly, and one with fewer rows than threads.
-    for (const auto [width, height] : {std::pair{132, 101}, std::pair{8, 3}}) {
+    for (const auto& [width, height] : {std::pair{132, 101}, std::pair{8, 3}}) {
         for (const float exposure : {0.0f, 0.5f}) {
             // A new target for each development, so that a row left out shows.
             auto developOn = [&](DevelopTeam* team) {
