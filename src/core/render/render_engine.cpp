@@ -833,8 +833,8 @@ struct RenderEngine::Impl {
             runAlone();
         else
             runPool();
-        // The target's fixedDensity and density hold every point plotted.
-        // The threads' sums move into it by rows, on as many threads as the render had.
+        // The target's fixedDensity and density hold every point plotted: the threads' sums
+        // move into fixedDensity by rows, on as many threads as the render had.
         if (fixedGas && (!ownSums.empty() || foldedAt != counter())) {
             foldedAt = counter();
             DevelopThreads folders(started);

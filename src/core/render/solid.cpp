@@ -401,8 +401,10 @@ void TBitmap3D_Solid::buildRows(std::int32_t first, std::int32_t last) {
     if (!(peak > 0)) return;
     // The top row and the right column have no neighbour for the normal: they keep what
     // ClearImage gave them. Rows are independent of each other.
-    for (std::int32_t y = first; y < std::min(last, imageHeight - 1); ++y)
-        developRow(y, development_);
+    // A copy of its own: the image's bytes, stored through a byte pointer, might otherwise
+    // be the development's, which would be read again after every pixel.
+    const Development d = development_;
+    for (std::int32_t y = std::min(last, imageHeight - 1) - 1; y >= first; --y) developRow(y, d);
 }
 
 ColorRGBf TBitmap3D_Solid::shadePixel(std::int32_t x, std::int32_t y, const Development& d) const {
@@ -498,7 +500,7 @@ void TBitmap3D_Solid::buildRows16(std::uint16_t* out16, std::ptrdiff_t rowStride
     // an image with nothing plotted.
     TBitmap3D::buildRows16(out16, rowStride, first, last);
     if (!(peak > 0)) return;
-    const Development& d = development_;
+    const Development d = development_;
     const std::uint16_t background[3] = {deepChannel(backgroundColor.r),
                                          deepChannel(backgroundColor.g),
                                          deepChannel(backgroundColor.b)};
