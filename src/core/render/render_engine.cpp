@@ -24,6 +24,7 @@
 #include "core/render/phase_barrier.h"
 #include "core/render/solid.h"
 #include "core/render/splat_bands.h"
+#include "core/render/splat_cells.h"
 
 namespace qm {
 
@@ -120,6 +121,13 @@ protected:
     std::uint64_t bandBytes_;
 };
 
+#if !defined(__SSE2__)
+// Stands for SurfaceTest4 where there is none: the bands test pixel by pixel.
+struct NoSurfaceTest4 {};
+#endif
+
+using detail::RowOfIndex;
+
 // The cell of a projected pixel, as an entry's index and fractions.
 template <class Entry>
 QM_HOT_INLINE bool cellOf(const Vecd& px, const TBitmap3D::SplatLimits& limits, Entry& e,
@@ -183,9 +191,11 @@ private:
 };
 
 // Liquid and Plasma share the surface test; Light and Plasma the colour.
+// Liquid keeps a splat's weights, formed while the stream projects its points, so that the
+// band only tests and adds.
 struct LiquidEntry {
+    float w[4];  // w00, w10, w01, w11
     std::int32_t index;
-    float fx, fy;
     float d;  // depth rounded to float
 };
 struct LightEntry {
@@ -209,39 +219,113 @@ public:
     }
     void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
         auto out = writer(k);
+#if defined(__SSE2__)
+        // The cells, weights and depths of a chunk at once, as the single-thread plot forms
+        // them; the band then only reads them.
+        SplatCells cells;
+        const RowOfIndex rowOf(t_.imageWidth);
+        for (std::int32_t start = 0; start < n; start += TBitmap3D::kSplatChunk) {
+            projectSplatCells<true>(t_, points + start, std::min(TBitmap3D::kSplatChunk, n - start),
+                                    cells);
+            for (std::int32_t c = 0; c < cells.count; ++c) {
+                LiquidEntry e;
+                _mm_storeu_ps(e.w, _mm_load_ps(cells.weight[c]));
+                e.index = cells.index[c];
+                e.d = cells.depth[c];
+                out.add(0, e, rowOf(e.index));
+            }
+        }
+#else
         const TBitmap3D::SplatLimits limits(t_.imageWidth, t_.imageHeight);
         auto add = [&](const Vecd& px) {
             LiquidEntry e;
             std::int32_t row;
-            if (!cellOf(px, limits, e, row)) return;
+            float fx, fy;
+            if (!TBitmap3D::splatFractions(px.x, px.y, limits, e.index, fx, fy, row)) return;
+            Splat s;
+            TBitmap3D::splatWeights(fx, fy, s);
+            e.w[0] = s.w00;
+            e.w[1] = s.w10;
+            e.w[2] = s.w01;
+            e.w[3] = s.w11;
             e.d = static_cast<float>(px.z);
             out.add(0, e, row);
         };
         t_.plotInChunks<true>(points, n, add);
+#endif
     }
     void band(std::int32_t b, std::int32_t k) override {
-        const auto& split = bands_.split(0);
-        const std::int32_t r0 = split.firstRow(b), r1 = split.firstRow(b + 1), w = t_.imageWidth;
-        float* density = t_.density.data();
-        float* surface = t_.surface.data();
-        const double depthRange = t_.depthRange, scale = t_.scale;
-        bands_.inBand(0, b, k, [&](const LiquidEntry* e, const LiquidEntry* end) {
-            splatRows(
-                e, end, r0, r1, w,
-                [&](const LiquidEntry& en, std::int32_t at, float wt) {
-                    const float m = surfaceCoverage(surface[at], en.d, wt, depthRange, scale);
-                    if (m > 0) density[at] += wt * m;
-                },
-                [&](std::int32_t at) {
-                    detail::prefetchForWrite(surface + at);
-                    detail::prefetchForWrite(surface + at + w);
-                    detail::prefetchForWrite(density + at);
-                    detail::prefetchForWrite(density + at + w);
-                });
-        });
+#if defined(__SSE2__)
+        const SurfaceTest4 test(t_.depthRange, t_.scale);
+        if (test.signOfDifference)
+            bandWith<true>(test, b, k);
+        else
+            bandWith<false>(test, b, k);
+#else
+        bandWith<false>(NoSurfaceTest4{}, b, k);
+#endif
     }
 
 private:
+    // The splats of stream k in band b, in order. A cell whose two rows lie in the band takes
+    // the surface test of its four pixels at once, as the single-thread plot does; a cell
+    // across a band edge tests the pixels of its row in the band one by one, which gives the
+    // same floats (the four pixels are distinct, and each sees its splats in the same order).
+    template <bool kSignOfDifference, class Test>
+    void bandWith(const Test& test, std::int32_t b, std::int32_t k) {
+        const auto& split = bands_.split(0);
+        const std::int32_t r0 = split.firstRow(b), r1 = split.firstRow(b + 1), w = t_.imageWidth;
+        float* const density = t_.density.data();
+        float* const surface = t_.surface.data();
+        const double depthRange = t_.depthRange, scale = t_.scale;
+        const std::int32_t lo = r0 * w, hi = (r1 - 1) * w;
+        bands_.inBand(0, b, k, [&](const LiquidEntry* e, const LiquidEntry* end) {
+            constexpr std::ptrdiff_t kAhead = 8;
+            auto ask = [&](std::int32_t at) {
+                detail::prefetchForWrite(surface + at);
+                detail::prefetchForWrite(surface + at + w);
+                detail::prefetchForWrite(density + at);
+                detail::prefetchForWrite(density + at + w);
+            };
+            for (std::ptrdiff_t i = 0; i < std::min(kAhead, end - e); ++i) ask(e[i].index);
+            for (; e != end; ++e) {
+                if (end - e > kAhead) ask(e[kAhead].index);
+                const std::int32_t at = e->index;
+#if defined(__SSE2__)
+                if (at >= lo && at < hi) [[likely]] {
+                    const __m128 wt = _mm_loadu_ps(e->w);
+                    const __m128 m = test.template test<kSignOfDifference>(
+                        surface + at, surface + at + w, wt, _mm_set1_ps(e->d));
+                    // density += w * m where the coverage is above 0; the other lanes keep
+                    // their bits.
+                    float* const d0 = density + at;
+                    float* const d1 = d0 + w;
+                    const __m128 before = SurfaceTest4::load4(d0, d1);
+                    const __m128 counts = _mm_cmpgt_ps(m, _mm_setzero_ps());
+                    const __m128 added = _mm_add_ps(before, _mm_mul_ps(wt, m));
+                    const __m128 after =
+                        _mm_or_ps(_mm_and_ps(counts, added), _mm_andnot_ps(counts, before));
+                    _mm_storel_pi(reinterpret_cast<__m64*>(d0), after);
+                    _mm_storeh_pi(reinterpret_cast<__m64*>(d1), after);
+                    continue;
+                }
+#endif
+                auto pixel = [&](std::int32_t p, float wt) {
+                    const float m = surfaceCoverage(surface[p], e->d, wt, depthRange, scale);
+                    if (m > 0) density[p] += wt * m;
+                };
+                if (at >= lo) {
+                    pixel(at, e->w[0]);
+                    pixel(at + 1, e->w[1]);
+                }
+                if (at < hi) {
+                    pixel(at + w, e->w[2]);
+                    pixel(at + w + 1, e->w[3]);
+                }
+            }
+        });
+    }
+
     TBitmap3D_Liquid& t_;
 };
 
