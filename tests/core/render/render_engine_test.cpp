@@ -210,6 +210,47 @@ TEST(RenderEngine, DevelopmentsShareEveryThreadAndGiveOneThreadsBytes) {
     }
 }
 
+TEST(RenderEngine, SplatsAcrossBandEdgesAndTheFrameBorderGiveTheClassicBytes) {
+    // Zoomed in, the cloud overfills the frame: cells fall in the last drawable row and column
+    // and across the edges of many bands (uneven ones, on an odd height), and with the mirror
+    // image a point's two splats land far apart. The bands' whole-cell paths and their
+    // pixel-by-pixel edges must give the classic render's floats.
+    for (int mode = 0; mode < kRenderModeCount; ++mode) {
+        for (bool mirror : {false, true}) {
+            std::vector<std::uint8_t> images[3];
+            const std::int32_t threadCounts[3] = {0, 2, 5};  // 0: the classic render
+            for (int i = 0; i < 3; ++i) {
+                Scene s(1, mode, 100, 37);
+                s.target->scale *= 3;
+                s.target->mirror = mirror;
+                s.target->SetView();
+                s.target->ClearImage();
+                RenderControl control;
+                CountingSink sink(*s.target, control);
+                RenderOutcome out;
+                if (threadCounts[i] == 0) {
+                    out = runRender(*s.attractor, *s.target, {60000, 2}, sink, control);
+                } else {
+                    RenderEngine engine(*s.attractor, *s.target,
+                                        {60000, 2, 1, threadCounts[i], 0, {}});
+                    out = engine.run(sink, control);
+                }
+                if (out.needsFinalDevelop) s.target->BuildImage();
+                images[i] = s.target->imageBytes();
+            }
+            // Something was drawn in the top scan line and the lowest one a cell reaches.
+            const auto& image = images[0];
+            const auto drawn = [&](std::size_t from) {
+                return std::any_of(image.begin() + from, image.begin() + from + 3 * 100,
+                                   [&](std::uint8_t b) { return b != image[3 * 50]; });
+            };
+            EXPECT_TRUE(drawn(0) && drawn(image.size() - 2 * 3 * 100)) << "mode " << mode;
+            EXPECT_EQ(images[1], images[0]) << "mode " << mode << ", mirror " << mirror;
+            EXPECT_EQ(images[2], images[0]) << "mode " << mode << ", mirror " << mirror;
+        }
+    }
+}
+
 TEST(RenderEngine, StreamsAreNotCopiesOfOneOrbitAndTheSeedMatters) {
     // Lorenz is deterministic: without distinct orbits, 16 streams would draw the classic
     // image's points again and again.
