@@ -347,35 +347,27 @@ public:
     }
     void prepare(std::int32_t k, StreamState& st, const Vecd* points, std::int32_t n) override {
         auto out = this->writer(k);
-        const TBitmap3D::SplatLimits limits(t_.imageWidth, t_.imageHeight);
         Vecd before = st.before, last = st.last;
         ColorRGBf color = st.plotColor;
-        Vecd plotted[TBitmap3D::kSplatChunk], pixel[TBitmap3D::kSplatChunk],
-            mirrored[TBitmap3D::kSplatChunk];
+        Vecd plotted[TBitmap3D::kSplatChunk];
         ColorRGBf colours[TBitmap3D::kSplatChunk];
-        auto add = [&](const Vecd& px, const ColorRGBf& c) {
-            Entry e;
-            std::int32_t row;
-            if (!cellOf(px, limits, e, row)) return;
-            e.c = c;
-            if constexpr (kPlasma) e.d = static_cast<float>(px.z);
-            out.add(0, e, row);
-        };
-        // Chunk by chunk: the colours (the mode's own), the projections, then the entries in
-        // point order, a point before its mirror image.
+        // Chunk by chunk: the colours (the mode's own), then the entries in point order, a
+        // point before its mirror image.
         for (std::int32_t start = 0; start < n; start += TBitmap3D::kSplatChunk) {
             const std::int32_t count = std::min(TBitmap3D::kSplatChunk, n - start);
             t_.colourChunk(before, last, color, points + start, count, plotted, colours);
-            t_.projectChunk<true>(plotted, count, 1.0, pixel);
-            if (t_.mirror) {
-                t_.projectChunk<true>(plotted, count, -1.0, mirrored);
-                for (std::int32_t i = 0; i < count; ++i) {
-                    add(pixel[i], colours[i]);
-                    add(mirrored[i], colours[i]);
-                }
-            } else {
-                for (std::int32_t i = 0; i < count; ++i) add(pixel[i], colours[i]);
-            }
+            forEachSplatCell<kPlasma>(t_.combinedMatrix.m, t_.imageWidth, t_.imageHeight, t_.mirror,
+                                      plotted, count,
+                                      [&](std::int32_t i, std::int32_t index, float fx, float fy,
+                                          std::int32_t row, double d) {
+                                          Entry e;
+                                          e.index = index;
+                                          e.fx = fx;
+                                          e.fy = fy;
+                                          e.c = colours[i];
+                                          if constexpr (kPlasma) e.d = static_cast<float>(d);
+                                          out.add(0, e, row);
+                                      });
         }
         st.before = before;
         st.last = last;
@@ -533,19 +525,23 @@ public:
     }
     void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
         auto out = writer(k);
-        t_.projectChunks(
-            points, n,
-            [&](std::int32_t b, const Vecd* at, const Vecd* mirrored, std::int32_t count) {
-                const TBitmap3D::SplatLimits limits(t_.bufferWidth(b), t_.bufferHeight(b));
-                auto add = [&](const Vecd& c) {
-                    DepthEntry e;
-                    std::int32_t row;
-                    if (!cellOf(c, limits, e, row)) return;
-                    e.d = c.z;
-                    out.add(b, e, row);
-                };
-                TBitmap3D_Solid::inPlotOrder(at, mirrored, count, add);
-            });
+        // The camera, then every light with a map, a chunk at a time: each buffer receives
+        // its points in plotting order, as projectChunks gives them.
+        const auto families = static_cast<std::int32_t>(1 + t_.lights.size());
+        for (std::int32_t start = 0; start < n; start += TBitmap3D::kSplatChunk) {
+            const std::int32_t count = std::min(TBitmap3D::kSplatChunk, n - start);
+            for (std::int32_t f = 0; f < families; ++f) {
+                if (f > 0 && !t_.lights[static_cast<std::size_t>(f - 1)]->hasMap()) continue;
+                const Mat4& m =
+                    f == 0 ? t_.combinedMatrix : t_.lights[static_cast<std::size_t>(f - 1)]->matrix;
+                forEachSplatCell<true>(m.m, t_.bufferWidth(f), t_.bufferHeight(f), t_.mirror,
+                                       points + start, count,
+                                       [&](std::int32_t, std::int32_t index, float fx, float fy,
+                                           std::int32_t row, double d) {
+                                           out.add(f, DepthEntry{d, index, fx, fy}, row);
+                                       });
+            }
+        }
     }
     void band(std::int32_t b, std::int32_t k) override {
         for (std::int32_t f = 0; f < 1 + static_cast<std::int32_t>(t_.lights.size()); ++f) {

@@ -6,6 +6,9 @@
 //   SplatCells cells;
 //   projectSplatCells<true>(target, points, count, cells);  // in point order, outside dropped
 //   for (std::int32_t c = 0; c < cells.count; ++c) ... cells.index[c], cells.weight[c] ...
+//
+// forEachSplatCell gives the same cells one by one, with their rows and fractions, for any
+// buffer's matrix.
 #pragma once
 
 #include "core/hot_path.h"
@@ -148,6 +151,105 @@ QM_HOT_INLINE void projectSplatCells(const TBitmap3D& target, const Vecd* points
         if (target.mirror) one(points[i].x, points[i].y, -1.0 * points[i].z);
     }
     cells.count = c;
+}
+
+// The cells of points[0 .. count) projected by the column-major matrix m onto a buffer
+// width x height pixels, as TBitmap3D::project and splatFractions form them (a light map's
+// mapCoordinates is the same formula), each point followed by its mirror image (z times -1)
+// when mirror is set: cell(i, index, fx, fy, row, depth) for each cell inside the buffer, in
+// that order, with i the point's place in points, row the cell's row j and depth the double
+// (z + 1) * 0.5 (0 without kDepth). Two pixels a pass with SSE2, lane by lane the operations
+// of the scalar form.
+template <bool kDepth, class Cell>
+QM_HOT_INLINE void forEachSplatCell(const std::array<double, 16>& m, std::int32_t width,
+                                    std::int32_t height, bool mirror, const Vecd* points,
+                                    std::int32_t count, Cell&& cell) {
+    const double w = width, h = height;
+    const TBitmap3D::SplatLimits limits(width, height);
+    std::int32_t i = 0;
+#if defined(__SSE2__)
+    const __m128d m0 = _mm_set1_pd(m[0]), m4 = _mm_set1_pd(m[4]), m8 = _mm_set1_pd(m[8]);
+    const __m128d m12 = _mm_set1_pd(m[12]), m1 = _mm_set1_pd(m[1]), m5 = _mm_set1_pd(m[5]);
+    const __m128d m9 = _mm_set1_pd(m[9]), m13 = _mm_set1_pd(m[13]), m2 = _mm_set1_pd(m[2]);
+    const __m128d m6 = _mm_set1_pd(m[6]), m10 = _mm_set1_pd(m[10]), m14 = _mm_set1_pd(m[14]);
+    const __m128d wd = _mm_set1_pd(w), hd = _mm_set1_pd(h), unit = _mm_set1_pd(1.0);
+    const __m128d half = _mm_set1_pd(0.5), shift = _mm_set1_pd(6755399441055744.0);
+    const __m128d zero = _mm_setzero_pd(), rowLength = _mm_set1_pd(limits.rowLength);
+    const __m128d lastColumn = _mm_set1_pd(limits.lastColumn),
+                  lastRow = _mm_set1_pd(limits.lastRow);
+    // Lane l holds point first + l * step.
+    auto pair = [&](__m128d x, __m128d y, __m128d z, std::int32_t first,
+                    std::int32_t step) QM_HOT_LAMBDA {
+        const __m128d px = _mm_mul_pd(
+            _mm_mul_pd(
+                _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(m0, x), _mm_mul_pd(m4, y)),
+                                                 _mm_mul_pd(m8, z)),
+                                      m12),
+                           unit),
+                wd),
+            half);
+        const __m128d py = _mm_mul_pd(
+            _mm_mul_pd(
+                _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(m1, x), _mm_mul_pd(m5, y)),
+                                                 _mm_mul_pd(m9, z)),
+                                      m13),
+                           unit),
+                hd),
+            half);
+        const __m128d ci = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(px, half), shift), shift);
+        const __m128d cj = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(py, half), shift), shift);
+        const __m128d inside =
+            _mm_and_pd(_mm_and_pd(_mm_cmplt_pd(zero, ci), _mm_cmplt_pd(ci, lastColumn)),
+                       _mm_and_pd(_mm_cmplt_pd(zero, cj), _mm_cmplt_pd(cj, lastRow)));
+        const int mask = _mm_movemask_pd(inside);
+        if (mask == 0) return;
+        // Cells outside become 0 so that no conversion sees a non-finite or huge value.
+        const __m128d si = _mm_and_pd(ci, inside), sj = _mm_and_pd(cj, inside);
+        alignas(16) float fx[4], fy[4];
+        alignas(16) std::int32_t index[4], row[4];
+        alignas(16) double depth[2] = {0, 0};
+        _mm_store_ps(fx, _mm_cvtpd_ps(_mm_sub_pd(px, si)));
+        _mm_store_ps(fy, _mm_cvtpd_ps(_mm_sub_pd(py, sj)));
+        _mm_store_si128(reinterpret_cast<__m128i*>(index),
+                        _mm_cvttpd_epi32(_mm_add_pd(si, _mm_mul_pd(sj, rowLength))));
+        _mm_store_si128(reinterpret_cast<__m128i*>(row), _mm_cvttpd_epi32(sj));
+        if constexpr (kDepth)
+            _mm_store_pd(depth,
+                         _mm_mul_pd(_mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(m2, x),
+                                                                                _mm_mul_pd(m6, y)),
+                                                                     _mm_mul_pd(m10, z)),
+                                                          m14),
+                                               unit),
+                                    half));
+        if (mask & 1) cell(first, index[0], fx[0], fy[0], row[0], depth[0]);
+        if (mask & 2) cell(first + step, index[1], fx[1], fy[1], row[1], depth[1]);
+    };
+    if (mirror) {
+        const __m128d sign = _mm_set_pd(-1.0, 1.0);
+        for (; i < count; ++i)
+            pair(_mm_load1_pd(&points[i].x), _mm_load1_pd(&points[i].y),
+                 _mm_mul_pd(sign, _mm_load1_pd(&points[i].z)), i, 0);
+    } else {
+        for (; i + 1 < count; i += 2)
+            pair(_mm_loadh_pd(_mm_load_sd(&points[i].x), &points[i + 1].x),
+                 _mm_loadh_pd(_mm_load_sd(&points[i].y), &points[i + 1].y),
+                 _mm_loadh_pd(_mm_load_sd(&points[i].z), &points[i + 1].z), i, 1);
+    }
+#endif
+    auto one = [&](double x, double y, double z) QM_HOT_LAMBDA {
+        const double px = (m[0] * x + m[4] * y + m[8] * z + m[12] + 1) * w * 0.5;
+        const double py = (m[1] * x + m[5] * y + m[9] * z + m[13] + 1) * h * 0.5;
+        std::int32_t index, row;
+        float fx, fy;
+        if (!TBitmap3D::splatFractions(px, py, limits, index, fx, fy, row)) return;
+        double depth = 0;
+        if constexpr (kDepth) depth = (m[2] * x + m[6] * y + m[10] * z + m[14] + 1) * 0.5;
+        cell(i, index, fx, fy, row, depth);
+    };
+    for (; i < count; ++i) {
+        one(points[i].x, points[i].y, points[i].z);
+        if (mirror) one(points[i].x, points[i].y, -1.0 * points[i].z);
+    }
 }
 
 #if defined(__SSE2__)
