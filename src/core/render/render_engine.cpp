@@ -108,15 +108,10 @@ public:
     void rebalance() override { bands_.rebalance(); }
 
 protected:
-    // What prepare writes to for stream k.
-    struct Writer {
-        SplatBands<Entry>& bands;
-        std::int32_t k;
-        QM_HOT_INLINE void add(std::int32_t family, const Entry& e, std::int32_t row) {
-            bands.add(k, family, e, row);
-        }
-    };
-    Writer writer(std::int32_t k) { return {bands_, k}; }
+    // What prepare writes stream k's splats of one buffer family to.
+    typename SplatBands<Entry>::Appender appender(std::int32_t k, std::int32_t family) {
+        return {bands_, k, family};
+    }
     SplatBands<Entry> bands_;
     std::uint64_t bandBytes_;
 };
@@ -159,12 +154,12 @@ public:
             t_.PlotBlockFixed(points, n, *sums_[static_cast<std::size_t>(self)]);
     }
     void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
-        auto out = writer(k);
+        auto out = appender(k, 0);
         const TBitmap3D::SplatLimits limits(t_.imageWidth, t_.imageHeight);
         auto add = [&](const Vecd& px) {
             GasEntry e;
             std::int32_t row;
-            if (cellOf(px, limits, e, row)) out.add(0, e, row);
+            if (cellOf(px, limits, e, row)) out.add(e, row);
         };
         t_.plotInChunks<false>(points, n, add);
     }
@@ -216,7 +211,7 @@ public:
         t_.PlotBlock(points, n);
     }
     void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
-        auto out = writer(k);
+        auto out = appender(k, 0);
 #if defined(__SSE2__)
         // The cells, weights and depths of a chunk at once, as the single-thread plot forms
         // them; the band then only reads them.
@@ -230,7 +225,7 @@ public:
                 _mm_storeu_ps(e.w, _mm_load_ps(cells.weight[c]));
                 e.index = cells.index[c];
                 e.d = cells.depth[c];
-                out.add(0, e, rowOf(e.index));
+                out.add(e, rowOf(e.index));
             }
         }
 #else
@@ -247,7 +242,7 @@ public:
             e.w[2] = s.w01;
             e.w[3] = s.w11;
             e.d = static_cast<float>(px.z);
-            out.add(0, e, row);
+            out.add(e, row);
         };
         t_.plotInChunks<true>(points, n, add);
 #endif
@@ -346,7 +341,7 @@ public:
         st.plotColor = t_.plotColor;
     }
     void prepare(std::int32_t k, StreamState& st, const Vecd* points, std::int32_t n) override {
-        auto out = this->writer(k);
+        auto out = this->appender(k, 0);
         Vecd before = st.before, last = st.last;
         ColorRGBf color = st.plotColor;
         Vecd plotted[TBitmap3D::kSplatChunk];
@@ -366,7 +361,7 @@ public:
                                           e.fy = fy;
                                           e.c = colours[i];
                                           if constexpr (kPlasma) e.d = static_cast<float>(d);
-                                          out.add(0, e, row);
+                                          out.add(e, row);
                                       });
         }
         st.before = before;
@@ -524,23 +519,19 @@ public:
         t_.PlotBlock(points, n);
     }
     void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
-        auto out = writer(k);
-        // The camera, then every light with a map, a chunk at a time: each buffer receives
-        // its points in plotting order, as projectChunks gives them.
+        // The camera, then every light with a map: each buffer receives its points in
+        // plotting order.
         const auto families = static_cast<std::int32_t>(1 + t_.lights.size());
-        for (std::int32_t start = 0; start < n; start += TBitmap3D::kSplatChunk) {
-            const std::int32_t count = std::min(TBitmap3D::kSplatChunk, n - start);
-            for (std::int32_t f = 0; f < families; ++f) {
-                if (f > 0 && !t_.lights[static_cast<std::size_t>(f - 1)]->hasMap()) continue;
-                const Mat4& m =
-                    f == 0 ? t_.combinedMatrix : t_.lights[static_cast<std::size_t>(f - 1)]->matrix;
-                forEachSplatCell<true>(m.m, t_.bufferWidth(f), t_.bufferHeight(f), t_.mirror,
-                                       points + start, count,
-                                       [&](std::int32_t, std::int32_t index, float fx, float fy,
-                                           std::int32_t row, double d) {
-                                           out.add(f, DepthEntry{d, index, fx, fy}, row);
-                                       });
-            }
+        for (std::int32_t f = 0; f < families; ++f) {
+            if (f > 0 && !t_.lights[static_cast<std::size_t>(f - 1)]->hasMap()) continue;
+            auto out = appender(k, f);
+            const Mat4& m =
+                f == 0 ? t_.combinedMatrix : t_.lights[static_cast<std::size_t>(f - 1)]->matrix;
+            forEachSplatCell<true>(m.m, t_.bufferWidth(f), t_.bufferHeight(f), t_.mirror, points, n,
+                                   [&](std::int32_t, std::int32_t index, float fx, float fy,
+                                       std::int32_t row, double d) {
+                                       out.add(DepthEntry{d, index, fx, fy}, row);
+                                   });
         }
     }
     void band(std::int32_t b, std::int32_t k) override {

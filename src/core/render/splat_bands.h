@@ -64,7 +64,7 @@ struct SplatBucket {
 };
 
 // Every stream's buckets for `families` buffers.
-//   add... on the thread that runs a stream;
+//   an Appender per family on the thread that runs a stream;
 //   then inBand for each band, on any thread, stream after stream for a band;
 //   then, once every band has had every stream, rebalance, alone, before the next round.
 template <class Entry>
@@ -94,22 +94,57 @@ public:
         for (std::int32_t f = 0; f < families_; ++f) bucket(k, f).count.fill(0);
     }
 
-    // Stream k's splat e of cell row `row` of buffer `family`, in orbit order.
-    QM_HOT_INLINE void add(std::int32_t k, std::int32_t family, const Entry& e, std::int32_t row) {
-        SplatBucket<Entry>& b = bucket(k, family);
-        if (bands_ == 1) {
-            b.entries[static_cast<std::size_t>(b.count[0]++)] = e;
-            return;
+    // Stream k's splats of buffer `family`, in orbit order, on the thread that runs stream k:
+    // the places they go to and their counts are kept here, where no entry written can alias
+    // them, and the counts go to the bucket when the appender goes. One appender at a time
+    // per stream and family.
+    class Appender {
+    public:
+        Appender(SplatBands& sb, std::int32_t k, std::int32_t family)
+            : bucket_(sb.bucket(k, family)),
+              rowInfo_(sb.split(family).rowInfo()),
+              first_(bucket_.entries.get()),
+              capacity_(static_cast<std::size_t>(sb.capacity_)),
+              bands_(sb.bands_) {
+            for (std::int32_t b = 0; b < bands_; ++b)
+                next_[static_cast<std::size_t>(b)] =
+                    first_ + static_cast<std::size_t>(b) * capacity_ +
+                    static_cast<std::size_t>(bucket_.count[static_cast<std::size_t>(b)]);
         }
-        const std::uint32_t info = split(family).rowInfo()[row];
-        const std::uint32_t band = info & 0xFF, next = (info >> 8) & 0xFF;
-        b.entries[band * static_cast<std::size_t>(capacity_) +
-                  static_cast<std::size_t>(b.count[band]++)] = e;
-        if (next != band)
-            b.entries[next * static_cast<std::size_t>(capacity_) +
-                      static_cast<std::size_t>(b.count[next]++)] = e;
-        ++b.hist[info >> 16];
-    }
+        ~Appender() {
+            for (std::int32_t b = 0; b < bands_; ++b)
+                bucket_.count[static_cast<std::size_t>(b)] = static_cast<std::int32_t>(
+                    next_[static_cast<std::size_t>(b)] - first_ -
+                    static_cast<std::ptrdiff_t>(static_cast<std::size_t>(b) * capacity_));
+            if (bands_ > 1)
+                for (std::int32_t s = 0; s < kSlices; ++s)
+                    bucket_.hist[static_cast<std::size_t>(s)] += hist_[static_cast<std::size_t>(s)];
+        }
+        Appender(const Appender&) = delete;
+        Appender& operator=(const Appender&) = delete;
+
+        // Splat e of cell row `row`.
+        QM_HOT_INLINE void add(const Entry& e, std::int32_t row) {
+            if (bands_ == 1) {
+                *next_[0]++ = e;
+                return;
+            }
+            const std::uint32_t info = rowInfo_[row];
+            const std::uint32_t band = info & 0xFF, next = (info >> 8) & 0xFF;
+            *next_[band]++ = e;
+            if (next != band) *next_[next]++ = e;
+            ++hist_[info >> 16];
+        }
+
+    private:
+        SplatBucket<Entry>& bucket_;
+        const std::uint32_t* rowInfo_;
+        Entry* first_;
+        std::size_t capacity_;
+        std::int32_t bands_;
+        std::array<Entry*, kMaxBands> next_;
+        std::array<std::uint32_t, kSlices> hist_{};
+    };
 
     // Stream k's splats of `family` in band b: fn(first, last).
     template <class Fn>

@@ -65,13 +65,22 @@ TEST(SplatBands, BandsApplyEverySplatOnceInOrder) {
             // One round of counts piles the edges up near the top.
             for (std::int32_t k = 0; k < streams; ++k) {
                 sb.clear(k);
-                for (int i = 0; i < 50; ++i) sb.add(k, 0, splats[0].first, 2);
+                SplatBands<Entry>::Appender out(sb, k, 0);
+                for (int i = 0; i < 50; ++i) out.add(splats[0].first, 2);
             }
             sb.rebalance();
         }
         for (std::int32_t k = 0; k < streams; ++k) sb.clear(k);
-        for (std::size_t i = 0; i < splats.size(); ++i)
-            sb.add(static_cast<std::int32_t>(i % streams), 0, splats[i].first, splats[i].second);
+        // Each stream's splats in two runs of its appender, as a stream's blocks come.
+        for (std::size_t half : {0, 1}) {
+            for (std::int32_t k = 0; k < streams; ++k) {
+                SplatBands<Entry>::Appender out(sb, k, 0);
+                for (std::size_t i = half * splats.size() / 2; i < (half + 1) * splats.size() / 2;
+                     ++i)
+                    if (static_cast<std::int32_t>(i % streams) == k)
+                        out.add(splats[i].first, splats[i].second);
+            }
+        }
         std::vector<float> sum(width * height, 0.0f);
         for (std::int32_t b = bands - 1; b >= 0; --b)
             for (std::int32_t k = 0; k < streams; ++k)
