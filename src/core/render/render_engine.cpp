@@ -273,7 +273,7 @@ private:
         const double depthRange = t_.depthRange, scale = t_.scale;
         const std::int32_t lo = r0 * w, hi = (r1 - 1) * w;
         bands_.inBand(0, b, k, [&](const LiquidEntry* e, const LiquidEntry* end) {
-            constexpr std::ptrdiff_t kAhead = 8;
+            constexpr std::ptrdiff_t kAhead = 24;
             auto ask = [&](std::int32_t at) {
                 detail::prefetchForWrite(surface + at);
                 detail::prefetchForWrite(surface + at + w);
@@ -399,7 +399,7 @@ private:
             kPlasma ? static_cast<TBitmap3D_Plasma&>(t_).surface.data() : nullptr;
         const double depthRange = t_.depthRange, scale = t_.scale;
         this->bands_.inBand(0, b, k, [&](const Entry* e, const Entry* end) {
-            constexpr std::ptrdiff_t kAhead = 16;
+            constexpr std::ptrdiff_t kAhead = 32;
             // A pixel of light is 12 bytes: two of them may span two cache lines.
             auto ask = [&](std::int32_t at) {
                 detail::prefetchForWrite(&light[at].r);
