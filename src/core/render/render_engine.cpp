@@ -119,8 +119,6 @@ protected:
 // Stands for SurfaceTest4 where a band tests pixel by pixel or not at all.
 struct NoSurfaceTest4 {};
 
-using detail::RowOfIndex;
-
 // The cell of a projected pixel, as an entry's index and fractions.
 template <class Entry>
 QM_HOT_INLINE bool cellOf(const Vecd& px, const TBitmap3D::SplatLimits& limits, Entry& e,
@@ -183,12 +181,12 @@ private:
     std::vector<GasFixedSums*> sums_;
 };
 
-// Liquid and Plasma share the surface test; Light and Plasma the colour.
-// Liquid keeps a splat's weights, formed while the stream projects its points, so that the
-// band only tests and adds.
+// Liquid and Plasma share the surface test; Light and Plasma the colour. The entries keep
+// the fractions, not the four weights: the lists are written and read once per splat, and
+// the weights take a few operations to form again.
 struct LiquidEntry {
-    float w[4];  // w00, w10, w01, w11
     std::int32_t index;
+    float fx, fy;
     float d;  // depth rounded to float
 };
 struct LightEntry {
@@ -212,40 +210,11 @@ public:
     }
     void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
         auto out = appender(k, 0);
-#if defined(__SSE2__)
-        // The cells, weights and depths of a chunk at once, as the single-thread plot forms
-        // them; the band then only reads them.
-        SplatCells cells;
-        const RowOfIndex rowOf(t_.imageWidth);
-        for (std::int32_t start = 0; start < n; start += TBitmap3D::kSplatChunk) {
-            projectSplatCells<true>(t_, points + start, std::min(TBitmap3D::kSplatChunk, n - start),
-                                    cells);
-            for (std::int32_t c = 0; c < cells.count; ++c) {
-                LiquidEntry e;
-                _mm_storeu_ps(e.w, _mm_load_ps(cells.weight[c]));
-                e.index = cells.index[c];
-                e.d = cells.depth[c];
-                out.add(e, rowOf(e.index));
-            }
-        }
-#else
-        const TBitmap3D::SplatLimits limits(t_.imageWidth, t_.imageHeight);
-        auto add = [&](const Vecd& px) {
-            LiquidEntry e;
-            std::int32_t row;
-            float fx, fy;
-            if (!TBitmap3D::splatFractions(px.x, px.y, limits, e.index, fx, fy, row)) return;
-            Splat s;
-            TBitmap3D::splatWeights(fx, fy, s);
-            e.w[0] = s.w00;
-            e.w[1] = s.w10;
-            e.w[2] = s.w01;
-            e.w[3] = s.w11;
-            e.d = static_cast<float>(px.z);
-            out.add(e, row);
-        };
-        t_.plotInChunks<true>(points, n, add);
-#endif
+        forEachSplatCell<true>(
+            t_.combinedMatrix.m, t_.imageWidth, t_.imageHeight, t_.mirror, points, n,
+            [&](std::int32_t, std::int32_t index, float fx, float fy, std::int32_t row, double d) {
+                out.add(LiquidEntry{index, fx, fy, static_cast<float>(d)}, row);
+            });
     }
     void band(std::int32_t b, std::int32_t k) override {
 #if defined(__SSE2__)
@@ -284,9 +253,11 @@ private:
             for (; e != end; ++e) {
                 if (end - e > kAhead) ask(e[kAhead].index);
                 const std::int32_t at = e->index;
+                Splat s;
+                TBitmap3D::splatWeights(e->fx, e->fy, s);
 #if defined(__SSE2__)
                 if (at >= lo && at < hi) [[likely]] {
-                    const __m128 wt = _mm_loadu_ps(e->w);
+                    const __m128 wt = _mm_setr_ps(s.w00, s.w10, s.w01, s.w11);
                     const __m128 m = test.template test<kSignOfDifference>(
                         surface + at, surface + at + w, wt, _mm_set1_ps(e->d));
                     // density += w * m where the coverage is above 0; the other lanes keep
@@ -308,12 +279,12 @@ private:
                     if (m > 0) density[p] += wt * m;
                 };
                 if (at >= lo) {
-                    pixel(at, e->w[0]);
-                    pixel(at + 1, e->w[1]);
+                    pixel(at, s.w00);
+                    pixel(at + 1, s.w10);
                 }
                 if (at < hi) {
-                    pixel(at + w, e->w[2]);
-                    pixel(at + w + 1, e->w[3]);
+                    pixel(at + w, s.w01);
+                    pixel(at + w + 1, s.w11);
                 }
             }
         });

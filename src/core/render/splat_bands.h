@@ -214,20 +214,6 @@ QM_HOT_INLINE void splatRows(const Entry* e, const Entry* end, std::int32_t r0, 
     }
 }
 
-// The row of a pixel index in a buffer `width` pixels wide, without a division: (i + 0.5) / w
-// lies at least 0.5 / w from any whole number, and the product with the rounded 1 / w is off
-// by less than 2^-20 / w for any index of an int32_t, so truncating it gives the row exactly.
-class RowOfIndex {
-public:
-    explicit RowOfIndex(std::int32_t width) : inverse_(1.0 / width) {}
-    QM_HOT_INLINE std::int32_t operator()(std::int32_t index) const {
-        return static_cast<std::int32_t>((index + 0.5) * inverse_);
-    }
-
-private:
-    double inverse_;
-};
-
 // Asks for the cache line of p, to be written soon.
 template <class T>
 QM_HOT_INLINE void prefetchForWrite(const T* p) {

@@ -1,6 +1,6 @@
 // The cells the parallel render's streams form two pixels at a time are those of the scalar
 // projection and splat rule, for points inside, on and outside the frame, non-finite ones
-// included; and a pixel index gives back its row without a division.
+// included.
 #include "core/render/splat_cells.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "core/attractor/random31.h"
-#include "core/render/splat_bands.h"
 
 namespace qm {
 namespace {
@@ -87,18 +86,6 @@ TEST(ForEachSplatCell, GivesTheScalarCellsInPlottingOrder) {
                 ASSERT_FALSE(expected.empty());
                 EXPECT_EQ(cells, expected) << width << "x" << height << " mirror " << mirror;
             }
-        }
-    }
-}
-
-TEST(RowOfIndex, GivesTheRowOfEveryIndexAtTheRowEdges) {
-    // With these widths, r * w times the rounded 1 / w falls just below r for some rows.
-    for (std::int32_t width : {4, 196, 640, 644, 748, 2044, 16384, 65532}) {
-        const detail::RowOfIndex rowOf(width);
-        const std::int32_t rows = std::numeric_limits<std::int32_t>::max() / width;
-        for (std::int32_t r = 0; r < rows; r += r < 4096 ? 1 : 4093) {
-            ASSERT_EQ(rowOf(r * width), r) << width;
-            ASSERT_EQ(rowOf(r * width + width - 1), r) << width;
         }
     }
 }
