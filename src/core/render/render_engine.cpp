@@ -119,13 +119,6 @@ protected:
 // Stands for SurfaceTest4 where a band tests pixel by pixel or not at all.
 struct NoSurfaceTest4 {};
 
-// The cell of a projected pixel, as an entry's index and fractions.
-template <class Entry>
-QM_HOT_INLINE bool cellOf(const Vecd& px, const TBitmap3D::SplatLimits& limits, Entry& e,
-                          std::int32_t& row) {
-    return TBitmap3D::splatFractions(px.x, px.y, limits, e.index, e.fx, e.fy, row);
-}
-
 std::vector<std::array<std::int32_t, 2>> imageSize(const TBitmap3D& t) {
     return {{t.imageWidth, t.imageHeight}};
 }
@@ -153,13 +146,11 @@ public:
     }
     void prepare(std::int32_t k, StreamState&, const Vecd* points, std::int32_t n) override {
         auto out = appender(k, 0);
-        const TBitmap3D::SplatLimits limits(t_.imageWidth, t_.imageHeight);
-        auto add = [&](const Vecd& px) {
-            GasEntry e;
-            std::int32_t row;
-            if (cellOf(px, limits, e, row)) out.add(e, row);
-        };
-        t_.plotInChunks<false>(points, n, add);
+        forEachSplatCell<false>(
+            t_.combinedMatrix.m, t_.imageWidth, t_.imageHeight, t_.mirror, points, n,
+            [&](std::int32_t, std::int32_t index, float fx, float fy, std::int32_t row, double) {
+                out.add(GasEntry{index, fx, fy}, row);
+            });
     }
     void band(std::int32_t b, std::int32_t k) override {
         const auto& split = bands_.split(0);
