@@ -339,26 +339,51 @@ public:
             else
                 bandWith<false>(test, b, k);
         } else {
-            bandWith<false>(NoSurfaceTest4{}, b, k);
+            lightBand(b, k);
         }
 #else
-        bandWith<false>(NoSurfaceTest4{}, b, k);
+        if constexpr (kPlasma)
+            bandWith<false>(NoSurfaceTest4{}, b, k);
+        else
+            lightBand(b, k);
 #endif
     }
 
 private:
-    // The splats of stream k in band b, in order. A cell whose two rows lie in the band is
-    // applied as the single-thread plot applies it: Plasma's surface test of the four pixels
-    // at once (SurfaceTest4), then each pixel's light three channels at a time. A cell across
-    // a band edge takes its pixels in the band one by one, with the same floats.
+    // Light: each pixel of the band takes colour x weight, channel by channel (three channels
+    // at a time measured no faster: the light buffer's misses dominate).
+    void lightBand(std::int32_t b, std::int32_t k) {
+        const auto& split = this->bands_.split(0);
+        const std::int32_t r0 = split.firstRow(b), r1 = split.firstRow(b + 1), w = t_.imageWidth;
+        ColorRGBf* light = t_.lightBuffer.data();
+        this->bands_.inBand(0, b, k, [&](const Entry* e, const Entry* end) {
+            splatRows(
+                e, end, r0, r1, w,
+                [light](const Entry& en, std::int32_t at, float wt) {
+                    ColorRGBf& c = light[at];
+                    c.r += en.c.r * wt;
+                    c.g += en.c.g * wt;
+                    c.b += en.c.b * wt;
+                },
+                [light, w](std::int32_t at) {
+                    detail::prefetchForWrite(light + at);
+                    detail::prefetchForWrite(light + at + w);
+                });
+        });
+    }
+
+    // Plasma: the splats of stream k in band b, in order. A cell whose two rows lie in the
+    // band is applied as the single-thread plot applies it: the surface test of its four
+    // pixels at once (SurfaceTest4), without a branch on the depths, then each pixel's light
+    // three channels at a time. A cell across a band edge takes its pixels in the band one by
+    // one, with the same floats.
     template <bool kSignOfDifference, class Test>
     void bandWith([[maybe_unused]] const Test& test, std::int32_t b, std::int32_t k) {
         const auto& split = this->bands_.split(0);
         const std::int32_t r0 = split.firstRow(b), r1 = split.firstRow(b + 1), w = t_.imageWidth;
         const std::int32_t lo = r0 * w, hi = (r1 - 1) * w;
         ColorRGBf* const light = t_.lightBuffer.data();
-        float* const surface =
-            kPlasma ? static_cast<TBitmap3D_Plasma&>(t_).surface.data() : nullptr;
+        float* const surface = static_cast<TBitmap3D_Plasma&>(t_).surface.data();
         const double depthRange = t_.depthRange, scale = t_.scale;
         this->bands_.inBand(0, b, k, [&](const Entry* e, const Entry* end) {
             constexpr std::ptrdiff_t kAhead = 32;
@@ -368,10 +393,8 @@ private:
                 detail::prefetchForWrite(&light[at + 1].b);
                 detail::prefetchForWrite(&light[at + w].r);
                 detail::prefetchForWrite(&light[at + w + 1].b);
-                if constexpr (kPlasma) {
-                    detail::prefetchForWrite(surface + at);
-                    detail::prefetchForWrite(surface + at + w);
-                }
+                detail::prefetchForWrite(surface + at);
+                detail::prefetchForWrite(surface + at + w);
             };
             for (std::ptrdiff_t i = 0; i < std::min(kAhead, end - e); ++i) ask(e[i].index);
             for (; e != end; ++e) {
@@ -383,46 +406,30 @@ private:
                 if (at >= lo && at < hi) [[likely]] {
                     const __m128 wt = _mm_setr_ps(s.w00, s.w10, s.w01, s.w11);
                     const __m128 c = load3(&e->c.r);
-                    if constexpr (kPlasma) {
-                        const __m128 m = test.template test<kSignOfDifference>(
-                            surface + at, surface + at + w, wt, _mm_set1_ps(e->d));
-                        const __m128 lit = _mm_cmpgt_ps(m, _mm_setzero_ps());
-                        // colour x weight is rounded to float before the coverage applies; a
-                        // pixel that takes no light gets -0 added, which changes nothing.
-                        auto add = [&](std::int32_t p, __m128 wq, __m128 mq, __m128 use) {
-                            const __m128 product = _mm_mul_ps(_mm_mul_ps(c, wq), mq);
-                            addLight(light[p], _mm_or_ps(_mm_and_ps(use, product),
-                                                         _mm_andnot_ps(use, _mm_set1_ps(-0.0f))));
-                        };
-                        add(at, lane<0>(wt), lane<0>(m), lane<0>(lit));
-                        add(at + 1, lane<1>(wt), lane<1>(m), lane<1>(lit));
-                        add(at + w, lane<2>(wt), lane<2>(m), lane<2>(lit));
-                        add(at + w + 1, lane<3>(wt), lane<3>(m), lane<3>(lit));
-                    } else {
-                        addLight(light[at], _mm_mul_ps(c, lane<0>(wt)));
-                        addLight(light[at + 1], _mm_mul_ps(c, lane<1>(wt)));
-                        addLight(light[at + w], _mm_mul_ps(c, lane<2>(wt)));
-                        addLight(light[at + w + 1], _mm_mul_ps(c, lane<3>(wt)));
-                    }
+                    const __m128 m = test.template test<kSignOfDifference>(
+                        surface + at, surface + at + w, wt, _mm_set1_ps(e->d));
+                    const __m128 lit = _mm_cmpgt_ps(m, _mm_setzero_ps());
+                    // colour x weight is rounded to float before the coverage applies; a pixel
+                    // that takes no light gets -0 added, which changes nothing.
+                    auto add = [&](std::int32_t p, __m128 wq, __m128 mq, __m128 use) {
+                        const __m128 product = _mm_mul_ps(_mm_mul_ps(c, wq), mq);
+                        addLight(light[p], _mm_or_ps(_mm_and_ps(use, product),
+                                                     _mm_andnot_ps(use, _mm_set1_ps(-0.0f))));
+                    };
+                    add(at, lane<0>(wt), lane<0>(m), lane<0>(lit));
+                    add(at + 1, lane<1>(wt), lane<1>(m), lane<1>(lit));
+                    add(at + w, lane<2>(wt), lane<2>(m), lane<2>(lit));
+                    add(at + w + 1, lane<3>(wt), lane<3>(m), lane<3>(lit));
                     continue;
                 }
 #endif
                 auto pixel = [&](std::int32_t p, float wt) {
-                    float m = 1.0f;
-                    if constexpr (kPlasma) {
-                        m = surfaceCoverage(surface[p], e->d, wt, depthRange, scale);
-                        if (!(m > 0)) return;
-                    }
+                    const float m = surfaceCoverage(surface[p], e->d, wt, depthRange, scale);
+                    if (!(m > 0)) return;
                     ColorRGBf& c = light[p];
-                    if constexpr (kPlasma) {
-                        c.r += e->c.r * wt * m;
-                        c.g += e->c.g * wt * m;
-                        c.b += e->c.b * wt * m;
-                    } else {
-                        c.r += e->c.r * wt;
-                        c.g += e->c.g * wt;
-                        c.b += e->c.b * wt;
-                    }
+                    c.r += e->c.r * wt * m;
+                    c.g += e->c.g * wt * m;
+                    c.b += e->c.b * wt * m;
                 };
                 if (at >= lo) {
                     pixel(at, s.w00);
