@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "core/simd_lanes.h"
 
 namespace qm::cli {
 namespace {
@@ -161,6 +162,21 @@ TEST(GoldenRender, EveryExampleInEveryModeKeepsItsBytes) {
                 << " --size 160x120 --iterations 300000 --seed 1 --streams 1";
         }
     }
+    fs::remove_all(dir);
+}
+
+// The lit modes use AVX2 where the processor has it; without it, SSE2 alone gives the same bytes.
+TEST(GoldenRender, LitModesKeepTheirBytesOnSse2Alone) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("quillmere_golden_render_sse2_" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    detail::setAvx2Lanes(false);
+    for (const Golden& g : kGolden) {
+        for (int mode = 2; mode <= 3; ++mode)
+            EXPECT_EQ(renderDigest(g.kind, mode, dir / "image.bmp"), g.digest[mode])
+                << g.kind << " in mode " << mode << " on SSE2 alone";
+    }
+    detail::setAvx2Lanes(true);
     fs::remove_all(dir);
 }
 

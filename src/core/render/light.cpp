@@ -9,9 +9,71 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace qm {
+
+#if defined(__SSE2__)
+namespace detail {
+
+// The operations of TBitmap3D_Light::turnsSse2, four lanes wide.
+QM_TARGET_AVX2 void lightTurnsAvx2(const Vecd* q, std::int32_t count, double speedMin,
+                                   double speedRange, double cosMin, double cosRange,
+                                   double* speedAt, double* cosineAt) {
+    static_assert(sizeof(Vecd) == 3 * sizeof(double));
+    constexpr std::int32_t kSteps = turnSteps(TBitmap3D::kSplatChunk);
+    alignas(32) double unitX[kSteps], unitY[kSteps], unitZ[kSteps], length[kSteps];
+    alignas(32) double backX[kSteps], backY[kSteps], backZ[kSteps];
+    const std::int32_t steps = turnSteps(count);
+    const __m256d zero = _mm256_setzero_pd(), signBit = _mm256_set1_pd(-0.0);
+    for (std::int32_t m = 0; m < steps; m += 4) {
+        // Steps m to m + 3 as the twelve differences of consecutive coordinates, three
+        // registers of them, then rearranged by coordinate.
+        const double* a = &q[m].x;
+        const __m256d d0 = _mm256_sub_pd(_mm256_loadu_pd(a + 3), _mm256_loadu_pd(a));
+        const __m256d d1 = _mm256_sub_pd(_mm256_loadu_pd(a + 7), _mm256_loadu_pd(a + 4));
+        const __m256d d2 = _mm256_sub_pd(_mm256_loadu_pd(a + 11), _mm256_loadu_pd(a + 8));
+        const __m256d xy02 = _mm256_blend_pd(d0, d1, 0b1100);       // x0 y0 x2 y2
+        const __m256d zx13 = _mm256_permute2f128_pd(d0, d2, 0x21);  // z0 x1 z2 x3
+        const __m256d yz13 = _mm256_blend_pd(d1, d2, 0b1100);       // y1 z1 y3 z3
+        const __m256d x = _mm256_blend_pd(xy02, zx13, 0b1010);
+        const __m256d y = _mm256_shuffle_pd(xy02, yz13, 0b0101);
+        const __m256d z = _mm256_blend_pd(zx13, yz13, 0b1010);
+        const __m256d len = _mm256_sqrt_pd(_mm256_add_pd(
+            _mm256_add_pd(_mm256_mul_pd(x, x), _mm256_mul_pd(y, y)), _mm256_mul_pd(z, z)));
+        // A zero length leaves its vector unnormalised; the reverse of a zero difference is +0.
+        const __m256d keep = _mm256_cmp_pd(len, zero, _CMP_EQ_OQ);
+        const __m256d ux = _mm256_blendv_pd(_mm256_div_pd(x, len), x, keep);
+        const __m256d uy = _mm256_blendv_pd(_mm256_div_pd(y, len), y, keep);
+        const __m256d uz = _mm256_blendv_pd(_mm256_div_pd(z, len), z, keep);
+        _mm256_store_pd(unitX + m, ux);
+        _mm256_store_pd(unitY + m, uy);
+        _mm256_store_pd(unitZ + m, uz);
+        _mm256_store_pd(length + m, len);
+        _mm256_store_pd(backX + m, _mm256_andnot_pd(_mm256_cmp_pd(x, zero, _CMP_EQ_OQ),
+                                                    _mm256_xor_pd(ux, signBit)));
+        _mm256_store_pd(backY + m, _mm256_andnot_pd(_mm256_cmp_pd(y, zero, _CMP_EQ_OQ),
+                                                    _mm256_xor_pd(uy, signBit)));
+        _mm256_store_pd(backZ + m, _mm256_andnot_pd(_mm256_cmp_pd(z, zero, _CMP_EQ_OQ),
+                                                    _mm256_xor_pd(uz, signBit)));
+    }
+    const __m256d speedLow = _mm256_set1_pd(speedMin), speedSpan = _mm256_set1_pd(speedRange);
+    const __m256d cosLow = _mm256_set1_pd(cosMin), cosSpan = _mm256_set1_pd(cosRange);
+    for (std::int32_t i = 0; i < count; i += 4) {
+        const __m256d cosine = _mm256_add_pd(
+            _mm256_add_pd(_mm256_mul_pd(_mm256_load_pd(backX + i), _mm256_loadu_pd(unitX + i + 1)),
+                          _mm256_mul_pd(_mm256_load_pd(backY + i), _mm256_loadu_pd(unitY + i + 1))),
+            _mm256_mul_pd(_mm256_load_pd(backZ + i), _mm256_loadu_pd(unitZ + i + 1)));
+        _mm256_storeu_pd(
+            speedAt + i,
+            _mm256_div_pd(_mm256_sub_pd(_mm256_loadu_pd(length + i + 1), speedLow), speedSpan));
+        _mm256_storeu_pd(cosineAt + i, _mm256_div_pd(_mm256_sub_pd(cosine, cosLow), cosSpan));
+    }
+}
+
+}  // namespace detail
+#endif
 
 TBitmap3D_Light::TBitmap3D_Light() {
     SetDefaults();
@@ -119,7 +181,7 @@ void TBitmap3D_Light::EndScan() {
     cosRange = cosMax - cosMin;
 }
 
-void TBitmap3D_Light::PlotBlock(const Vecd* points, std::int32_t n) {
+QM_HOT_INLINE void TBitmap3D_Light::plotBlockWith(const Vecd* points, std::int32_t n) {
     ColorRGBf* const buffer = lightBuffer.data();
     const std::int32_t row = imageWidth;
     const SplatLimits limits(imageWidth, imageHeight);
@@ -141,6 +203,21 @@ void TBitmap3D_Light::PlotBlock(const Vecd* points, std::int32_t n) {
             add(q[row + 1], c, s.w11);
         },
         [this, buffer](const Vecd& px) { prefetchSplat(buffer, sizeof(ColorRGBf), px); });
+}
+
+void TBitmap3D_Light::PlotBlock(const Vecd* points, std::int32_t n) {
+    if (detail::avx2Lanes())
+        plotBlockAvx2(points, n);
+    else
+        plotBlockSse2(points, n);
+}
+
+void TBitmap3D_Light::plotBlockSse2(const Vecd* points, std::int32_t n) {
+    plotBlockWith(points, n);
+}
+
+QM_TARGET_AVX2 void TBitmap3D_Light::plotBlockAvx2(const Vecd* points, std::int32_t n) {
+    plotBlockWith(points, n);
 }
 
 void TBitmap3D_Light::ProjectPoint(const Vecd& p, Vecd& out) {
@@ -308,7 +385,7 @@ void TBitmap3D_Plasma::ClearImage() {
     std::fill(surface.begin(), surface.end(), 1.0f);
 }
 
-void TBitmap3D_Plasma::PlotBlock(const Vecd* points, std::int32_t n) {
+QM_HOT_INLINE void TBitmap3D_Plasma::plotBlockWith(const Vecd* points, std::int32_t n) {
     const SplatLimits limits(imageWidth, imageHeight);
     const auto plot = [&](const auto& splat) {
         plotLit<true>(
@@ -331,6 +408,21 @@ void TBitmap3D_Plasma::PlotBlock(const Vecd* points, std::int32_t n) {
 #else
     plot(PlasmaSplat<false>{lightBuffer.data(), surface.data(), imageWidth, depthRange, scale});
 #endif
+}
+
+void TBitmap3D_Plasma::PlotBlock(const Vecd* points, std::int32_t n) {
+    if (detail::avx2Lanes())
+        plotBlockAvx2(points, n);
+    else
+        plotBlockSse2(points, n);
+}
+
+void TBitmap3D_Plasma::plotBlockSse2(const Vecd* points, std::int32_t n) {
+    plotBlockWith(points, n);
+}
+
+QM_TARGET_AVX2 void TBitmap3D_Plasma::plotBlockAvx2(const Vecd* points, std::int32_t n) {
+    plotBlockWith(points, n);
 }
 
 }  // namespace qm

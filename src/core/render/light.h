@@ -15,12 +15,32 @@
 #include <vector>
 
 #include "core/render/bitmap3d.h"
+#include "core/simd_lanes.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace qm {
+
+namespace detail {
+
+// The steps q[m + 1] - q[m] (m < turnSteps(count)) that TBitmap3D_Light::colourChunk's vector
+// paths measure for count points: a multiple of four, beyond the last turn's second step
+// (count) by up to seven, and the size of its array of points.
+constexpr std::int32_t turnSteps(std::int32_t count) {
+    return ((count + 3) & ~3) + 4;
+}
+inline constexpr std::int32_t kTurnPoints = turnSteps(TBitmap3D::kSplatChunk) + 1;
+
+// colourChunk's positions on the gradients, four steps and four turns at a time in AVX2 lanes
+// (run only where detail::avx2Lanes()): from the points q[0 .. turnSteps(count)], the speed
+// position (|q[i + 2] - q[i + 1]| - speedMin) / speedRange into speedAt[i] and the turn's
+// into cosineAt[i], for i < count rounded up to four.
+void lightTurnsAvx2(const Vecd* q, std::int32_t count, double speedMin, double speedRange,
+                    double cosMin, double cosRange, double* speedAt, double* cosineAt);
+
+}  // namespace detail
 
 class TBitmap3D_Light : public TBitmap3D {
 public:
@@ -117,16 +137,63 @@ public:
     // and then the colours, both gradients of a point at once (sumOfColorsAt).
     QM_HOT_INLINE void colourChunk(Vecd& memBefore, Vecd& memLast, ColorRGBf& color, const Vecd* p,
                                    std::int32_t count, Vecd* plotted, ColorRGBf* colours) const {
-        // q: the memory, the points, then the last point again up to an even number of steps.
-        constexpr std::int32_t kSteps = kSplatChunk + 2;
-        Vecd q[kSteps + 1];
+        // q: the memory, the points, then the last point again up to as many steps as the
+        // vector paths take (detail::turnSteps).
+        Vecd q[detail::kTurnPoints];
         q[0] = memBefore;
         q[1] = memLast;
         for (std::int32_t i = 0; i < count; ++i) q[i + 2] = p[i];
-        const std::int32_t steps = (count + 3) & ~1;  // q[m + 1] - q[m] for m < steps
-        for (std::int32_t m = count + 2; m <= steps; ++m) q[m] = p[count - 1];
-        double speedAt[kSplatChunk + 1], cosineAt[kSplatChunk + 1];
+        const std::int32_t filled = detail::turnSteps(count) + 1;
+        for (std::int32_t m = count + 2; m < filled; ++m) q[m] = p[count - 1];
+        double speedAt[kSplatChunk + 4], cosineAt[kSplatChunk + 4];
 #if defined(__SSE2__)
+        if (detail::avx2Lanes()) {
+            detail::lightTurnsAvx2(q, count, speedMin, speedRange, cosMin, cosRange, speedAt,
+                                   cosineAt);
+        } else {
+            turnsSse2(q, count, speedAt, cosineAt);
+        }
+#else
+        for (std::int32_t i = 0; i < count; ++i) {
+            double speed, cosine;
+            orbitTurn(q[i], q[i + 1], q[i + 2], speed, cosine);
+            speedAt[i] = (speed - speedMin) / speedRange;
+            cosineAt[i] = (cosine - cosMin) / cosRange;
+        }
+#endif
+        // The segments first, in a loop of their own: the table lookups of successive points
+        // then overlap, and so do the mixes after them.
+        const detail::GradientSegment* speedSegment[kSplatChunk + 1];
+        const detail::GradientSegment* angleSegment[kSplatChunk + 1];
+        for (std::int32_t i = 0; i < count; ++i) {
+            speedSegment[i] = &speedGradient.segmentAt(speedAt[i]);
+            angleSegment[i] = &angleGradient.segmentAt(cosineAt[i]);
+        }
+        ColorRGBf c = color;
+        for (std::int32_t i = 0; i < count; ++i) {
+            // Without a previous point p itself is drawn, in the colour left before.
+            const bool turned = isSet(q[i + 1]);
+            plotted[i] = turned ? q[i + 1] : q[i + 2];
+            if (turned) [[likely]] {
+                if (!detail::sumOfSegmentColours(*speedSegment[i], speedAt[i], *angleSegment[i],
+                                                 cosineAt[i], c)) [[unlikely]]
+                    c = detail::sumOfColorsAtSlowly(speedGradient, speedAt[i], angleGradient,
+                                                    cosineAt[i]);
+            }
+            colours[i] = c;
+        }
+        color = c;
+        memBefore = q[count];
+        memLast = q[count + 1];
+    }
+
+protected:
+#if defined(__SSE2__)
+    // colourChunk's positions on the gradients, two steps and two turns at a time.
+    QM_HOT_INLINE void turnsSse2(const Vecd* q, std::int32_t count, double* speedAt,
+                                 double* cosineAt) const {
+        constexpr std::int32_t kSteps = kSplatChunk + 2;
+        const std::int32_t steps = (count + 3) & ~1;  // q[m + 1] - q[m] for m < steps
         // Per step m: its unit vector (unit*), its length, and the unit vector of its reverse
         // (back*).
         double unitX[kSteps], unitY[kSteps], unitZ[kSteps], length[kSteps];
@@ -172,41 +239,9 @@ public:
                 _mm_div_pd(_mm_sub_pd(_mm_loadu_pd(length + i + 1), speedLow), speedSpan));
             _mm_storeu_pd(cosineAt + i, _mm_div_pd(_mm_sub_pd(cosine, cosLow), cosSpan));
         }
-#else
-        for (std::int32_t i = 0; i < count; ++i) {
-            double speed, cosine;
-            orbitTurn(q[i], q[i + 1], q[i + 2], speed, cosine);
-            speedAt[i] = (speed - speedMin) / speedRange;
-            cosineAt[i] = (cosine - cosMin) / cosRange;
-        }
-#endif
-        // The segments first, in a loop of their own: the table lookups of successive points
-        // then overlap, and so do the mixes after them.
-        const detail::GradientSegment* speedSegment[kSplatChunk + 1];
-        const detail::GradientSegment* angleSegment[kSplatChunk + 1];
-        for (std::int32_t i = 0; i < count; ++i) {
-            speedSegment[i] = &speedGradient.segmentAt(speedAt[i]);
-            angleSegment[i] = &angleGradient.segmentAt(cosineAt[i]);
-        }
-        ColorRGBf c = color;
-        for (std::int32_t i = 0; i < count; ++i) {
-            // Without a previous point p itself is drawn, in the colour left before.
-            const bool turned = isSet(q[i + 1]);
-            plotted[i] = turned ? q[i + 1] : q[i + 2];
-            if (turned) [[likely]] {
-                if (!detail::sumOfSegmentColours(*speedSegment[i], speedAt[i], *angleSegment[i],
-                                                 cosineAt[i], c)) [[unlikely]]
-                    c = detail::sumOfColorsAtSlowly(speedGradient, speedAt[i], angleGradient,
-                                                    cosineAt[i]);
-            }
-            colours[i] = c;
-        }
-        color = c;
-        memBefore = q[count];
-        memLast = q[count + 1];
     }
+#endif
 
-protected:
     // The plot of both modes, for one point as for a block: chunk by chunk, the colours, then
     // the projections (the mirror images too; the depth when kDepth), then
     // splat(pixel, colour) in point order, a point before its mirror image.
@@ -265,6 +300,12 @@ protected:
         (void)base, (void)size, (void)pixel;
 #endif
     }
+
+private:
+    // PlotBlock's body, and its instances for SSE2 and for AVX2 (chosen by detail::avx2Lanes).
+    void plotBlockWith(const Vecd* points, std::int32_t n);
+    void plotBlockSse2(const Vecd* points, std::int32_t n);
+    void plotBlockAvx2(const Vecd* points, std::int32_t n);
 };
 
 class TBitmap3D_Plasma final : public TBitmap3D_Light {
@@ -282,6 +323,11 @@ public:
 
     // Depth of the front surface built so far per pixel, 0 near to 1 far.
     std::vector<float> surface;
+
+private:
+    void plotBlockWith(const Vecd* points, std::int32_t n);
+    void plotBlockSse2(const Vecd* points, std::int32_t n);
+    void plotBlockAvx2(const Vecd* points, std::int32_t n);
 };
 
 }  // namespace qm

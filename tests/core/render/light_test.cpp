@@ -55,6 +55,20 @@ void useFlatGradients(TBitmap3D_Light& t) {
     t.angleGradient = flat({0, 0.5f, 0});
 }
 
+// While it lives, the vector paths of one width run: AVX2 (where the processor has it) or
+// SSE2 alone.
+class LanesScope {
+public:
+    explicit LanesScope(bool wide) : wide_(detail::setAvx2Lanes(wide)) {}
+    ~LanesScope() { detail::setAvx2Lanes(true); }
+    LanesScope(const LanesScope&) = delete;
+    LanesScope& operator=(const LanesScope&) = delete;
+    const char* name() const { return wide_ ? "AVX2" : "SSE2"; }
+
+private:
+    bool wide_;
+};
+
 std::size_t at(const TBitmap3D& t, int x, int y) {
     return static_cast<std::size_t>(x + y * t.imageWidth);
 }
@@ -381,10 +395,13 @@ TEST(LightPlotBlock, GivesExactlyTheBuffersOfPlotPointOneAtATime) {
     orbit[5] = {0, 0, 0};
     orbit[9] = orbit[8];
 
-    for (int run = 0; run < 4; ++run) {
+    // Blocks on one vector path, points on the other, where the processor has both.
+    for (int run = 0; run < 8; ++run) {
         const int mode = 2 + run % 2;
-        const bool mirror = run >= 2;
-        SCOPED_TRACE(testing::Message() << "mode " << mode << " mirror " << mirror);
+        const bool mirror = run % 4 >= 2;
+        const bool wideBlocks = run < 4;
+        SCOPED_TRACE(testing::Message() << "mode " << mode << " mirror " << mirror
+                                        << (wideBlocks ? " blocks AVX2" : " points AVX2"));
         std::unique_ptr<TBitmap3D_Light> targets[2] = {makeTarget(mode, 16, 12),
                                                        makeTarget(mode, 16, 12)};
         for (auto& t : targets) {
@@ -400,10 +417,16 @@ TEST(LightPlotBlock, GivesExactlyTheBuffersOfPlotPointOneAtATime) {
         auto& blocks = *targets[0];
         auto& single = *targets[1];
         // Blocks that end inside a chunk and span several.
-        blocks.PlotBlock(orbit.data(), 7);
-        blocks.PlotBlock(orbit.data() + 7, 256);
-        blocks.PlotBlock(orbit.data() + 263, static_cast<std::int32_t>(orbit.size()) - 263);
-        for (const Vecd& p : orbit) single.PlotPoint(p);
+        {
+            const LanesScope lanes(wideBlocks);
+            blocks.PlotBlock(orbit.data(), 7);
+            blocks.PlotBlock(orbit.data() + 7, 256);
+            blocks.PlotBlock(orbit.data() + 263, static_cast<std::int32_t>(orbit.size()) - 263);
+        }
+        {
+            const LanesScope lanes(!wideBlocks);
+            for (const Vecd& p : orbit) single.PlotPoint(p);
+        }
 
         EXPECT_FALSE(litPixels(single).empty());
         EXPECT_EQ(blocks.lightBuffer, single.lightBuffer);
@@ -449,7 +472,10 @@ TEST(LightColourChunk, ColoursEveryPointAsItsOwnTurnDoes) {
     std::mt19937_64 rng(5);
     std::uniform_real_distribution<double> unit(-1, 1);
     auto target = makeTarget(2);
-    for (int run = 0; run < 40; ++run) {
+    for (int run = 0; run < 80; ++run) {
+        // Each path, where the processor has both: the odd runs on SSE2 alone.
+        const LanesScope lanes(run % 2 == 0);
+        SCOPED_TRACE(lanes.name());
         std::vector<Vecd> orbit(1000);
         Vecd p{0.3, -0.2, 0.1};
         for (Vecd& q : orbit) {
@@ -469,7 +495,7 @@ TEST(LightColourChunk, ColoursEveryPointAsItsOwnTurnDoes) {
                     p = {unit(rng) * 1e200, unit(rng), -0.0};
                     break;
                 case 5:
-                    if (run % 4 == 3) p = {INFINITY, p.y, std::nan("")};
+                    if (run % 8 >= 6) p = {INFINITY, p.y, std::nan("")};
                     break;
                 default:
                     p = {p.x + 0.1 * unit(rng), p.y + 0.1 * unit(rng), p.z + 0.1 * unit(rng)};
@@ -477,7 +503,7 @@ TEST(LightColourChunk, ColoursEveryPointAsItsOwnTurnDoes) {
             q = p;
         }
         TBitmap3D_Light& t = *target;
-        if (run % 2 == 0) {
+        if (run % 4 < 2) {
             loadDefaultGradients("/nonexistent-folder", t.speedGradient, t.angleGradient);
         } else {
             // Colour-map stops with arbitrary bytes.
