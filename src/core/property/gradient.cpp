@@ -3,8 +3,15 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
+
+#include "core/simd_lanes.h"
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 namespace qm {
 
@@ -97,6 +104,104 @@ GradientSegment between(const ColorEntry<float>& p, const ColorEntry<float>& s, 
 }
 
 }  // namespace
+
+#if defined(__SSE2__)
+namespace {
+
+// Lane k of v in every lane.
+template <int k>
+QM_TARGET_AVX2 QM_HOT_INLINE __m256d laneOf(__m256d v) {
+    return _mm256_permute4x64_pd(v, k * 0x55);
+}
+
+// The mix of one segment, g * lower + f * upper with f and g from lane k, in lanes r, g, b and
+// an unused fourth.
+template <int k>
+QM_TARGET_AVX2 QM_HOT_INLINE __m256d mixOf(const GradientSegment& s, __m256d f, __m256d g) {
+    // lower[0 .. 2] then upper[0], and upper[0 .. 2] then position.
+    return _mm256_add_pd(_mm256_mul_pd(laneOf<k>(g), _mm256_loadu_pd(s.lower)),
+                         _mm256_mul_pd(laneOf<k>(f), _mm256_loadu_pd(s.upper)));
+}
+
+// The rounding test of sumOfSegmentColours on the mixes of one point's two segments: bits 0
+// to 2 for the first segment's components, 4 to 6 for the second's.
+QM_TARGET_AVX2 QM_HOT_INLINE int roundsAlone(__m256d first, __m256d second) {
+    const __m256d up = _mm256_set1_pd(1 + 0x1p-49), down = _mm256_set1_pd(1 - 0x1p-49);
+    const __m256 above =
+        _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(_mm256_mul_pd(first, up))),
+                             _mm256_cvtpd_ps(_mm256_mul_pd(second, up)), 1);
+    const __m256 below =
+        _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(_mm256_mul_pd(first, down))),
+                             _mm256_cvtpd_ps(_mm256_mul_pd(second, down)), 1);
+    return _mm256_movemask_ps(_mm256_cmp_ps(above, below, _CMP_EQ_OQ));
+}
+
+// The exact mixes of a point's two segments, in the bits of roundsAlone: a zero lower colour,
+// or a zero upper one with a short g (bit 0 of gShort for the first segment, 1 for the second).
+QM_HOT_INLINE int exactMixes(const GradientSegment& s, const GradientSegment& a, int gShort) {
+    return s.lowerZero | (a.lowerZero << 4) | (s.upperZero & -(gShort & 1)) |
+           ((a.upperZero << 4) & -((gShort >> 1) & 1));
+}
+
+}  // namespace
+
+static_assert(offsetof(GradientSegment, inverse) == offsetof(GradientSegment, position) + 8);
+static_assert(offsetof(GradientSegment, upper) == offsetof(GradientSegment, lower) + 24 &&
+              offsetof(GradientSegment, position) == offsetof(GradientSegment, upper) + 24);
+
+// sumOfSegmentColours' operations and tests, two points in four lanes.
+QM_TARGET_AVX2 void sumsOfSegmentColoursAvx2(const GradientSegment* const* first, const double* t1,
+                                             const GradientSegment* const* second, const double* t2,
+                                             std::int32_t count, ColorRGBf* out, bool* answered) {
+    for (std::int32_t i = 0; i < count; i += 2) {
+        // Lanes: point i's first and second segment, then point i + 1's.
+        const GradientSegment &sP = *first[i], &aP = *second[i];
+        const GradientSegment &sQ = *first[i + 1], &aQ = *second[i + 1];
+        const __m256d t =
+            _mm256_permute4x64_pd(_mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(t1 + i)),
+                                                       _mm_loadu_pd(t2 + i), 1),
+                                  _MM_SHUFFLE(3, 1, 2, 0));
+        // (position, inverse) of each segment.
+        const __m256d spanS = _mm256_insertf128_pd(
+            _mm256_castpd128_pd256(_mm_loadu_pd(&sP.position)), _mm_loadu_pd(&sQ.position), 1);
+        const __m256d spanA = _mm256_insertf128_pd(
+            _mm256_castpd128_pd256(_mm_loadu_pd(&aP.position)), _mm_loadu_pd(&aQ.position), 1);
+        const __m256d constant = _mm256_set_pd(aQ.constant, sQ.constant, aP.constant, sP.constant);
+        // The fractions and their tests.
+        const __m256d y = _mm256_mul_pd(_mm256_sub_pd(t, _mm256_unpacklo_pd(spanS, spanA)),
+                                        _mm256_unpackhi_pd(spanS, spanA));
+        const __m256d inRange =
+            _mm256_and_pd(_mm256_cmp_pd(y, _mm256_set1_pd(0x1p-126), _CMP_GE_OQ),
+                          _mm256_cmp_pd(y, _mm256_set1_pd(1.0), _CMP_LE_OQ));
+        const __m256i fromMidpoint = _mm256_sub_epi32(
+            _mm256_and_si256(_mm256_castpd_si256(y), _mm256_set1_epi64x(0x1fffffff)),
+            _mm256_set1_epi64x(std::int64_t{1} << 28));
+        constexpr int margin = static_cast<int>(kMidpointMargin);
+        const __m256i far =
+            _mm256_or_si256(_mm256_cmpgt_epi32(fromMidpoint, _mm256_set1_epi32(margin)),
+                            _mm256_cmpgt_epi32(_mm256_set1_epi32(-margin), fromMidpoint));
+        const int fractionOk = _mm256_movemask_pd(_mm256_or_pd(
+            _mm256_and_pd(inRange,
+                          _mm256_castsi256_pd(_mm256_shuffle_epi32(far, _MM_SHUFFLE(2, 2, 0, 0)))),
+            constant));
+        const __m256d f = _mm256_andnot_pd(constant, _mm256_cvtps_pd(_mm256_cvtpd_ps(y)));
+        const __m256d g = _mm256_sub_pd(_mm256_set1_pd(1.0), f);
+        const int gShort = _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(
+            _mm256_and_si256(_mm256_castpd_si256(g), _mm256_set1_epi64x(0xffffff)),
+            _mm256_setzero_si256())));
+        // The mixes, their tests, and the float sums.
+        const __m256d mixSP = mixOf<0>(sP, f, g), mixAP = mixOf<1>(aP, f, g);
+        const __m256d mixSQ = mixOf<2>(sQ, f, g), mixAQ = mixOf<3>(aQ, f, g);
+        const int okP = roundsAlone(mixSP, mixAP) | exactMixes(sP, aP, gShort);
+        const int okQ = roundsAlone(mixSQ, mixAQ) | exactMixes(sQ, aQ, gShort >> 2);
+        // Stored four floats wide: the fourth lands on the next colour's red, written after.
+        _mm_storeu_ps(&out[i].r, _mm_add_ps(_mm256_cvtpd_ps(mixSP), _mm256_cvtpd_ps(mixAP)));
+        _mm_storeu_ps(&out[i + 1].r, _mm_add_ps(_mm256_cvtpd_ps(mixSQ), _mm256_cvtpd_ps(mixAQ)));
+        answered[i] = ((okP & 0x77) == 0x77) & ((fractionOk & 3) == 3);
+        answered[i + 1] = ((okQ & 0x77) == 0x77) & ((fractionOk & 12) == 12);
+    }
+}
+#endif
 
 }  // namespace detail
 

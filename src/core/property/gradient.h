@@ -494,6 +494,15 @@ QM_HOT_INLINE bool sumOfSegmentColours(const GradientSegment& s, double t1,
 #endif
 }
 
+// sumOfSegmentColours for count points at once, two at a time in AVX2 lanes (run only where
+// detail::avx2Lanes()): point i's sum of first[i] at t1[i] and second[i] at t2[i] into out[i]
+// where answered[i], else left to ColorAt as there. first, second, t1 and t2 are read at a
+// point after the last when count is odd, and out is written up to out[count + 1]: 4 bytes past
+// the last colour, or 16 bytes past it for an odd count.
+void sumsOfSegmentColoursAvx2(const GradientSegment* const* first, const double* t1,
+                              const GradientSegment* const* second, const double* t2,
+                              std::int32_t count, ColorRGBf* out, bool* answered);
+
 QM_HOT_INLINE bool sumOfColorsFast(const Gradientf& first, double t1, const Gradientf& second,
                                    double t2, ColorRGBf& out) {
     return sumOfSegmentColours(first.segmentAt(t1), t1, second.segmentAt(t2), t2, out);

@@ -169,18 +169,41 @@ public:
             speedSegment[i] = &speedGradient.segmentAt(speedAt[i]);
             angleSegment[i] = &angleGradient.segmentAt(cosineAt[i]);
         }
+        // Then the colours: sumOfColorsAt's fast path, or ColorAt where that does not answer.
+        // Without a previous point p itself is drawn, in the colour left before.
         ColorRGBf c = color;
-        for (std::int32_t i = 0; i < count; ++i) {
-            // Without a previous point p itself is drawn, in the colour left before.
-            const bool turned = isSet(q[i + 1]);
-            plotted[i] = turned ? q[i + 1] : q[i + 2];
-            if (turned) [[likely]] {
-                if (!detail::sumOfSegmentColours(*speedSegment[i], speedAt[i], *angleSegment[i],
-                                                 cosineAt[i], c)) [[unlikely]]
-                    c = detail::sumOfColorsAtSlowly(speedGradient, speedAt[i], angleGradient,
-                                                    cosineAt[i]);
+        const auto finish = [&](auto&& fastSum) QM_HOT_LAMBDA {
+            for (std::int32_t i = 0; i < count; ++i) {
+                const bool turned = isSet(q[i + 1]);
+                plotted[i] = turned ? q[i + 1] : q[i + 2];
+                if (turned) [[likely]] {
+                    if (!fastSum(i, c)) [[unlikely]]
+                        c = detail::sumOfColorsAtSlowly(speedGradient, speedAt[i], angleGradient,
+                                                        cosineAt[i]);
+                }
+                colours[i] = c;
             }
-            colours[i] = c;
+        };
+#if defined(__SSE2__)
+        if (detail::avx2Lanes()) {
+            // Two points at a time; an odd count takes a copy of the first point's segments.
+            ColorRGBf sums[kSplatChunk + 2];
+            bool answered[kSplatChunk + 1];
+            speedSegment[count] = speedSegment[0];
+            angleSegment[count] = angleSegment[0];
+            detail::sumsOfSegmentColoursAvx2(speedSegment, speedAt, angleSegment, cosineAt, count,
+                                             sums, answered);
+            finish([&](std::int32_t i, ColorRGBf& out) QM_HOT_LAMBDA {
+                out = sums[i];
+                return answered[i];
+            });
+        } else
+#endif
+        {
+            finish([&](std::int32_t i, ColorRGBf& out) QM_HOT_LAMBDA {
+                return detail::sumOfSegmentColours(*speedSegment[i], speedAt[i], *angleSegment[i],
+                                                   cosineAt[i], out);
+            });
         }
         color = c;
         memBefore = q[count];

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "core/property/gradient.h"
+#include "core/simd_lanes.h"
 
 namespace qm {
 namespace {
@@ -320,10 +321,12 @@ bool sameSum(const ColorRGBf& a, const ColorRGBf& b) {
 }
 
 // sumOfColorsAt against the sum of two ColorAt calls, bit for bit. Every lane of its fast path
-// is checked where the fast path answers, and it must answer for most cases.
+// is checked where the fast path answers, and it must answer for most cases; so is every lane
+// of the AVX2 path for two points, the case and the case with its gradients swapped.
 TEST(GradientfPairs, SumOfColorsAtAddsWhatColorAtGives) {
     Random rng(21);
-    std::int64_t cases = 0, fast = 0;
+    std::int64_t cases = 0, fast = 0, wide = 0;
+    const bool avx2 = detail::avx2Lanes();
     const auto check = [&](const Gradientf& a, double t1, const Gradientf& b, double t2) {
         const ColorRGBf x = a.ColorAt(t1), y = b.ColorAt(t2);
         const ColorRGBf expected{x.r + y.r, x.g + y.g, x.b + y.b};
@@ -332,10 +335,23 @@ TEST(GradientfPairs, SumOfColorsAtAddsWhatColorAtGives) {
         const bool answered = detail::sumOfColorsFast(a, t1, b, t2, quick);
         fast += answered;
         const ColorRGBf sum = sumOfColorsAt(a, t1, b, t2);
-        if ((!answered || sameSum(quick, expected)) && sameSum(sum, expected)) return true;
+        bool wideAnswered[2] = {false, false};
+        ColorRGBf wideSums[4];
+        if (avx2) {
+            const detail::GradientSegment* first[2] = {&a.segmentAt(t1), &b.segmentAt(t2)};
+            const detail::GradientSegment* second[2] = {first[1], first[0]};
+            const double at1[2] = {t1, t2}, at2[2] = {t2, t1};
+            detail::sumsOfSegmentColoursAvx2(first, at1, second, at2, 2, wideSums, wideAnswered);
+            wide += wideAnswered[0];
+        }
+        if ((!answered || sameSum(quick, expected)) && sameSum(sum, expected) &&
+            (!wideAnswered[0] || sameSum(wideSums[0], expected)) &&
+            (!wideAnswered[1] || sameSum(wideSums[1], expected)))
+            return true;
         ADD_FAILURE() << std::hexfloat << a << " at " << t1 << " and " << b << " at " << t2
-                      << ": fast " << answered << " " << quick << ", sum " << sum << " instead of "
-                      << expected;
+                      << ": fast " << answered << " " << quick << ", AVX2 " << wideAnswered[0]
+                      << " " << wideSums[0] << " and " << wideAnswered[1] << " " << wideSums[1]
+                      << ", sum " << sum << " instead of " << expected;
         return false;
     };
     // Random gradients, at their stops, around them and anywhere, each gradient in both places.
@@ -398,15 +414,17 @@ TEST(GradientfPairs, SumOfColorsAtAddsWhatColorAtGives) {
         if (!check(spanned, p + fraction * (s - p), plain, t)) return;
     }
     EXPECT_GT(fast, cases / 4);
+    if (avx2) EXPECT_EQ(wide, fast);
     // On the gradients of a render the fast path answers all but a few cases.
     Gradientf speed, angle;
     setBuiltinStops(speed);
     angle.AddStop(0.0, {0.0f, 0.0f, 0.0f});
     angle.AddStop(1.0, {0.5f, 0.5f, 0.5f});
-    cases = fast = 0;
+    cases = fast = wide = 0;
     for (std::int64_t i = 0; i < casesPerFamily(); ++i)
         if (!check(speed, rng.uniform(-0.1, 1.1), angle, rng.uniform(-0.1, 1.1))) return;
     EXPECT_GT(fast, cases - cases / 1000);
+    if (avx2) EXPECT_EQ(wide, fast);
 }
 
 }  // namespace
