@@ -100,6 +100,10 @@ GradientSegment between(const ColorEntry<float>& p, const ColorEntry<float>& s, 
     g.upperZero = zeroComponents(s.color);
     g.lowerZeroSecond = asSecond(g.lowerZero);
     g.upperZeroSecond = asSecond(g.upperZero);
+    for (int k = 0; k < 3; ++k) {
+        g.lowerZeroLanes[k] = (g.lowerZero >> k) & 1 ? ~std::uint32_t{0} : 0;
+        g.upperZeroLanes[k] = (g.upperZero >> k) & 1 ? ~std::uint32_t{0} : 0;
+    }
     return g;
 }
 
@@ -123,9 +127,9 @@ QM_TARGET_AVX2 QM_HOT_INLINE __m256d mixOf(const GradientSegment& s, __m256d f, 
                          _mm256_mul_pd(laneOf<k>(f), _mm256_loadu_pd(s.upper)));
 }
 
-// The rounding test of sumOfSegmentColours on the mixes of one point's two segments: bits 0
+// The rounding test of sumOfSegmentColours on the mixes of one point's two segments: lanes 0
 // to 2 for the first segment's components, 4 to 6 for the second's.
-QM_TARGET_AVX2 QM_HOT_INLINE int roundsAlone(__m256d first, __m256d second) {
+QM_TARGET_AVX2 QM_HOT_INLINE __m256 roundsAlone(__m256d first, __m256d second) {
     const __m256d up = _mm256_set1_pd(1 + 0x1p-49), down = _mm256_set1_pd(1 - 0x1p-49);
     const __m256 above =
         _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(_mm256_mul_pd(first, up))),
@@ -133,14 +137,24 @@ QM_TARGET_AVX2 QM_HOT_INLINE int roundsAlone(__m256d first, __m256d second) {
     const __m256 below =
         _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(_mm256_mul_pd(first, down))),
                              _mm256_cvtpd_ps(_mm256_mul_pd(second, down)), 1);
-    return _mm256_movemask_ps(_mm256_cmp_ps(above, below, _CMP_EQ_OQ));
+    return _mm256_cmp_ps(above, below, _CMP_EQ_OQ);
 }
 
-// The exact mixes of a point's two segments, in the bits of roundsAlone: a zero lower colour,
-// or a zero upper one with a short g (bit 0 of gShort for the first segment, 1 for the second).
-QM_HOT_INLINE int exactMixes(const GradientSegment& s, const GradientSegment& a, int gShort) {
-    return s.lowerZero | (a.lowerZero << 4) | (s.upperZero & -(gShort & 1)) |
-           ((a.upperZero << 4) & -((gShort >> 1) & 1));
+// The exact mixes of a point's two segments, in the lanes of roundsAlone: a zero lower colour,
+// or a zero upper one with a short g. shortLanes: g short (all ones) or not (0), in the first
+// segment's four lanes and then the second's.
+QM_TARGET_AVX2 QM_HOT_INLINE __m256i lanesOfBoth(const std::uint32_t* first,
+                                                 const std::uint32_t* second) {
+    return _mm256_insertf128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(second)), 1);
+}
+
+QM_TARGET_AVX2 QM_HOT_INLINE __m256 exactMixes(const GradientSegment& s, const GradientSegment& a,
+                                               __m256i shortLanes) {
+    return _mm256_castsi256_ps(_mm256_or_si256(
+        lanesOfBoth(s.lowerZeroLanes, a.lowerZeroLanes),
+        _mm256_and_si256(lanesOfBoth(s.upperZeroLanes, a.upperZeroLanes), shortLanes)));
 }
 
 }  // namespace
@@ -186,14 +200,22 @@ QM_TARGET_AVX2 void sumsOfSegmentColoursAvx2(const GradientSegment* const* first
             constant));
         const __m256d f = _mm256_andnot_pd(constant, _mm256_cvtps_pd(_mm256_cvtpd_ps(y)));
         const __m256d g = _mm256_sub_pd(_mm256_set1_pd(1.0), f);
-        const int gShort = _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(
+        const __m256i gShort = _mm256_cmpeq_epi64(
             _mm256_and_si256(_mm256_castpd_si256(g), _mm256_set1_epi64x(0xffffff)),
-            _mm256_setzero_si256())));
+            _mm256_setzero_si256());
         // The mixes, their tests, and the float sums.
         const __m256d mixSP = mixOf<0>(sP, f, g), mixAP = mixOf<1>(aP, f, g);
         const __m256d mixSQ = mixOf<2>(sQ, f, g), mixAQ = mixOf<3>(aQ, f, g);
-        const int okP = roundsAlone(mixSP, mixAP) | exactMixes(sP, aP, gShort);
-        const int okQ = roundsAlone(mixSQ, mixAQ) | exactMixes(sQ, aQ, gShort >> 2);
+        const int okP = _mm256_movemask_ps(_mm256_or_ps(
+            roundsAlone(mixSP, mixAP),
+            exactMixes(
+                sP, aP,
+                _mm256_permutevar8x32_epi32(gShort, _mm256_setr_epi32(0, 0, 0, 0, 2, 2, 2, 2)))));
+        const int okQ = _mm256_movemask_ps(_mm256_or_ps(
+            roundsAlone(mixSQ, mixAQ),
+            exactMixes(
+                sQ, aQ,
+                _mm256_permutevar8x32_epi32(gShort, _mm256_setr_epi32(4, 4, 4, 4, 6, 6, 6, 6)))));
         // Stored four floats wide: the fourth lands on the next colour's red, written after.
         _mm_storeu_ps(&out[i].r, _mm_add_ps(_mm256_cvtpd_ps(mixSP), _mm256_cvtpd_ps(mixAP)));
         _mm_storeu_ps(&out[i + 1].r, _mm_add_ps(_mm256_cvtpd_ps(mixSQ), _mm256_cvtpd_ps(mixAQ)));

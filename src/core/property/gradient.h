@@ -271,6 +271,10 @@ struct GradientSegment {
     std::uint8_t upperZero;
     std::uint8_t lowerZeroSecond;
     std::uint8_t upperZeroSecond;
+    // lowerZero and upperZero as lanes of 32 bits for the AVX2 path: all ones for a component
+    // (r, g, b) whose colour is 0; the fourth lane is 0.
+    std::uint32_t lowerZeroLanes[4];
+    std::uint32_t upperZeroLanes[4];
 };
 
 }  // namespace detail
@@ -303,24 +307,39 @@ public:
     // pass after pass until a pass removes nothing. The end stops are always kept.
     void Simplify();
 
-    // The piece of the gradient that holds t (see detail::GradientSegment): by a table of
-    // cells over (0, 1), each giving the first stop at or above its start, and a walk that
-    // is almost always empty.
-    QM_HOT_INLINE const detail::GradientSegment& segmentAt(double t) const {
-        std::size_t i;
-        if (!(t > 0.0)) [[unlikely]] {
-            i = 0;
-        } else if (t >= 1.0) [[unlikely]] {
-            i = pastEnd_;
-        } else {
-            // t * cellCount_ is exact (a power of two) and below cellCount_.
-            i = std::min<std::size_t>(
-                cells_[static_cast<std::size_t>(static_cast<std::int32_t>(t * cellCount_))],
-                pastEnd_);
-            const double* keys = lookupKeys_.data();
-            while (!(keys[i] >= t)) ++i;
+    // Finds the piece of the gradient that holds t (see detail::GradientSegment): by a table
+    // of cells over (0, 1), each giving the first stop at or above its start, and a walk that
+    // is almost always empty. It holds the tables' addresses, so that a loop over many points
+    // keeps them in registers (the stores to its own arrays would otherwise reload them from
+    // the gradient); it is valid until the stops change.
+    struct SegmentFinder {
+        const std::uint32_t* cells;
+        const double* keys;
+        const detail::GradientSegment* segments;
+        double cellCount;
+        std::size_t pastEnd;
+
+        QM_HOT_INLINE const detail::GradientSegment& operator()(double t) const {
+            std::size_t i;
+            if (!(t > 0.0)) [[unlikely]] {
+                i = 0;
+            } else if (t >= 1.0) [[unlikely]] {
+                i = pastEnd;
+            } else {
+                // t * cellCount is exact (a power of two) and below cellCount.
+                i = std::min<std::size_t>(
+                    cells[static_cast<std::size_t>(static_cast<std::int32_t>(t * cellCount))],
+                    pastEnd);
+                while (!(keys[i] >= t)) ++i;
+            }
+            return segments[i];
         }
-        return segments_[i];
+    };
+    SegmentFinder segmentFinder() const {
+        return {cells_.data(), lookupKeys_.data(), segments_.data(), cellCount_, pastEnd_};
+    }
+    QM_HOT_INLINE const detail::GradientSegment& segmentAt(double t) const {
+        return segmentFinder()(t);
     }
 
     std::size_t count() const { return stops_.size(); }

@@ -165,9 +165,11 @@ public:
         // then overlap, and so do the mixes after them.
         const detail::GradientSegment* speedSegment[kSplatChunk + 1];
         const detail::GradientSegment* angleSegment[kSplatChunk + 1];
+        const Gradientf::SegmentFinder speedSegmentAt = speedGradient.segmentFinder();
+        const Gradientf::SegmentFinder angleSegmentAt = angleGradient.segmentFinder();
         for (std::int32_t i = 0; i < count; ++i) {
-            speedSegment[i] = &speedGradient.segmentAt(speedAt[i]);
-            angleSegment[i] = &angleGradient.segmentAt(cosineAt[i]);
+            speedSegment[i] = &speedSegmentAt(speedAt[i]);
+            angleSegment[i] = &angleSegmentAt(cosineAt[i]);
         }
         // Then the colours: sumOfColorsAt's fast path, or ColorAt where that does not answer.
         // Without a previous point p itself is drawn, in the colour left before.
