@@ -185,22 +185,38 @@ QM_HOT_INLINE void TBitmap3D_Light::plotBlockWith(const Vecd* points, std::int32
     ColorRGBf* const buffer = lightBuffer.data();
     const std::int32_t row = imageWidth;
     const SplatLimits limits(imageWidth, imageHeight);
-    // Each product colour x weight is rounded to float before it is added.
-    const auto add = [](ColorRGBf& c, const ColorRGBf& colour, float w) {
-        c.r += colour.r * w;
-        c.g += colour.g * w;
-        c.b += colour.b * w;
-    };
     plotLit<false>(
         points, n,
         [&](const Vecd& px, const ColorRGBf& c) {
             Splat s;
             if (!splatCell(px.x, px.y, limits, s)) return;
             ColorRGBf* q = buffer + s.index;
-            add(q[0], c, s.w00);
-            add(q[1], c, s.w10);
-            add(q[row], c, s.w01);
-            add(q[row + 1], c, s.w11);
+#if defined(__SSE2__)
+            // Each product colour x weight is rounded to float before it is added. A cell is
+            // read and written as 8 + 4 bytes: the next splat, which often shares cells with
+            // this one, then finds each of its loads within one store of this splat and has
+            // it forwarded, where wider accesses spanning two cells would wait for the cache.
+            const __m128 colour = _mm_setr_ps(c.r, c.g, c.b, 0.0f);
+            const auto add = [&colour](ColorRGBf& cell, float w) QM_HOT_LAMBDA {
+                const __m128 old = _mm_movelh_ps(
+                    _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&cell.r))),
+                    _mm_load_ss(&cell.b));
+                const __m128 sum = _mm_add_ps(old, _mm_mul_ps(colour, _mm_set1_ps(w)));
+                _mm_storel_pi(reinterpret_cast<__m64*>(&cell.r), sum);
+                _mm_store_ss(&cell.b, _mm_movehl_ps(sum, sum));
+            };
+#else
+            // Each product colour x weight is rounded to float before it is added.
+            const auto add = [&c](ColorRGBf& cell, float w) {
+                cell.r += c.r * w;
+                cell.g += c.g * w;
+                cell.b += c.b * w;
+            };
+#endif
+            add(q[0], s.w00);
+            add(q[1], s.w10);
+            add(q[row], s.w01);
+            add(q[row + 1], s.w11);
         },
         [this, buffer](const Vecd& px) { prefetchSplat(buffer, sizeof(ColorRGBf), px); });
 }
