@@ -414,7 +414,9 @@ TEST(GradientfPairs, SumOfColorsAtAddsWhatColorAtGives) {
         if (!check(spanned, p + fraction * (s - p), plain, t)) return;
     }
     EXPECT_GT(fast, cases / 4);
-    if (avx2) EXPECT_EQ(wide, fast);
+    if (avx2) {
+        EXPECT_EQ(wide, fast);
+    }
     // On the gradients of a render the fast path answers all but a few cases.
     Gradientf speed, angle;
     setBuiltinStops(speed);
@@ -424,7 +426,9 @@ TEST(GradientfPairs, SumOfColorsAtAddsWhatColorAtGives) {
     for (std::int64_t i = 0; i < casesPerFamily(); ++i)
         if (!check(speed, rng.uniform(-0.1, 1.1), angle, rng.uniform(-0.1, 1.1))) return;
     EXPECT_GT(fast, cases - cases / 1000);
-    if (avx2) EXPECT_EQ(wide, fast);
+    if (avx2) {
+        EXPECT_EQ(wide, fast);
+    }
 }
 
 }  // namespace
