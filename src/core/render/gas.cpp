@@ -81,25 +81,28 @@ struct FloatSums {
     }
 };
 
-// Adds them as units to a thread's fixed-point sums. units() takes weights already converted
-// (fixedUnits), as the vector path converts them.
+// Adds them as units to a thread's fixed-point sums (GasFixedSums); units() takes weights
+// already converted (fixedUnits).
 struct FixedSums {
-    static constexpr bool kUnits = true;
     std::uint32_t* low;
     std::uint32_t* high;
     std::int32_t row;
-    [[gnu::always_inline]] void add(std::int32_t i, std::uint32_t u) const {
-        const std::uint32_t before = low[i], after = before + u;
-        low[i] = after;
-        if (after < before) [[unlikely]]
-            ++high[i];
+    [[gnu::always_inline]] static void add(std::uint32_t* word, std::uint32_t* carry,
+                                           std::uint32_t u) {
+        *word += u;
+        if (*word >= GasFixedSums::kHighUnit) [[unlikely]] {
+            *word -= GasFixedSums::kHighUnit;
+            ++*carry;
+        }
     }
     [[gnu::always_inline]] void units(std::int32_t at, std::uint32_t u00, std::uint32_t u10,
                                       std::uint32_t u01, std::uint32_t u11) const {
-        add(at, u00);
-        add(at + 1, u10);
-        add(at + row, u01);
-        add(at + row + 1, u11);
+        std::uint32_t* const l = low + at;
+        std::uint32_t* const h = high + at;
+        add(l, h, u00);
+        add(l + 1, h + 1, u10);
+        add(l + row, h + row, u01);
+        add(l + row + 1, h + row + 1, u11);
     }
     [[gnu::always_inline]] void operator()(std::int32_t at, float w00, float w10, float w01,
                                            float w11) const {
@@ -167,37 +170,91 @@ template <class Add>
         alignas(16) std::int32_t index[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(index),
                         _mm_cvttpd_epi32(_mm_add_pd(si, _mm_mul_pd(sj, rowLength))));
-        if constexpr (requires { Add::kUnits; }) {
-            // fixedUnits, four at a time: the same truncation, negatives to 0.
-            const __m128 scale = _mm_set1_ps(static_cast<float>(1 << kGasFixedBits));
-            auto units = [scale](__m128 w) {
-                const __m128i u = _mm_cvttps_epi32(_mm_mul_ps(w, scale));
-                return _mm_andnot_si128(_mm_srai_epi32(u, 31), u);
-            };
-            alignas(16) std::uint32_t u00[4], u10[4], u01[4], u11[4];
-            _mm_store_si128(reinterpret_cast<__m128i*>(u00), units(v00));
-            _mm_store_si128(reinterpret_cast<__m128i*>(u10), units(v10));
-            _mm_store_si128(reinterpret_cast<__m128i*>(u01), units(v01));
-            _mm_store_si128(reinterpret_cast<__m128i*>(u11), units(fxy));
-            for (int k = 0; k < 2; ++k) {
-                if (!(mask & (1 << k))) continue;
-                add.units(index[k], u00[k], u10[k], u01[k], u11[k]);
-            }
-        } else {
-            alignas(16) float w00[4], w10[4], w01[4], w11[4];
-            _mm_store_ps(w00, v00);
-            _mm_store_ps(w10, v10);
-            _mm_store_ps(w01, v01);
-            _mm_store_ps(w11, fxy);
-            for (int k = 0; k < 2; ++k) {
-                if (!(mask & (1 << k))) continue;
-                add(index[k], w00[k], w10[k], w01[k], w11[k]);
-            }
+        alignas(16) float w00[4], w10[4], w01[4], w11[4];
+        _mm_store_ps(w00, v00);
+        _mm_store_ps(w10, v10);
+        _mm_store_ps(w01, v01);
+        _mm_store_ps(w11, fxy);
+        for (int k = 0; k < 2; ++k) {
+            if (!(mask & (1 << k))) continue;
+            add(index[k], w00[k], w10[k], w01[k], w11[k]);
         }
     }
 #endif
     for (; i < count; ++i) splatOne(pixel[i]);
 }
+
+#if defined(__SSE2__)
+// splatGasChunk's cells and weights, added as units to a thread's sums: each splat's four
+// weights are converted in one vector (fixedUnits lane by lane: the product by
+// 2^kGasFixedBits is exact, and a weight that rounding made negative, clamped to 0 first,
+// gives no unit, as it does there) and added to the four low words in one vector, whose sign
+// bits then say whether a word reached GasFixedSums::kHighUnit (rare: 64 whole weights).
+[[gnu::always_inline]] inline void splatFixedChunk(const Vecd* pixel, std::int32_t count,
+                                                   const FixedSums& sums,
+                                                   const TBitmap3D::SplatLimits& limits) {
+    const std::int32_t row = limits.rowLength;
+    std::int32_t i = 0;
+    const __m128d half = _mm_set1_pd(0.5), shift = _mm_set1_pd(6755399441055744.0);
+    const __m128d zero = _mm_setzero_pd(), rowLength = _mm_set1_pd(row);
+    const __m128d lastColumn = _mm_set1_pd(limits.lastColumn),
+                  lastRow = _mm_set1_pd(limits.lastRow);
+    const __m128 one = _mm_set1_ps(1.0f), nothing = _mm_setzero_ps();
+    const __m128 scale = _mm_set1_ps(static_cast<float>(1 << kGasFixedBits));
+    auto addUnits = [&sums, row](std::int32_t at, __m128i u) QM_HOT_LAMBDA {
+        std::uint32_t* const top = sums.low + at;
+        std::uint32_t* const bottom = top + row;
+        const __m128i before =
+            _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top)),
+                               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom)));
+        const __m128i after = _mm_add_epi32(before, u);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(top), after);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(bottom), _mm_unpackhi_epi64(after, after));
+        if (_mm_movemask_ps(_mm_castsi128_ps(after)) != 0) [[unlikely]] {
+            std::uint32_t* const carry = sums.high + at;
+            for (std::int32_t k : {0, 1, row, row + 1}) {
+                if (top[k] >= GasFixedSums::kHighUnit) {
+                    top[k] -= GasFixedSums::kHighUnit;
+                    ++carry[k];
+                }
+            }
+        }
+    };
+    for (; i + 1 < count; i += 2) {
+        const __m128d x = _mm_loadh_pd(_mm_load_sd(&pixel[i].x), &pixel[i + 1].x);
+        const __m128d y = _mm_loadh_pd(_mm_load_sd(&pixel[i].y), &pixel[i + 1].y);
+        const __m128d ci = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(x, half), shift), shift);
+        const __m128d cj = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(y, half), shift), shift);
+        const __m128d inside =
+            _mm_and_pd(_mm_and_pd(_mm_cmplt_pd(zero, ci), _mm_cmplt_pd(ci, lastColumn)),
+                       _mm_and_pd(_mm_cmplt_pd(zero, cj), _mm_cmplt_pd(cj, lastRow)));
+        const int mask = _mm_movemask_pd(inside);
+        if (mask == 0) continue;
+        const __m128d si = _mm_and_pd(ci, inside), sj = _mm_and_pd(cj, inside);
+        const __m128 fx = _mm_cvtpd_ps(_mm_sub_pd(x, si));
+        const __m128 fy = _mm_cvtpd_ps(_mm_sub_pd(y, sj));
+        const __m128 fxy = _mm_mul_ps(fx, fy);
+        const __m128 w00 = _mm_add_ps(_mm_sub_ps(_mm_sub_ps(one, fx), fy), fxy);
+        const __m128 w10 = _mm_sub_ps(fx, fxy), w01 = _mm_sub_ps(fy, fxy);
+        // Lanes 0 and 1 hold the two pixels; transposed to one vector of four weights each,
+        // in the order of the words they go to: (i, j), (i + 1, j), (i, j + 1), (i + 1, j + 1).
+        const __m128 top = _mm_unpacklo_ps(w00, w10), bottom = _mm_unpacklo_ps(w01, fxy);
+        auto units = [scale, nothing](__m128 w) QM_HOT_LAMBDA {
+            return _mm_cvttps_epi32(_mm_max_ps(_mm_mul_ps(w, scale), nothing));
+        };
+        const __m128i index = _mm_cvttpd_epi32(_mm_add_pd(si, _mm_mul_pd(sj, rowLength)));
+        if (mask & 1) addUnits(_mm_cvtsi128_si32(index), units(_mm_movelh_ps(top, bottom)));
+        if (mask & 2)
+            addUnits(_mm_cvtsi128_si32(_mm_shuffle_epi32(index, 1)),
+                     units(_mm_movehl_ps(bottom, top)));
+    }
+    for (; i < count; ++i) {
+        Splat s;
+        if (!TBitmap3D::splatCell(pixel[i].x, pixel[i].y, limits, s)) continue;
+        sums(s.index, s.w00, s.w10, s.w01, s.w11);
+    }
+}
+#endif
 
 template <class Add>
 void plotGasBlock(const TBitmap3D_Gas& t, const Vecd* points, std::int32_t n, const Add& add) {
@@ -229,7 +286,28 @@ void TBitmap3D_Gas::PlotBlock(const Vecd* points, std::int32_t n) {
 }
 
 void TBitmap3D_Gas::PlotBlockFixed(const Vecd* points, std::int32_t n, GasFixedSums& sums) const {
-    plotGasBlock(*this, points, n, FixedSums{sums.low.data(), sums.high.data(), imageWidth});
+    const FixedSums add{sums.low.data(), sums.high.data(), imageWidth};
+#if defined(__SSE2__)
+    constexpr std::int32_t kSplatChunk = TBitmap3D::kSplatChunk;
+    const TBitmap3D::SplatLimits limits(imageWidth, imageHeight);
+    Vecd pixel[kSplatChunk], mirrored[kSplatChunk], both[2 * kSplatChunk];
+    for (std::int32_t start = 0; start < n; start += kSplatChunk) {
+        const std::int32_t count = std::min(kSplatChunk, n - start);
+        projectChunk<false>(points + start, count, 1.0, pixel);
+        if (mirror) {
+            projectChunk<false>(points + start, count, -1.0, mirrored);
+            for (std::int32_t i = 0; i < count; ++i) {
+                both[2 * i] = pixel[i];
+                both[2 * i + 1] = mirrored[i];
+            }
+            splatFixedChunk(both, 2 * count, add, limits);
+        } else {
+            splatFixedChunk(pixel, count, add, limits);
+        }
+    }
+#else
+    plotGasBlock(*this, points, n, add);
+#endif
 }
 
 void TBitmap3D_Gas::PlotBlockShared(const Vecd* points, std::int32_t n) {
@@ -244,9 +322,7 @@ void TBitmap3D_Gas::developFixed(GasFixedSums* const* parts, std::int32_t partCo
     if (!fold) {
         for (std::size_t i = from; i < to; ++i) {
             std::int64_t sum = sums[i];
-            for (std::int32_t b = 0; b < partCount; ++b)
-                sum += static_cast<std::int64_t>(std::uint64_t{parts[b]->high[i]} << 32 |
-                                                 parts[b]->low[i]);
+            for (std::int32_t b = 0; b < partCount; ++b) sum += parts[b]->at(i);
             density[i] = fixedToFloat(sum);
         }
         return;
@@ -255,7 +331,7 @@ void TBitmap3D_Gas::developFixed(GasFixedSums* const* parts, std::int32_t partCo
         std::uint32_t* low = parts[b]->low.data();
         std::uint32_t* high = parts[b]->high.data();
         for (std::size_t i = from; i < to; ++i) {
-            sums[i] += static_cast<std::int64_t>(std::uint64_t{high[i]} << 32 | low[i]);
+            sums[i] += GasFixedSums::sum(low[i], high[i]);
             low[i] = high[i] = 0;
         }
     }

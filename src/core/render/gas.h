@@ -24,15 +24,21 @@ inline constexpr int kGasFixedBits = 25;
 // The render state's name for fixedDensity: each sum as two 32-bit elements, low word first.
 inline constexpr std::string_view kFixedDensityBuffer = "density.fixed";
 
-// One thread's fixed-point sums: per pixel high * 2^32 + low. The low words, which every splat
-// adds to, lie in an array of their own as compact as the float density; a carry into the
-// high word is rare.
+// One thread's fixed-point sums: per pixel high * kHighUnit + low. The low words, which every
+// splat adds to, lie in an array of their own as compact as the float density; a low word
+// that reaches kHighUnit (64 whole weights) moves it to the high word, so that the low words
+// never wrap (a splat adds less than 2^26 units to each) and their sign bits say when.
 struct GasFixedSums {
+    static constexpr std::uint32_t kHighUnit = std::uint32_t{1} << 31;
     std::vector<std::uint32_t> low, high;
     void assign(std::size_t pixels) {
         low.assign(pixels, 0);
         high.assign(pixels, 0);
     }
+    static std::int64_t sum(std::uint32_t low, std::uint32_t high) {
+        return static_cast<std::int64_t>(std::uint64_t{high} * kHighUnit + low);
+    }
+    std::int64_t at(std::size_t i) const { return sum(low[i], high[i]); }
 };
 
 class TBitmap3D_Gas : public TBitmap3D {

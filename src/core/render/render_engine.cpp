@@ -1226,7 +1226,7 @@ bool RenderEngine::pendingFixedSums(std::vector<std::int64_t>& out) const {
     out = e.fixedGas->fixedDensity;
     for (const GasFixedSums& own : e.ownSums)
         for (std::size_t i = 0; i < out.size(); ++i)
-            out[i] += static_cast<std::int64_t>(std::uint64_t{own.high[i]} << 32 | own.low[i]);
+            out[i] += own.at(i);
     return true;
 }
 
