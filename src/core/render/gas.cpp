@@ -90,10 +90,8 @@ struct FixedSums {
     [[gnu::always_inline]] static void add(std::uint32_t* word, std::uint32_t* carry,
                                            std::uint32_t u) {
         *word += u;
-        if (*word >= GasFixedSums::kHighUnit) [[unlikely]] {
-            *word -= GasFixedSums::kHighUnit;
-            ++*carry;
-        }
+        if (*word >= GasFixedSums::kHighUnit) [[unlikely]]
+            GasFixedSums::carry(word, carry);
     }
     [[gnu::always_inline]] void units(std::int32_t at, std::uint32_t u00, std::uint32_t u10,
                                       std::uint32_t u01, std::uint32_t u11) const {
@@ -118,8 +116,13 @@ struct SharedFixedSums {
     [[gnu::always_inline]] void operator()(std::int32_t at, float w00, float w10, float w01,
                                            float w11) const {
         auto add = [this](std::int32_t i, float w) {
-            std::atomic_ref<std::int64_t>(d[i]).fetch_add(TBitmap3D_Gas::fixedUnits(w),
-                                                          std::memory_order_relaxed);
+            // Saturating, as every fixed-point sum (gas.h).
+            std::atomic_ref<std::int64_t> sum(d[i]);
+            const std::int64_t u = TBitmap3D_Gas::fixedUnits(w);
+            std::int64_t before = sum.load(std::memory_order_relaxed);
+            while (!sum.compare_exchange_weak(before, addFixedSums(before, u),
+                                              std::memory_order_relaxed)) {
+            }
         };
         add(at, w00);
         add(at + 1, w10);
@@ -212,12 +215,7 @@ template <class Add>
         _mm_storel_epi64(reinterpret_cast<__m128i*>(bottom), _mm_unpackhi_epi64(after, after));
         if (_mm_movemask_ps(_mm_castsi128_ps(after)) != 0) [[unlikely]] {
             std::uint32_t* const carry = sums.high + at;
-            for (std::int32_t k : {0, 1, row, row + 1}) {
-                if (top[k] >= GasFixedSums::kHighUnit) {
-                    top[k] -= GasFixedSums::kHighUnit;
-                    ++carry[k];
-                }
-            }
+            for (std::int32_t k : {0, 1, row, row + 1}) GasFixedSums::carry(top + k, carry + k);
         }
     };
     for (; i + 1 < count; i += 2) {
@@ -318,24 +316,39 @@ void TBitmap3D_Gas::developFixed(GasFixedSums* const* parts, std::int32_t partCo
                                  std::int32_t firstRow, std::int32_t lastRow, bool fold) {
     const auto from = static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(imageWidth);
     const auto to = static_cast<std::size_t>(lastRow) * static_cast<std::size_t>(imageWidth);
-    std::int64_t* sums = fixedDensity.data();
+    std::int64_t* const sums = fixedDensity.data();
+    float* const out = density.data();
+    if (partCount == 0) {
+        for (std::size_t i = from; i < to; ++i) out[i] = fixedToFloat(sums[i]);
+        return;
+    }
+    // Every part but the last is added on its own; the last one in the pass that writes
+    // density (the common case, one thread, is then a single pass).
+    const std::int32_t last = partCount - 1;
     if (!fold) {
+        if (last == 0) {
+            const std::uint32_t* const low = parts[0]->low.data();
+            const std::uint32_t* const high = parts[0]->high.data();
+            for (std::size_t i = from; i < to; ++i)
+                out[i] = fixedToFloat(addFixedSums(sums[i], GasFixedSums::sum(low[i], high[i])));
+            return;
+        }
         for (std::size_t i = from; i < to; ++i) {
             std::int64_t sum = sums[i];
-            for (std::int32_t b = 0; b < partCount; ++b) sum += parts[b]->at(i);
-            density[i] = fixedToFloat(sum);
+            for (std::int32_t b = 0; b < partCount; ++b) sum = addFixedSums(sum, parts[b]->at(i));
+            out[i] = fixedToFloat(sum);
         }
         return;
     }
-    for (std::int32_t b = 0; b < partCount; ++b) {
-        std::uint32_t* low = parts[b]->low.data();
-        std::uint32_t* high = parts[b]->high.data();
+    for (std::int32_t b = 0; b <= last; ++b) {
+        std::uint32_t* const low = parts[b]->low.data();
+        std::uint32_t* const high = parts[b]->high.data();
         for (std::size_t i = from; i < to; ++i) {
-            sums[i] += GasFixedSums::sum(low[i], high[i]);
+            sums[i] = addFixedSums(sums[i], GasFixedSums::sum(low[i], high[i]));
             low[i] = high[i] = 0;
+            if (b == last) out[i] = fixedToFloat(sums[i]);
         }
     }
-    for (std::size_t i = from; i < to; ++i) density[i] = fixedToFloat(sums[i]);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include "core/hot_path.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -26,8 +27,16 @@ inline constexpr std::string_view kFixedDensityBuffer = "density.fixed";
 
 // One thread's fixed-point sums: per pixel high * kHighUnit + low. The low words, which every
 // splat adds to, lie in an array of their own as compact as the float density; a low word
-// that reaches kHighUnit (64 whole weights) moves it to the high word, so that the low words
-// never wrap (a splat adds less than 2^26 units to each) and their sign bits say when.
+// that reaches kHighUnit (64 whole weights) moves it to the high word (carry), so that the low
+// words never wrap (a splat adds less than 2^26 units to each) and their sign bits say when.
+//
+// Sums saturate: a pixel's sum stops at kGasFixedLimit units (2^63 - 1, about 2.7 * 10^11
+// whole weights, which a tiny attractor reaches after some 10^11 iterations) instead of
+// wrapping. Every weight is positive, so a saturated sum is min(exact sum, kGasFixedLimit)
+// however the additions were grouped, and the image still does not depend on the threads:
+// the brightest pixels clip at the limit.
+inline constexpr std::int64_t kGasFixedLimit = INT64_MAX;
+
 struct GasFixedSums {
     static constexpr std::uint32_t kHighUnit = std::uint32_t{1} << 31;
     std::vector<std::uint32_t> low, high;
@@ -35,11 +44,29 @@ struct GasFixedSums {
         low.assign(pixels, 0);
         high.assign(pixels, 0);
     }
+    // At most kGasFixedLimit: the largest high word with the largest low word.
     static std::int64_t sum(std::uint32_t low, std::uint32_t high) {
         return static_cast<std::int64_t>(std::uint64_t{high} * kHighUnit + low);
     }
     std::int64_t at(std::size_t i) const { return sum(low[i], high[i]); }
+    // After an addition to *word: moves kHighUnit to *highWord if the word reached it; once
+    // the high word is full, the pair stays at kGasFixedLimit.
+    static void carry(std::uint32_t* word, std::uint32_t* highWord) {
+        if (*word < kHighUnit) return;
+        if (*highWord == UINT32_MAX) {
+            *word = kHighUnit - 1;
+            return;
+        }
+        *word -= kHighUnit;
+        ++*highWord;
+    }
 };
+
+// a + b for sums of units (not negative), at most kGasFixedLimit.
+inline std::int64_t addFixedSums(std::int64_t a, std::int64_t b) {
+    std::int64_t r;
+    return __builtin_add_overflow(a, b, &r) ? kGasFixedLimit : r;
+}
 
 class TBitmap3D_Gas : public TBitmap3D {
 public:

@@ -1225,8 +1225,7 @@ bool RenderEngine::pendingFixedSums(std::vector<std::int64_t>& out) const {
     if (!e.fixedGas || e.ownSums.empty()) return false;
     out = e.fixedGas->fixedDensity;
     for (const GasFixedSums& own : e.ownSums)
-        for (std::size_t i = 0; i < out.size(); ++i)
-            out[i] += own.at(i);
+        for (std::size_t i = 0; i < out.size(); ++i) out[i] = addFixedSums(out[i], own.at(i));
     return true;
 }
 

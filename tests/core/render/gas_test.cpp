@@ -36,7 +36,7 @@ Vecd onPixel(const TBitmap3D& t, int px, int py, double z) {
 TEST(Gas, DevelopsGreyWithItsToneCurve) {
     auto t = makeTarget(0);
     auto& gas = static_cast<TBitmap3D_Gas&>(*t);
-    gas.density[3 + 4 * 16] = 1.0f;                   // the peak: white
+    gas.density[3 + 4 * 16] = 1.0f;                  // the peak: white
     gas.density[5 + 4 * 16] = 0.17677669529663687f;  // 0.5^2.5: (0.5^2.5)^0.4 x 510 = 255
     gas.density[7 + 4 * 16] = 0.01f;
     gas.BuildImage();
@@ -221,6 +221,55 @@ TEST(GasFixed, TheLowWordCarriesIntoTheHighWord) {
     gas.developFixed(pointer, 1, 0, gas.imageHeight);
     EXPECT_EQ(gas.fixedDensity[6 + 5 * 16], std::int64_t{300} << kGasFixedBits);
     EXPECT_EQ(gas.density[6 + 5 * 16], 300.0f);
+}
+
+TEST(GasFixed, SumsSaturateAtTheLimitInsteadOfWrapping) {
+    // Sums seeded a few weights below 2^63 - 1, as some 10^11 iterations on one pixel would
+    // leave them: every path (a thread's words, the atomic sums, both developments) stops at
+    // the limit, and a pixel far from it is untouched.
+    auto t = makeTarget(0);
+    auto& gas = static_cast<TBitmap3D_Gas&>(*t);
+    const std::size_t p = 6 + 5 * 16, far = 2 + 2 * 16;
+    const std::int64_t weight = std::int64_t{1} << kGasFixedBits;
+    const std::vector<Vecd> points(4, onPixel(*t, 6, 5, 0));
+    auto seeded = [&](std::int64_t below) {
+        GasFixedSums sums;
+        sums.assign(gas.density.size());
+        const auto v = static_cast<std::uint64_t>(kGasFixedLimit - below);
+        sums.high[p] = static_cast<std::uint32_t>(v / GasFixedSums::kHighUnit);
+        sums.low[p] = static_cast<std::uint32_t>(v % GasFixedSums::kHighUnit);
+        sums.low[far] = 7;
+        return sums;
+    };
+    // A thread's words: full high word, the low word carrying.
+    GasFixedSums sums = seeded(2 * weight);
+    gas.PlotBlockFixed(points.data(), 4, sums);
+    EXPECT_EQ(sums.at(p), kGasFixedLimit);
+    EXPECT_EQ(sums.at(far), 7);
+    gas.PlotBlockFixed(points.data(), 4, sums);
+    EXPECT_EQ(sums.at(p), kGasFixedLimit);
+
+    // Developments: two threads' sums that together pass the limit, with and without fold.
+    GasFixedSums a = seeded(3 * weight), b = seeded(3 * weight);
+    GasFixedSums* parts[] = {&a, &b};
+    gas.fixedDensity.assign(gas.density.size(), 0);
+    gas.fixedDensity[far] = 5;
+    gas.developFixed(parts, 2, 0, gas.imageHeight, false);
+    EXPECT_EQ(gas.density[p], TBitmap3D_Gas::fixedToFloat(kGasFixedLimit));
+    gas.developFixed(parts, 2, 0, gas.imageHeight);
+    EXPECT_EQ(gas.fixedDensity[p], kGasFixedLimit);
+    EXPECT_EQ(gas.fixedDensity[far], 19);
+    EXPECT_EQ(gas.density[p], TBitmap3D_Gas::fixedToFloat(kGasFixedLimit));
+    EXPECT_GT(gas.density[p], 2.7e11f);
+
+    // The atomic sums, and a fold into a saturated sum.
+    gas.fixedDensity[p] = kGasFixedLimit - weight;
+    gas.PlotBlockShared(points.data(), 4);
+    EXPECT_EQ(gas.fixedDensity[p], kGasFixedLimit);
+    GasFixedSums c = seeded(kGasFixedLimit - weight);
+    GasFixedSums* one[] = {&c};
+    gas.developFixed(one, 1, 0, gas.imageHeight);
+    EXPECT_EQ(gas.fixedDensity[p], kGasFixedLimit);
 }
 
 TEST(Liquid, FrontSurfaceHidesWhatLiesBehind) {

@@ -148,12 +148,13 @@ void addRenderPart(RenderState& merged, RenderState&& part, std::int32_t shard,
                 for (std::size_t i = 0; i < values.size(); ++i)
                     values[i] = std::min(values[i], add[i]);
             } else if (merged.buffers[b].name == kFixedDensityBuffer) {
-                // 64-bit integers, two elements each: their sum is the whole render's.
+                // 64-bit integers, two elements each: their sum is the whole render's,
+                // saturating as the engine's sums do (gas.h).
                 for (std::size_t i = 0; i + 1 < values.size(); i += 2) {
                     std::int64_t sum, more;
                     std::memcpy(&sum, &values[i], sizeof sum);
                     std::memcpy(&more, &add[i], sizeof more);
-                    sum += more;
+                    sum = addFixedSums(sum, more);
                     std::memcpy(&values[i], &sum, sizeof sum);
                 }
             } else {
