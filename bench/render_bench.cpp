@@ -12,6 +12,7 @@
 #include "core/attractor/kinds.h"
 #include "core/property/color_map.h"
 #include "core/render/bitmap3d.h"
+#include "core/render/gas.h"
 #include "core/render/light.h"
 #include "core/render/sampling.h"
 #include "core/simd_lanes.h"
@@ -138,6 +139,30 @@ void BM_BareLorenzGas(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kBlock);
 }
 
+// Gas's splat alone, over an orbit computed beforehand: the classic float sums against the
+// fixed-point sums of a multi-stream render (one thread's words), on the same points.
+void BM_GasSplat(benchmark::State& state, bool fixed) {
+    auto a = makeLorenz();
+    auto t = makeTarget(0, *a);
+    auto& gas = static_cast<TBitmap3D_Gas&>(*t);
+    constexpr std::int32_t kPoints = 1 << 20;
+    std::vector<Vecd> orbit(kPoints);
+    for (std::int32_t i = 0; i < kPoints; i += kBlock) a->iterateBlock(orbit.data() + i, kBlock);
+    GasFixedSums sums;
+    sums.assign(gas.density.size());
+    std::int32_t at = 0;
+    for (auto _ : state) {
+        if (fixed)
+            gas.PlotBlockFixed(orbit.data() + at, kBlock, sums);
+        else
+            gas.PlotBlock(orbit.data() + at, kBlock);
+        at = (at + kBlock) % kPoints;
+    }
+    benchmark::DoNotOptimize(gas.density.data());
+    benchmark::DoNotOptimize(sums.low.data());
+    state.SetItemsProcessed(state.iterations() * kBlock);
+}
+
 const bool registered = [] {
     static const char* const modes[] = {"Gas", "Liquid", "Light", "Plasma", "Solid"};
     for (int ifs = 0; ifs < 2; ++ifs)
@@ -150,6 +175,8 @@ const bool registered = [] {
             (std::string("Render/Lorenz/") + modes[mode] + "/SSE2").c_str(), BM_RenderSse2, mode,
             false);
     benchmark::RegisterBenchmark("Render/Lorenz/BareBaseline", BM_BareLorenzGas);
+    benchmark::RegisterBenchmark("Splat/Lorenz/Gas", BM_GasSplat, false);
+    benchmark::RegisterBenchmark("Splat/Lorenz/GasFixed", BM_GasSplat, true);
     for (int mode = 0; mode < 5; ++mode)
         for (int deep = 0; deep < 2; ++deep)
             benchmark::RegisterBenchmark(
