@@ -405,7 +405,8 @@ std::optional<Start> startFromScene(const RenderOptions& o, const Arguments& giv
         scene.iterations = o.iterations;
     }
     if (given.has("updates")) scene.updates = o.updates;
-    const std::uint64_t need = imageMemoryNeed(scene.mode, scene.width, scene.height);
+    const std::uint64_t need = imageMemoryNeed(scene.mode, scene.width, scene.height,
+                                               scene.streams.value_or(kDefaultStreams), o.threads);
     if (const MemoryBudget budget = memoryBudget(); need > budget.bytes) {
         RenderOptions sized = o;
         sized.mode = scene.mode;
@@ -443,7 +444,7 @@ std::optional<Start> startRender(const RenderOptions& o, const Arguments& given,
     // An attractor file's render has its size and mode from the options: its memory is checked
     // before anything is allocated (a scene's, once the scene is read).
     if (!o.scene) {
-        const std::uint64_t need = imageMemoryNeed(o.mode, o.width, o.height);
+        const std::uint64_t need = imageMemoryNeed(o.mode, o.width, o.height, o.streams, o.threads);
         if (const MemoryBudget budget = memoryBudget(); need > budget.bytes) {
             err << "quillmere-cli " << o.command
                 << ": not enough memory: " << memoryMessage(o, need, budget) << '\n';

@@ -495,7 +495,10 @@ bool TMDIform::imageSizeAllowed(int mode, std::int32_t width, std::int32_t heigh
     }
     // The same need and budget as the tool's: the target, the encoder's copy, and the least of
     // half the machine's memory and what the process's limits leave.
-    const std::uint64_t need = imageMemoryNeed(mode, width, height);
+    // With the streams and threads a render would use (the render palette's).
+    const std::int32_t streams = palettes_ ? palettes_->renderStreams() : kDefaultStreams;
+    const std::int32_t threads = palettes_ ? palettes_->renderThreads() : defaultThreadCount();
+    const std::uint64_t need = imageMemoryNeed(mode, width, height, streams, threads);
     if (const MemoryBudget budget = memoryBudget(); need > budget.bytes) {
         showError(this, imageTooLargeText(width, height, need, budget));
         return false;

@@ -397,7 +397,9 @@ std::unique_ptr<TBitmap3D> CreateRenderTarget(int mode);
 std::unique_ptr<TBitmap3D> CreateRenderTarget(int mode, const TBitmap3D& source);
 
 // The memory a target of the mode takes at this size: its image and buffers, in bytes. The
-// width counts as SetWidth keeps it.
-std::uint64_t renderTargetBytes(int mode, std::int32_t width, std::int32_t height);
+// width counts as SetWidth keeps it. fixedSums: Gas's fixed-point sums (fixedDensity, 8 bytes
+// a pixel) are counted; a render of one stream has none.
+std::uint64_t renderTargetBytes(int mode, std::int32_t width, std::int32_t height,
+                                bool fixedSums = true);
 
 }  // namespace qm

@@ -34,13 +34,13 @@ std::unique_ptr<TBitmap3D> CreateRenderTarget(int mode, const TBitmap3D& source)
     return t;
 }
 
-std::uint64_t renderTargetBytes(int mode, std::int32_t width, std::int32_t height) {
+std::uint64_t renderTargetBytes(int mode, std::int32_t width, std::int32_t height, bool fixedSums) {
     const std::uint64_t pixels = static_cast<std::uint64_t>(width & 0xFFFC) *
                                  static_cast<std::uint64_t>(std::max(height, 0));
     std::uint64_t perPixel = 3;  // the image
     std::uint64_t fixed = 0;
     switch (static_cast<RenderMode>(mode)) {
-        case RenderMode::Gas: perPixel += 12; break;      // density, fixed-point sums
+        case RenderMode::Gas: perPixel += fixedSums ? 12 : 4; break;  // density, fixed sums
         case RenderMode::Liquid: perPixel += 8; break;    // density, surface
         case RenderMode::Light: perPixel += 12; break;    // colour sums
         case RenderMode::Plasma: perPixel += 16; break;   // colour sums, surface

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/render/bitmap3d.h"
+#include "core/render/render_engine.h"
 
 namespace qm {
 
@@ -112,8 +113,37 @@ std::uint64_t imageEncoderBytes(std::int32_t width, std::int32_t height) {
            static_cast<std::uint64_t>(std::max(height, 0));
 }
 
-std::uint64_t imageMemoryNeed(int mode, std::int32_t width, std::int32_t height) {
-    return renderTargetBytes(mode, width, height) + imageEncoderBytes(width, height);
+std::uint64_t gasThreadSumBytes(std::int32_t width, std::int32_t height) {
+    return 8 * static_cast<std::uint64_t>(width & 0xFFFC) *
+           static_cast<std::uint64_t>(std::max(height, 0));
+}
+
+bool gasThreadSumsFit(std::uint64_t perThreadBytes, std::int32_t threads,
+                      std::uint64_t budgetBytes) {
+    const auto n = static_cast<std::uint64_t>(std::max(threads, 1));
+    return perThreadBytes <= budgetBytes / 2 / n;
+}
+
+std::uint64_t renderMemoryNeed(int mode, std::int32_t width, std::int32_t height,
+                               std::int32_t streams, std::int32_t threads,
+                               std::uint64_t budgetBytes) {
+    const bool fixed = static_cast<RenderMode>(mode) == RenderMode::Gas && streams > 1;
+    std::uint64_t need = renderTargetBytes(mode, width, height, fixed);
+    if (fixed) {
+        // The engine's own rule (render_engine.cpp), for the threads it would start.
+        const std::int32_t n =
+            std::clamp(threads <= 0 ? defaultThreadCount() : threads, 1, kMaxThreads);
+        const std::uint64_t perThread = gasThreadSumBytes(width, height);
+        if (gasThreadSumsFit(perThread, n, budgetBytes))
+            need += static_cast<std::uint64_t>(n) * perThread;
+    }
+    return need;
+}
+
+std::uint64_t imageMemoryNeed(int mode, std::int32_t width, std::int32_t height,
+                              std::int32_t streams, std::int32_t threads) {
+    return renderMemoryNeed(mode, width, height, streams, threads, memoryBudget().bytes) +
+           imageEncoderBytes(width, height);
 }
 
 MemoryBudget memoryBudget() {

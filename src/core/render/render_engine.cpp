@@ -703,9 +703,8 @@ struct RenderEngine::Impl {
                     gas.fixedDensity.assign(gas.density.size(), 0);
                 // Sums per thread where memory allows (half of what the process may still
                 // take); otherwise atomic additions, which give the same sums, slower.
-                const std::uint64_t need = static_cast<std::uint64_t>(threadCount) *
-                                           gas.density.size() * 2 * sizeof(std::uint32_t);
-                if (need <= memoryBudget().bytes / 2) {
+                const std::uint64_t perThread = gasThreadSumBytes(gas.imageWidth, gas.imageHeight);
+                if (gasThreadSumsFit(perThread, threadCount, memoryBudget().bytes)) {
                     ownSums.resize(static_cast<std::size_t>(threadCount));
                     for (GasFixedSums& own : ownSums) {
                         own.assign(gas.density.size());
@@ -722,8 +721,11 @@ struct RenderEngine::Impl {
         const std::int32_t bands = std::min(threadCount, detail::kMaxBands);
         ops = makeOps(target, banded ? streamCount : 0, bands, fixedGas != nullptr, ownSumPointers);
         stats.bytesPerAddedThread =
-            fixedGas ? (ownSums.empty() ? 0 : fixedGas->density.size() * 2 * sizeof(std::uint32_t))
-                     : (banded ? ops->bytesPerBand() : 0);
+            fixedGas
+                ? (ownSums.empty()
+                       ? 0
+                       : (ownSums[0].low.size() + ownSums[0].high.size()) * sizeof(std::uint32_t))
+                : (banded ? ops->bytesPerBand() : 0);
         bandProgress = std::make_unique<BandProgress[]>(static_cast<std::size_t>(bands));
         cursor = std::make_unique<Cursor[]>(static_cast<std::size_t>(threadCount));
         streams.resize(static_cast<std::size_t>(streamCount));

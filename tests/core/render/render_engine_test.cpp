@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <utility>
 #include <vector>
 
 #include "core/attractor/julia.h"
 #include "core/property/color_map.h"
 #include "core/render/develop_team.h"
+#include "core/render/gas.h"
 #include "core/render/light.h"
+#include "core/render/memory_budget.h"
 #include "core/render/sampling.h"
 #include "example_sets.h"
 
@@ -361,6 +364,35 @@ TEST(RenderEngine, CountsPastTwoToTheThirtyOne) {
     // Gas with several streams has longer rounds.
     EXPECT_EQ(out.counter, (std::int64_t{1} << 35) + 3 * 16 * roundPoints(16) * kFixedRounds);
     EXPECT_EQ(control.counter.load(), out.counter);
+}
+
+TEST(RenderEngine, MemoryNeedIsWhatTheEngineAllocates) {
+    // The need the tool and the program check an image size against, for the streams and
+    // threads of the render, against the buffers an engine made for them holds.
+    const std::uint64_t budget = memoryBudget().bytes;
+    for (const auto& [streams, threads] : {std::pair{1, 1}, std::pair{16, 1}, std::pair{16, 3}}) {
+        Scene s(3, 0, 100, 64);  // the width is cut to 100 & ~3 = 100, 6400 pixels
+        RenderEngine engine(*s.attractor, *s.target, {40000, 1, streams, threads, 0, {}});
+        const auto& gas = static_cast<const TBitmap3D_Gas&>(*s.target);
+        const std::uint64_t held =
+            gas.imageView().bytesPerLine * 64 + gas.density.size() * sizeof(float) +
+            gas.fixedDensity.size() * sizeof(std::int64_t) +
+            static_cast<std::uint64_t>(threads) * engine.stats().bytesPerAddedThread;
+        EXPECT_EQ(renderMemoryNeed(0, 100, 64, streams, threads, budget), held)
+            << streams << " streams, " << threads << " threads";
+        EXPECT_EQ(imageMemoryNeed(0, 100, 64, streams, threads), held + imageEncoderBytes(100, 64));
+    }
+    // Per-thread sums that would take more than half the budget are not made: the threads
+    // then add into the target's sums.
+    const std::uint64_t target = renderTargetBytes(0, 4096, 4096);
+    EXPECT_EQ(renderMemoryNeed(0, 4096, 4096, 16, 8, 16 * gasThreadSumBytes(4096, 4096)),
+              target + 8 * gasThreadSumBytes(4096, 4096));
+    EXPECT_EQ(renderMemoryNeed(0, 4096, 4096, 16, 8, 16 * gasThreadSumBytes(4096, 4096) - 1),
+              target);
+    // The other modes do not depend on the streams.
+    for (int mode = 1; mode < kRenderModeCount; ++mode)
+        EXPECT_EQ(renderMemoryNeed(mode, 640, 480, 16, 4, budget),
+                  renderMemoryNeed(mode, 640, 480, 1, 1, budget));
 }
 
 TEST(Attractor, CloneAndOrbitMemoryContinueTheSameOrbit) {

@@ -7,6 +7,7 @@
 
 #include "core/file/attractor_file.h"
 #include "core/render/gas.h"
+#include "core/render/memory_budget.h"
 #include "core/render/state/render_state_file.h"
 
 namespace qm {
@@ -95,9 +96,12 @@ ResumeStatus prepareResume(const RenderState& state, std::int32_t threads, Resum
     if (!settings || !mode || !width || !height) return ResumeStatus::BadSettings;
     settings->threads = threads;
 
-    // The target takes as much memory again as the buffers the state holds.
+    // The target takes as much memory again as the buffers the state holds, and the engine
+    // its threads' sums (Gas with several streams).
     const auto w = static_cast<std::int32_t>(*width), h = static_cast<std::int32_t>(*height);
-    if (renderTargetBytes(static_cast<int>(*mode), w, h) > availableMemoryBytes())
+    const std::uint64_t available = availableMemoryBytes();
+    if (renderMemoryNeed(static_cast<int>(*mode), w, h, settings->streams, threads, available) >
+        available)
         return ResumeStatus::TooLarge;
 
     std::istringstream sceneText(state.scene);
