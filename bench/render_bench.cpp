@@ -139,24 +139,23 @@ void BM_BareLorenzGas(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kBlock);
 }
 
-// Gas's splat alone, over an orbit computed beforehand: the classic float sums against the
-// fixed-point sums of a multi-stream render (one thread's words), on the same points.
+// Gas's block splat in the render loop's place (a block of Lorenz points, then its splats):
+// the classic float sums against the fixed-point sums of a multi-stream render (one thread's
+// words). Run both in one process with --benchmark_enable_random_interleaving to compare them
+// on a busy machine.
 void BM_GasSplat(benchmark::State& state, bool fixed) {
     auto a = makeLorenz();
     auto t = makeTarget(0, *a);
     auto& gas = static_cast<TBitmap3D_Gas&>(*t);
-    constexpr std::int32_t kPoints = 1 << 20;
-    std::vector<Vecd> orbit(kPoints);
-    for (std::int32_t i = 0; i < kPoints; i += kBlock) a->iterateBlock(orbit.data() + i, kBlock);
+    std::vector<Vecd> block(kBlock);
     GasFixedSums sums;
     sums.assign(gas.density.size());
-    std::int32_t at = 0;
     for (auto _ : state) {
+        a->iterateBlock(block.data(), kBlock);
         if (fixed)
-            gas.PlotBlockFixed(orbit.data() + at, kBlock, sums);
+            gas.PlotBlockFixed(block.data(), kBlock, sums);
         else
-            gas.PlotBlock(orbit.data() + at, kBlock);
-        at = (at + kBlock) % kPoints;
+            gas.PlotBlock(block.data(), kBlock);
     }
     benchmark::DoNotOptimize(gas.density.data());
     benchmark::DoNotOptimize(sums.low.data());
