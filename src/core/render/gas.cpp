@@ -313,7 +313,8 @@ void TBitmap3D_Gas::PlotBlockShared(const Vecd* points, std::int32_t n) {
 }
 
 void TBitmap3D_Gas::developFixed(GasFixedSums* const* parts, std::int32_t partCount,
-                                 std::int32_t firstRow, std::int32_t lastRow, bool fold) {
+                                 std::int32_t firstRow, std::int32_t lastRow, bool fold,
+                                 bool fixedEmpty) {
     const auto from = static_cast<std::size_t>(firstRow) * static_cast<std::size_t>(imageWidth);
     const auto to = static_cast<std::size_t>(lastRow) * static_cast<std::size_t>(imageWidth);
     std::int64_t* const sums = fixedDensity.data();
@@ -329,12 +330,18 @@ void TBitmap3D_Gas::developFixed(GasFixedSums* const* parts, std::int32_t partCo
         if (last == 0) {
             const std::uint32_t* const low = parts[0]->low.data();
             const std::uint32_t* const high = parts[0]->high.data();
-            for (std::size_t i = from; i < to; ++i)
-                out[i] = fixedToFloat(addFixedSums(sums[i], GasFixedSums::sum(low[i], high[i])));
+            if (fixedEmpty) {
+                for (std::size_t i = from; i < to; ++i)
+                    out[i] = fixedToFloat(GasFixedSums::sum(low[i], high[i]));
+            } else {
+                for (std::size_t i = from; i < to; ++i)
+                    out[i] =
+                        fixedToFloat(addFixedSums(sums[i], GasFixedSums::sum(low[i], high[i])));
+            }
             return;
         }
         for (std::size_t i = from; i < to; ++i) {
-            std::int64_t sum = sums[i];
+            std::int64_t sum = fixedEmpty ? 0 : sums[i];
             for (std::int32_t b = 0; b < partCount; ++b) sum = addFixedSums(sum, parts[b]->at(i));
             out[i] = fixedToFloat(sum);
         }

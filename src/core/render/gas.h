@@ -108,9 +108,10 @@ public:
     // Rows [firstRow, lastRow) of a development: density takes the sums of fixedDensity and
     // every thread's as floats. With fold, the threads' sums are also moved into fixedDensity
     // (added, then cleared); without, nothing but density is written, which takes about half
-    // the memory traffic.
+    // the memory traffic. fixedEmpty (without fold): the caller knows that fixedDensity holds
+    // only zeros, and it is not read.
     void developFixed(GasFixedSums* const* parts, std::int32_t partCount, std::int32_t firstRow,
-                      std::int32_t lastRow, bool fold = true);
+                      std::int32_t lastRow, bool fold = true, bool fixedEmpty = false);
     // The float of a fixed-point sum.
     static float fixedToFloat(std::int64_t sum) {
         return static_cast<float>(static_cast<double>(sum) * (1.0 / (1 << kGasFixedBits)));

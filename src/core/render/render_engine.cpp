@@ -607,6 +607,9 @@ struct RenderEngine::Impl {
     std::vector<GasFixedSums> ownSums;
     std::vector<GasFixedSums*> ownSumPointers;
     std::int64_t foldedAt = -1;  // the counter when density last took the sums
+    // fixedDensity holds only zeros (a fresh render before its threads' sums were moved in):
+    // developments need not read it.
+    bool fixedEmpty = false;
     bool developDue = false;     // the round just ended needs a development
     std::int32_t started = 1;    // threads at work in the current run
     EngineStats stats;
@@ -699,8 +702,13 @@ struct RenderEngine::Impl {
             if (streamCount > 1) {
                 fixedGas = &gas;
                 banded = false;
-                if (gas.fixedDensity.size() != gas.density.size())
+                if (gas.fixedDensity.size() != gas.density.size()) {
                     gas.fixedDensity.assign(gas.density.size(), 0);
+                    fixedEmpty = true;
+                } else {
+                    fixedEmpty = std::all_of(gas.fixedDensity.begin(), gas.fixedDensity.end(),
+                                             [](std::int64_t v) { return v == 0; });
+                }
                 // Sums per thread where memory allows (half of what the process may still
                 // take); otherwise atomic additions, which give the same sums, slower.
                 const std::uint64_t perThread = gasThreadSumBytes(gas.imageWidth, gas.imageHeight);
@@ -710,6 +718,8 @@ struct RenderEngine::Impl {
                         own.assign(gas.density.size());
                         ownSumPointers.push_back(&own);
                     }
+                } else {
+                    fixedEmpty = false;  // the threads add into it
                 }
             } else {
                 // The classic render sums in float.
@@ -922,7 +932,7 @@ struct RenderEngine::Impl {
                     [this, move](std::int32_t, std::int32_t first, std::int32_t last) {
                         fixedGas->developFixed(ownSumPointers.data(),
                                                static_cast<std::int32_t>(ownSumPointers.size()),
-                                               first, last, move);
+                                               first, last, move, fixedEmpty);
                     });
     }
 
@@ -959,6 +969,7 @@ struct RenderEngine::Impl {
             foldedAt = counter();
             DevelopThreads folders(started);
             foldSums(&folders, true);
+            fixedEmpty = false;
         }
         // The target's own orbit memory (the Light family's) is left as the render found it:
         // the streams keep theirs, and a second render of the same scene starts from the same

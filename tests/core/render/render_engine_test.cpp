@@ -327,6 +327,44 @@ TEST(RenderEngine, StopThenContinueFromTheStatesEqualsAnUninterruptedRender) {
     }
 }
 
+TEST(RenderEngine, GasDevelopmentsOfAContinuedRenderHoldEveryEarlierPoint) {
+    // Gas with several streams develops from its threads' sums and, once a run has moved
+    // them there, from the target's: every image of a render stopped and continued (on other
+    // thread counts) is the uninterrupted render's image at the same count.
+    struct ImageSink final : RenderSink {
+        ImageSink(TBitmap3D& t, RenderControl& c, int stopAt)
+            : target(t), control(c), stopAt(stopAt) {}
+        void develop() override {
+            target.BuildImage();
+            images.push_back(target.imageBytes());
+            if (static_cast<int>(images.size()) == stopAt) control.stopRequested = true;
+        }
+        TBitmap3D& target;
+        RenderControl& control;
+        int stopAt;
+        std::vector<std::vector<std::uint8_t>> images;
+    };
+    auto render = [](int stopAt, std::int32_t firstThreads, std::int32_t laterThreads) {
+        Scene s(3, 0);
+        RenderControl control;
+        ImageSink sink(*s.target, control, stopAt);
+        RenderEngine first(*s.attractor, *s.target, {300000, 6, 16, firstThreads, 3, {}});
+        first.run(sink, control);
+        if (control.stopRequested) {
+            control.stopRequested = false;
+            RenderEngine second(*s.attractor, *s.target, {300000, 6, 16, laterThreads, 3, {}});
+            EXPECT_TRUE(second.startFrom(first.streamStates()));
+            second.run(sink, control);
+        }
+        return sink.images;
+    };
+    const auto whole = render(0, 1, 1);
+    ASSERT_EQ(whole.size(), 6u);
+    EXPECT_EQ(render(2, 1, 1), whole);
+    EXPECT_EQ(render(3, 2, 1), whole);
+    EXPECT_EQ(render(2, 1, 3), whole);
+}
+
 TEST(RenderEngine, EveryHelperThreadStartsWithTheHookSetLast) {
     // A resumed render's engine is made before its worker: the worker sets the hook then.
     Scene s(3, 0);
