@@ -139,7 +139,6 @@ template <class Add>
 [[gnu::always_inline]] inline void splatGasChunk(const Vecd* pixel, std::int32_t count,
                                                  const Add& add,
                                                  const TBitmap3D::SplatLimits& limits) {
-    const std::int32_t row = limits.rowLength;
     auto splatOne = [&add, &limits](const Vecd& px) {
         Splat s;
         if (!TBitmap3D::splatCell(px.x, px.y, limits, s)) return;
@@ -147,32 +146,21 @@ template <class Add>
     };
     std::int32_t i = 0;
 #if defined(__SSE2__)
-    const __m128d half = _mm_set1_pd(0.5), shift = _mm_set1_pd(6755399441055744.0);
-    const __m128d zero = _mm_setzero_pd(), rowLength = _mm_set1_pd(row);
-    const __m128d lastColumn = _mm_set1_pd(limits.lastColumn),
-                  lastRow = _mm_set1_pd(limits.lastRow);
+    const CellLanes lanes(limits);
     const __m128 one = _mm_set1_ps(1.0f);
     for (; i + 1 < count; i += 2) {
         const __m128d x = _mm_loadh_pd(_mm_load_sd(&pixel[i].x), &pixel[i + 1].x);
         const __m128d y = _mm_loadh_pd(_mm_load_sd(&pixel[i].y), &pixel[i + 1].y);
-        const __m128d ci = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(x, half), shift), shift);
-        const __m128d cj = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(y, half), shift), shift);
-        const __m128d inside =
-            _mm_and_pd(_mm_and_pd(_mm_cmplt_pd(zero, ci), _mm_cmplt_pd(ci, lastColumn)),
-                       _mm_and_pd(_mm_cmplt_pd(zero, cj), _mm_cmplt_pd(cj, lastRow)));
-        const int mask = _mm_movemask_pd(inside);
+        __m128d si, sj;
+        const int mask = lanes.of(x, y, si, sj);
         if (mask == 0) continue;
-        // Cells outside become 0 so that no conversion sees a non-finite or huge value.
-        const __m128d si = _mm_and_pd(ci, inside), sj = _mm_and_pd(cj, inside);
         const __m128 fx = _mm_cvtpd_ps(_mm_sub_pd(x, si));
         const __m128 fy = _mm_cvtpd_ps(_mm_sub_pd(y, sj));
         const __m128 fxy = _mm_mul_ps(fx, fy);
         const __m128 v00 = _mm_add_ps(_mm_sub_ps(_mm_sub_ps(one, fx), fy), fxy);
         const __m128 v10 = _mm_sub_ps(fx, fxy), v01 = _mm_sub_ps(fy, fxy);
-        // i + j * row is exact in double for any image, so one conversion gives the index.
         alignas(16) std::int32_t index[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(index),
-                        _mm_cvttpd_epi32(_mm_add_pd(si, _mm_mul_pd(sj, rowLength))));
+        _mm_store_si128(reinterpret_cast<__m128i*>(index), lanes.index(si, sj));
         alignas(16) float w00[4], w10[4], w01[4], w11[4];
         _mm_store_ps(w00, v00);
         _mm_store_ps(w10, v10);
@@ -198,10 +186,7 @@ template <class Add>
                                                    const TBitmap3D::SplatLimits& limits) {
     const std::int32_t row = limits.rowLength;
     std::int32_t i = 0;
-    const __m128d half = _mm_set1_pd(0.5), shift = _mm_set1_pd(6755399441055744.0);
-    const __m128d zero = _mm_setzero_pd(), rowLength = _mm_set1_pd(row);
-    const __m128d lastColumn = _mm_set1_pd(limits.lastColumn),
-                  lastRow = _mm_set1_pd(limits.lastRow);
+    const CellLanes lanes(limits);
     const __m128 one = _mm_set1_ps(1.0f), nothing = _mm_setzero_ps();
     const __m128 scale = _mm_set1_ps(static_cast<float>(1 << kGasFixedBits));
     auto addUnits = [&sums, row](std::int32_t at, __m128i u) QM_HOT_LAMBDA {
@@ -221,14 +206,9 @@ template <class Add>
     for (; i + 1 < count; i += 2) {
         const __m128d x = _mm_loadh_pd(_mm_load_sd(&pixel[i].x), &pixel[i + 1].x);
         const __m128d y = _mm_loadh_pd(_mm_load_sd(&pixel[i].y), &pixel[i + 1].y);
-        const __m128d ci = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(x, half), shift), shift);
-        const __m128d cj = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(y, half), shift), shift);
-        const __m128d inside =
-            _mm_and_pd(_mm_and_pd(_mm_cmplt_pd(zero, ci), _mm_cmplt_pd(ci, lastColumn)),
-                       _mm_and_pd(_mm_cmplt_pd(zero, cj), _mm_cmplt_pd(cj, lastRow)));
-        const int mask = _mm_movemask_pd(inside);
+        __m128d si, sj;
+        const int mask = lanes.of(x, y, si, sj);
         if (mask == 0) continue;
-        const __m128d si = _mm_and_pd(ci, inside), sj = _mm_and_pd(cj, inside);
         const __m128 fx = _mm_cvtpd_ps(_mm_sub_pd(x, si));
         const __m128 fy = _mm_cvtpd_ps(_mm_sub_pd(y, sj));
         const __m128 fxy = _mm_mul_ps(fx, fy);
@@ -240,7 +220,7 @@ template <class Add>
         auto units = [scale, nothing](__m128 w) QM_HOT_LAMBDA {
             return _mm_cvttps_epi32(_mm_max_ps(_mm_mul_ps(w, scale), nothing));
         };
-        const __m128i index = _mm_cvttpd_epi32(_mm_add_pd(si, _mm_mul_pd(sj, rowLength)));
+        const __m128i index = lanes.index(si, sj);
         if (mask & 1) addUnits(_mm_cvtsi128_si32(index), units(_mm_movelh_ps(top, bottom)));
         if (mask & 2)
             addUnits(_mm_cvtsi128_si32(_mm_shuffle_epi32(index, 1)),

@@ -24,6 +24,34 @@
 
 namespace qm {
 
+#if defined(__SSE2__)
+// The cells of two projected pixels, one a lane, as splatCell finds them: a cell's corner is
+// roundHalfEven(p - 0.5) and the range test is made in doubles. of gives the lanes inside as a
+// movemask and their corners, those of the lanes outside set to 0 so that no conversion sees a
+// non-finite or huge value; index gives i + j * row, exact in double for any image.
+struct CellLanes {
+    __m128d half = _mm_set1_pd(0.5), shift = _mm_set1_pd(6755399441055744.0);
+    __m128d zero = _mm_setzero_pd(), rowLength, lastColumn, lastRow;
+    explicit CellLanes(const TBitmap3D::SplatLimits& limits)
+        : rowLength(_mm_set1_pd(limits.rowLength)),
+          lastColumn(_mm_set1_pd(limits.lastColumn)),
+          lastRow(_mm_set1_pd(limits.lastRow)) {}
+    QM_HOT_INLINE int of(__m128d px, __m128d py, __m128d& si, __m128d& sj) const {
+        const __m128d ci = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(px, half), shift), shift);
+        const __m128d cj = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(py, half), shift), shift);
+        const __m128d inside =
+            _mm_and_pd(_mm_and_pd(_mm_cmplt_pd(zero, ci), _mm_cmplt_pd(ci, lastColumn)),
+                       _mm_and_pd(_mm_cmplt_pd(zero, cj), _mm_cmplt_pd(cj, lastRow)));
+        si = _mm_and_pd(ci, inside);
+        sj = _mm_and_pd(cj, inside);
+        return _mm_movemask_pd(inside);
+    }
+    QM_HOT_INLINE __m128i index(__m128d si, __m128d sj) const {
+        return _mm_cvttpd_epi32(_mm_add_pd(si, _mm_mul_pd(sj, rowLength)));
+    }
+};
+#endif
+
 // The splats of a chunk that land inside the image, in the order of their pixels.
 struct SplatCells {
     static constexpr std::int32_t kCapacity = 2 * TBitmap3D::kSplatChunk;  // a chunk and its mirror
@@ -70,10 +98,7 @@ QM_HOT_INLINE void projectSplatCells(const TBitmap3D& target, const Vecd* points
     const __m128d m9 = _mm_set1_pd(m[9]), m13 = _mm_set1_pd(m[13]), m2 = _mm_set1_pd(m[2]);
     const __m128d m6 = _mm_set1_pd(m[6]), m10 = _mm_set1_pd(m[10]), m14 = _mm_set1_pd(m[14]);
     const __m128d w = _mm_set1_pd(width), h = _mm_set1_pd(height), unit = _mm_set1_pd(1.0);
-    const __m128d half = _mm_set1_pd(0.5), shift = _mm_set1_pd(6755399441055744.0);
-    const __m128d zero = _mm_setzero_pd(), rowLength = _mm_set1_pd(limits.rowLength);
-    const __m128d lastColumn = _mm_set1_pd(limits.lastColumn),
-                  lastRow = _mm_set1_pd(limits.lastRow);
+    const CellLanes lanes(limits);
     const __m128 onef = _mm_set1_ps(1.0f);
     auto pair = [&](__m128d x, __m128d y, __m128d z) QM_HOT_LAMBDA {
         const __m128d px = _mm_mul_pd(
@@ -83,7 +108,7 @@ QM_HOT_INLINE void projectSplatCells(const TBitmap3D& target, const Vecd* points
                                       m12),
                            unit),
                 w),
-            half);
+            lanes.half);
         const __m128d py = _mm_mul_pd(
             _mm_mul_pd(
                 _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(m1, x), _mm_mul_pd(m5, y)),
@@ -91,17 +116,10 @@ QM_HOT_INLINE void projectSplatCells(const TBitmap3D& target, const Vecd* points
                                       m13),
                            unit),
                 h),
-            half);
-        // roundHalfEven(x - 0.5), and the range test as doubles.
-        const __m128d ci = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(px, half), shift), shift);
-        const __m128d cj = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(py, half), shift), shift);
-        const __m128d inside =
-            _mm_and_pd(_mm_and_pd(_mm_cmplt_pd(zero, ci), _mm_cmplt_pd(ci, lastColumn)),
-                       _mm_and_pd(_mm_cmplt_pd(zero, cj), _mm_cmplt_pd(cj, lastRow)));
-        const int mask = _mm_movemask_pd(inside);
+            lanes.half);
+        __m128d si, sj;
+        const int mask = lanes.of(px, py, si, sj);
         if (mask == 0) return;
-        // Cells outside become 0 so that no conversion sees a non-finite or huge value.
-        const __m128d si = _mm_and_pd(ci, inside), sj = _mm_and_pd(cj, inside);
         const __m128 fx = _mm_cvtpd_ps(_mm_sub_pd(px, si));
         const __m128 fy = _mm_cvtpd_ps(_mm_sub_pd(py, sj));
         const __m128 fxy = _mm_mul_ps(fx, fy);
@@ -111,8 +129,7 @@ QM_HOT_INLINE void projectSplatCells(const TBitmap3D& target, const Vecd* points
         // Lanes 0 and 1 hold the two pixels; transposed to one vector of four weights each.
         const __m128 top = _mm_unpacklo_ps(w00, w10), bottom = _mm_unpacklo_ps(w01, fxy);
         const __m128 first = _mm_movelh_ps(top, bottom), second = _mm_movehl_ps(bottom, top);
-        // i + j * row is exact in double for any image, so one conversion gives the index.
-        const __m128i index = _mm_cvttpd_epi32(_mm_add_pd(si, _mm_mul_pd(sj, rowLength)));
+        const __m128i index = lanes.index(si, sj);
         alignas(16) float depth[4];
         if constexpr (kDepth) {
             const __m128d pz = _mm_mul_pd(
@@ -120,7 +137,7 @@ QM_HOT_INLINE void projectSplatCells(const TBitmap3D& target, const Vecd* points
                                                  _mm_mul_pd(m10, z)),
                                       m14),
                            unit),
-                half);
+                lanes.half);
             _mm_store_ps(depth, _mm_cvtpd_ps(pz));
         }
         // Both lanes are written; the count moves past the ones inside.
@@ -173,10 +190,7 @@ QM_HOT_INLINE void forEachSplatCell(const std::array<double, 16>& m, std::int32_
     const __m128d m9 = _mm_set1_pd(m[9]), m13 = _mm_set1_pd(m[13]), m2 = _mm_set1_pd(m[2]);
     const __m128d m6 = _mm_set1_pd(m[6]), m10 = _mm_set1_pd(m[10]), m14 = _mm_set1_pd(m[14]);
     const __m128d wd = _mm_set1_pd(w), hd = _mm_set1_pd(h), unit = _mm_set1_pd(1.0);
-    const __m128d half = _mm_set1_pd(0.5), shift = _mm_set1_pd(6755399441055744.0);
-    const __m128d zero = _mm_setzero_pd(), rowLength = _mm_set1_pd(limits.rowLength);
-    const __m128d lastColumn = _mm_set1_pd(limits.lastColumn),
-                  lastRow = _mm_set1_pd(limits.lastRow);
+    const CellLanes lanes(limits);
     // Lane l holds point first + l * step.
     auto pair = [&](__m128d x, __m128d y, __m128d z, std::int32_t first,
                     std::int32_t step) QM_HOT_LAMBDA {
@@ -187,7 +201,7 @@ QM_HOT_INLINE void forEachSplatCell(const std::array<double, 16>& m, std::int32_
                                       m12),
                            unit),
                 wd),
-            half);
+            lanes.half);
         const __m128d py = _mm_mul_pd(
             _mm_mul_pd(
                 _mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(m1, x), _mm_mul_pd(m5, y)),
@@ -195,23 +209,16 @@ QM_HOT_INLINE void forEachSplatCell(const std::array<double, 16>& m, std::int32_
                                       m13),
                            unit),
                 hd),
-            half);
-        const __m128d ci = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(px, half), shift), shift);
-        const __m128d cj = _mm_sub_pd(_mm_add_pd(_mm_sub_pd(py, half), shift), shift);
-        const __m128d inside =
-            _mm_and_pd(_mm_and_pd(_mm_cmplt_pd(zero, ci), _mm_cmplt_pd(ci, lastColumn)),
-                       _mm_and_pd(_mm_cmplt_pd(zero, cj), _mm_cmplt_pd(cj, lastRow)));
-        const int mask = _mm_movemask_pd(inside);
+            lanes.half);
+        __m128d si, sj;
+        const int mask = lanes.of(px, py, si, sj);
         if (mask == 0) return;
-        // Cells outside become 0 so that no conversion sees a non-finite or huge value.
-        const __m128d si = _mm_and_pd(ci, inside), sj = _mm_and_pd(cj, inside);
         alignas(16) float fx[4], fy[4];
         alignas(16) std::int32_t index[4], row[4];
         alignas(16) double depth[2] = {0, 0};
         _mm_store_ps(fx, _mm_cvtpd_ps(_mm_sub_pd(px, si)));
         _mm_store_ps(fy, _mm_cvtpd_ps(_mm_sub_pd(py, sj)));
-        _mm_store_si128(reinterpret_cast<__m128i*>(index),
-                        _mm_cvttpd_epi32(_mm_add_pd(si, _mm_mul_pd(sj, rowLength))));
+        _mm_store_si128(reinterpret_cast<__m128i*>(index), lanes.index(si, sj));
         _mm_store_si128(reinterpret_cast<__m128i*>(row), _mm_cvttpd_epi32(sj));
         if constexpr (kDepth)
             _mm_store_pd(depth,
@@ -220,7 +227,7 @@ QM_HOT_INLINE void forEachSplatCell(const std::array<double, 16>& m, std::int32_
                                                                      _mm_mul_pd(m10, z)),
                                                           m14),
                                                unit),
-                                    half));
+                                    lanes.half));
         if (mask & 1) cell(first, index[0], fx[0], fy[0], row[0], depth[0]);
         if (mask & 2) cell(first + step, index[1], fx[1], fy[1], row[1], depth[1]);
     };
